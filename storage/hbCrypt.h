@@ -20,18 +20,15 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/Aes.h"
+#include "storage/Base64.h"
+
 namespace nebrin {
 
 using Bytes = std::vector<std::uint8_t>;
 
 // Raised for sealed data that cannot be read: "Invalid file format".
 class ECipherException : public std::runtime_error {
-public:
-    using runtime_error::runtime_error;
-};
-
-// Raised for text that is not Base64: "Invalid Base64 Character".
-class EBase64Error : public std::runtime_error {
 public:
     using runtime_error::runtime_error;
 };
@@ -72,14 +69,61 @@ Bytes EncryptStream(std::span<const std::uint8_t> plain);
 std::string EncryptString(std::string_view plain);
 std::string DecryptString(std::string_view text);
 
-// Base64, RFC 4648 alphabet with "=" padding and no line breaks.
-std::string Base64Encode(std::span<const std::uint8_t> bytes);
-Bytes Base64Decode(std::string_view text);
+// Streaming seal in three phases: Begin writes the initialisation vector,
+// Update takes the plain data in pieces of any size, Finish writes the final
+// block. The output is the same as sealing the whole data at once.
+class StreamSealer {
+public:
+    // Keyed by the current pass phrase.
+    StreamSealer();
+    StreamSealer(std::span<const std::uint8_t> key, int keySize);
+    ~StreamSealer();
+    StreamSealer(const StreamSealer&) = delete;
+    StreamSealer& operator=(const StreamSealer&) = delete;
 
-// Whether the processor's AES instructions are in use. The portable path can
-// be forced with NEBRIN_AES=portable in the environment (read once) or with
-// ForcePortableAes(true); both paths give the same bytes.
-bool AesAccelerated() noexcept;
-void ForcePortableAes(bool portable) noexcept;
+    void Begin(Bytes& target);   // called by Update/Finish when not yet done
+    // Begins from a given block instead of a fresh unpredictable one, for
+    // known-answer checks; the block is encrypted once to make C0.
+    void Begin(Bytes& target, const AesBlock& ivSeed);
+    void Update(std::span<const std::uint8_t> plain, Bytes& target);
+    void Finish(Bytes& target);  // ends the stream; later calls throw std::logic_error
+
+private:
+    AesCipher cipher_;
+    AesBlock chain_{};
+    AesBlock pending_{};
+    std::size_t pendingSize_ = 0;
+    bool begun_ = false;
+    bool finished_ = false;
+};
+
+// Streaming unseal in three phases: construction, Update with the sealed data
+// in pieces of any size (plain bytes are appended as soon as they are known
+// not to belong to the final block), Finish checks and writes the final
+// block. Finish throws ECipherException("Invalid file format") for fewer than
+// two whole blocks or a final count above 15; what Update appended stays.
+class StreamUnsealer {
+public:
+    StreamUnsealer();
+    StreamUnsealer(std::span<const std::uint8_t> key, int keySize);
+    ~StreamUnsealer();
+    StreamUnsealer(const StreamUnsealer&) = delete;
+    StreamUnsealer& operator=(const StreamUnsealer&) = delete;
+
+    void Update(std::span<const std::uint8_t> sealed, Bytes& target);
+    void Finish(Bytes& target);
+
+private:
+    void Blocks(const std::uint8_t* data, std::size_t count, Bytes& target);
+
+    AesCipher cipher_;
+    AesBlock chain_{};
+    AesBlock pending_{};  // an incomplete block of input
+    std::size_t pendingSize_ = 0;
+    AesBlock held_{};     // the last plain block so far: it may be the final one
+    bool haveChain_ = false;
+    bool haveHeld_ = false;
+    bool finished_ = false;
+};
 
 }  // namespace nebrin
