@@ -40,15 +40,24 @@ NEBRIN_AESNI void EncryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, st
 #pragma GCC unroll 16
     for (int r = 0; r <= Rounds; ++r) k[r] = Load(rk + 16 * r);
     __m128i c = Load(chain);
-    // CBC sealing is a chain of dependent blocks: keep the round keys in
-    // registers and take the first key addition off the chain's path.
-    for (std::size_t b = 0; b < blocks; ++b) {
-        __m128i x = _mm_xor_si128(Load(in + 16 * b), k[0]);
-        x = _mm_xor_si128(x, c);
+    if (blocks == 0) return;
+    // CBC sealing is a chain of dependent blocks, so only the chain's path
+    // counts. The last round's key addition also adds the next block's input
+    // (plain xor first round key): aesenclast(x, k[last] ^ t) == C ^ t, which
+    // is exactly the next block's state after its first key addition. No xor
+    // is left on the path; the cipher block itself is recovered off it.
+    __m128i x = _mm_xor_si128(_mm_xor_si128(Load(in), k[0]), c);
+    for (std::size_t b = 0;; ++b) {
 #pragma GCC unroll 16
         for (int r = 1; r < Rounds; ++r) x = _mm_aesenc_si128(x, k[r]);
-        c = _mm_aesenclast_si128(x, k[Rounds]);
-        Store(out + 16 * b, c);
+        if (b + 1 == blocks) {
+            c = _mm_aesenclast_si128(x, k[Rounds]);
+            Store(out + 16 * b, c);
+            break;
+        }
+        const __m128i t = _mm_xor_si128(Load(in + 16 * (b + 1)), k[0]);
+        x = _mm_aesenclast_si128(x, _mm_xor_si128(k[Rounds], t));
+        Store(out + 16 * b, _mm_xor_si128(x, t));
     }
     Store(chain, c);
 }

@@ -385,9 +385,16 @@ void StreamUnsealer::Blocks(const std::uint8_t* data, std::size_t count, Bytes& 
     if (count == 0) return;
     GrowWiping(target, 16 * (count + 1));
     if (haveHeld_) target.insert(target.end(), held_.begin(), held_.end());
-    const std::size_t base = target.size();
-    target.resize(base + 16 * count);
-    cipher_.DecryptCbc(data, target.data() + base, count, chain_);
+    // Grow the target a cache-sized piece at a time, so the bytes the growth
+    // clears are still in cache when the plain bytes overwrite them.
+    constexpr std::size_t kChunkBlocks = 1024;
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(kChunkBlocks, count - done);
+        const std::size_t base = target.size();
+        target.resize(base + 16 * n);
+        cipher_.DecryptCbc(data + 16 * done, target.data() + base, n, chain_);
+        done += n;
+    }
     // The newest block may be the final one: hold it back until more comes.
     std::memcpy(held_.data(), target.data() + target.size() - 16, 16);
     TruncateWiping(target, target.size() - 16);

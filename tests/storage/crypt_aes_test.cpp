@@ -110,6 +110,10 @@ TEST(CryptAesPaths, HardwareAndPortableGiveTheSameBytes) {
                 cipher[hw].resize(16 * blocks);
                 encChain[hw] = iv;
                 aes.EncryptCbc(plain.data(), cipher[hw].data(), blocks, encChain[hw]);
+                std::vector<std::uint8_t> inPlace(plain.begin(), plain.begin() + 16 * static_cast<long>(blocks));
+                AesBlock chain = iv;
+                aes.EncryptCbc(inPlace.data(), inPlace.data(), blocks, chain);
+                EXPECT_EQ(inPlace, cipher[hw]) << "in place";
                 back[hw] = cipher[hw];
                 decChain[hw] = iv;
                 aes.DecryptCbc(back[hw].data(), back[hw].data(), blocks, decChain[hw]);  // in place
