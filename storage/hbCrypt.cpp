@@ -200,7 +200,8 @@ private:
 void DigestInto(std::span<const std::uint8_t> data, std::uint8_t* out, std::size_t size) noexcept {
     Digest digest;
     for (const std::uint8_t x : data) digest.Absorb(x);
-    std::memcpy(out, digest.Final(), std::min<std::size_t>(size, 256));
+    const std::uint8_t* result = digest.Final();
+    if (size != 0) std::memcpy(out, result, std::min<std::size_t>(size, 256));
 }
 
 // The AES key of the current pass phrase: the program asks the digest for 32
@@ -347,7 +348,7 @@ void StreamSealer::Update(std::span<const std::uint8_t> plain, Bytes& target) {
         cipher_.EncryptCbc(plain.data(), target.data() + base, blocks, chain_);
         plain = plain.subspan(16 * blocks);
     }
-    std::memcpy(pending_.data(), plain.data(), plain.size());
+    if (!plain.empty()) std::memcpy(pending_.data(), plain.data(), plain.size());
     pendingSize_ = plain.size();
 }
 
@@ -418,7 +419,7 @@ void StreamUnsealer::Update(std::span<const std::uint8_t> sealed, Bytes& target)
         Blocks(sealed.data(), blocks, target);
         sealed = sealed.subspan(16 * blocks);
     }
-    std::memcpy(pending_.data(), sealed.data(), sealed.size());
+    if (!sealed.empty()) std::memcpy(pending_.data(), sealed.data(), sealed.size());
     pendingSize_ = sealed.size();
 }
 

@@ -64,5 +64,21 @@ TEST(CryptBase64, RefusesWhatIsNotBase64) {
     }
 }
 
+TEST(CryptBase64, ArbitraryTextEitherDecodesOrIsRefused) {
+    // Characters around and inside the alphabet, all lengths up to 40.
+    const std::string pool = "AZaz09+/=,-.:?@[_`{\r\n \x80\xff";
+    for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+        const Bytes noise = Pattern(seed % 41, seed);
+        std::string text;
+        for (std::uint8_t b : noise) text.push_back(pool[b % pool.size()]);
+        try {
+            const Bytes decoded = Base64Decode(text);
+            EXPECT_EQ(text.size() % 4, 0u) << text;
+            EXPECT_LE(decoded.size(), text.size() / 4 * 3);
+        } catch (const EBase64Error&) {
+        }
+    }
+}
+
 }  // namespace
 }  // namespace nebrin

@@ -193,6 +193,20 @@ TEST_P(CryptSeal, RefusesUnreadableInputAndLeavesTheTargetAlone) {
     EXPECT_EQ(Unseal(WithFinal(EncryptStream({}), goodCount)), Bytes(15, 0));
 }
 
+TEST_P(CryptSeal, ArbitraryInputEitherUnsealsOrIsRefused) {
+    for (std::size_t n = 0; n <= 80; ++n) {
+        const Bytes input = Pattern(n, static_cast<std::uint32_t>(n) + 1000);
+        Bytes target = BytesOf("kept");
+        try {
+            DecryptStream(input, target);
+            ASSERT_GE(n, 32u);
+            EXPECT_LE(target.size(), 4 + 16 * (n / 16 - 2) + 15) << n;
+        } catch (const ECipherException&) {
+            EXPECT_EQ(target, BytesOf("kept")) << n;
+        }
+    }
+}
+
 TEST_P(CryptSeal, AppendsToTheTarget) {
     Bytes target = BytesOf("head:");
     DecryptStream(EncryptStream(BytesOf("body")), target);
