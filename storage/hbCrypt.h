@@ -8,8 +8,11 @@
 //                    byte 15 the count L mod 16
 // A sealed stream is always 16 * (L div 16 + 2) bytes long.
 //
-// The key is the first bytes of PhraseDigest(pass phrase). One pass phrase is
-// kept for the whole process; every operation reads the one current at the call.
+// C0 is a block whose bytes 0 and 1 come from the millisecond timer and the
+// rest from the system's random source, encrypted once. The key is the first
+// 16 bytes of PhraseDigest(pass phrase). One pass phrase is kept for the whole
+// process; every operation reads the one current at the call. Key schedules
+// and plain scratch buffers are wiped after use.
 #pragma once
 
 #include <cstddef>
@@ -56,7 +59,8 @@ constexpr std::size_t SealedSize(std::size_t plainSize) noexcept {
 // 4 * Nk bytes (std::invalid_argument otherwise).
 // Unsealing throws ECipherException("Invalid file format") for input shorter
 // than two blocks or a final block whose count byte is above 15; bytes past
-// the last whole block are ignored. Bytes written before a failure stay.
+// the last whole block are ignored. On any failure the target is left as it
+// was (what had been appended is wiped and removed).
 void SealStream(std::span<const std::uint8_t> source, Bytes& target,
                 std::span<const std::uint8_t> key, int keySize, bool encrypt);
 
