@@ -220,6 +220,17 @@ TEST_P(CryptSeal, KeyComesFromTheCurrentPhrase) {
     SealStream(sealed, explicitKey, PhraseDigest(BytesOf(kPhrase), 32), 16, false);
     EXPECT_EQ(explicitKey, plain);
 
+    Bytes streamed;
+    StreamUnsealer unsealer;  // keyed by the current phrase
+    unsealer.Update(sealed, streamed);
+    unsealer.Finish(streamed);
+    EXPECT_EQ(streamed, plain);
+    Bytes resealed;
+    StreamSealer sealer;
+    sealer.Update(plain, resealed);
+    sealer.Finish(resealed);
+    EXPECT_EQ(Unseal(resealed), plain);
+
     SetPassPhrase("otherphras");
     Bytes other;
     try {
