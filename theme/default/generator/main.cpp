@@ -155,6 +155,7 @@ void DrawInset(QPainter& p, const QRectF& r, double radius, const QColor& fill) 
     QPainterPath path;
     path.addRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
     p.fillPath(path, fill);
+    p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(0, 0, 0, 110), 1));
     p.drawPath(path);
     QPainterPath lower;
