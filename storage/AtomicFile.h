@@ -1,0 +1,39 @@
+// AtomicFile: the one way the program writes a file, and the one way it
+// reads a whole file into memory.
+//
+// A write goes to a fresh temporary file in the target's folder, is flushed
+// to disk, gets its mode bits and is then renamed over the target, so a
+// reader sees either the old file or the complete new one, never a part.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nebrin {
+
+// Writes `bytes` to a temporary file in the same folder as `path`, fsyncs it,
+// sets `mode` (exactly, not filtered by the umask), renames it over `path` and
+// fsyncs the folder. On any failure the previous file is untouched, the
+// temporary is removed, and false is returned with *error (if given) set.
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, unsigned mode,
+                         std::string* error);
+bool WriteFileAtomically(const std::string& path, std::string_view text, unsigned mode, std::string* error);
+
+// Default ceiling for ReadWholeFile.
+inline constexpr std::size_t kReadWholeFileLimit = std::size_t{256} << 20;
+
+// Reads a whole file into `out` (replacing its content). Refuses folders and
+// anything larger than maxBytes (checked before allocating). False with
+// *error set on failure; `out` is then left as it was.
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error,
+                   std::size_t maxBytes = kReadWholeFileLimit);
+// The same, returning the bytes; nullopt on failure.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error,
+                                                       std::size_t maxBytes = kReadWholeFileLimit);
+
+}  // namespace nebrin
