@@ -117,8 +117,8 @@ const std::vector<SettingKey>& ThemeSettingKeys();
 
 inline constexpr int kWhiteColour = 16777215;
 
-// Whether `value` converts as the theme settings reader's integers do: an
-// optional sign followed by decimal digits, fitting into 32 bits.
+// Whether `value` converts as the theme settings reader's integers do
+// (ParseSettingsInteger in storage/MivenINI.h).
 bool IsThemeInteger(std::string_view value);
 
 // The file-name part of a path as the loader uses it: everything after the
@@ -132,7 +132,8 @@ bool IsSafeOfflineFileName(std::string_view name);
 // Checks the theme settings the way the theme loading will read them.
 // One problem text per missing or non-numeric required key, per present but
 // non-numeric optional integer or colour, and per unusable offline page file
-// name (OfflineHTMLSrc, OfflineBkgJPG). Empty when the settings are usable.
+// name (OfflineHTMLSrc, OfflineBkgJPG, which must also differ from each
+// other). Empty when the settings are usable.
 std::vector<std::string> CheckThemeSettings(const TMivenINI& ini);
 
 }  // namespace nebrin
