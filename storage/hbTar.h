@@ -61,6 +61,9 @@ public:
     std::span<const std::uint8_t> GetMember(int index) const;
 
 private:
+    // Takes `data` as the package when it parses; otherwise nothing changes.
+    bool Adopt(std::vector<std::uint8_t> data, std::string* reason);
+
     struct Member {
         std::size_t offset;
         std::size_t size;
