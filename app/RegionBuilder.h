@@ -1,0 +1,31 @@
+#pragma once
+// The shape of a skinned window from its mask picture: every pixel whose
+// colour differs from the mask's top-left pixel belongs to the window. The
+// shape is gathered row by row into runs of such pixels, each run one
+// rectangle one pixel high; the window layer hands them to the toolkit.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace nebrin {
+
+struct RegionRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const RegionRect&) const = default;
+};
+
+// Colour of the pixel at (x, y), 0 <= x < width, 0 <= y < height. Only
+// equality matters, so any packing works.
+using PixelAt = std::function<std::uint32_t(int x, int y)>;
+
+// The runs, top row first and left to right within a row. An empty or
+// one-coloured mask gives no runs (an empty shape).
+std::vector<RegionRect> BuildMaskRegion(int width, int height, const PixelAt& pixel);
+
+// Number of pixels the runs cover.
+long long RegionArea(const std::vector<RegionRect>& rects);
+
+}  // namespace nebrin
