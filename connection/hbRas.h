@@ -65,7 +65,7 @@ std::string RasLibraryName();
 bool LoadRasApi();
 // The resolved entry points (all null until a load succeeds).
 const RasApi& RasFunctions();
-// Releases the library (process exit); a later LoadRasApi does not load again.
+// Releases the library at process exit and forgets the load.
 void UnloadRasApi();
 
 // The current user's (0) and the all users' (1) phonebook file; empty before
