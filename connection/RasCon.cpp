@@ -219,6 +219,8 @@ void TRasCon::SetPBLocation(std::int32_t value) {
   hasPbArg_ = false;
   pbArg_.clear();
   if (RasPlatformLevel() >= 2 && (value == 0 || value == 1)) {
+    // The line library knows where its phonebooks are.
+    LoadRasApi();
     pbLocation_ = value;
     phoneBookPath_ = DefaultPhoneBooks(value);
     pbArg_ = phoneBookPath_;
