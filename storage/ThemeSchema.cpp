@@ -225,8 +225,8 @@ std::vector<std::string> CheckThemeSettings(const TMivenINI& ini) {
         const std::string value = ini.ReadString("OfflineInfo", key, "");
         const std::string name(PathFileName(value));
         if (!IsSafeOfflineFileName(name)) {
-            problems.push_back(Quoted("OfflineInfo", key) +
-                               (name.empty() ? ": missing or without a file name" : ": unusable file name '" + value + "'"));
+            problems.push_back(Quoted("OfflineInfo", key) + (name.empty() ? ": missing or without a file name"
+                                                                           : ": unusable file name '" + value + "'"));
         } else {
             names.push_back(name);
         }

@@ -68,7 +68,9 @@ TEST(ThemeSchema, RequiredKeysCoverTheLayoutTheWebPaneAndTheStatisticsWindow) {
     EXPECT_EQ(perSection["StatsWindow"], 18);
     EXPECT_EQ(perSection["WebBrowser"], 4);
     EXPECT_EQ(perSection["DLULSppedMeter"], 2);
-    for (const char* s : {"MinimizeButton", "CloseButton", "OnOff", "Info", "UserCfg"}) EXPECT_EQ(perSection[s], 4) << s;
+    for (const char* s : {"MinimizeButton", "CloseButton", "OnOff", "Info", "UserCfg"}) {
+        EXPECT_EQ(perSection[s], 4) << s;
+    }
     EXPECT_EQ(keys.size(), 44u);
     EXPECT_EQ(std::count_if(nebrin::ThemeSettingKeys().begin(), nebrin::ThemeSettingKeys().end(),
                             [](const nebrin::SettingKey& k) { return k.section == "StatsWindow"; }),
