@@ -274,7 +274,7 @@ bool TRasPer::ReadPerfObject(const std::string& object, int firstSlot) {
             if (g_perfBufferSize > kPerfBufferLimit - kPerfBufferStep) break;
             g_perfBufferSize += kPerfBufferStep;
         }
-        buffer.assign(g_perfBufferSize, 0);
+        buffer.resize(g_perfBufferSize);
         size = g_perfBufferSize;
         status = src_.perfData ? src_.perfData->Query(object, buffer.data(), size) : kStatusFileNotFound;
     }
