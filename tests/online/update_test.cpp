@@ -1,0 +1,444 @@
+#include "online/Update.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "online/ProcessStarter.h"
+#include "online/Sha256.h"
+#include "storage/MivenINI.h"
+
+namespace nebrin {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBase = "http://updates.test/nebrin/";
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& content) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+// Serves bodies by address. A response can fail outright, fail after part
+// of its body was written, or (a broken fetcher) ignore the size limit.
+// Answers at once, or later when `deferred` (the message loop goes on).
+class FakeHttp : public IHttpFetcher {
+public:
+    enum class Mode { Ok, Fail, CutShort, IgnoreLimit };
+    struct Response {
+        std::string body;
+        Mode mode = Mode::Ok;
+    };
+    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) override {
+        requests.push_back(url);
+        limits.push_back(maxBytes);
+        auto answer = [this, url, path, maxBytes, done] {
+            const auto it = responses.find(url);
+            if (it == responses.end()) return done({false, "404 Not Found"});
+            const Response& r = it->second;
+            switch (r.mode) {
+            case Mode::Fail: return done({false, "500 Internal Server Error"});
+            case Mode::CutShort: WriteFile(path, r.body.substr(0, r.body.size() / 2)); return done({false, "cut"});
+            case Mode::IgnoreLimit: WriteFile(path, r.body); return done({true, {}});
+            case Mode::Ok:
+                if (r.body.size() > maxBytes) return done({false, "too large"});
+                WriteFile(path, r.body);
+                return done({true, {}});
+            }
+        };
+        if (deferred)
+            pending.push_back(answer);
+        else
+            answer();
+    }
+    void CompletePending() {
+        auto now = std::move(pending);
+        pending.clear();
+        for (auto& f : now) f();
+    }
+    std::map<std::string, Response> responses;
+    std::vector<std::string> requests;
+    std::vector<std::uint64_t> limits;
+    bool deferred = false;
+    std::vector<std::function<void()>> pending;
+};
+
+class FakeStarter : public IProcessStarter {
+public:
+    bool Start(const std::string& path, std::string* error) override {
+        started.push_back(path);
+        if (!works) *error = "Permission denied";
+        return works;
+    }
+    bool works = true;
+    std::vector<std::string> started;
+};
+
+class FakeAsk : public IAsk {
+public:
+    bool OkCancel(const std::string& caption, const std::string& text) override {
+        asked.emplace_back(caption, text);
+        return answer;
+    }
+    bool answer = false;
+    std::vector<std::pair<std::string, std::string>> asked;
+};
+
+class UpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/nebrin upd XXXXXX";  // a blank in the path on purpose
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        updater_ = std::make_unique<AutoUpdater>(
+            dir_.string(), http_, starter_, ask_,
+            UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, [this] { ++fetched_; },
+                               [this] { closedAfterStart_.push_back(starter_.started.size()); }});
+        updater_->onFinished = [this](const UpdateCheckResult& r) { results_.push_back(r); };
+        UpdateSettings s;
+        s.baseUrl = kBase;
+        s.entryName = "Mój Internet";
+        updater_->Configure(true, s);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Updates() const { return dir_ / "updates"; }
+    void Serve(const std::string& name, std::string body, FakeHttp::Mode mode = FakeHttp::Mode::Ok) {
+        http_.responses[kBase + name] = {std::move(body), mode};
+    }
+    // Files in "updates" other than the two targets (temporaries left behind).
+    std::vector<std::string> Strays() const {
+        std::vector<std::string> out;
+        if (!fs::exists(Updates())) return out;
+        for (const auto& e : fs::directory_iterator(Updates())) {
+            const std::string n = e.path().filename().string();
+            if (n != "update.ini" && n != "NebrinSetup.exe") out.push_back(n);
+        }
+        return out;
+    }
+    const UpdateCheckResult& Last() const { return results_.back(); }
+
+    fs::path dir_;
+    FakeHttp http_;
+    FakeStarter starter_;
+    FakeAsk ask_;
+    std::unique_ptr<AutoUpdater> updater_;
+    std::vector<std::string> log_;
+    int fetched_ = 0;
+    std::vector<std::size_t> closedAfterStart_;  // programs started when the close was asked for
+    std::vector<UpdateCheckResult> results_;
+};
+
+TEST_F(UpdateTest, SameVersionEndsQuietlyAndStopsTheHourlyCheck) {
+    Serve("update.ini", "[PROGRAM]\r\nversion=1.18\r\n");
+    ASSERT_TRUE(updater_->CheckNow());
+    ASSERT_EQ(results_.size(), 1u);
+    EXPECT_FALSE(Last().setupDownloaded);
+    EXPECT_TRUE(Last().descriptorFetched);
+    EXPECT_TRUE(log_.empty());
+    EXPECT_TRUE(ask_.asked.empty());
+    EXPECT_EQ(http_.requests, (std::vector<std::string>{kBase + "update.ini"}));
+    EXPECT_EQ(http_.limits, (std::vector<std::uint64_t>{64 * 1024}));
+    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 1);
+    EXPECT_EQ(ReadFile(Updates() / "update.ini"), "[PROGRAM]\r\nversion=1.18\r\n");
+}
+
+// Any other version text, a missing key included, is newer: the setup
+// program is fetched, made executable for the user, and offered; Cancel
+// keeps the program running with the file in "updates".
+TEST_F(UpdateTest, OtherVersionsAreDownloadedAndOffered) {
+    for (const char* descriptor : {"[PROGRAM]\nversion=1.19\n", "[PROGRAM]\nversion=1.17\n", "[PROGRAM]\n",
+                                   "", "[program]\nVERSION = \"2.0\"\n", "[PROGRAM]\nversion=1.18 \n"}) {
+        SCOPED_TRACE(descriptor);
+        log_.clear();
+        ask_.asked.clear();
+        Serve("update.ini", descriptor);
+        Serve("NebrinSetup.exe", "#!/bin/sh\nexit 0\n");
+        ASSERT_TRUE(updater_->CheckNow());
+        const bool same = std::string_view(descriptor).find("1.18 ") != std::string_view::npos;
+        if (same) {  // blanks around a value are trimmed as the INI reader does
+            EXPECT_FALSE(Last().setupDownloaded);
+            continue;
+        }
+        EXPECT_TRUE(Last().setupDownloaded);
+        EXPECT_FALSE(Last().installStarted);
+        EXPECT_EQ(log_, (std::vector<std::string>{"Odnaleziono nowszą wersję oprogramowania.",
+                                                  "Pobieranie nowszej wersji oprogramowania.",
+                                                  "Zakończono pobieranie oprogramowania."}));
+        ASSERT_EQ(ask_.asked.size(), 1u);
+        EXPECT_EQ(ask_.asked[0].first, "Aktualizacja oprogramowania");
+        EXPECT_EQ(ask_.asked[0].second,
+                  "Aktualizacje programu Mój Internet są gotowe.\r\nCzy zainstalować nowszą wersję oprogramowania ?");
+        EXPECT_EQ(ReadFile(Updates() / "NebrinSetup.exe"), "#!/bin/sh\nexit 0\n");
+        EXPECT_EQ(fs::status(Updates() / "NebrinSetup.exe").permissions(), fs::perms::owner_all);
+        EXPECT_TRUE(starter_.started.empty());
+        EXPECT_TRUE(closedAfterStart_.empty());
+        EXPECT_TRUE(Strays().empty());
+    }
+    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_EQ(http_.limits.at(1), std::uint64_t{512} << 20);
+}
+
+// OK starts exactly the setup file, once, and only then closes the main
+// window for the update.
+TEST_F(UpdateTest, OkStartsTheSetupAndClosesForTheUpdate) {
+    Serve("update.ini", "[PROGRAM]\nversion=1.19\n");
+    Serve("NebrinSetup.exe", "setup");
+    ask_.answer = true;
+    ASSERT_TRUE(updater_->CheckNow());
+    EXPECT_TRUE(Last().setupDownloaded);
+    EXPECT_TRUE(Last().installStarted);
+    EXPECT_EQ(starter_.started, (std::vector<std::string>{(Updates() / "NebrinSetup.exe").string()}));
+    EXPECT_EQ(closedAfterStart_, (std::vector<std::size_t>{1}));
+}
+
+// A setup program that will not start is reported, and the program keeps
+// running (closing would only drop the connection).
+TEST_F(UpdateTest, SetupThatDoesNotStartKeepsTheProgramRunning) {
+    Serve("update.ini", "[PROGRAM]\nversion=1.19\n");
+    Serve("NebrinSetup.exe", "setup");
+    ask_.answer = true;
+    starter_.works = false;
+    ASSERT_TRUE(updater_->CheckNow());
+    EXPECT_TRUE(Last().setupDownloaded);
+    EXPECT_FALSE(Last().installStarted);
+    EXPECT_TRUE(closedAfterStart_.empty());
+    EXPECT_EQ(log_.back(), "Nie można uruchomić programu instalacyjnego: Permission denied");
+}
+
+// Every failed download leaves the previous files as they were, leaves no
+// temporary behind and starts nothing.
+TEST_F(UpdateTest, FailedDownloadsReplaceNothing) {
+    const std::string digestOfNew = ToHex(Sha256::Of("NEW"));
+    const struct {
+        const char* what;
+        std::string descriptor;
+        FakeHttp::Mode descriptorMode;
+        FakeHttp::Mode setupMode;
+        std::string setupBody;
+        bool expectLogReason;
+    } cases[] = {
+        {"descriptor missing (404)", "", FakeHttp::Mode::Fail, FakeHttp::Mode::Ok, "NEW", false},
+        {"descriptor cut short", "[PROGRAM]\nversion=1.19\n", FakeHttp::Mode::CutShort, FakeHttp::Mode::Ok, "NEW",
+         false},
+        {"descriptor over 64 KiB", "[PROGRAM]\nversion=1.19\n" + std::string(70'000, ';'), FakeHttp::Mode::Ok,
+         FakeHttp::Mode::Ok, "NEW", false},
+        {"descriptor over its limit from a careless fetcher", std::string(70'000, ';'),
+         FakeHttp::Mode::IgnoreLimit, FakeHttp::Mode::Ok, "NEW", false},
+        {"setup server error (500)", "[PROGRAM]\nversion=1.19\n", FakeHttp::Mode::Ok, FakeHttp::Mode::Fail, "NEW",
+         false},
+        {"setup cut short", "[PROGRAM]\nversion=1.19\n", FakeHttp::Mode::Ok, FakeHttp::Mode::CutShort, "NEWNEW",
+         false},
+        {"setup checksum mismatch", "[PROGRAM]\nversion=1.19\nsha256=" + ToHex(Sha256::Of("OTHER")) + "\n",
+         FakeHttp::Mode::Ok, FakeHttp::Mode::Ok, "NEW", true},
+        {"setup checksum malformed", "[PROGRAM]\nversion=1.19\nsha256=" + digestOfNew.substr(1) + "\n",
+         FakeHttp::Mode::Ok, FakeHttp::Mode::Ok, "NEW", true},
+    };
+    fs::create_directories(Updates());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(Updates() / "update.ini", "OLD DESCRIPTOR");
+        WriteFile(Updates() / "NebrinSetup.exe", "OLD SETUP");
+        log_.clear();
+        ask_.answer = true;
+        Serve("update.ini", c.descriptor, c.descriptorMode);
+        Serve("NebrinSetup.exe", c.setupBody, c.setupMode);
+        ASSERT_TRUE(updater_->CheckNow());
+        EXPECT_FALSE(Last().setupDownloaded);
+        EXPECT_FALSE(Last().reason.empty());
+        EXPECT_EQ(ReadFile(Updates() / "NebrinSetup.exe"), "OLD SETUP");
+        if (!Last().descriptorFetched) {
+            EXPECT_EQ(ReadFile(Updates() / "update.ini"), "OLD DESCRIPTOR");
+        }
+        EXPECT_TRUE(Strays().empty());
+        EXPECT_TRUE(starter_.started.empty());
+        EXPECT_TRUE(ask_.asked.empty());
+        if (c.expectLogReason) {
+            ASSERT_EQ(log_.size(), 3u);
+            EXPECT_NE(log_[2].find("SHA-256"), std::string::npos) << log_[2];
+        } else {
+            EXPECT_LE(log_.size(), 2u);  // nothing, or the two lines before the setup download
+        }
+    }
+    // The first fetched descriptor switched the hourly check off.
+    EXPECT_FALSE(updater_->TickerEnabled());
+}
+
+TEST_F(UpdateTest, MatchingChecksumIsOffered) {
+    for (std::string digest : {ToHex(Sha256::Of("NEW")), std::string()}) {
+        if (digest.empty())  // upper case and blanks are fine too
+            for (char c : ToHex(Sha256::Of("NEW"))) digest.push_back(static_cast<char>(std::toupper(c)));
+        Serve("update.ini", "[PROGRAM]\nversion=2\nsha256= " + digest + "\n");
+        Serve("NebrinSetup.exe", "NEW");
+        ASSERT_TRUE(updater_->CheckNow());
+        EXPECT_TRUE(Last().setupDownloaded) << digest;
+    }
+}
+
+// Addresses that are not http(s) never reach the fetcher; the descriptor was
+// not fetched, so the hourly check stays on.
+TEST_F(UpdateTest, EmptyOrNonHttpBaseAddressFails) {
+    for (const char* base : {"", "file:///etc/", "updates/", "ftp://host/"}) {
+        UpdateSettings s;
+        s.baseUrl = base;
+        updater_->Configure(true, s);
+        ASSERT_TRUE(updater_->CheckNow());
+        EXPECT_FALSE(Last().setupDownloaded) << base;
+        EXPECT_FALSE(Last().descriptorFetched) << base;
+    }
+    EXPECT_TRUE(http_.requests.empty());
+    EXPECT_TRUE(log_.empty());
+    EXPECT_TRUE(updater_->TickerEnabled());
+    EXPECT_TRUE(Strays().empty());
+}
+
+// A setup name that would leave "updates" is never written.
+TEST_F(UpdateTest, SetupNameMustBeAPlainFileName) {
+    Serve("update.ini", "[PROGRAM]\nversion=2\n");
+    for (const char* name : {"../evil.sh", "", "..", "sub/setup"}) {
+        UpdateSettings s;
+        s.baseUrl = kBase;
+        s.setupName = name;
+        updater_->Configure(true, s);
+        Serve(name, "EVIL");
+        ASSERT_TRUE(updater_->CheckNow());
+        EXPECT_FALSE(Last().setupDownloaded) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "evil.sh"));
+    EXPECT_EQ(http_.requests.size(), 4u);  // descriptors only
+    EXPECT_TRUE(starter_.started.empty());
+}
+
+TEST_F(UpdateTest, UpdatesFolderThatCannotBeMadeIsAnError) {
+    WriteFile(Updates(), "a file where the folder belongs");
+    ASSERT_TRUE(updater_->CheckNow());
+    EXPECT_FALSE(Last().setupDownloaded);
+    EXPECT_NE(Last().error.find("updates"), std::string::npos) << Last().error;
+    EXPECT_TRUE(http_.requests.empty());
+}
+
+// The hourly rule: the first check on the 3601st tick, then every 3600
+// ticks, only while busy; the menu always runs a check; a check never starts
+// while another runs.
+TEST_F(UpdateTest, HourlyTicksMenuAndOneCheckAtATime) {
+    http_.deferred = true;
+    Serve("update.ini", "[PROGRAM]\nversion=1.18\n");
+    for (int tick = 1; tick <= 3600; ++tick) ASSERT_FALSE(updater_->Tick(true)) << tick;
+    EXPECT_FALSE(updater_->Tick(false));  // 3601st, not busy: skipped until the next hour
+    for (int tick = 3602; tick <= 7200; ++tick) ASSERT_FALSE(updater_->Tick(true)) << tick;
+    EXPECT_TRUE(updater_->Tick(true));  // 7201st
+    EXPECT_TRUE(updater_->CheckRunning());
+    EXPECT_FALSE(updater_->CheckNow());  // refused while the download runs
+    EXPECT_EQ(http_.requests.size(), 1u);
+    http_.CompletePending();
+    EXPECT_FALSE(updater_->CheckRunning());
+    EXPECT_FALSE(updater_->TickerEnabled());
+    for (int tick = 0; tick < 8000; ++tick) ASSERT_FALSE(updater_->Tick(true));
+
+    // The menu check runs while not busy and with auto-update off.
+    updater_->Configure(false, UpdateSettings{kBase, "NebrinSetup.exe", "Nebrin"});
+    EXPECT_TRUE(updater_->CheckNow());
+    http_.CompletePending();
+    EXPECT_EQ(results_.size(), 2u);
+}
+
+TEST(AutoUpdateTicks, OnlyWhenEnabledAndBusy) {
+    const struct {
+        bool busy, enabled, due;
+    } cases[] = {{true, true, true}, {false, true, false}, {true, false, false}, {false, false, false}};
+    for (const auto& c : cases) {
+        AutoUpdateTicks t;
+        for (int i = 0; i < 3600; ++i) ASSERT_FALSE(t.Tick(c.busy, c.enabled));
+        EXPECT_EQ(t.Tick(c.busy, c.enabled), c.due);
+        EXPECT_EQ(t.Count(), 1);
+    }
+}
+
+// A check destroyed while its download is under way cleans up after itself
+// when the download ends.
+TEST_F(UpdateTest, DestroyedWhileDownloading) {
+    http_.deferred = true;
+    Serve("update.ini", "[PROGRAM]\nversion=2\n");
+    ASSERT_TRUE(updater_->CheckNow());
+    updater_.reset();
+    http_.CompletePending();
+    EXPECT_TRUE(Strays().empty());
+    EXPECT_FALSE(fs::exists(Updates() / "update.ini"));
+}
+
+// The real starter: the downloaded file, made executable by the check, runs
+// as a program from a path with blanks, with its path as its only argument
+// and none of our open files.
+TEST_F(UpdateTest, DownloadedSetupRunsAsAProgram) {
+    const int leaked = ::open("/dev/null", O_RDONLY);  // not close-on-exec
+    ASSERT_GE(leaked, 3);
+    const std::string script = "#!/bin/sh\n"
+                               "out=\"$(dirname \"$0\")/ran\"\n"
+                               "echo \"$#|$0\" > \"$out\"\n"
+                               "if [ -e /proc/$$/fd/" + std::to_string(leaked) + " ]; then echo open >> \"$out\"; "
+                               "else echo closed >> \"$out\"; fi\n";
+    Serve("update.ini", "[PROGRAM]\nversion=2\n");
+    Serve("NebrinSetup.exe", script);
+    struct RealStarter : IProcessStarter {
+        bool Start(const std::string& path, std::string* error) override {
+            pid = PosixProcessStarter::Spawn(path, error);
+            return pid > 0;
+        }
+        pid_t pid = -1;
+    } real;
+    UpdateCheck check(dir_.string(), http_, real, ask_, {});
+    ask_.answer = true;
+    std::optional<UpdateCheckResult> result;
+    ASSERT_TRUE(check.Start({kBase, "NebrinSetup.exe", "Nebrin"}, [&](const UpdateCheckResult& r) { result = r; }));
+    ::close(leaked);
+    ASSERT_TRUE(result && result->installStarted) << (result ? result->reason : "");
+    int status = 0;
+    ASSERT_EQ(::waitpid(real.pid, &status, 0), real.pid);
+    EXPECT_EQ(ReadFile(Updates() / "ran"), "0|" + (Updates() / "NebrinSetup.exe").string() + "\nclosed\n");
+}
+
+TEST(PosixProcessStarter, ReportsWhatCannotStart) {
+    std::string error;
+    EXPECT_EQ(PosixProcessStarter::Spawn("/nonexistent/setup", &error), -1);
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    char path[] = "/tmp/nebrin-noexec-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(PosixProcessStarter::Spawn(path, &error), -1);  // not executable
+    ::unlink(path);
+    EXPECT_EQ(PosixProcessStarter::Spawn("", &error), -1);
+}
+
+TEST(UpdateSettingsTest, ReadFromTheTheme) {
+    TMivenINI ini;
+    ini.LoadFromBytes(std::string_view("[AutoUpdate]\nAutoUpdateURL=http://isp.example/upd/\n"));
+    UpdateSettings s = ReadUpdateSettings(ini, "Po\xB3\xB9" "czenie");
+    EXPECT_EQ(s.baseUrl, "http://isp.example/upd/");
+    EXPECT_EQ(s.setupName, "NebrinSetup.exe");
+    EXPECT_EQ(s.entryName, "Połączenie");
+    ini.LoadFromBytes(std::string_view("[AutoUpdate]\nProgramSetupName=setup-2.run\n"));
+    s = ReadUpdateSettings(ini, "Nebrin");
+    EXPECT_EQ(s.baseUrl, "");
+    EXPECT_EQ(s.setupName, "setup-2.run");
+}
+
+}  // namespace
+}  // namespace nebrin
