@@ -1,6 +1,7 @@
 #include "storage/ThemeSchema.h"
 
 #include <exception>
+#include <iterator>
 #include <stdexcept>
 
 #include "storage/MivenINI.h"
@@ -42,7 +43,8 @@ constexpr std::array<ThemeMember, kThemeMembers> kMembers = {{
 using T = SettingType;
 
 // Every key the program reads, by section in the order the program meets them.
-const std::vector<SettingKey> kSettingKeys = {
+// A constant table, so that it is ready before any static initialiser asks.
+constexpr SettingKey kSettingKeyTable[] = {
     {"ConnectionsControls", "MainConnection", T::Text, "Nebrin"},
     {"ConnectionsControls", "EnableAutohide", T::YesNo, "no"},
     {"ConnectionsControls", "AutoHideTime", T::Integer, "20"},
@@ -119,12 +121,13 @@ const std::vector<SettingKey> kSettingKeys = {
 };
 
 std::vector<RequiredKey> BuildRequiredKeys() {
+    const std::vector<SettingKey>& all = ThemeSettingKeys();
     std::vector<RequiredKey> keys;
     // Main window layout first (theme loading), then the web pane (first
     // activation), then the statistics window.
     for (std::string_view section : {"MinimizeButton", "CloseButton", "OnOff", "Info", "UserCfg",
                                      "DLULSppedMeter", "WebBrowser", "StatsWindow"}) {
-        for (const SettingKey& k : kSettingKeys) {
+        for (const SettingKey& k : all) {
             if (k.section == section && k.type == T::RequiredInteger) {
                 keys.push_back({k.section, k.key});
             }
@@ -177,7 +180,10 @@ const std::vector<RequiredKey>& RequiredIntegerKeys() {
     return keys;
 }
 
-const std::vector<SettingKey>& ThemeSettingKeys() { return kSettingKeys; }
+const std::vector<SettingKey>& ThemeSettingKeys() {
+    static const std::vector<SettingKey> keys(std::begin(kSettingKeyTable), std::end(kSettingKeyTable));
+    return keys;
+}
 
 bool IsThemeInteger(std::string_view value) {
     int ignored = 0;
@@ -200,7 +206,7 @@ bool IsSafeOfflineFileName(std::string_view name) {
 
 std::vector<std::string> CheckThemeSettings(const TMivenINI& ini) {
     std::vector<std::string> problems;
-    for (const SettingKey& k : kSettingKeys) {
+    for (const SettingKey& k : kSettingKeyTable) {
         const bool numeric = k.type == T::RequiredInteger || k.type == T::Integer || k.type == T::Colour;
         if (!numeric) continue;
         if (!ini.HasKey(k.section, k.key)) {
