@@ -1,0 +1,40 @@
+#include "app/ui/SkinFonts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFontDatabase>
+#include <QStringList>
+
+namespace SkinFonts {
+
+void Load() {
+    static bool loaded = false;
+    if (loaded) return;
+    loaded = true;
+    const QStringList folders = {QStringLiteral("/usr/share/wine/fonts"), QStringLiteral("/usr/lib/wine/fonts"),
+                                 QStringLiteral("/usr/share/fonts/truetype/wine")};
+    for (const QString& name : {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf"),
+                                QStringLiteral("small_fonts.ttf")}) {
+        for (const QString& folder : folders) {
+            const QString path = QDir(folder).filePath(name);
+            if (QFile::exists(path) && QFontDatabase::addApplicationFont(path) >= 0) break;
+        }
+    }
+}
+
+QFont Tahoma(int pixelHeight, bool bold) {
+    QFont f(QStringLiteral("Tahoma"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixelHeight > 0 ? pixelHeight : 11);
+    f.setBold(bold);
+    return f;
+}
+
+QFont SmallFonts(int pixelHeight) {
+    QFont f(QStringLiteral("Small Fonts"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixelHeight > 0 ? pixelHeight : 9);
+    return f;
+}
+
+}  // namespace SkinFonts

@@ -1,0 +1,17 @@
+// The fonts the skin is designed on: Tahoma (8 pt, 11 pixels high) and
+// "Small Fonts" (9 pixels). Metric-compatible free versions are loaded from
+// the system's Wine font folder when it is there; otherwise the toolkit picks
+// the nearest family it has.
+#pragma once
+
+#include <QFont>
+
+namespace SkinFonts {
+
+// Registers the fonts with the application (once; call after QApplication).
+void Load();
+
+QFont Tahoma(int pixelHeight, bool bold = false);
+QFont SmallFonts(int pixelHeight);
+
+}  // namespace SkinFonts

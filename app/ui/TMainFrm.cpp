@@ -1,0 +1,568 @@
+#include "app/ui/TMainFrm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QScreen>
+#include <QShortcut>
+#include <QSystemTrayIcon>
+#include <QWebEngineView>
+
+#include <map>
+#include <vector>
+
+#include "app/RegionBuilder.h"
+#include "app/ui/SkinFonts.h"
+#include "app/ui/TImageButton.h"
+#include "connection/ui/TConnConfFrm.h"
+#include "connection/ui/ThbLogFrm.h"
+#include "online/ui/TInformacjaFrm.h"
+#include "online/ui/TPopupFrm.h"
+#include "online/ui/TUpdateFrm.h"
+#include "stats/ui/TStatsFrm.h"
+#include "storage/Cp1250.h"
+
+using namespace nebrin;
+
+namespace {
+
+constexpr int kDesignWidth = kMainWindowWidth;    // 300
+constexpr int kDesignHeight = kMainWindowHeight;  // 180
+constexpr int kClockPollMs = 100;
+
+QString FromCp1250(std::string_view bytes) { return QString::fromStdString(Cp1250ToUtf8(bytes)); }
+
+// Colours are stored with red in the lowest byte.
+QColor SystemColour(std::uint32_t c) { return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); }
+
+void SetTextColour(QWidget* w, const QColor& c) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::WindowText, c);
+    w->setPalette(pal);
+}
+
+// Text lines as a list of lines is read: cut at CR LF, LF or CR; a final line
+// break does not add an empty line.
+QStringList TextLines(const QString& text) {
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines = t.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    return lines;
+}
+
+}  // namespace
+
+// Decodes the theme's pictures with the toolkit for the loader and keeps them.
+class QtThemeImages : public ImageDecoder {
+public:
+    std::optional<ImageSize> Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) override {
+        QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+        if (kind == MemberKind::Icon) {
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer, "ico");
+            QIcon icon;
+            QImage first;
+            const int count = std::max(1, reader.imageCount());
+            for (int i = 0; i < count; ++i) {
+                if (i > 0 && !reader.jumpToImage(i)) break;
+                QImage img = reader.read();
+                if (img.isNull()) break;
+                if (first.isNull()) first = img;
+                icon.addPixmap(QPixmap::fromImage(img));
+            }
+            if (first.isNull()) return std::nullopt;
+            icons[member] = icon;
+            return ImageSize{first.width(), first.height()};
+        }
+        QImage img;
+        if (!img.loadFromData(bytes, "BMP") || img.isNull()) return std::nullopt;
+        images[member] = img;
+        return ImageSize{img.width(), img.height()};
+    }
+
+    QImage Image(int member) const {
+        auto it = images.find(member);
+        return it == images.end() ? QImage() : it->second;
+    }
+    QPixmap Pixmap(int member) const { return QPixmap::fromImage(Image(member)); }
+    QIcon Icon(int member) const {
+        auto it = icons.find(member);
+        return it == icons.end() ? QIcon() : it->second;
+    }
+
+    std::map<int, QImage> images;
+    std::map<int, QIcon> icons;
+};
+
+// ---- creation -------------------------------------------------------------------
+
+TMainFrm::TMainFrm(const ThemeSources& sources, QWidget* parent)
+    // Borderless and always on top (step 3 of the creation).
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), sources_(sources) {
+    clock_.start();
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    // 1. A 120 dpi screen scales the design by 91/120.
+    if (QScreen* s = screen()) dpi_ = qRound(s->logicalDotsPerInchY() * s->devicePixelRatio());
+    setFixedSize(ScaleForScreen(kDesignWidth, dpi_), ScaleForScreen(kDesignHeight, dpi_));
+    setFont(SkinFonts::Tahoma(ScaleForScreen(11, dpi_)));
+
+    // 2. The controls and the five image buttons.
+    CreateControls();
+    CreateTray();
+
+    // 4., 5. The theme.
+    QtThemeImages images;
+    bool loaded = LoadTheme(sources_, theme_, &images);
+    if (loaded) {
+        loaded = ApplyTheme(images);
+    } else {
+        themeFailure_ = QString::fromStdString(theme_.reason);
+    }
+
+    // 10.-13. The behaviour settings (a bad AutoHideTime fails the theme).
+    BehaviourSettings settings;
+    std::string why;
+    if (!ReadBehaviourSettings(theme_.ini, settings, &why) && loaded) {
+        loaded = false;
+        themeFailure_ = QString::fromStdString(why);
+    }
+    logic_ = std::make_unique<MainLogic>(settings, loaded, clock_.elapsed());
+    logic_->SetPopupEnabled(theme_.popupEnabled);
+    if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
+
+    // 8. Bottom right of the work area.
+    if (QScreen* s = screen()) {
+        const QRect work = s->availableGeometry();
+        const Point p = DockBottomRight({work.left(), work.top()}, work.width(), work.height(), width(), height());
+        move(p.x, p.y);
+    }
+
+    // 10. The entry name names the tray item and the window.
+    nebrinPopupName_->setText(EntryName());
+    setWindowTitle(EntryName());
+
+    // 15. The tray icon in the offline look.
+    SetTrayIcon(iconOffline_);
+
+    // The four timers run on one clock, polled well within their period.
+    connect(&clockTimer_, &QTimer::timeout, this, &TMainFrm::OnClock);
+    clockTimer_.start(kClockPollMs);
+}
+
+TMainFrm::~TMainFrm() = default;
+
+QRect TMainFrm::Scaled(int x, int y, int w, int h) const {
+    return QRect(ScaleForScreen(x, dpi_), ScaleForScreen(y, dpi_), ScaleForScreen(w, dpi_), ScaleForScreen(h, dpi_));
+}
+
+void TMainFrm::CreateControls() {
+    captionLabel_ = new TForwardLabel(this);
+    captionLabel_->setGeometry(Scaled(6, 6, 230, 13));
+    captionLabel_->setFont(SkinFonts::Tahoma(ScaleForScreen(11, dpi_), true));
+    captionLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetTextColour(captionLabel_, Qt::white);
+    connect(captionLabel_, &TForwardLabel::pressed, this, [this](QMouseEvent* e) {
+        const QPoint in = e->position().toPoint();
+        drag_.CaptionDown(e->button() == Qt::LeftButton, {in.x(), in.y()}, {captionLabel_->x(), captionLabel_->y()});
+    });
+    connect(captionLabel_, &TForwardLabel::moved, this, [this](QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); });
+    connect(captionLabel_, &TForwardLabel::released, this, [this](QMouseEvent*) { drag_.Up(); });
+    connect(captionLabel_, &TForwardLabel::doubleClicked, this, &TMainFrm::CaptionLabelDblClick);
+
+    speedPanel_ = new QWidget(this);
+    speedPanel_->setGeometry(Scaled(64, 145, 59, 19));
+    speedPanel_->setCursor(Qt::PointingHandCursor);
+    speedPanel_->installEventFilter(this);
+    const QFont small = SkinFonts::SmallFonts(ScaleForScreen(9, dpi_));
+    auto makeLabel = [&](const QString& text, int x, int y) {
+        auto* l = new TForwardLabel(text, speedPanel_);
+        l->setFont(small);
+        l->move(ScaleForScreen(x, dpi_), ScaleForScreen(y, dpi_));
+        l->adjustSize();
+        SetTextColour(l, Qt::gray);
+        // Each label reacts to a click like the panel.
+        connect(l, &TForwardLabel::released, this, [this, l](QMouseEvent* e) {
+            if (e->button() == Qt::LeftButton && l->rect().contains(e->position().toPoint())) SpeedPanelClick();
+        });
+        return l;
+    };
+    smdl_ = makeLabel(QStringLiteral("DL:"), 0, 0);
+    downloadLabel_ = makeLabel(QStringLiteral("0 Kb/s"), 15, 0);
+    smul_ = makeLabel(QStringLiteral("UL:"), 0, 8);
+    uploadLabel_ = makeLabel(QStringLiteral("0 Kb/s"), 15, 8);
+
+    onOffBtn_ = new TImageButton(this);
+    minBtn_ = new TImageButton(this);
+    closeBtn_ = new TImageButton(this);
+    infoBtn_ = new TImageButton(this);
+    userCfgBtn_ = new TImageButton(this);
+    connect(onOffBtn_, &TImageButton::clicked, this, &TMainFrm::PolaczExecute);
+    connect(minBtn_, &TImageButton::clicked, this, &TMainFrm::MinBtnClick);
+    connect(closeBtn_, &TImageButton::clicked, this, &TMainFrm::CloseBtnClick);
+    connect(infoBtn_, &TImageButton::clicked, this, &TMainFrm::InfoBtnClick);
+    connect(userCfgBtn_, &TImageButton::clicked, this, &TMainFrm::ConfigBtnClick);
+
+    // Shift+F1 connects or disconnects, Ctrl+Alt+L shows the log; both work
+    // from any of the program's windows.
+    auto* polacz = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1), this);
+    polacz->setContext(Qt::ApplicationShortcut);
+    connect(polacz, &QShortcut::activated, this, &TMainFrm::PolaczExecute);
+    auto* showLog = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L), this);
+    showLog->setContext(Qt::ApplicationShortcut);
+    connect(showLog, &QShortcut::activated, this, &TMainFrm::ShowLogExecute);
+}
+
+void TMainFrm::CreateTray() {
+    trayIcon_ = new QSystemTrayIcon(this);
+    mainPopup_ = new QMenu(this);
+    for (const TrayMenuEntry& e : TrayMenu(logic_ ? logic_->Settings().entryName : "Nebrin", false)) {
+        if (e.item == TrayItem::Separator) {
+            mainPopup_->addSeparator();
+            continue;
+        }
+        QAction* a = mainPopup_->addAction(QString::fromStdString(e.caption));
+        switch (e.item) {
+            case TrayItem::Power:
+                powerMenu_ = a;
+                connect(a, &QAction::triggered, this, &TMainFrm::PolaczExecute);
+                break;
+            case TrayItem::ShowMain:
+                nebrinPopupName_ = a;
+                connect(a, &QAction::triggered, this, [this] { Apply(logic_->ShowMainOnly()); });
+                break;
+            case TrayItem::Configure: connect(a, &QAction::triggered, this, &TMainFrm::ConfigBtnClick); break;
+            case TrayItem::CheckUpdate: connect(a, &QAction::triggered, this, &TMainFrm::CheckUpdateClick); break;
+            case TrayItem::About: connect(a, &QAction::triggered, this, &TMainFrm::InfoBtnClick); break;
+            case TrayItem::Quit: connect(a, &QAction::triggered, this, &TMainFrm::close); break;
+            case TrayItem::Separator: break;
+        }
+    }
+    trayIcon_->setContextMenu(mainPopup_);
+    connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        // Many Linux notification areas report a plain click only.
+        if (r == QSystemTrayIcon::DoubleClick || r == QSystemTrayIcon::Trigger) TrayIconDblClick();
+    });
+}
+
+bool TMainFrm::ApplyTheme(QtThemeImages& images) {
+    namespace m = theme_member;
+    // 3., 4. Background and shape: every mask pixel whose colour differs from
+    // the top-left pixel's stays; the window keeps its own size.
+    background_ = images.Image(m::kBackground);
+    const QImage mask = images.Image(m::kMask).convertToFormat(QImage::Format_RGB32);
+    const std::vector<RegionRect> runs = BuildMaskRegion(mask.width(), mask.height(), [&mask](int x, int y) {
+        return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff);
+    });
+    std::vector<QRect> rects;
+    rects.reserve(runs.size());
+    for (const RegionRect& r : runs) rects.emplace_back(r.left, r.top, r.width, r.height);
+    QRegion region;
+    region.setRects(rects.data(), static_cast<int>(rects.size()));
+    // An empty region would mean "no shape" to the toolkit; a one-coloured
+    // mask makes the window fully transparent instead.
+    if (region.isEmpty()) region = QRegion(-1, -1, 1, 1);
+    setMask(region);
+
+    // 5., 6. Kept for the statistics window.
+    statsBackground_ = images.Image(m::kStatsBackground);
+    statsMask_ = images.Image(m::kStatsMask);
+
+    // 9.-18. Buttons: bounds and images (over, normal, pressed).
+    auto place = [](QWidget* w, const PaneBounds& b) { w->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height)); };
+    place(minBtn_, theme_.minimize);
+    minBtn_->SetGlyphs(images.Pixmap(m::kMinimizeOver), images.Pixmap(m::kMinimizeNormal), images.Pixmap(m::kMinimizePressed));
+    place(closeBtn_, theme_.close);
+    closeBtn_->SetGlyphs(images.Pixmap(m::kCloseOver), images.Pixmap(m::kCloseNormal), images.Pixmap(m::kClosePressed));
+    place(onOffBtn_, theme_.onOff);
+    buttons_ = {images.Pixmap(m::kOnOffOffline), images.Pixmap(m::kOnOffPressed), images.Pixmap(m::kOnOffOnline)};
+    place(infoBtn_, theme_.info);
+    infoBtn_->SetGlyphs(images.Pixmap(m::kInfoOver), images.Pixmap(m::kInfoNormal), images.Pixmap(m::kInfoPressed));
+    place(userCfgBtn_, theme_.userCfg);
+    userCfgBtn_->SetGlyphs(images.Pixmap(m::kUserCfgOver), images.Pixmap(m::kUserCfgNormal),
+                           images.Pixmap(m::kUserCfgPressed));
+
+    // 19. The speed panel.
+    speedPanel_->setVisible(theme_.speedPanelVisible);
+    speedPanel_->move(theme_.speedLeft, theme_.speedTop);
+    for (QLabel* l : {smdl_, downloadLabel_, smul_, uploadLabel_}) SetTextColour(l, SystemColour(theme_.speedColour));
+
+    // 20. The licence text.
+    const MemberBytes& lic = theme_.members[m::kLicence];
+    licence_ = TextLines(FromCp1250(std::string_view(reinterpret_cast<const char*>(lic.data()), lic.size())));
+
+    // 21. Caption, and the tray hint.
+    captionLabel_->move(theme_.captionLeft, theme_.captionTop);
+    captionLabel_->setText(FromCp1250(theme_.caption));
+    SetTextColour(captionLabel_, SystemColour(theme_.captionColour));
+    trayIcon_->setToolTip(captionLabel_->text());
+
+    // 23. The icons.
+    iconOffline_ = images.Icon(m::kIconOffline);
+    iconOnline_ = images.Icon(m::kIconOnline);
+    iconExtra_ = images.Icon(m::kIconExtra);
+
+    // 24. The offline look.
+    OfflineLook();
+    update();
+    return true;
+}
+
+void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* log, TStatsFrm* stats,
+                          TPopupFrm* popup, TUpdateFrm* update) {
+    connConf_ = conf;
+    informacja_ = info;
+    log_ = log;
+    stats_ = stats;
+    popup_ = popup;
+    update_ = update;
+    if (stats_) stats_->SetMainWindow(this);
+}
+
+void TMainFrm::MarkThemeFailed(const QString& reason) {
+    if (!logic_->ThemeLoaded()) return;
+    logic_->MarkThemeFailed();
+    themeFailure_ = reason;
+    qWarning("nebrin: the theme did not load: %s", qPrintable(reason));
+}
+
+QString TMainFrm::EntryName() const {
+    return FromCp1250(logic_ ? logic_->Settings().entryName : std::string("Nebrin"));
+}
+
+void TMainFrm::Start() {
+    if (logic_->ThemeLoaded()) {
+        show();
+        raise();
+        activateWindow();
+    } else {
+        QTimer::singleShot(0, this, &TMainFrm::FormActivate);
+    }
+}
+
+// ---- looks and tray -------------------------------------------------------------
+
+void TMainFrm::OnlineLook() {
+    const OnOffImages i = OnOffImagesFor(true);
+    if (buttons_.size() == 3) onOffBtn_->SetGlyphs(buttons_[i.active], buttons_[i.passive], buttons_[i.pushed]);
+    SetTrayIcon(iconOnline_);
+    powerMenu_->setText(QString::fromStdString(PowerCaption(true)));
+    logic_->SetOnline(true);
+    // The popup alarm joins here when the popup is enabled.
+}
+
+void TMainFrm::OfflineLook() {
+    const OnOffImages i = OnOffImagesFor(false);
+    if (buttons_.size() == 3) onOffBtn_->SetGlyphs(buttons_[i.active], buttons_[i.passive], buttons_[i.pushed]);
+    SetTrayIcon(iconOffline_);
+    powerMenu_->setText(QString::fromStdString(PowerCaption(false)));
+    if (logic_) logic_->SetOnline(false);
+}
+
+void TMainFrm::SetTrayIcon(const QIcon& icon) {
+    // An empty icon shows the program's own.
+    trayIcon_->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
+    if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
+}
+
+bool TMainFrm::TrayUsable() const { return trayIcon_ && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+// ---- activation and the clock ------------------------------------------------------
+
+void TMainFrm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Without a window manager no activation may ever arrive: the first show
+    // counts as the first activation too.
+    if (!activationQueued_) {
+        activationQueued_ = true;
+        QTimer::singleShot(0, this, &TMainFrm::FormActivate);
+    }
+}
+
+void TMainFrm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+    if (event->type() == QEvent::WindowStateChange && !(windowState() & Qt::WindowMinimized) &&
+        !TrayUsable() && logic_->StatsWasShowing() && stats_ && !stats_->isVisible()) {
+        // Back from a minimise without a notification area.
+        stats_->show();
+        stats_->DockAbove();
+    }
+}
+
+void TMainFrm::FormActivate() {
+    switch (logic_->Activate()) {
+        case MainLogic::Activation::None:
+            return;
+        case MainLogic::Activation::CloseSilently:
+            close();
+            return;
+        case MainLogic::Activation::Ready:
+            break;
+    }
+    if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+    if (stats_) stats_->DockAbove();
+    // The web pane comes up after the window has been painted: the web
+    // engine's start must not hold the window back.
+    QTimer::singleShot(200, this, [this] {
+        if (closing_) return;
+        if (!wb_) wb_ = new QWebEngineView(this);
+        const PaneBounds& b = theme_.webPane;
+        wb_->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
+        wb_->show();
+        wb_->setUrl(QUrl::fromLocalFile(QString::fromStdString(theme_.offlineHtmlPath)));
+    });
+}
+
+void TMainFrm::OnClock() { Apply(logic_->Advance(clock_.elapsed())); }
+
+void TMainFrm::Apply(const WindowActions& a) {
+    if (a.hideMain) HideToTray();
+    if (a.hideStats && stats_) stats_->hide();
+    if (a.showMain) {
+        if (windowState() & Qt::WindowMinimized) showNormal();
+        show();
+        raise();
+        activateWindow();
+    }
+    if (a.showStats && stats_) {
+        stats_->show();
+        stats_->DockAbove();
+    }
+    // The status ticker, the hourly update check and the connect workflow
+    // plug in here.
+    if (a.connect) PolaczExecute();
+    if (a.updateCheckDue) CheckUpdateClick();
+}
+
+void TMainFrm::HideToTray() {
+    // Without a notification area a hidden window could never be brought
+    // back from the tray: it is minimised instead.
+    if (TrayUsable()) hide();
+    else showMinimized();
+}
+
+void TMainFrm::BringToFront() {
+    if (!isVisible()) Apply(logic_->ShowMainOnly());
+    if (windowState() & Qt::WindowMinimized) showNormal();
+    raise();
+    activateWindow();
+}
+
+// ---- painting and dragging ----------------------------------------------------------
+
+void TMainFrm::paintEvent(QPaintEvent*) {
+    if (background_.isNull()) return;
+    QPainter p(this);
+    p.drawImage(QPoint(0, 0), background_);
+}
+
+void TMainFrm::mousePressEvent(QMouseEvent* e) {
+    const QPoint in = e->position().toPoint();
+    drag_.BackgroundDown(e->button() == Qt::LeftButton, {in.x(), in.y()});
+}
+
+void TMainFrm::mouseMoveEvent(QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); }
+
+void TMainFrm::mouseReleaseEvent(QMouseEvent*) { drag_.Up(); }
+
+void TMainFrm::DragTo(const QPoint& cursor) {
+    const auto to = drag_.Move({cursor.x(), cursor.y()});
+    if (!to) return;
+    move(to->x, to->y);
+    KeepStatsAbove();
+}
+
+void TMainFrm::KeepStatsAbove() {
+    if (stats_) stats_->DockAbove();
+}
+
+bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
+    // The panel takes its own presses: they do not start a drag.
+    if (watched == speedPanel_ && (event->type() == QEvent::MouseButtonPress ||
+                                   event->type() == QEvent::MouseButtonDblClick)) {
+        return true;
+    }
+    if (watched == speedPanel_ && event->type() == QEvent::MouseButtonRelease) {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (e->button() == Qt::LeftButton && speedPanel_->rect().contains(e->position().toPoint())) SpeedPanelClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- commands ------------------------------------------------------------------------
+
+void TMainFrm::PolaczExecute() {
+    // The connect and disconnect workflow takes over here.
+}
+
+void TMainFrm::CheckUpdateClick() {
+    // The update check takes over here.
+}
+
+void TMainFrm::MinBtnClick() { Apply(logic_->Minimise(stats_ && stats_->isVisible())); }
+
+void TMainFrm::CloseBtnClick() { close(); }
+
+void TMainFrm::InfoBtnClick() {
+    if (informacja_) informacja_->Execute();
+}
+
+void TMainFrm::ConfigBtnClick() {
+    if (connConf_) connConf_->Execute();
+}
+
+void TMainFrm::ShowLogExecute() {
+    if (!log_) return;
+    log_->show();
+    log_->raise();
+    log_->activateWindow();
+}
+
+void TMainFrm::SpeedPanelClick() {
+    if (stats_) Apply(logic_->ToggleStats(stats_->isVisible()));
+}
+
+void TMainFrm::TrayIconDblClick() { Apply(logic_->ShowFromTray()); }
+
+void TMainFrm::CaptionLabelDblClick() {
+    if (popup_) popup_->show();
+}
+
+void TMainFrm::closeEvent(QCloseEvent* event) {
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    if (logic_->OnCloseRequest() == CloseDecision::Ask) {
+        QString question = QString::fromUtf8(kCloseQuestion.data(), static_cast<qsizetype>(kCloseQuestion.size()));
+        question.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCloseTitle.data(), kCloseTitle.size()), question,
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        if (box.exec() != QMessageBox::Ok) {
+            event->ignore();  // refused: nothing changes
+            return;
+        }
+    }
+    if (logic_->HangUpOnClose()) {
+        OfflineLook();
+        // The hang-up step of the connect workflow joins here.
+    }
+    logic_->StatusTicker().SetEnabled(false, clock_.elapsed());
+    clockTimer_.stop();
+    closing_ = true;
+    event->accept();
+    trayIcon_->hide();
+    QCoreApplication::exit(0);
+}

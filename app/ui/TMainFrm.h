@@ -1,0 +1,175 @@
+// TMainFrm: the skinned main window. A borderless, always-on-top, shaped
+// window at the bottom right of the work area with five image buttons, the
+// caption, the speed panel and the web pane, plus the tray icon and its menu.
+// The decisions are MainLogic's; this class shows and forwards.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QList>
+#include <QPixmap>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+#include "app/MainLogic.h"
+#include "app/ThemeLoader.h"
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QWebEngineView;
+class TImageButton;
+class QtThemeImages;
+class TConnConfFrm;
+class TInformacjaFrm;
+class ThbLogFrm;
+class TStatsFrm;
+class TPopupFrm;
+class TUpdateFrm;
+
+// A label that hands its mouse events to the main window (the caption and the
+// speed labels).
+class TForwardLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+Q_SIGNALS:
+    void pressed(QMouseEvent* event);
+    void moved(QMouseEvent* event);
+    void released(QMouseEvent* event);
+    void doubleClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override { Q_EMIT pressed(e); }
+    void mouseMoveEvent(QMouseEvent* e) override { Q_EMIT moved(e); }
+    void mouseReleaseEvent(QMouseEvent* e) override { Q_EMIT released(e); }
+    void mouseDoubleClickEvent(QMouseEvent*) override { Q_EMIT doubleClicked(); }
+};
+
+class TMainFrm : public QWidget {
+    Q_OBJECT
+public:
+    // FormCreate: builds the controls, loads the theme (from the sources
+    // given), reads the behaviour settings and docks at the bottom right.
+    explicit TMainFrm(const nebrin::ThemeSources& sources, QWidget* parent = nullptr);
+    ~TMainFrm() override;
+
+    // The windows created after this one (their creation needs ours first).
+    void SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* log, TStatsFrm* stats, TPopupFrm* popup,
+                    TUpdateFrm* update);
+
+    // Shows the window, whose first activation then shows the offline page;
+    // with a theme that did not load, the window is never shown and the
+    // first activation ends the program at once, without a word.
+    void Start();
+
+    bool ThemeLoaded() const { return logic_->ThemeLoaded(); }
+    // A later window could not take its part of the theme: the program ends
+    // at the first activation as for any other theme failure.
+    void MarkThemeFailed(const QString& reason);
+    QString ThemeFailure() const { return themeFailure_; }
+
+    // Texts from the theme, decoded for the screen.
+    QString EntryName() const;
+    QStringList LicenceLines() const { return licence_; }
+    const nebrin::ThemeData& Theme() const { return theme_; }
+    const QImage& StatsBackground() const { return statsBackground_; }
+    const QImage& StatsMask() const { return statsMask_; }
+
+    // Looks (end of the theme loading, the ticker and the connect workflow).
+    void OnlineLook();
+    void OfflineLook();
+    void SetTrayIcon(const QIcon& icon);
+
+    // The running copy was asked to come to the front by a second start.
+    void BringToFront();
+
+    nebrin::MainLogic& Logic() { return *logic_; }
+
+public Q_SLOTS:
+    void PolaczExecute();
+    void MinBtnClick();
+    void CloseBtnClick();
+    void InfoBtnClick();
+    void ConfigBtnClick();
+    void ShowLogExecute();
+    void SpeedPanelClick();
+    void TrayIconDblClick();
+    void CaptionLabelDblClick();
+    void CheckUpdateClick();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateTray();
+    bool ApplyTheme(QtThemeImages& images);
+    void FormActivate();
+    void OnClock();
+    void Apply(const nebrin::WindowActions& a);
+    void DragTo(const QPoint& cursor);
+    void HideToTray();
+    bool TrayUsable() const;
+    void KeepStatsAbove();
+    QRect Scaled(int x, int y, int w, int h) const;
+
+    nebrin::ThemeSources sources_;
+    nebrin::ThemeData theme_;
+    std::unique_ptr<nebrin::MainLogic> logic_;
+    nebrin::DragModel drag_;
+    QString themeFailure_;
+    int dpi_ = 96;
+
+    QImage background_;
+    QImage statsBackground_;
+    QImage statsMask_;
+    QList<QPixmap> buttons_;  // the OnOff images: 0 offline, 1 pressed, 2 online
+    QIcon iconOffline_, iconOnline_, iconExtra_;
+    QStringList licence_;
+
+    TForwardLabel* captionLabel_ = nullptr;
+    QWidget* speedPanel_ = nullptr;
+    TForwardLabel* smdl_ = nullptr;
+    TForwardLabel* downloadLabel_ = nullptr;
+    TForwardLabel* smul_ = nullptr;
+    TForwardLabel* uploadLabel_ = nullptr;
+    QWebEngineView* wb_ = nullptr;
+    TImageButton* onOffBtn_ = nullptr;
+    TImageButton* minBtn_ = nullptr;
+    TImageButton* closeBtn_ = nullptr;
+    TImageButton* infoBtn_ = nullptr;
+    TImageButton* userCfgBtn_ = nullptr;
+
+    QSystemTrayIcon* trayIcon_ = nullptr;
+    QMenu* mainPopup_ = nullptr;
+    QAction* powerMenu_ = nullptr;
+    QAction* nebrinPopupName_ = nullptr;
+
+    QTimer clockTimer_;
+    QElapsedTimer clock_;
+
+    QPointer<TConnConfFrm> connConf_;
+    QPointer<TInformacjaFrm> informacja_;
+    QPointer<ThbLogFrm> log_;
+    QPointer<TStatsFrm> stats_;
+    QPointer<TPopupFrm> popup_;
+    QPointer<TUpdateFrm> update_;
+
+    bool activationQueued_ = false;
+    bool closing_ = false;
+};

@@ -1,0 +1,107 @@
+// The nebrin program: one running copy per program folder, seven windows
+// created in a fixed order, the main window's message loop until it closes.
+#include <QApplication>
+#include <QIcon>
+#include <QSocketNotifier>
+#include <QString>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/ui/SkinFonts.h"
+#include "app/ui/TMainFrm.h"
+#include "connection/ui/TConnConfFrm.h"
+#include "connection/ui/ThbLogFrm.h"
+#include "online/ui/TInformacjaFrm.h"
+#include "online/ui/TPopupFrm.h"
+#include "online/ui/TUpdateFrm.h"
+#include "platform/ProgramDir.h"
+#include "platform/SingleInstance.h"
+#include "stats/ui/TStatsFrm.h"
+
+namespace {
+
+// Adds the web engine's flags to what the user set, without repeating one.
+void PrepareWebEngineFlags() {
+    const char* current = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    std::string flags = current ? current : "";
+    auto add = [&flags](const std::string& flag) {
+        if ((" " + flags + " ").find(" " + flag + " ") != std::string::npos) return;
+        if (!flags.empty()) flags += ' ';
+        flags += flag;
+    };
+    // The engine's sandbox refuses to run as root.
+    if (::geteuid() == 0) add("--no-sandbox");
+    add("--disable-gpu");
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // A second start hands its command line to the running copy and ends
+    // before anything of the theme is read or shown.
+    nebrin::SingleInstance instance(nebrin::InstanceIdentity(nebrin::InstanceIdentityPath()));
+    if (instance.Acquire() == nebrin::SingleInstance::Role::Second) {
+        const std::string line = nebrin::JoinCommandLine(std::vector<std::string>(argv, argv + argc));
+        // Not delivered: the running copy may just have ended; then this one
+        // takes over, else it leaves it to the one running.
+        if (instance.SendToRunning(line) || instance.Acquire() != nebrin::SingleInstance::Role::First) return 0;
+    }
+
+    PrepareWebEngineFlags();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("nebrin"));
+    QApplication::setApplicationVersion(QStringLiteral(NEBRIN_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
+    SkinFonts::Load();
+    QApplication::setFont(SkinFonts::Tahoma(11));
+
+    // The theme package is read from the theme folder; the offline page is
+    // written to html/ of the data folder. Installed, that folder is the
+    // user's own and is made here; next to the program it must exist.
+    const std::string themeHome = nebrin::ThemeHomeDir();
+    const std::string dataHome = nebrin::DataHomeDir();
+    const std::string htmlDir = nebrin::JoinPath(dataHome, "html");
+    if (dataHome != themeHome) {
+        std::error_code ec;
+        std::filesystem::create_directories(htmlDir, ec);
+    }
+    const nebrin::ThemeSources sources{nebrin::JoinPath(themeHome, "skin/default.nbt"), htmlDir};
+
+    // The windows, in their fixed order. The main window loads the theme; the
+    // settings dialog then sets the credentials pass phrase for good.
+    TMainFrm mainFrm(sources);
+    TConnConfFrm connConfFrm;
+    TInformacjaFrm informacjaFrm(mainFrm.LicenceLines());
+    ThbLogFrm logFrm(mainFrm.EntryName());
+    TStatsFrm statsFrm;
+    if (mainFrm.ThemeLoaded()) {
+        QString error;
+        if (!statsFrm.ApplyTheme(mainFrm.Theme().ini, mainFrm.StatsBackground(), mainFrm.StatsMask(), &error)) {
+            mainFrm.MarkThemeFailed(QStringLiteral("statistics window: ") + error);
+        }
+    }
+    TPopupFrm popupFrm;
+    TUpdateFrm updateFrm;
+    mainFrm.SetWindows(&connConfFrm, &informacjaFrm, &logFrm, &statsFrm, &popupFrm, &updateFrm);
+
+    // A later start asks this one to come to the front.
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (instance.ListenFd() >= 0) {
+        notifier = std::make_unique<QSocketNotifier>(instance.ListenFd(), QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &mainFrm, [&instance, &mainFrm] {
+            // The command line is not used.
+            while (instance.ReadMessage()) mainFrm.BringToFront();
+        });
+    }
+
+    mainFrm.Start();
+    return app.exec();
+}
