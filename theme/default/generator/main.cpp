@@ -675,14 +675,14 @@ QImage Preview(const std::vector<QImage>& m, const QImage& mainMask, const QImag
         QPainter w(&main);
         w.drawImage(kMin.topLeft(), m[8]);
         w.drawImage(kClose.topLeft(), m[10]);  // as if the mouse were over it
-        w.drawImage(kOnOff.topLeft(), m[13]);
+        w.drawImage(kOnOff.topLeft(), m[15]);  // the look at start: offline
         w.drawImage(kInfo.topLeft(), m[17]);
         w.drawImage(kUser.topLeft(), m[20]);
         w.drawImage(kPane.topLeft(), jpeg);
         PreviewText(w, kPane.topLeft() + QPoint(14, 12), QString::fromUtf8("● Rozłączony"), kWhite, 15, true);
-        PreviewText(w, kPane.topLeft() + QPoint(14, 36), QString::fromUtf8("Naciśnij przycisk zasilania,"),
+        PreviewText(w, kPane.topLeft() + QPoint(14, 36), QString::fromUtf8("Naciśnij przycisk zasilania, aby"),
                     QColor(0xc9, 0xd6, 0xe3), 11);
-        PreviewText(w, kPane.topLeft() + QPoint(14, 51), QString::fromUtf8("aby połączyć się z Internetem."),
+        PreviewText(w, kPane.topLeft() + QPoint(14, 51), QString::fromUtf8("połączyć się z Internetem."),
                     QColor(0xc9, 0xd6, 0xe3), 11);
         PreviewText(w, kCaption.topLeft(), "Nebrin 1.18", kWhite, 11, true);
         PreviewText(w, kSpeed, "DL:  1840 Kb/s", QColor(0xe6, 0xf0, 0xfa), 8);
