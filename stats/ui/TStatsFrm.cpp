@@ -11,10 +11,9 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <span>
 #include <string>
 
-#include "stats/MaskRuns.h"
+#include "app/RegionBuilder.h"
 #include "stats/StatsLayout.h"
 #include "stats/hbScope.h"
 
@@ -42,12 +41,11 @@ void SetTextColour(QLabel* label, const QColor& colour) {
 
 QRegion RegionFromMask(const QImage& mask) {
     const QImage pixels = mask.convertToFormat(QImage::Format_ARGB32);
-    const auto stride = static_cast<std::size_t>(pixels.bytesPerLine()) / 4;
-    const auto count = stride * static_cast<std::size_t>(pixels.height());
-    const std::span<const std::uint32_t> data(reinterpret_cast<const std::uint32_t*>(pixels.constBits()), count);
+    const auto rects = nebrin::BuildMaskRegion(pixels.width(), pixels.height(), [&pixels](int x, int y) {
+        return static_cast<std::uint32_t>(reinterpret_cast<const QRgb*>(pixels.constScanLine(y))[x]);
+    });
     QRegion region;
-    for (const nebrin::MaskRun& run : nebrin::MaskRuns(data, pixels.width(), pixels.height(), stride))
-        region += QRect(run.left, run.y, run.right - run.left, 1);
+    for (const nebrin::RegionRect& r : rects) region += QRect(r.left, r.top, r.width, r.height);
     return region;
 }
 
