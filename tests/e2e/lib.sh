@@ -1,0 +1,87 @@
+# Shared helpers of the end-to-end tests: a private X server, a temporary
+# program folder with the packed default theme, and waiting for windows.
+# Environment: NEBRIN_BIN (the program), NEBRIN_PACKAGE (packed default theme),
+# E2E_OUT (folder for screenshots).
+set -u
+
+die() { echo "FAIL: $*" >&2; exit 1; }
+
+[ -x "${NEBRIN_BIN:-}" ] || die "program not found: ${NEBRIN_BIN:-unset}"
+if [ ! -f "${NEBRIN_PACKAGE:-}" ]; then
+  echo "SKIP: the packed default theme is missing (${NEBRIN_PACKAGE:-unset})"
+  exit 77
+fi
+mkdir -p "${E2E_OUT:=/tmp}"
+
+WORK=$(mktemp -d /tmp/nebrin-e2e-XXXXXX)
+XVFB_PID=
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null; done
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# Starts Xvfb on a display number it picks itself (free whatever DISPLAY is),
+# white root window so that cut-away parts of a shaped window show white.
+start_x() {
+  local fifo="$WORK/displayfd"
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp 3>"$fifo" >"$WORK/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  local n
+  read -r -t 20 n <"$fifo" || die "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+  export DISPLAY=":$n"
+  # The program's own runtime folder for the single-instance socket.
+  export XDG_RUNTIME_DIR="$WORK/run"
+  mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+}
+
+# A program folder with skin/default.nbt and html/.
+make_home() {
+  local home="$WORK/${1:-home}"
+  mkdir -p "$home/skin" "$home/html"
+  cp "$NEBRIN_PACKAGE" "$home/skin/default.nbt"
+  echo "$home"
+}
+
+# Starts the program for folder $1 in the background; its pid in LAST_PID.
+start_nebrin() {
+  NEBRIN_HOME="$1" "$NEBRIN_BIN" >>"$WORK/nebrin.log" 2>&1 &
+  LAST_PID=$!
+  PIDS+=("$LAST_PID")
+}
+
+# Visible windows named $1 (exact).
+windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
+
+# Waits up to $2 seconds for a visible window named $1; prints its id.
+wait_window() {
+  local i
+  for ((i = 0; i < $2 * 5; i++)); do
+    local w
+    w=$(windows_named "$1" | head -1)
+    if [ -n "$w" ]; then echo "$w"; return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; its exit status in EXIT_CODE.
+wait_exit() {
+  local i
+  for ((i = 0; i < $2 * 5; i++)); do
+    if ! kill -0 "$1" 2>/dev/null; then
+      wait "$1"
+      EXIT_CODE=$?
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# The colour of screen pixel x,y of a screenshot as "r,g,b" (0..255).
+pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:; }
