@@ -78,9 +78,11 @@ int main(int argc, char* argv[]) {
     // The windows, in their fixed order. The main window loads the theme; the
     // settings dialog then sets the credentials pass phrase for good.
     TMainFrm mainFrm(sources);
-    TConnConfFrm connConfFrm;
-    TInformacjaFrm informacjaFrm(mainFrm.LicenceLines());
-    ThbLogFrm logFrm(mainFrm.EntryName());
+    // The dialogs belong to the main window, so they stay above it although
+    // it is always on top.
+    TConnConfFrm connConfFrm(&mainFrm);
+    TInformacjaFrm informacjaFrm(mainFrm.LicenceLines(), &mainFrm);
+    ThbLogFrm logFrm(mainFrm.EntryName(), &mainFrm);
     TStatsFrm statsFrm;
     if (mainFrm.ThemeLoaded()) {
         QString error;

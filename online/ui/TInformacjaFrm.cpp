@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -43,7 +44,7 @@ TInformacjaFrm::TInformacjaFrm(const QStringList& licence, QWidget* parent) : QD
 
     QLabel* name = Label(top, QStringLiteral("Nebrin"), 88, 16);
     QFont bold = name->font();
-    bold.setBold(true);
+    bold.setWeight(QFont::Bold);
     name->setFont(bold);
     name->adjustSize();
     version_ = new QLabel(top);
@@ -86,5 +87,7 @@ void TInformacjaFrm::Execute() {
         activateWindow();
         return;
     }
+    // Centred on the screen, not over the small main window.
+    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
     exec();
 }

@@ -1,6 +1,92 @@
 #include "online/ui/TPopupFrm.h"
 
-TPopupFrm::TPopupFrm(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+TPopupFrm::TPopupFrm(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      bottomPanel_(new QWidget(this)), closeBtn_(new QPushButton(QStringLiteral("&Zamknij"), bottomPanel_)),
+      wb_(new QWebEngineView(this)) {
+    setObjectName(QStringLiteral("PopupFrm"));
     setWindowTitle(QStringLiteral("Informacja"));
-    resize(330, 263);
+    bottomPanel_->setObjectName(QStringLiteral("BottomPanel"));
+    closeBtn_->setObjectName(QStringLiteral("CloseBtn"));
+    wb_->setObjectName(QStringLiteral("WB"));
+    // Right clicks open no menu in the page.
+    wb_->setContextMenuPolicy(Qt::NoContextMenu);
+
+    bottomPanel_->setFixedHeight(kBottomPanelHeight);
+    closeBtn_->setGeometry(0, 9, 75, 25);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(wb_, 1);
+    layout->addWidget(bottomPanel_);
+    setFixedSize(kDesignWidth, kDesignHeight);
+    CentreCloseButton();
+
+    connect(closeBtn_, &QPushButton::clicked, this, &QWidget::close);
+    connect(wb_, &QWebEngineView::loadFinished, this, &TPopupFrm::NavigateComplete);
+}
+
+void TPopupFrm::ShowPage(const nebrin::PopupPage& page) {
+    if (!isVisible()) {
+        setFixedSize(page.width, page.height);
+        centreOnShow_ = true;
+    }
+    ShowPage(QString::fromStdString(page.url));
+}
+
+void TPopupFrm::ShowPage(const QString& url) {
+    pageUrl_ = url;
+    const QUrl address(url);
+    if (url.isEmpty() || !address.isValid()) {
+        // Nothing to load counts as a failed load.
+        NavigateComplete(false);
+        return;
+    }
+    wb_->setUrl(address);
+}
+
+void TPopupFrm::NavigateComplete(bool ok) {
+    if (ok) {
+        show();
+        raise();
+        activateWindow();
+    } else {
+        close();
+    }
+    emit PageLoaded(ok);
+}
+
+void TPopupFrm::CentreCloseButton() {
+    closeBtn_->move((bottomPanel_->width() - closeBtn_->width()) / 2, closeBtn_->y());
+}
+
+void TPopupFrm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) CentreCloseButton();
+}
+
+void TPopupFrm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    CentreCloseButton();
+}
+
+void TPopupFrm::showEvent(QShowEvent* event) {
+    if (centreOnShow_) {
+        centreOnShow_ = false;
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect r = frameGeometry();
+            r.moveCenter(screen->availableGeometry().center());
+            move(r.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
+    CentreCloseButton();
 }

@@ -1,11 +1,54 @@
-// TPopupFrm: the timed popup information window. For now only its fixed
-// design: a hidden top-level window.
+// TPopupFrm: the popup information window. A dialog with a web view and a
+// close button; ShowPage loads a page, and the window shows itself only when
+// the page has loaded (a page that fails leaves it hidden). Closing hides
+// it; the window lives for the whole run.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
-class TPopupFrm : public QWidget {
+#include "online/Popup.h"
+
+class QPushButton;
+class QWebEngineView;
+
+class TPopupFrm : public QWidget, public nebrin::IPopupWindow {
     Q_OBJECT
 public:
+    static constexpr int kDesignWidth = 330;
+    static constexpr int kDesignHeight = 263;
+    static constexpr int kBottomPanelHeight = 41;
+
     explicit TPopupFrm(QWidget* parent = nullptr);
+
+    // IPopupWindow: the window is showing; size it and load the page.
+    bool IsShowing() const override { return isVisible(); }
+    void ShowPage(const nebrin::PopupPage& page) override;
+
+    // PageURL := url; the browser starts loading it.
+    void ShowPage(const QString& url);
+    QString PageURL() const { return pageUrl_; }
+
+    QWebEngineView* WB() const { return wb_; }
+    QWidget* BottomPanel() const { return bottomPanel_; }
+    QPushButton* CloseBtn() const { return closeBtn_; }
+
+signals:
+    // A page load ended: shown (true) or hidden (false).
+    void PageLoaded(bool ok);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void NavigateComplete(bool ok);
+    void CentreCloseButton();
+
+    QWidget* bottomPanel_;
+    QPushButton* closeBtn_;
+    QWebEngineView* wb_;
+    QString pageUrl_;
+    bool centreOnShow_ = true;
 };

@@ -1,0 +1,132 @@
+#include "online/ui/HttpFetcher.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <memory>
+
+namespace {
+
+constexpr qint64 kReadChunk = 64 * 1024;
+
+// The agent name: the program's file name.
+QByteArray AgentName() {
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return (name.isEmpty() ? QStringLiteral("nebrin") : name).toUtf8();
+}
+
+bool IsSuccess(const QVariant& status) {
+    if (!status.isValid()) return true;  // not known yet
+    const int code = status.toInt();
+    return code >= 200 && code <= 299;
+}
+
+// One download: the reply, the file and the rules.
+struct Transfer {
+    QPointer<QNetworkReply> reply;
+    QFile file;
+    std::uint64_t maxBytes = 0;
+    std::uint64_t received = 0;
+    std::string failure;  // set once the transfer has failed
+    nebrin::IHttpFetcher::Done done;
+
+    void Fail(std::string why) {
+        if (failure.empty()) failure = std::move(why);
+        if (reply && reply->isRunning()) reply->abort();
+    }
+
+    std::string StatusFailure() const {
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (IsSuccess(status)) return {};
+        return "HTTP status " + std::to_string(status.toInt()) + " " +
+               reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().toStdString();
+    }
+
+    // Moves what has arrived into the file.
+    void Drain() {
+        if (!failure.empty() || !reply) return;
+        if (std::string s = StatusFailure(); !s.empty()) return Fail(std::move(s));
+        while (reply->bytesAvailable() > 0) {
+            const QByteArray chunk = reply->read(kReadChunk);
+            if (chunk.isEmpty()) break;
+            received += static_cast<std::uint64_t>(chunk.size());
+            if (received > maxBytes) return Fail("response larger than " + std::to_string(maxBytes) + " bytes");
+            if (file.write(chunk) != chunk.size()) return Fail("cannot write " + file.fileName().toStdString());
+        }
+    }
+};
+
+}  // namespace
+
+QtHttpFetcher::QtHttpFetcher(QObject* parent) : QObject(parent), manager_(new QNetworkAccessManager(this)) {
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+    manager_->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+}
+
+QtHttpFetcher::~QtHttpFetcher() = default;
+
+void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) {
+    const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
+    const QString scheme = address.scheme().toLower();
+    if (!address.isValid() || address.host().isEmpty() || (scheme != "http" && scheme != "https"))
+        return done({false, "not an http(s) address: " + url});
+
+    auto t = std::make_shared<Transfer>();
+    t->maxBytes = maxBytes;
+    t->done = std::move(done);
+    t->file.setFileName(QString::fromStdString(path));
+    if (!t->file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return t->done({false, "cannot create " + path + ": " + t->file.errorString().toStdString()});
+
+    QNetworkRequest request(address);
+    request.setHeader(QNetworkRequest::UserAgentHeader, AgentName());
+    request.setTransferTimeout(transferTimeoutMs_);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    QNetworkReply* reply = manager_->get(request);
+    reply->setReadBufferSize(4 * kReadChunk);
+    t->reply = reply;
+    ++pending_;
+
+    connect(reply, &QNetworkReply::metaDataChanged, this, [t] {
+        if (!t->reply || !t->failure.empty()) return;
+        // Refuse early what will not fit; redirects are followed by Qt.
+        const QVariant status = t->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid() && status.toInt() >= 300 && status.toInt() < 400) return;
+        if (std::string s = t->StatusFailure(); !s.empty()) return t->Fail(std::move(s));
+        const QVariant length = t->reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toULongLong() > t->maxBytes)
+            t->Fail("response larger than " + std::to_string(t->maxBytes) + " bytes");
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [t] { t->Drain(); });
+    connect(reply, &QNetworkReply::finished, this, [this, t] {
+        --pending_;
+        QNetworkReply* r = t->reply;
+        if (r) {
+            if (r->error() == QNetworkReply::NoError) t->Drain();
+            else t->Fail(r->errorString().toStdString());
+            if (t->failure.empty()) {
+                if (std::string s = t->StatusFailure(); !s.empty()) t->Fail(std::move(s));
+            }
+            if (t->failure.empty()) {
+                const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
+                if (length.isValid() && length.toULongLong() != t->received)
+                    t->Fail("response ended after " + std::to_string(t->received) + " of " +
+                            std::to_string(length.toULongLong()) + " bytes");
+            }
+            r->deleteLater();
+        } else {
+            t->Fail("transfer lost");
+        }
+        if (!t->file.flush() && t->failure.empty()) t->Fail("cannot write " + t->file.fileName().toStdString());
+        t->file.close();
+        auto finish = std::move(t->done);
+        t->done = nullptr;
+        if (finish) finish({t->failure.empty(), t->failure});
+    });
+}

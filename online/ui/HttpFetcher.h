@@ -1,0 +1,42 @@
+// QtHttpFetcher: downloads for the update check over Qt Network, with the
+// system's proxy settings, into a file, while the message loop runs.
+//
+// A download succeeds only when the final response (after redirects that do
+// not drop from https to http) has a 2xx status, its whole body arrived (as
+// long as Content-Length said, when it said) and the body stayed within the
+// size limit; the body is written to the file as it arrives. A transfer that
+// stalls for longer than the transfer timeout fails, so a silent server
+// cannot hold the update check forever.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+#include <string>
+
+#include "online/Update.h"
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+class QtHttpFetcher : public QObject, public nebrin::IHttpFetcher {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultTransferTimeoutMs = 60'000;
+
+    explicit QtHttpFetcher(QObject* parent = nullptr);
+    ~QtHttpFetcher() override;
+
+    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) override;
+
+    // Longest time without any data before a transfer fails.
+    void SetTransferTimeout(int ms) { transferTimeoutMs_ = ms; }
+    // Downloads under way.
+    int Pending() const { return pending_; }
+
+private:
+    QNetworkAccessManager* manager_;
+    int transferTimeoutMs_ = kDefaultTransferTimeoutMs;
+    int pending_ = 0;
+};

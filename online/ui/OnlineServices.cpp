@@ -1,0 +1,63 @@
+#include "online/ui/OnlineServices.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+#include "online/ui/TPopupFrm.h"
+
+bool MessageBoxAsk::OkCancel(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok | QMessageBox::Cancel, parent_);
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
+UpdateService::UpdateService(QWidget* dialogParent, const std::string& dataDir, QObject* parent)
+    : QObject(parent), dialogParent_(dialogParent), ask_(dialogParent) {
+    nebrin::UpdateCheck::Hooks hooks;
+    hooks.log = [this](const std::string& line) { emit LogLine(QString::fromStdString(line)); };
+    hooks.descriptorFetched = [this] { emit DescriptorFetched(); };
+    hooks.closeForUpdate = [this] { emit CloseForUpdate(); };
+    check_ = std::make_unique<nebrin::UpdateCheck>(dataDir, fetcher_, starter_, ask_, std::move(hooks));
+}
+
+UpdateService::~UpdateService() = default;
+
+bool UpdateService::Check(const nebrin::UpdateSettings& settings) {
+    return check_->Start(settings, [this](const nebrin::UpdateCheckResult& r) {
+        if (!r.error.empty()) {
+            // The folder for the files could not be made: tell the user.
+            QMessageBox::critical(dialogParent_, QApplication::applicationDisplayName(),
+                                  QString::fromStdString(r.error));
+        }
+        emit Finished(r.setupDownloaded);
+    });
+}
+
+PopupService::PopupService(const nebrin::IClock& clock, const nebrin::TMivenINI& ini, TPopupFrm& popup,
+                           std::function<bool()> busy, QObject* parent)
+    : QObject(parent), scheduler_(clock, ini, popup, std::move(busy)) {
+    timer_.setInterval(static_cast<int>(nebrin::AlarmTimer::kTickIntervalMs));
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        scheduler_.Tick();
+        Sync();
+    });
+}
+
+void PopupService::Configure(bool enabled, int kind) {
+    scheduler_.Configure(enabled, kind);
+    Sync();
+}
+
+void PopupService::SetOnlineLook(bool online) {
+    scheduler_.SetOnlineLook(online);
+    Sync();
+}
+
+void PopupService::Sync() {
+    if (scheduler_.CheckTimerRunning() && !timer_.isActive())
+        timer_.start();
+    else if (!scheduler_.CheckTimerRunning() && timer_.isActive())
+        timer_.stop();
+}
