@@ -1,5 +1,6 @@
 #include "storage/AtomicFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -25,11 +26,18 @@ std::string BaseOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::atomic<WriteCallForTesting> gWriteCall{nullptr};
+
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const WriteCallForTesting call = gWriteCall.load(std::memory_order_relaxed);
+        const ssize_t n = call ? call(fd, data, size) : ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {  // no progress: retrying would never end
+            errno = ENOSPC;
             return false;
         }
         data += n;
@@ -39,6 +47,8 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 }
 
 }  // namespace
+
+void SetWriteCallForTesting(WriteCallForTesting call) { gWriteCall.store(call); }
 
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, unsigned mode,
                          std::string* error) {

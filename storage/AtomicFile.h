@@ -24,6 +24,11 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
                          std::string* error);
 bool WriteFileAtomically(const std::string& path, std::string_view text, unsigned mode, std::string* error);
 
+// For tests only: replaces the write(2) call of WriteFileAtomically, to inject
+// short writes, failures and a full disk. nullptr restores the system call.
+using WriteCallForTesting = long (*)(int fd, const void* data, std::size_t size);
+void SetWriteCallForTesting(WriteCallForTesting call);
+
 // Default ceiling for ReadWholeFile.
 inline constexpr std::size_t kReadWholeFileLimit = std::size_t{256} << 20;
 
