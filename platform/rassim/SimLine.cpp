@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <map>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -93,7 +93,8 @@ struct Workers {
   std::mutex mu;
   std::condition_variable cv;
   bool stopping = false;
-  std::set<HRASCONN> hungUp;  // by this process, to wake their dial threads
+  // Dials running in this process, each with its "hung up" flag.
+  std::map<HRASCONN, std::shared_ptr<std::atomic<bool>>> running;
   struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
@@ -160,24 +161,39 @@ bool Notify(const DialJob& j, const Step& st) {
 }
 
 // Walks the dial; the dial's outcome (0 = connected).
-std::uint32_t RunDial(const DialJob& j) {
+std::uint32_t WalkSteps(const DialJob& j, const std::atomic<bool>& hungUp) {
   Workers& w = Work();
   bool notifying = j.notifier != nullptr;
   for (std::size_t i = 0; i < j.steps.size(); ++i) {
     if (i > 0 && j.delayMs > 0) {
       std::unique_lock lock(w.mu);
-      w.cv.wait_for(lock, std::chrono::milliseconds(j.delayMs),
-                    [&] { return w.stopping || w.hungUp.count(j.handle) != 0; });
+      w.cv.wait_for(lock, std::chrono::milliseconds(j.delayMs), [&] { return w.stopping || hungUp.load(); });
     }
     {
       std::lock_guard lock(w.mu);
-      if (w.stopping || w.hungUp.count(j.handle) != 0) return RAS_ERROR_DISCONNECTION;
+      if (w.stopping || hungUp.load()) return RAS_ERROR_DISCONNECTION;
     }
     if (!Advance(j.handle, j.steps[i])) return RAS_ERROR_DISCONNECTION;
     if (notifying) notifying = Notify(j, j.steps[i]);
     if (j.steps[i].error != 0) return j.steps[i].error;
   }
   return 0;
+}
+
+std::uint32_t RunDial(const DialJob& j) {
+  Workers& w = Work();
+  auto hungUp = std::make_shared<std::atomic<bool>>(false);
+  {
+    std::lock_guard lock(w.mu);
+    w.running[j.handle] = hungUp;
+  }
+  std::uint32_t rc = WalkSteps(j, *hungUp);
+  {
+    std::lock_guard lock(w.mu);
+    auto it = w.running.find(j.handle);
+    if (it != w.running.end() && it->second == hungUp) w.running.erase(it);
+  }
+  return rc;
 }
 
 void StartWorker(DialJob job) {
@@ -367,7 +383,8 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
   Workers& w = Work();
   {
     std::lock_guard lock(w.mu);
-    w.hungUp.insert(h);
+    auto it = w.running.find(h);
+    if (it != w.running.end()) it->second->store(true);
   }
   w.cv.notify_all();
   return 0;
