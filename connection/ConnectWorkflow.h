@@ -1,0 +1,160 @@
+// ConnectWorkflow: what the main window does when the user (or the one-shot
+// redial timer) asks to connect or disconnect, and how it answers the dial-up
+// controller's state reports. It checks that the phonebook entry exists
+// (offering the settings dialog when it does not), hands the entry and the
+// credentials to the controller, starts the dial, logs every state change,
+// tells the user about failures, hangs up on request or on failure, and arms
+// the automatic redial.
+//
+// The main window owns it and forwards: the OnOff button, the tray's power
+// item, Shift+F1 and AutoConnectTicker to PolaczExecute; the settings button
+// and the tray's "Konfiguracja" to Configure; the controller's OnStateChanged
+// to RasConStateChanged; its close to HangUpStep.
+//
+// The status ticker (once a second) drives the rest: when it sees a new
+// connection it calls OnConnectionUp, when the watched one is gone it calls
+// OnConnectionGone (which applies the redial rule). The online page, the
+// speeds and the traffic counter are the ticker's own.
+//
+// Everything runs on the user-interface thread; the controller delivers its
+// dial reports there.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "connection/RasCon.h"
+#include "connection/UserSettings.h"
+
+namespace nebrin {
+
+class ConnectionLog;
+
+// ---- texts (UTF-8) ----------------------------------------------------------------
+
+inline constexpr std::string_view kEntryMissingMessage =
+    "Połączenie nie zostało utworzone. Utwórz połączenie i spróbuj ponownie";
+inline constexpr std::string_view kDialStartLine = "Przygotowanie do ustanowienia połączenia: ";
+inline constexpr std::string_view kDialRefusedMessage = "Błąd podczas próby nawiązania połączenia. ";
+inline constexpr std::string_view kDialRefusedLine = "Błąd podczas próby nawiązania połączenia: ";
+inline constexpr std::string_view kDialPrefix = "Łączenie: ";
+inline constexpr std::string_view kStatusPrefix = "Status: ";
+inline constexpr std::string_view kHangUpPrefix = "Rozłączanie: ";
+inline constexpr std::string_view kDisconnectedLine = "Rozłączony";
+inline constexpr std::string_view kConnectTitle = "Połącz";
+inline constexpr std::string_view kConnectionStatusTitle = "Status połączenia";
+
+inline constexpr std::uint32_t kHangUpTimeoutMs = 3000;
+inline constexpr std::uint16_t kStateConnected = RASCS_Connected;        // 8192
+inline constexpr std::uint16_t kStateDisconnected = RASCS_Disconnected;  // 8193
+inline constexpr std::uint16_t kAuthFailureCode = 691;
+
+// ---- what the workflow uses of the main window -------------------------------------
+
+// The main window's connection state and the parts of the window the
+// workflow drives.
+class IMainWindowState {
+public:
+    virtual ~IMainWindowState() = default;
+    // A dial was started or a connection is up.
+    virtual bool Busy() const = 0;
+    virtual void SetBusy(bool on) = 0;
+    // Redial when the connection goes.
+    virtual bool Reconnect() const = 0;
+    virtual void SetReconnect(bool on) = 0;
+    // A 691 was reported: no automatic redial.
+    virtual bool AuthFailure() const = 0;
+    virtual void SetAuthFailure(bool on) = 0;
+    // The handle the dial gave, held until the dial ends; the watched one.
+    virtual HRASCONN DialHandle() const = 0;
+    virtual void SetDialHandle(HRASCONN h) = 0;
+    virtual HRASCONN ActiveHandle() const = 0;
+    virtual void SetActiveHandle(HRASCONN h) = 0;
+    // tICKER (enabling restarts a full period) and the one-shot redial timer.
+    virtual void SetStatusTicker(bool on) = 0;
+    virtual void SetAutoConnectTicker(bool on) = 0;
+    virtual void OfflineLook() = 0;
+    // Closes the main window, which ends the program.
+    virtual void CloseMainWindow() = 0;
+};
+
+// Message boxes and the beep.
+class IUserNotice {
+public:
+    virtual ~IUserNotice() = default;
+    // One OK button and the exclamation icon; returns when it is dismissed.
+    // The text may hold "\r\n" line breaks.
+    virtual void Message(std::string_view title, std::string_view text) = 0;
+    // A short system beep.
+    virtual void Beep() = 0;
+};
+
+// The connection settings dialog.
+class ISettingsDialog {
+public:
+    virtual ~ISettingsDialog() = default;
+    // Shows the dialog modally; true when the user accepted it.
+    virtual bool Execute() = 0;
+    // The texts of its user name, password and service name fields.
+    virtual Credentials Texts() const = 0;
+};
+
+// ---- the workflow --------------------------------------------------------------------
+
+class ConnectWorkflow {
+public:
+    // entryName: the phonebook entry to dial, Windows-1250 bytes as the theme
+    // gives it. userIniPath: its existence tells that a connection was set up
+    // before. Binds nothing: the owner forwards the controller's
+    // OnStateChanged to RasConStateChanged.
+    ConnectWorkflow(TRasCon& ras, IMainWindowState& main, IUserNotice& notice, ISettingsDialog& dialog,
+                    ConnectionLog& log, std::string entryName, std::string userIniPath);
+
+    // Connect when idle, hang up when busy. A call made while an earlier one
+    // still shows its dialog or message is ignored.
+    void PolaczExecute();
+    // Shows the settings dialog; when accepted, hangs up a busy connection and
+    // writes the PPPoE entry. True when accepted. Ignored (false) while a
+    // dialog of the workflow is already showing.
+    bool Configure();
+    // Offline look, then hang up the watched (or dialling) connection,
+    // reporting each state change; waits at most kHangUpTimeoutMs.
+    void HangUpStep();
+    // The controller's OnStateChanged.
+    void RasConStateChanged();
+
+    // ---- for the status ticker
+    // A new connection was seen: watch it, busy, no auth failure.
+    void OnConnectionUp(HRASCONN handle);
+    // The watched connection is gone: forget it, offline look, log
+    // "Rozłączony", not busy, then the redial rule.
+    void OnConnectionGone();
+    // AutoConnectTicker on when the reconnect flag is set and no auth failure
+    // was reported, off otherwise.
+    void ApplyRedialRule();
+
+    // The last state code written to the log.
+    std::uint16_t LastState() const { return lastState_; }
+    const std::string& EntryName() const { return entryName_; }
+
+private:
+    // Lists the phonebooks; true with the entry's location when it is there.
+    bool FindEntry(std::int32_t& location);
+    bool RunConfigure();
+    void Dial(std::int32_t location);
+    void Log(std::string_view line);
+
+    TRasCon& ras_;
+    IMainWindowState& main_;
+    IUserNotice& notice_;
+    ISettingsDialog& dialog_;
+    ConnectionLog& log_;
+    std::string entryName_;
+    std::string userIniPath_;
+    std::uint16_t lastState_ = 0;
+    bool lastStateKnown_ = false;
+    bool inDialog_ = false;
+};
+
+}  // namespace nebrin
