@@ -12,6 +12,7 @@
 
 #include "storage/AtomicFile.h"
 #include "storage/hbTar.h"
+#include "tests/storage/alloc_probe.h"
 
 // GCC sees the malloc inside the replaced operator new and the free inside the
 // replaced delete as a mismatch; they are a matched pair here.
@@ -20,10 +21,16 @@
 // Records the largest single allocation while a test asks for it, to show
 // that declared sizes are checked before anything is allocated. Replacing the
 // global allocation functions affects the whole test program; they only
-// forward to malloc/free.
-namespace {
+// forward to malloc/free. Other tests of this program use the same record
+// through alloc_probe.h.
+namespace alloc_probe {
 std::atomic<bool> gTrack{false};
 std::atomic<std::size_t> gLargest{0};
+}  // namespace alloc_probe
+using alloc_probe::gLargest;
+using alloc_probe::gTrack;
+
+namespace {
 void* Allocate(std::size_t n) {
     if (gTrack.load(std::memory_order_relaxed)) {
         std::size_t seen = gLargest.load(std::memory_order_relaxed);

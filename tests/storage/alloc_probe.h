@@ -1,0 +1,12 @@
+// The largest-allocation record kept by the storage test program's replaced
+// operator new (defined once, in tar_test.cpp): while gTrack is set, gLargest
+// holds the largest single allocation seen.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+
+namespace alloc_probe {
+extern std::atomic<bool> gTrack;
+extern std::atomic<std::size_t> gLargest;
+}  // namespace alloc_probe
