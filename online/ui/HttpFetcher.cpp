@@ -48,15 +48,18 @@ struct Transfer {
                reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().toStdString();
     }
 
-    // Moves what has arrived into the file.
+    // Moves what has arrived into the file. The body of a response that
+    // failed is read and dropped, so the transfer can end (Qt reports its
+    // own error for 4xx and 5xx).
     void Drain() {
-        if (!failure.empty() || !reply) return;
-        if (std::string s = StatusFailure(); !s.empty()) return Fail(std::move(s));
+        if (!reply) return;
+        if (failure.empty()) failure = StatusFailure();
         while (reply->bytesAvailable() > 0) {
             const QByteArray chunk = reply->read(kReadChunk);
             if (chunk.isEmpty()) break;
             received += static_cast<std::uint64_t>(chunk.size());
             if (received > maxBytes) return Fail("response larger than " + std::to_string(maxBytes) + " bytes");
+            if (!failure.empty()) continue;
             if (file.write(chunk) != chunk.size()) return Fail("cannot write " + file.fileName().toStdString());
         }
     }
@@ -94,11 +97,10 @@ void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::
     ++pending_;
 
     connect(reply, &QNetworkReply::metaDataChanged, this, [t] {
-        if (!t->reply || !t->failure.empty()) return;
+        if (!t->reply) return;
         // Refuse early what will not fit; redirects are followed by Qt.
         const QVariant status = t->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid() && status.toInt() >= 300 && status.toInt() < 400) return;
-        if (std::string s = t->StatusFailure(); !s.empty()) return t->Fail(std::move(s));
         const QVariant length = t->reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toULongLong() > t->maxBytes)
             t->Fail("response larger than " + std::to_string(t->maxBytes) + " bytes");
@@ -113,7 +115,9 @@ void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::
             if (t->failure.empty()) {
                 if (std::string s = t->StatusFailure(); !s.empty()) t->Fail(std::move(s));
             }
-            if (t->failure.empty()) {
+            // Qt reports a body cut short itself; this is a second guard
+            // (not for compressed bodies, whose length is the packed one).
+            if (t->failure.empty() && !r->hasRawHeader("Content-Encoding")) {
                 const QVariant length = r->header(QNetworkRequest::ContentLengthHeader);
                 if (length.isValid() && length.toULongLong() != t->received)
                     t->Fail("response ended after " + std::to_string(t->received) + " of " +
