@@ -26,7 +26,7 @@ bool IsDialError(std::uint16_t code) { return code > 600 && code < 4096; }
 
 }  // namespace
 
-ConnectWorkflow::ConnectWorkflow(TRasCon& ras, IMainWindowState& main, IUserNotice& notice, ISettingsDialog& dialog,
+ConnectWorkflow::ConnectWorkflow(IDialController& ras, IMainWindowState& main, IUserNotice& notice, ISettingsDialog& dialog,
                                  ConnectionLog& log, std::string entryName, std::string userIniPath)
     : ras_(ras),
       main_(main),
@@ -82,12 +82,8 @@ void ConnectWorkflow::PolaczExecute() {
 void ConnectWorkflow::Dial(std::int32_t location) {
     main_.SetStatusTicker(false);  // the dial's outcome restarts it
 
-    ras_.EntryName = entryName_;
-    ras_.PhoneNumber.clear();
-    ras_.SetPBLocation(location);
     const Credentials c = dialog_.Texts();
-    ras_.UserName = ToPlatformText(c.userName);
-    ras_.Password = ToPlatformText(c.password);
+    ras_.SetDialSettings(entryName_, "", location, ToPlatformText(c.userName), ToPlatformText(c.password));
     ras_.SetDialParams();
 
     // One attempt per log: the duplicate rule starts afresh with it.

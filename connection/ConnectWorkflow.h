@@ -50,6 +50,54 @@ inline constexpr std::uint16_t kStateConnected = RASCS_Connected;        // 8192
 inline constexpr std::uint16_t kStateDisconnected = RASCS_Disconnected;  // 8193
 inline constexpr std::uint16_t kAuthFailureCode = 691;
 
+// ---- the dial-up controller -----------------------------------------------------------
+
+// What the workflow uses of the dial-up controller (TRasCon).
+class IDialController {
+public:
+    virtual ~IDialController() = default;
+    // EntryName, PhoneNumber, PBLocation, UserName, Password before a dial
+    // (texts as the platform takes them: Windows-1250 bytes).
+    virtual void SetDialSettings(const std::string& entryName, const std::string& phoneNumber,
+                                 std::int32_t pbLocation, const std::string& userName,
+                                 const std::string& password) = 0;
+    virtual std::int32_t SetDialParams() = 0;
+    // 0 and a handle: the dial has started, its reports follow.
+    virtual std::int32_t Dial(HRASCONN& handle) = 0;
+    virtual std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify) = 0;
+    virtual std::int32_t HangUpHandle(HRASCONN handle) = 0;
+    // The last report: state (or error) code, its text, who raised it.
+    virtual std::uint16_t StateCode() const = 0;
+    virtual std::string StatusText() const = 0;
+    virtual std::uint8_t EventSource() const = 0;
+};
+
+// The controller itself.
+class RasConController final : public IDialController {
+public:
+    explicit RasConController(TRasCon& ras) : ras_(ras) {}
+    void SetDialSettings(const std::string& entryName, const std::string& phoneNumber, std::int32_t pbLocation,
+                         const std::string& userName, const std::string& password) override {
+        ras_.EntryName = entryName;
+        ras_.PhoneNumber = phoneNumber;
+        ras_.SetPBLocation(pbLocation);
+        ras_.UserName = userName;
+        ras_.Password = password;
+    }
+    std::int32_t SetDialParams() override { return ras_.SetDialParams(); }
+    std::int32_t Dial(HRASCONN& handle) override { return ras_.Dial(handle); }
+    std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify) override {
+        return ras_.HangUp(handle, subEntry, timeoutMs, notify);
+    }
+    std::int32_t HangUpHandle(HRASCONN handle) override { return ras_.HangUpHandle(handle); }
+    std::uint16_t StateCode() const override { return ras_.StateCode(); }
+    std::string StatusText() const override { return ras_.StatusText(); }
+    std::uint8_t EventSource() const override { return ras_.EventSource(); }
+
+private:
+    TRasCon& ras_;
+};
+
 // ---- what the workflow uses of the main window -------------------------------------
 
 // The main window's connection state and the parts of the window the
@@ -108,7 +156,7 @@ public:
     // gives it. userIniPath: its existence tells that a connection was set up
     // before. Binds nothing: the owner forwards the controller's
     // OnStateChanged to RasConStateChanged.
-    ConnectWorkflow(TRasCon& ras, IMainWindowState& main, IUserNotice& notice, ISettingsDialog& dialog,
+    ConnectWorkflow(IDialController& ras, IMainWindowState& main, IUserNotice& notice, ISettingsDialog& dialog,
                     ConnectionLog& log, std::string entryName, std::string userIniPath);
 
     // Connect when idle, hang up when busy. A call made while an earlier one
@@ -145,7 +193,7 @@ private:
     void Dial(std::int32_t location);
     void Log(std::string_view line);
 
-    TRasCon& ras_;
+    IDialController& ras_;
     IMainWindowState& main_;
     IUserNotice& notice_;
     ISettingsDialog& dialog_;

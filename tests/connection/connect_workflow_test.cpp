@@ -1,0 +1,451 @@
+// The connect and disconnect workflow over the real controller, the scripted
+// line double and the main window's real flags and timers, on a clock the
+// tests move. A small ticker stands in for the status ticker: it watches the
+// connection list once a second and calls the workflow's entry points.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RasDouble.h"
+#include "app/MainConnectState.h"
+#include "app/MainLogic.h"
+#include "connection/ConnectWorkflow.h"
+#include "connection/ConnectionLog.h"
+#include "connection/RasCon.h"
+#include "connection/TaskQueue.h"
+
+namespace nebrin {
+namespace {
+
+using test::DoubleEntry;
+using test::DoubleReport;
+using test::DoubleStatus;
+using test::MakeConn;
+using test::RasDouble;
+
+constexpr HRASCONN kHandle = 0x51;
+
+struct Notice : IUserNotice {
+    void Message(std::string_view title, std::string_view text) override {
+        events.push_back("message " + std::string(title) + ": " + std::string(text));
+    }
+    void Beep() override { events.push_back("beep"); }
+    std::vector<std::string> events;
+};
+
+struct Dialog : ISettingsDialog {
+    bool Execute() override {
+        ++executions;
+        if (during) during();
+        return accept;
+    }
+    Credentials Texts() const override { return texts; }
+    bool accept = true;
+    Credentials texts{"jan", "tajne", "usluga"};
+    int executions = 0;
+    std::function<void()> during;
+};
+
+class ConnectWorkflowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RasDouble::I().Reset();
+        ResetRasApiForTesting();
+        SetRasPlatformLevel(4);
+        SetRasApiForTesting(RasDouble::Table());
+        auto& d = RasDouble::I();
+        d.entries = {DoubleEntry{"Nebrin", 0, "/home/u/user.pbk"}};
+        d.errorTexts = {{601, "The port handle is invalid."},
+                        {633, "The port is already in use."},
+                        {678, "There was no answer."},
+                        {691, "Access was denied: user name or password."}};
+        dir = std::filesystem::temp_directory_path() /
+              ("nebrin-wf-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+        userIni = (dir / "user.ini").string();
+        std::ofstream(userIni) << "[USER]\n";
+        Make("Nebrin");
+    }
+    void TearDown() override {
+        RasDouble::I().Reset();
+        ResetRasApiForTesting();
+        std::filesystem::remove_all(dir);
+    }
+
+    void Make(const std::string& entry) {
+        wf.reset();
+        BehaviourSettings s;
+        s.entryName = entry;
+        logic = std::make_unique<MainLogic>(s, true, now);
+        state = std::make_unique<MainConnectState>(
+            *logic, [this] { return now; }, [this] { ++offlineLooks; }, [this] { ++closes; });
+        ras = std::make_unique<TRasCon>(
+            queue.Poster(), [this] { return static_cast<std::uint32_t>(now); },
+            [this](std::uint32_t ms) { now += ms; });
+        controller = std::make_unique<RasConController>(*ras);
+        wf = std::make_unique<ConnectWorkflow>(*controller, *state, notice, dialog, log, entry, userIni);
+        ras->OnStateChanged = [this] { wf->RasConStateChanged(); };
+    }
+
+    // Runs the dial reports the line's thread posted.
+    void Deliver() {
+        RasDouble::I().JoinReports();
+        queue.RunPending();
+    }
+    // The status ticker's part that the workflow depends on.
+    void StatusTick() {
+        ras->EnumConnections();
+        if (!ras->Connections().Empty()) {
+            if (ras->ConnectionsChanged()) wf->OnConnectionUp(ras->Connections().ConnectionHandle(0));
+            ras->UpdateStatus(logic->ActiveHandle(), 0);
+        } else if (logic->ActiveHandle() != 0) {
+            wf->OnConnectionGone();
+        }
+    }
+    // Moves the clock, running the main window's timers as they fall due.
+    void Advance(std::int64_t ms) {
+        for (std::int64_t end = now + ms; now < end;) {
+            now = std::min(end, now + 100);
+            const WindowActions a = logic->Advance(now);
+            if (a.statusTick) StatusTick();
+            if (a.connect) wf->PolaczExecute();
+            Deliver();
+        }
+    }
+    void ExpectState(bool busy, HRASCONN dial, HRASCONN active) {
+        EXPECT_EQ(logic->Busy(), busy);
+        EXPECT_EQ(logic->DialHandle(), dial);
+        EXPECT_EQ(logic->ActiveHandle(), active);
+    }
+    // Connected through a dial and seen by the ticker.
+    void Connect() {
+        RasDouble::I().reports = {{0, 0}, {5, 0}, {14, 0}, {RASCS_Connected, 0}};
+        RasDouble::I().statusAnswers = {{0, RASCS_Connected, 0}};
+        wf->PolaczExecute();
+        Deliver();
+        RasDouble::I().connections = {MakeConn(kHandle, "Nebrin")};
+        Advance(1000);
+    }
+
+    std::filesystem::path dir;
+    std::string userIni;
+    std::int64_t now = 5000;
+    TaskQueue queue;
+    Notice notice;
+    Dialog dialog;
+    ConnectionLog log;
+    int offlineLooks = 0;
+    int closes = 0;
+    std::unique_ptr<MainLogic> logic;
+    std::unique_ptr<MainConnectState> state;
+    std::unique_ptr<TRasCon> ras;
+    std::unique_ptr<RasConController> controller;
+    std::unique_ptr<ConnectWorkflow> wf;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(ConnectWorkflowTest, DialConnectsAndLogsEachStateOnce) {
+    auto& d = RasDouble::I();
+    d.reports = {{0, 0}, {0, 0}, {5, 0}, {14, 0}, {RASCS_Connected, 0}};
+    logic->SetReconnect(true);
+    wf->PolaczExecute();
+
+    // Dialling: busy, the dial handle held, the ticker stopped until the end.
+    ExpectState(true, kHandle, 0);
+    EXPECT_TRUE(logic->Reconnect());
+    EXPECT_FALSE(logic->StatusTicker().Enabled());
+    EXPECT_EQ(d.dialCalls, 1);
+    EXPECT_EQ(ras->EntryName, "Nebrin");
+    EXPECT_EQ(ras->PBLocation(), 0);
+    EXPECT_EQ(d.storedUser, "jan");  // the dialog's texts stored before the dial
+    EXPECT_EQ(d.storedPassword, "tajne");
+    EXPECT_EQ(std::string(d.lastDialParams.szUserName), "jan");
+
+    Deliver();
+    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
+                                  "Łączenie: Opening Serial Port (0)",
+                                  "Łączenie: Validating User and Password (5)",
+                                  "Łączenie: Login Authenticated (14)",
+                                  "Łączenie: Connected/Online (8192)"}));
+    // Connected: the dial handle became the active one, the ticker runs.
+    ExpectState(true, 0, kHandle);
+    EXPECT_TRUE(logic->StatusTicker().Enabled());
+
+    // The ticker's status polls repeat 8192: nothing more is logged.
+    d.connections = {MakeConn(kHandle, "Nebrin")};
+    d.statusAnswers = {{0, RASCS_Connected, 0}};
+    Advance(3000);
+    EXPECT_EQ(log.Lines().size(), 5u);
+    EXPECT_EQ(wf->LastState(), RASCS_Connected);
+    EXPECT_TRUE(notice.events.empty());
+    EXPECT_EQ(d.hangUpCalls, 0);
+}
+
+TEST_F(ConnectWorkflowTest, StatusReportOfANewStateIsLoggedWithItsPrefix) {
+    Connect();
+    auto& d = RasDouble::I();
+    d.statusAnswers = {{0, RASCS_Connected, 0}, {0, 12, 0}};
+    Advance(2000);
+    EXPECT_EQ(log.Lines().back(), "Status: Authentication acknowledged (12)");
+}
+
+TEST_F(ConnectWorkflowTest, DisconnectWhileDiallingHangsUpWithReportsAndNoRedial) {
+    auto& d = RasDouble::I();
+    d.reports = {{0, 0}, {2, 0}};
+    logic->SetReconnect(true);
+    wf->PolaczExecute();
+    Deliver();
+    ExpectState(true, kHandle, 0);
+
+    // The hang-up polls the line: still dialling, then down.
+    d.statusAnswers = {{0, 4, 0}, {0, RASCS_Disconnected, 0}};
+    wf->PolaczExecute();
+    EXPECT_EQ(offlineLooks, 1);
+    EXPECT_FALSE(logic->Reconnect());
+    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
+                                  "Łączenie: Opening Serial Port (0)",
+                                  "Łączenie: Connecting/Dialling (2)",
+                                  "Rozłączanie: Connected/Negotiation (4)",
+                                  "Rozłączanie: Disconnected/Offline (8193)"}));
+    // The disconnected report ended the dial: the handle moved over, was hung
+    // up once more without reports, and the ticker runs again.
+    ExpectState(true, 0, kHandle);
+    EXPECT_EQ(d.hangUps, (std::vector<HRASCONN>{kHandle, kHandle}));
+    EXPECT_TRUE(logic->StatusTicker().Enabled());
+
+    // The next tick sees no connection: idle, and no redial follows.
+    Advance(1000);
+    ExpectState(false, 0, 0);
+    EXPECT_EQ(log.Lines().back(), "Rozłączony");
+    EXPECT_FALSE(logic->AutoConnectTicker().Enabled());
+    Advance(5000);
+    EXPECT_EQ(d.dialCalls, 1);
+}
+
+TEST_F(ConnectWorkflowTest, DialErrorIsHungUpAndRedialledOneSecondAfterTheTickerSeesItGone) {
+    auto& d = RasDouble::I();
+    d.reports = {{0, 0}, {2, 678}};
+    wf->PolaczExecute();
+    Deliver();
+    // Failing: hung up without reports, the ticker restarted.
+    ExpectState(true, 0, kHandle);
+    EXPECT_EQ(log.Lines().back(), "Łączenie: There was no answer. (678)");
+    EXPECT_EQ(d.hangUps, (std::vector<HRASCONN>{kHandle}));
+    EXPECT_TRUE(notice.events.empty());
+
+    const std::int64_t tick = logic->StatusTicker().NextDue();
+    Advance(tick - now);
+    ExpectState(false, 0, 0);
+    EXPECT_EQ(log.Lines().back(), "Rozłączony");
+    EXPECT_TRUE(logic->AutoConnectTicker().Enabled());
+
+    d.reports = {{0, 0}};
+    Advance(900);
+    EXPECT_EQ(d.dialCalls, 1);
+    Advance(100);
+    EXPECT_EQ(d.dialCalls, 2);
+    EXPECT_FALSE(logic->AutoConnectTicker().Enabled());
+    // The log holds the new attempt only.
+    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
+                                  "Łączenie: Opening Serial Port (0)"}));
+}
+
+TEST_F(ConnectWorkflowTest, AuthFailureShowsOneMessageAndBlocksTheRedial) {
+    auto& d = RasDouble::I();
+    d.reports = {{5, 0}, {5, 691}, {5, 691}};
+    wf->PolaczExecute();
+    Deliver();
+    EXPECT_EQ(notice.events,
+              (Lines{"message Status połączenia: Access was denied: user name or password.\r\n(691)"}));
+    EXPECT_TRUE(logic->AuthFailure());
+    EXPECT_EQ(log.Lines().back(), "Łączenie: Access was denied: user name or password. (691)");
+    EXPECT_EQ(d.hangUpCalls, 1);
+
+    Advance(1000);
+    ExpectState(false, 0, 0);
+    EXPECT_FALSE(logic->AutoConnectTicker().Enabled());
+    Advance(10000);
+    EXPECT_EQ(d.dialCalls, 1);
+
+    // The user connects again; a connection the ticker sees clears the flag.
+    d.reports = {{RASCS_Connected, 0}};
+    d.statusAnswers = {{0, RASCS_Connected, 0}};
+    wf->PolaczExecute();
+    Deliver();
+    EXPECT_EQ(d.dialCalls, 2);
+    d.connections = {MakeConn(kHandle, "Nebrin")};
+    Advance(1000);
+    EXPECT_FALSE(logic->AuthFailure());
+    EXPECT_EQ(notice.events.size(), 1u);
+}
+
+TEST_F(ConnectWorkflowTest, LineDropAfterConnectingIsRedialled) {
+    Connect();
+    ExpectState(true, 0, kHandle);
+    RasDouble::I().connections.clear();
+    Advance(1000);
+    ExpectState(false, 0, 0);
+    EXPECT_EQ(offlineLooks, 1);
+    Advance(1000);
+    EXPECT_EQ(RasDouble::I().dialCalls, 2);
+}
+
+TEST_F(ConnectWorkflowTest, UserDisconnectWhenConnectedIsNotRedialled) {
+    Connect();
+    auto& d = RasDouble::I();
+    d.statusAnswers = {{0, RASCS_Disconnected, 0}};
+    wf->PolaczExecute();
+    EXPECT_EQ(log.Lines().back(), "Rozłączanie: Disconnected/Offline (8193)");
+    EXPECT_EQ(d.hangUps, (std::vector<HRASCONN>{kHandle}));  // no dial handle: no second hang-up
+    d.connections.clear();
+    Advance(3000);
+    ExpectState(false, 0, 0);
+    EXPECT_EQ(d.dialCalls, 1);
+}
+
+TEST_F(ConnectWorkflowTest, DialRefusedAtOnceReportsAndStaysIdle) {
+    auto& d = RasDouble::I();
+    d.dialResult = 633;
+    d.writeHandleOnFailure = true;
+    logic->SetReconnect(true);
+    wf->PolaczExecute();
+    EXPECT_EQ(notice.events, (Lines{"message Połącz: Błąd podczas próby nawiązania połączenia. The port is already in use.",
+                                    "beep"}));
+    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
+                                  "Błąd podczas próby nawiązania połączenia: The port is already in use."}));
+    ExpectState(false, 0, 0);
+    EXPECT_TRUE(logic->StatusTicker().Enabled());
+    // The handle the line wrote anyway is released.
+    EXPECT_EQ(d.hangUps, (std::vector<HRASCONN>{kHandle}));
+    Advance(5000);
+    EXPECT_EQ(d.dialCalls, 1);
+}
+
+TEST_F(ConnectWorkflowTest, MissingEntryWithUserIniOnlySaysSo) {
+    RasDouble::I().entries = {DoubleEntry{"nebrin", 0, ""}};  // names compare case-sensitively
+    wf->PolaczExecute();
+    EXPECT_EQ(notice.events,
+              (Lines{"message Połącz: Połączenie nie zostało utworzone. Utwórz połączenie i spróbuj ponownie"}));
+    EXPECT_EQ(dialog.executions, 0);
+    EXPECT_EQ(RasDouble::I().dialCalls, 0);
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ConnectWorkflowTest, MissingEntryWithoutUserIniOffersTheDialogThenCreatesAndDials) {
+    std::filesystem::remove(userIni);
+    auto& d = RasDouble::I();
+    d.entries.clear();
+    dialog.texts = {"łukasz", "źdźbło", "usługa"};
+    // A second request while the dialog is up is ignored.
+    dialog.during = [this] { wf->PolaczExecute(); };
+    wf->PolaczExecute();
+    EXPECT_EQ(dialog.executions, 1);
+    EXPECT_EQ(d.setPropsCalls, 1);
+    EXPECT_EQ(d.lastEntryName, "Nebrin");
+    // Texts reach the line as Windows-1250 bytes.
+    EXPECT_EQ(std::string(d.lastEntry.szLocalPhoneNumber), "us\xb3ug\x61");
+    EXPECT_EQ(d.storedUser, "\xb3ukasz");
+    EXPECT_EQ(d.storedPassword, "\x9f\x64\x9f\x62\xb3o");
+    EXPECT_EQ(d.dialCalls, 1);
+    EXPECT_EQ(ras->PBLocation(), 0);  // not listed: the platform's default phonebook
+    ExpectState(true, kHandle, 0);
+}
+
+TEST_F(ConnectWorkflowTest, MissingEntryDialogCancelledEndsTheProgram) {
+    std::filesystem::remove(userIni);
+    RasDouble::I().entries.clear();
+    dialog.accept = false;
+    wf->PolaczExecute();
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(RasDouble::I().dialCalls, 0);
+    EXPECT_EQ(RasDouble::I().setPropsCalls, 0);
+}
+
+TEST_F(ConnectWorkflowTest, AcceptingSettingsWhileConnectedHangsUpAndRedialsWithTheNewOnes) {
+    Connect();
+    auto& d = RasDouble::I();
+    dialog.texts = {"nowy", "haslo2", "inna"};
+    d.statusAnswers = {{0, RASCS_Disconnected, 0}};
+    EXPECT_TRUE(wf->Configure());
+    EXPECT_EQ(d.hangUps, (std::vector<HRASCONN>{kHandle}));
+    EXPECT_EQ(log.Lines().back(), "Rozłączanie: Disconnected/Offline (8193)");
+    EXPECT_EQ(d.setPropsCalls, 1);
+    EXPECT_EQ(std::string(d.lastEntry.szLocalPhoneNumber), "inna");
+    ExpectState(true, 0, kHandle);  // the flags wait for the ticker
+
+    d.connections.clear();
+    d.reports = {{0, 0}};
+    Advance(2000);
+    EXPECT_EQ(d.dialCalls, 2);
+    EXPECT_EQ(std::string(d.lastDialParams.szUserName), "nowy");
+    EXPECT_EQ(std::string(d.lastDialParams.szPassword), "haslo2");
+}
+
+TEST_F(ConnectWorkflowTest, CancelledSettingsChangeNothing) {
+    Connect();
+    dialog.accept = false;
+    EXPECT_FALSE(wf->Configure());
+    EXPECT_EQ(RasDouble::I().hangUpCalls, 0);
+    EXPECT_EQ(RasDouble::I().setPropsCalls, 0);
+}
+
+TEST_F(ConnectWorkflowTest, EntryNameFromTheThemeIsLoggedAsText) {
+    Make("Po\xb3\xb9\x63zenie");  // Windows-1250 bytes of "Połączenie"
+    RasDouble::I().entries = {DoubleEntry{"Po\xb3\xb9\x63zenie", 1, "/var/all.pbk"}};
+    wf->PolaczExecute();
+    EXPECT_EQ(log.Lines().front(), "Przygotowanie do ustanowienia połączenia: Połączenie");
+    EXPECT_EQ(ras->PBLocation(), 1);
+    EXPECT_EQ(ras->EntryName, "Po\xb3\xb9\x63zenie");
+}
+
+// A controller that reports whatever the test sets.
+struct ScriptedController : IDialController {
+    void SetDialSettings(const std::string&, const std::string&, std::int32_t, const std::string&,
+                         const std::string&) override {}
+    std::int32_t SetDialParams() override { return 0; }
+    std::int32_t Dial(HRASCONN& h) override {
+        h = 7;
+        return 0;
+    }
+    std::int32_t HangUp(HRASCONN, std::int32_t, std::uint32_t, bool) override { return 0; }
+    std::int32_t HangUpHandle(HRASCONN) override { return 0; }
+    std::uint16_t StateCode() const override { return code; }
+    std::string StatusText() const override { return text; }
+    std::uint8_t EventSource() const override { return source; }
+    std::uint16_t code = 0;
+    std::string text;
+    std::uint8_t source = 0;
+};
+
+TEST_F(ConnectWorkflowTest, ReportPrefixFollowsTheSource) {
+    ScriptedController c;
+    ConnectWorkflow w(c, *state, notice, dialog, log, "Nebrin", userIni);
+    const struct {
+        std::uint8_t source;
+        std::uint16_t code;
+        const char* line;
+    } cases[] = {
+        {0, 1, "Łączenie: T (1)"},
+        {1, 2, "Status: T (2)"},
+        {2, 3, "Rozłączanie: T (3)"},
+        {3, 4, "T (4)"},
+        {255, 5, "T (5)"},
+    };
+    for (const auto& k : cases) {
+        c.source = k.source;
+        c.code = k.code;
+        c.text = "T";
+        w.RasConStateChanged();
+        EXPECT_EQ(log.Lines().back(), k.line);
+    }
+}
+
+}  // namespace
+}  // namespace nebrin
