@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 TPopupFrm::TPopupFrm(QWidget* parent)
@@ -28,10 +30,16 @@ TPopupFrm::TPopupFrm(QWidget* parent)
     layout->addWidget(wb_, 1);
     layout->addWidget(bottomPanel_);
     setFixedSize(kDesignWidth, kDesignHeight);
+    layout->activate();
     CentreCloseButton();
 
     connect(closeBtn_, &QPushButton::clicked, this, &QWidget::close);
-    connect(wb_, &QWebEngineView::loadFinished, this, &TPopupFrm::NavigateComplete);
+    // A load that ends shows the window, one that fails (an HTTP error
+    // status included) hides it; a load stopped for a newer one says nothing.
+    connect(wb_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) NavigateComplete(true);
+        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) NavigateComplete(false);
+    });
 }
 
 void TPopupFrm::ShowPage(const nebrin::PopupPage& page) {
