@@ -1,5 +1,6 @@
 #include "connection/RasCon.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -427,6 +428,8 @@ std::int32_t TRasCon::StartDial(HRASCONN& handle) {
       router.pending = nullptr;
       if (rc == 0 && handle != 0) router.byHandle[handle] = this;
     }
+    // A handle number the line hands out again is a new connection.
+    hungUp_.erase(std::remove(hungUp_.begin(), hungUp_.end(), handle), hungUp_.end());
     if (rc != 0 && handle != 0) {
       // A refused dial may still have taken a connection slot: give it back,
       // since the caller only sees the failure.
@@ -442,6 +445,7 @@ std::int32_t TRasCon::StartDial(HRASCONN& handle) {
 }
 
 void TRasCon::ApplyReport(const Report& r) {
+  if (std::find(hungUp_.begin(), hungUp_.end(), r.handle) != hungUp_.end()) return;
   eventSource_ = 0;
   stateHandle_ = r.handle;
   stateSubEntry_ = r.form == 1 ? 0 : static_cast<std::int32_t>(r.subEntry);
@@ -592,6 +596,10 @@ std::int32_t TRasCon::HangUpHandle(HRASCONN handle) {
     rc = static_cast<std::int32_t>(kRasDllNotFound);
   } else {
     RasConRouter::Get().Forget(handle, this);
+    if (std::find(hungUp_.begin(), hungUp_.end(), handle) == hungUp_.end()) {
+      if (hungUp_.size() >= 16) hungUp_.erase(hungUp_.begin());
+      hungUp_.push_back(handle);
+    }
     rc = static_cast<std::int32_t>(RasFunctions().RasHangUpA(handle));
   }
   lastError_ = rc;

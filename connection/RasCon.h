@@ -181,6 +181,8 @@ class TRasCon {
     int form = 2;  // 1 or 2: which notifier form delivered it
   };
   // Applies one report on the owner's thread (public for the routing only).
+  // Reports of a connection this controller has hung up since are dropped:
+  // the hang-up's own reports came later and must stay the last word.
   void ApplyReport(const Report& r);
 
  private:
@@ -220,6 +222,9 @@ class TRasCon {
   TConnectionList connections_;
   bool connectionsChanged_ = false;
   alignas(8) std::array<std::uint8_t, kTableBytes> table_{};
+
+  // Handles this controller hung up: their reports still queued are stale.
+  std::vector<HRASCONN> hungUp_;
 
   std::array<TRasStateRec, kRingSlots> ring_{};
   int ringIndex_ = 1;

@@ -293,6 +293,26 @@ TEST_F(RasConTest, ReportQueuedForDestroyedControllerIsDropped) {
   EXPECT_EQ(calls, 0);
 }
 
+TEST_F(RasConTest, HangUpDuringDialDropsItsQueuedReports) {
+  auto& d = RasDouble::I();
+  d.reports = {{0, 0}, {1, 0}, {2, 0}};
+  d.statusAnswers = {{0, RASCS_Disconnected, 0}};
+  auto c = Make();
+  HRASCONN h = 0;
+  ASSERT_EQ(c->StartDial(h), 0);
+  d.JoinReports();
+  queue.RunOne(std::chrono::milliseconds(0));  // the first report is shown
+  c->HangUp(h, 0, 3000, true);                 // the user hangs up
+  queue.RunPending();
+  EXPECT_EQ(seen, (std::vector<Seen>{{0, "Opening Serial Port", 0}, {0x2001, "Disconnected/Offline", 2}}));
+  // The same handle number on a later dial is a new connection again.
+  seen.clear();
+  d.reports = {{0, 0}};
+  ASSERT_EQ(c->StartDial(h), 0);
+  Deliver();
+  EXPECT_EQ(seen, (std::vector<Seen>{{0, "Opening Serial Port", 0}}));
+}
+
 TEST_F(RasConTest, LevelZeroFormFiresStepEvents) {
   SetRasPlatformLevel(0);
   ResetRasApiForTesting();
