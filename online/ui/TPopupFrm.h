@@ -1,8 +1,7 @@
 // TPopupFrm: the popup information window. A dialog with a web view and a
 // close button; ShowPage loads a page, and the window shows itself only when
 // the page has loaded (a page that fails, an HTTP error status included,
-// leaves it hidden). Closing hides
-// it; the window lives for the whole run.
+// leaves it hidden). Closing hides it; the window lives for the whole run.
 #pragma once
 
 #include <QString>
