@@ -1,0 +1,41 @@
+#include "connection/ui/ConnectionWiring.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+
+#include "app/MainConnectState.h"
+#include "connection/ConnectionLog.h"
+#include "connection/UserSettings.h"
+
+void QtUserNotice::Message(std::string_view title, std::string_view text) {
+    QString body = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), body,
+                    QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+void QtUserNotice::Beep() { QApplication::beep(); }
+
+ConnectionWiring::ConnectionWiring(const Window& window, nebrin::ISettingsDialog& dialog,
+                                   const std::string& entryName) {
+    // Dial reports arrive on the line library's thread; each is run on the
+    // user-interface thread, in order, through the application's queue.
+    QCoreApplication* app = QCoreApplication::instance();
+    ras_ = std::make_unique<nebrin::TRasCon>([app](nebrin::TRasCon::Task task) {
+        QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
+    });
+    controller_ = std::make_unique<nebrin::RasConController>(*ras_);
+    state_ = std::make_unique<nebrin::MainConnectState>(*window.logic, window.now, window.offlineLook, window.close);
+    notice_ = std::make_unique<QtUserNotice>(window.widget);
+    workflow_ = std::make_unique<nebrin::ConnectWorkflow>(*controller_, *state_, *notice_, dialog,
+                                                          nebrin::ProgramLog(), entryName, nebrin::UserIniPath());
+    ras_->OnStateChanged = [this] { workflow_->RasConStateChanged(); };
+}
+
+ConnectionWiring::~ConnectionWiring() {
+    // Reports still queued find the controller gone and are dropped.
+    ras_->OnStateChanged = nullptr;
+}

@@ -1,0 +1,59 @@
+// ConnectionWiring: the connection control of the main window put together:
+// the dial-up controller (its reports carried to the user-interface thread),
+// the connect workflow over the main window's state, message boxes and beep.
+// The main window owns one and forwards its commands to Workflow().
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "connection/ConnectWorkflow.h"
+#include "connection/RasCon.h"
+
+class QWidget;
+
+namespace nebrin {
+class MainLogic;
+class MainConnectState;
+}  // namespace nebrin
+
+// Message boxes with one OK button and the exclamation icon, over `parent`.
+class QtUserNotice final : public nebrin::IUserNotice {
+public:
+    explicit QtUserNotice(QWidget* parent) : parent_(parent) {}
+    void Message(std::string_view title, std::string_view text) override;
+    void Beep() override;
+
+private:
+    QWidget* parent_;
+};
+
+class ConnectionWiring {
+public:
+    struct Window {
+        QWidget* widget = nullptr;             // parent of the message boxes
+        nebrin::MainLogic* logic = nullptr;    // flags and timers
+        std::function<std::int64_t()> now;     // the timers' clock
+        std::function<void()> offlineLook;
+        std::function<void()> close;           // closes the main window
+    };
+    // entryName: Windows-1250 bytes, as the theme gives it.
+    ConnectionWiring(const Window& window, nebrin::ISettingsDialog& dialog, const std::string& entryName);
+    ~ConnectionWiring();
+    ConnectionWiring(const ConnectionWiring&) = delete;
+    ConnectionWiring& operator=(const ConnectionWiring&) = delete;
+
+    nebrin::TRasCon& RasCon() { return *ras_; }
+    nebrin::ConnectWorkflow& Workflow() { return *workflow_; }
+
+private:
+    std::unique_ptr<nebrin::TRasCon> ras_;
+    std::unique_ptr<nebrin::RasConController> controller_;
+    std::unique_ptr<nebrin::MainConnectState> state_;
+    std::unique_ptr<QtUserNotice> notice_;
+    std::unique_ptr<nebrin::ConnectWorkflow> workflow_;
+};
