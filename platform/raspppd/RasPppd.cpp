@@ -74,11 +74,24 @@ struct Baseline {
   InterfaceCounters counters;
 };
 
-std::mutex gMutex;
-std::condition_variable gChanged;
-std::map<pid_t, std::shared_ptr<Session>> gSessions;
-std::set<pid_t> gHungUpOthers;  // sessions of earlier runs we ended, while they finish
-std::map<std::string, Baseline> gBaselines;
+// The line's state. It is never destroyed: dial threads may still finish
+// their work while the process exits.
+struct LineState {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::map<pid_t, std::shared_ptr<Session>> sessions;
+  std::set<pid_t> hungUpOthers;  // sessions of earlier runs we ended, while they finish
+  std::map<std::string, Baseline> baselines;
+};
+LineState& State() {
+  static LineState* state = new LineState;
+  return *state;
+}
+std::mutex& gMutex = State().mutex;
+std::condition_variable& gChanged = State().changed;
+std::map<pid_t, std::shared_ptr<Session>>& gSessions = State().sessions;
+std::set<pid_t>& gHungUpOthers = State().hungUpOthers;
+std::map<std::string, Baseline>& gBaselines = State().baselines;
 
 template <std::size_t N>
 std::optional<std::string> Field(const char (&f)[N]) {
