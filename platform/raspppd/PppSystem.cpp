@@ -462,7 +462,7 @@ std::vector<PidSession> FindPidSessions(const Config& cfg) {
           if (const std::size_t nl2 = second.find('\n'); nl2 != std::string::npos) second.resize(nl2);
           if (IsValidInterfaceName(second) && s.interface.empty()) s.interface = second;
         }
-      } else if (IsValidInterfaceName(stem)) {
+      } else if (stem.compare(0, 3, "ppp") == 0 && IsValidInterfaceName(stem)) {
         Seen& s = byPid[pid];
         s.interface = stem;
         struct stat st{};

@@ -93,8 +93,8 @@ struct PidSession {
 };
 // pppd sessions running for peer files of the peers folder: from link pid
 // files ("ppp-ENTRY.pid", pid and optionally the interface) and interface
-// pid files ("IFNAME.pid"), checked against the running process's command
-// line ("call ENTRY").
+// pid files ("pppN.pid"), checked against the running process's command
+// line ("call ENTRY"), so a stale pid file or a reused pid never counts.
 std::vector<PidSession> FindPidSessions(const Config& cfg);
 // True when process pid is alive and (if its command line is readable) runs
 // "call ENTRY".
