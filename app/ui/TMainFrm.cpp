@@ -152,8 +152,9 @@ TMainFrm::TMainFrm(const ThemeSources& sources, QWidget* parent)
     nebrinPopupName_->setText(EntryName());
     setWindowTitle(EntryName());
 
-    // 15. The tray icon in the offline look.
-    SetTrayIcon(iconOffline_);
+    // 15. The tray icon in the offline look. A program that is about to end
+    // for its theme shows nothing at all.
+    if (loaded) SetTrayIcon(iconOffline_);
 
     // The four timers run on one clock, polled well within their period.
     connect(&clockTimer_, &QTimer::timeout, this, &TMainFrm::OnClock);

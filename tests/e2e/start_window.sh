@@ -28,4 +28,13 @@ inside=$(pixel "$shot" $((x + 150)) $((y + 170)))
 [ "$inside" != "255,255,255" ] || die "the window's inside is white: no skin"
 [ -s "$home/html/offline.html" ] && [ -s "$home/html/offline.jpg" ] || die "offline page files not written"
 kill -0 "$pid" || die "the program ended"
-echo "PASS: skinned window at $x,$y; screenshot $shot"
+
+# The close button ends the program (nothing is connected: no question).
+tool="$(dirname "$NEBRIN_BIN")/nebrin-theme"
+key() { "$tool" get "$NEBRIN_PACKAGE" CloseButton "$1" 2>/dev/null || echo "$2"; }
+cx=$(( $(key CloseBtnLeft 268) + $(key CloseBtnWidth 22) / 2 ))
+cy=$(( $(key CloseBtnTop 13) + $(key CloseBtnHeight 16) / 2 ))
+xdotool mousemove $((x + cx)) $((y + cy)) click 1
+wait_exit "$pid" 15 || die "the close button did not end the program"
+[ "$EXIT_CODE" = 0 ] || die "closed with status $EXIT_CODE"
+echo "PASS: skinned window at $x,$y; screenshot $shot; closed by its button"
