@@ -109,6 +109,10 @@ public:
 TMainFrm::TMainFrm(const ThemeSources& sources, QWidget* parent)
     // Borderless and always on top (step 3 of the creation).
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), sources_(sources) {
+    FormCreate();
+}
+
+void TMainFrm::FormCreate() {
     clock_.start();
     setAttribute(Qt::WA_QuitOnClose, false);
 
@@ -541,7 +545,9 @@ void TMainFrm::CaptionLabelDblClick() {
     if (popup_) popup_->show();
 }
 
-void TMainFrm::closeEvent(QCloseEvent* event) {
+void TMainFrm::closeEvent(QCloseEvent* event) { FormClose(event); }
+
+void TMainFrm::FormClose(QCloseEvent* event) {
     if (closing_) {
         event->accept();
         return;

@@ -116,6 +116,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void FormCreate();
+    void FormClose(QCloseEvent* event);
     void CreateControls();
     void CreateTray();
     bool ApplyTheme(QtThemeImages& images);

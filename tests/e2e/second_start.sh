@@ -28,4 +28,35 @@ for ((i = 0; i < 150; i++)); do
 done
 [ "$(windows_named Nebrin | wc -l)" = 2 ] || die "the copy of another folder did not start"
 kill -0 "$third" || die "the copy of another folder ended"
-echo "PASS: second start exited 0, first still running"
+
+# A copy that crashes leaves no block behind.
+kill -KILL "$first"
+wait "$first" 2>/dev/null
+start_nebrin "$home"
+restarted=$LAST_PID
+for ((i = 0; i < 150; i++)); do
+  [ "$(windows_named Nebrin | wc -l)" = 2 ] && break
+  sleep 0.2
+done
+[ "$(windows_named Nebrin | wc -l)" = 2 ] || die "no start after a crashed copy"
+kill -0 "$restarted" || die "the start after a crashed copy ended"
+
+# Two starts at the same moment: exactly one keeps running.
+kill "$restarted" "$third"
+wait "$restarted" "$third" 2>/dev/null
+simul=$(make_home simul)
+start_nebrin "$simul"; a=$LAST_PID
+start_nebrin "$simul"; b=$LAST_PID
+sleep 5
+alive=0
+for p in $a $b; do
+  if kill -0 "$p" 2>/dev/null; then
+    alive=$((alive + 1))
+  else
+    wait "$p"; code=$?
+    [ "$code" = 0 ] || die "the start that gave way ended with $code"
+  fi
+done
+[ "$alive" = 1 ] || die "$alive copies running after two simultaneous starts"
+[ "$(windows_named Nebrin | wc -l)" = 1 ] || die "expected one window after two simultaneous starts"
+echo "PASS: second start exited 0, first still running; crash leaves no block; one of two simultaneous starts"
