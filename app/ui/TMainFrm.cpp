@@ -116,8 +116,11 @@ void TMainFrm::FormCreate() {
     clock_.start();
     setAttribute(Qt::WA_QuitOnClose, false);
 
-    // 1. A 120 dpi screen scales the design by 91/120.
-    if (QScreen* s = screen()) dpi_ = qRound(s->logicalDotsPerInchY() * s->devicePixelRatio());
+    // 1. A 120 dpi screen scales the design by 91/120. Where the toolkit
+    // scales the whole window itself (device pixel ratio above 1), it reports
+    // its logical resolution after that scaling, so the skin is not shrunk a
+    // second time below the theme's own positions.
+    if (QScreen* s = screen()) dpi_ = qRound(s->logicalDotsPerInchY());
     setFixedSize(ScaleForScreen(kDesignWidth, dpi_), ScaleForScreen(kDesignHeight, dpi_));
     setFont(SkinFonts::Tahoma(ScaleForScreen(11, dpi_)));
 
