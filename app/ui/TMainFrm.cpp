@@ -269,7 +269,10 @@ bool TMainFrm::ApplyTheme(QtThemeImages& images) {
     // the top-left pixel's stays; the window keeps its own size.
     background_ = images.Image(m::kBackground);
     const QImage mask = images.Image(m::kMask).convertToFormat(QImage::Format_RGB32);
-    const std::vector<RegionRect> runs = BuildMaskRegion(mask.width(), mask.height(), [&mask](int x, int y) {
+    // Only the part of the mask that the window covers matters.
+    const int maskW = std::min(mask.width(), width());
+    const int maskH = std::min(mask.height(), height());
+    const std::vector<RegionRect> runs = BuildMaskRegion(maskW, maskH, [&mask](int x, int y) {
         return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff);
     });
     std::vector<QRect> rects;
