@@ -1,0 +1,138 @@
+#include "app/StatusTicker.h"
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "connection/ConnectWorkflow.h"
+#include "connection/RasCon.h"
+#include "stats/RasPer.h"
+#include "storage/MivenINI.h"
+
+namespace nebrin {
+namespace {
+
+// Slot 0 of the counter holds the totals; the connection is bound to slot 1.
+constexpr int kTotalsSlot = 0;
+constexpr int kConnectionSlot = 1;
+
+}  // namespace
+
+Speeds TickSpeeds(std::uint32_t sentNow, std::uint32_t receivedNow, std::uint32_t lastSent,
+                  std::uint32_t lastReceived, std::uint32_t elapsedMs) {
+    std::uint32_t upload = sentNow - lastSent;
+    std::uint32_t download = receivedNow - lastReceived;
+    if (elapsedMs != 0) {
+        upload = static_cast<std::uint32_t>(upload * 8u) / elapsedMs;
+        download = static_cast<std::uint32_t>(download * 8u) / elapsedMs;
+    }
+    return {download, upload};
+}
+
+namespace {
+
+// The decimal number, then the unit.
+void Format(std::uint32_t value, std::string_view unit, std::array<char, 24>& buf, std::size_t& len) {
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+    len = static_cast<std::size_t>(r.ptr - buf.data());
+    std::memcpy(buf.data() + len, unit.data(), unit.size());
+    len += unit.size();
+}
+
+}  // namespace
+
+LabelText SpeedText(std::uint32_t kbps) {
+    LabelText t;
+    Format(kbps, " Kb/s", t.buf_, t.len_);
+    return t;
+}
+
+LabelText TotalText(std::uint32_t bytes) {
+    LabelText t;
+    Format(bytes >> 10, "KB", t.buf_, t.len_);
+    return t;
+}
+
+int ScopeValue(std::uint32_t kbps) {
+    return kbps > static_cast<std::uint32_t>(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max()
+                                                                              : static_cast<int>(kbps);
+}
+
+std::string OnlineUrl(const TMivenINI& ini) { return ini.ReadString("OnlineInfo", "OnlineURL", ""); }
+
+// ---- WorkflowTickerState
+
+HRASCONN WorkflowTickerState::ActiveHandle() const { return main_.ActiveHandle(); }
+void WorkflowTickerState::ConnectionUp(HRASCONN handle) { workflow_.OnConnectionUp(handle); }
+void WorkflowTickerState::ConnectionGone() { workflow_.OnConnectionGone(); }
+
+// ---- StatusTicker
+
+StatusTicker::StatusTicker(TRasCon& ras, TRasPer& counter, ITickerState& state, ITickerView& view,
+                           TickCountFn tickCount, std::uint8_t platformLevel)
+    : ras_(ras),
+      counter_(counter),
+      state_(state),
+      view_(view),
+      tickCount_(std::move(tickCount)),
+      level_(platformLevel) {}
+
+void StatusTicker::Tick() {
+    ras_.EnumConnections();
+    if (!ras_.Connections().Empty()) {
+        // A changed list: the first connection is (again) the one watched,
+        // also when another came up next to the one watched so far.
+        if (ras_.ConnectionsChanged()) ComingUp(ras_.Connections().ConnectionHandle(0));
+        // Reports the state to the workflow, which logs it when it changed.
+        ras_.UpdateStatus(state_.ActiveHandle(), 0);
+        if (ras_.StateCode() == kStateConnected) Measure();
+    } else if (state_.ActiveHandle() != 0) {
+        Gone();
+    }
+}
+
+void StatusTicker::ComingUp(HRASCONN handle) {
+    state_.ConnectionUp(handle);
+    view_.OnlineLook();
+    view_.NavigateOnline();
+    counter_.ClearCounters();
+    if (level_ >= 2) {
+        counter_.SetPortConnection(kConnectionSlot, handle);
+        // The clearing sample ran before the connection was bound, so the
+        // totals read 0 while the connection has counted since it came up:
+        // measured against that, the first speeds would show everything
+        // received so far as one second's traffic. The baselines start from
+        // the connection's counts instead.
+        counter_.Sample();
+    }
+    lastSent_ = counter_.SentBytes(kTotalsSlot);
+    lastReceived_ = counter_.ReceivedBytes(kTotalsSlot);
+    lastTick_ = tickCount_();
+}
+
+void StatusTicker::Measure() {
+    counter_.Sample();
+    const std::uint32_t sent = counter_.SentBytes(kTotalsSlot);
+    const std::uint32_t received = counter_.ReceivedBytes(kTotalsSlot);
+    const std::uint32_t now = tickCount_();
+    const Speeds s = TickSpeeds(sent, received, lastSent_, lastReceived_, now - lastTick_);
+    lastSent_ = sent;
+    lastReceived_ = received;
+    lastTick_ = now;
+
+    const LabelText dl = SpeedText(s.download);
+    const LabelText ul = SpeedText(s.upload);
+    view_.ShowSpeeds(dl.View(), ul.View());
+    const LabelText pobrano = TotalText(received);
+    const LabelText wyslano = TotalText(sent);
+    view_.FeedStats({s.download, s.upload, dl.View(), ul.View(), pobrano.View(), wyslano.View()});
+}
+
+void StatusTicker::Gone() {
+    state_.ConnectionGone();
+    view_.NavigateOffline();
+    view_.ShowSpeeds(kOfflineSpeedText, kOfflineSpeedText);
+}
+
+}  // namespace nebrin
