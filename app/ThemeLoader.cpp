@@ -185,9 +185,13 @@ private:
             Fail("[OfflineInfo] " + std::string(key) + ": no usable file name in '" + value + "'");
         }
         const std::string path = JoinPath(src_.htmlDir, name);
+        const MemberBytes& bytes = out_.members[static_cast<std::size_t>(index)];
+        // Written at every start; a file that already holds these bytes is
+        // left alone, which spares the start two flushes to disk.
+        MemberBytes existing;
+        if (ReadWholeFile(path, existing, nullptr, bytes.size()) && existing == bytes) return path;
         std::string err;
-        if (!WriteFileAtomically(path, std::span<const std::uint8_t>(out_.members[static_cast<std::size_t>(index)]),
-                                 0644, &err)) {
+        if (!WriteFileAtomically(path, std::span<const std::uint8_t>(bytes), 0644, &err)) {
             Fail(Member(index) + ": cannot write " + path + ": " + err);
         }
         return path;

@@ -123,12 +123,13 @@ public:
         }
     }
 
-    // Pads, then encrypts the buffer; returns it.
-    const std::uint8_t* Final() noexcept {
+    // Pads, then encrypts the buffer's first `blocks` blocks (each on its
+    // own, so a shorter result is a prefix of the whole); returns it.
+    const std::uint8_t* Final(int blocks = 16) noexcept {
         const int padding = 8 - keyIndex_;
         for (int i = 0; i < padding; ++i) Absorb(i == 0 ? 0x01 : 0x00);
         MakeSubkeys();
-        for (int block = 0; block < 16; ++block) EncryptBlock(buffer_ + 16 * block);
+        for (int block = 0; block < blocks; ++block) EncryptBlock(buffer_ + 16 * block);
         return buffer_;
     }
 
@@ -200,8 +201,10 @@ private:
 void DigestInto(std::span<const std::uint8_t> data, std::uint8_t* out, std::size_t size) noexcept {
     Digest digest;
     for (const std::uint8_t x : data) digest.Absorb(x);
-    const std::uint8_t* result = digest.Final();
-    if (size != 0) std::memcpy(out, result, std::min<std::size_t>(size, 256));
+    size = std::min<std::size_t>(size, 256);
+    // Only the blocks asked for are computed.
+    const std::uint8_t* result = digest.Final(static_cast<int>((size + 15) / 16));
+    if (size != 0) std::memcpy(out, result, size);
 }
 
 // The AES key of the current pass phrase: the program asks the digest for 32

@@ -1,6 +1,7 @@
 #include "app/ThemeLoader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
@@ -91,6 +92,42 @@ TEST_F(ThemeLoaderTest, DefaultsOfOptionalKeys) {
     EXPECT_EQ(data_.captionColour, 16777215u);
     EXPECT_FALSE(data_.popupEnabled);
     EXPECT_EQ(data_.popupTimer, 0);
+}
+
+// A start rewrites the offline files only when they differ from the theme's:
+// an equal file keeps its inode, anything else is replaced whole.
+TEST_F(ThemeLoaderTest, OfflineFilesAreReplacedOnlyWhenTheyDiffer) {
+    const auto plain = PlainMembers();
+    ASSERT_TRUE(LoadPlain(plain)) << data_.reason;
+    const std::string html = data_.offlineHtmlPath;
+    const Bytes page = plain[5];
+    struct stat before {};
+    ASSERT_EQ(::stat(html.c_str(), &before), 0);
+    ASSERT_TRUE(LoadPlain(plain)) << data_.reason;
+    struct stat after {};
+    ASSERT_EQ(::stat(html.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "an equal file was written again";
+
+    Bytes sameSizeOther = page;
+    sameSizeOther.back() ^= 1;
+    Bytes longer = page;
+    longer.push_back('x');
+    const struct {
+        const char* what;
+        Bytes content;
+    } cases[] = {{"same size, other bytes", sameSizeOther},
+                 {"longer, the page as its start", longer},
+                 {"shorter", Bytes(page.begin(), page.end() - 1)},
+                 {"empty", Bytes{}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(html, c.content);
+        ASSERT_TRUE(LoadPlain(plain)) << data_.reason;
+        EXPECT_EQ(ReadBytes(html), page);
+    }
+    fs::remove(html);
+    ASSERT_TRUE(LoadPlain(plain)) << data_.reason;
+    EXPECT_EQ(ReadBytes(html), page);
 }
 
 TEST_F(ThemeLoaderTest, EachBrokenMemberFailsItsStep) {
