@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/RegionBuilder.h"
+#include "app/ui/FirstPaintTrace.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TImageButton.h"
 #include "connection/ui/TConnConfFrm.h"
@@ -427,7 +428,10 @@ void TMainFrm::FormActivate() {
     // engine's start must not hold the window back.
     QTimer::singleShot(200, this, [this] {
         if (closing_) return;
-        if (!wb_) wb_ = new QWebEngineView(this);
+        if (!wb_) {
+            wb_ = new QWebEngineView(this);
+            connect(wb_, &QWebEngineView::loadFinished, this, [] { TraceStartupMark("offline-page"); });
+        }
         const PaneBounds& b = theme_.webPane;
         wb_->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
         wb_->show();
@@ -476,6 +480,7 @@ void TMainFrm::paintEvent(QPaintEvent*) {
     if (background_.isNull()) return;
     QPainter p(this);
     p.drawImage(QPoint(0, 0), background_);
+    TraceStartupMark("first-paint");
 }
 
 void TMainFrm::mousePressEvent(QMouseEvent* e) {
