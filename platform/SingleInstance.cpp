@@ -199,7 +199,10 @@ bool SingleInstance::SendToRunning(std::string_view message, int timeoutMs) {
     if (socketPath_.empty() || !FillAddress(socketPath_, addr)) return false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Non-blocking: a blocking connect waits without end while the
+        // running copy's queue of unaccepted connections is full (it is still
+        // starting, or hangs); this one answers EAGAIN and is retried below.
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) return false;
         if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
             bool ok = WriteAll(fd, message.data(), message.size(), deadline) && ::shutdown(fd, SHUT_WR) == 0;
@@ -208,7 +211,7 @@ bool SingleInstance::SendToRunning(std::string_view message, int timeoutMs) {
                 ok = false;
                 while (WaitFor(fd, POLLIN, deadline)) {
                     ssize_t n = ::recv(fd, &ack, 1, 0);
-                    if (n < 0 && errno == EINTR) continue;
+                    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
                     ok = n == 1 && ack == kAck;
                     break;
                 }
@@ -218,7 +221,8 @@ bool SingleInstance::SendToRunning(std::string_view message, int timeoutMs) {
         }
         ::close(fd);
         // The running copy may not be listening yet (it took the lock a moment
-        // ago), or the socket file is a crashed copy's: try again shortly.
+        // ago), its queue may be full, or the socket file is a crashed copy's:
+        // try again shortly.
         if (MillisLeft(deadline) == 0) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(20, MillisLeft(deadline))));
     }
