@@ -1,0 +1,39 @@
+#include "app/ui/RightClickFilter.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QWebEngineView>
+#include <QWidget>
+
+TRightClickFilter* TRightClickFilter::Install(QObject* owner) {
+    auto* filter = new TRightClickFilter(owner);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(filter);
+    return filter;
+}
+
+bool TRightClickFilter::InWebView(const QObject* object) {
+    // The page's input goes to the widgets the view keeps inside itself
+    // (its focus proxy); the view itself counts too.
+    for (const QObject* o = object; o; o = o->parent()) {
+        if (qobject_cast<const QWebEngineView*>(o)) return true;
+        if (o->isWidgetType() && static_cast<const QWidget*>(o)->isWindow()) break;
+    }
+    return false;
+}
+
+bool TRightClickFilter::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::RightButton) return false;
+            break;
+        case QEvent::ContextMenu:
+            if (static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Mouse) return false;
+            break;
+        default:
+            return false;
+    }
+    return watched->isWidgetType() && InWebView(watched);
+}

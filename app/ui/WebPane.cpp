@@ -1,0 +1,37 @@
+#include "app/ui/WebPane.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QWebEnginePage>
+
+namespace {
+
+// Only an HTML document with a body is touched.
+const char kRemoveBorder[] =
+    "(function () {"
+    "  if (!(document instanceof HTMLDocument) || !document.body) return false;"
+    "  document.body.style.borderStyle = 'none';"
+    "  return true;"
+    "})()";
+
+}  // namespace
+
+TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
+    connect(this, &QWebEngineView::loadFinished, this, &TWebPane::WBNavigateComplete2);
+}
+
+QUrl TWebPane::AddressUrl(const QString& address) {
+    const QString text = address.trimmed();
+    if (text.isEmpty()) return QUrl(QStringLiteral("about:blank"));
+    if (QDir::isAbsolutePath(text) && !text.startsWith(QLatin1String("//"))) return QUrl::fromLocalFile(text);
+    return QUrl::fromUserInput(text);
+}
+
+void TWebPane::Navigate(const QString& address) { setUrl(AddressUrl(address)); }
+
+void TWebPane::WBNavigateComplete2(bool ok) {
+    QPointer<TWebPane> self(this);
+    page()->runJavaScript(QString::fromLatin1(kRemoveBorder), [self, ok](const QVariant&) {
+        if (self) Q_EMIT self->NavigateComplete(ok);
+    });
+}

@@ -1,0 +1,29 @@
+// TWebPane: the main window's web pane (WB). It shows the provider's online
+// page or the local offline page, and after every completed navigation sets
+// the page body's border style to "none", so no frame is drawn around the
+// page inside the skin.
+#pragma once
+
+#include <QString>
+#include <QWebEngineView>
+
+class TWebPane : public QWebEngineView {
+    Q_OBJECT
+public:
+    explicit TWebPane(QWidget* parent = nullptr);
+
+    // An address as the theme gives it: a web address (a missing scheme is
+    // guessed), an absolute local file path, or empty for an empty page.
+    void Navigate(const QString& address);
+
+    // The address Navigate makes of a text.
+    static QUrl AddressUrl(const QString& address);
+
+Q_SIGNALS:
+    // A navigation completed and its page's border was dealt with (ok: the
+    // page loaded).
+    void NavigateComplete(bool ok);
+
+private:
+    void WBNavigateComplete2(bool ok);
+};

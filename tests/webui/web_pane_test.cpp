@@ -1,0 +1,229 @@
+// The web pane and the right-click filter in the real browser engine: clicks
+// go in through the window like the display server's do, and the page's own
+// script reports what reached it.
+#include "app/ui/RightClickFilter.h"
+#include "app/ui/WebPane.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+// One application for the program, made on first use. The engine runs
+// without a GPU, and as root only without its sandbox.
+QApplication& App() {
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    std::string flags = "--disable-gpu";
+    if (::geteuid() == 0) flags += " --no-sandbox";
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    static int argc = 1;
+    static char name[] = "nebrin_webui_tests";
+    static char* argv[] = {name, nullptr};
+    return *new QApplication(argc, argv);
+}
+
+// Runs the message loop until `done` holds or `limitMs` passed (a safety
+// limit for a broken engine, no rule is timed with it).
+bool WaitUntil(const std::function<bool()>& done, int limitMs = 30'000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > limitMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// Lets the engine work for a while (for things that must NOT happen).
+void Settle(int ms) {
+    QElapsedTimer t;
+    t.start();
+    WaitUntil([&] { return t.elapsed() >= ms; }, ms + 1000);
+}
+
+QVariant Js(QWebEngineView& view, const QString& script) {
+    auto result = std::make_shared<std::optional<QVariant>>();
+    view.page()->runJavaScript(script, [result](const QVariant& v) { *result = v; });
+    EXPECT_TRUE(WaitUntil([&] { return result->has_value(); })) << script.toStdString();
+    return result->value_or(QVariant());
+}
+
+// Pages of the tests, in a folder of their own.
+class Pages {
+public:
+    Pages() {
+        Write("listen.html",
+              "<html><head><script>"
+              "window.seen = [];"
+              "for (const t of ['mousedown', 'mouseup', 'click', 'auxclick', 'contextmenu', 'dblclick'])"
+              "  document.addEventListener(t, e => window.seen.push(t + ':' + e.button), true);"
+              "</script></head>"
+              "<body style='margin:0; border:6px solid red; height:100%'>nic</body></html>");
+        Write("link.html",
+              "<html><body style='margin:0; border:6px solid red; height:100%'>"
+              "<a href='second.html' style='display:block; width:100%; height:100%'>dalej</a></body></html>");
+        Write("second.html", "<html><body style='border:3px dotted blue'>druga</body></html>");
+        Write("picture.svg",
+              "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='40' style='border-style:solid'>"
+              "<rect width='40' height='40' fill='green'/></svg>");
+    }
+    QString Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+
+private:
+    void Write(const char* name, const char* text) {
+        QFile f(Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QTemporaryDir dir_;
+};
+
+// A window holding a web view at the size of the main window's pane.
+struct Host {
+    explicit Host(bool pane) {
+        window.resize(320, 220);
+        view = pane ? new TWebPane(&window) : new QWebEngineView(&window);
+        view->setGeometry(10, 25, 300, 150);
+        window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+    bool Load(const QString& path) {
+        bool done = false, ok = false;
+        auto c = QObject::connect(view, &QWebEngineView::loadFinished, [&](bool r) {
+            done = true;
+            ok = r;
+        });
+        view->setUrl(QUrl::fromLocalFile(path));
+        const bool finished = WaitUntil([&] { return done; });
+        QObject::disconnect(c);
+        return finished && ok;
+    }
+    // A click through the window, at the middle of the view.
+    void Click(Qt::MouseButton button) {
+        const QPoint at = view->mapTo(&window, view->rect().center());
+        QTest::mouseClick(window.windowHandle(), button, Qt::NoModifier, at);
+    }
+    // The page takes input once it has drawn: left clicks until the page's
+    // listener reports one, then its record starts afresh.
+    bool WaitForInput() {
+        for (int i = 0; i < 40; ++i) {
+            Click(Qt::LeftButton);
+            if (WaitUntil([&] { return Js(*view, "window.seen.length").toInt() > 0; }, 250)) {
+                Js(*view, "window.seen = []");
+                return true;
+            }
+        }
+        return false;
+    }
+    QString Seen() { return Js(*view, "window.seen.join(' ')").toString(); }
+
+    QWidget window;
+    QWebEngineView* view;
+};
+
+TEST(WebPaneAddressTest, AddressesFromTheTheme) {
+    struct Case {
+        const char* text;
+        const char* url;
+    } cases[] = {
+        {"", "about:blank"},
+        {"   ", "about:blank"},
+        {"/opt/nebrin/html/offline.html", "file:///opt/nebrin/html/offline.html"},
+        {"http://isp.example/online?x=1", "http://isp.example/online?x=1"},
+        {"https://isp.example/", "https://isp.example/"},
+        {"www.isp.example/online", "http://www.isp.example/online"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TWebPane::AddressUrl(QString::fromUtf8(c.text)).toString(), c.url) << c.text;
+}
+
+// After every completed navigation the body's border style reads "none"; a
+// document that is not HTML is left alone. A left click follows a link.
+TEST(WebPaneTest, EveryPageLosesItsBorderAndLinksWork) {
+    App();
+    Pages pages;
+    TWebPane pane;
+    pane.resize(300, 150);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    int completed = 0;
+    bool lastOk = false;
+    QObject::connect(&pane, &TWebPane::NavigateComplete, [&](bool ok) {
+        ++completed;
+        lastOk = ok;
+    });
+
+    pane.Navigate(pages.Path("link.html"));
+    ASSERT_TRUE(WaitUntil([&] { return completed == 1; }));
+    EXPECT_TRUE(lastOk);
+    EXPECT_EQ(Js(pane, "document.body.style.borderStyle").toString(), "none");
+    EXPECT_EQ(Js(pane, "getComputedStyle(document.body).borderTopStyle").toString(), "none");
+
+    // Left click on the link: the next page, and its border goes too.
+    TRightClickFilter::Install(&pane);
+    bool followed = false;
+    for (int i = 0; i < 40 && !followed; ++i) {
+        QTest::mouseClick(pane.windowHandle(), Qt::LeftButton, Qt::NoModifier, pane.rect().center());
+        followed = WaitUntil([&] { return pane.url().fileName() == "second.html" && completed == 2; }, 250);
+    }
+    ASSERT_TRUE(followed) << pane.url().toString().toStdString();
+    EXPECT_EQ(Js(pane, "document.body.style.borderStyle").toString(), "none");
+
+    pane.Navigate(pages.Path("picture.svg"));
+    ASSERT_TRUE(WaitUntil([&] { return completed == 3; }));
+    EXPECT_FALSE(Js(pane, "document instanceof HTMLDocument").toBool());
+    EXPECT_EQ(Js(pane, "document.documentElement.style.borderStyle").toString(), "solid");
+}
+
+// Right clicks: without the filter the page sees them and a menu opens (so
+// the clicks do arrive); with it, in the pane and in a plain web view inside
+// another window (the popup's), the page sees no right-button event and no
+// menu opens, while left clicks still reach it.
+TEST(RightClickFilterTest, RightClicksNeverReachAPage) {
+    App();
+    Pages pages;
+    for (bool pane : {true, false}) {
+        SCOPED_TRACE(pane ? "web pane" : "plain web view");
+        Host host(pane);
+        ASSERT_TRUE(host.Load(pages.Path("listen.html")));
+        ASSERT_TRUE(host.WaitForInput());
+
+        host.Click(Qt::RightButton);
+        EXPECT_TRUE(WaitUntil([&] { return host.Seen().contains("mousedown:2"); }, 5000)) << host.Seen().toStdString();
+        EXPECT_TRUE(WaitUntil([] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+        if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
+        Js(*host.view, "window.seen = []");
+
+        TRightClickFilter* filter = TRightClickFilter::Install(&host.window);
+        host.Click(Qt::RightButton);
+        QTest::mouseDClick(host.window.windowHandle(), Qt::RightButton, Qt::NoModifier,
+                           host.view->mapTo(&host.window, host.view->rect().center()));
+        Settle(1000);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(host.Seen(), "");
+
+        host.Click(Qt::LeftButton);
+        EXPECT_TRUE(WaitUntil([&] { return host.Seen() == "mousedown:0 mouseup:0 click:0"; }, 5000))
+            << host.Seen().toStdString();
+        delete filter;
+    }
+}
+
+}  // namespace
