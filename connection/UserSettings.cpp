@@ -16,10 +16,11 @@ constexpr unsigned kUserIniMode = 0600;
 struct Field {
     std::string_view key;
     std::string_view label;  // the dialog's label, for messages
+    std::size_t maxChars;    // Windows-1250 characters the entry's field takes
 };
-constexpr Field kName{kUserNameKey, "Nazwa użytkownika"};
-constexpr Field kPassword{kPasswordKey, "Hasło"};
-constexpr Field kService{kServiceKey, "Nazwa usługi"};
+constexpr Field kName{kUserNameKey, "Nazwa użytkownika", kMaxUserNameChars};
+constexpr Field kPassword{kPasswordKey, "Hasło", kMaxPasswordChars};
+constexpr Field kService{kServiceKey, "Nazwa usługi", kMaxServiceNameChars};
 
 void UseCredentialsPhrase() {
     if (PassPhrase() != CredentialsPassPhrase()) SetPassPhrase(CredentialsPassPhrase());
@@ -127,6 +128,14 @@ std::vector<std::string> ValidateSettings(std::string_view userName, std::string
             messages.push_back("Pole „" + std::string(f.field.label) + "” zawiera " + what +
                                ", którego nie można zapisać. Proszę użyć liter alfabetu łacińskiego lub polskiego, "
                                "cyfr i znaków przestankowych.");
+        } else if (f.text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
+            // The line's records end at a NUL and its files at a line break:
+            // such a value would arrive cut short or spill into a next line.
+            messages.push_back("Pole „" + std::string(f.field.label) +
+                               "” nie może zawierać znaku końca wiersza ani znaku o kodzie 0.");
+        } else if (Utf8ToCp1250(f.text)->size() > f.field.maxChars) {
+            messages.push_back("Pole „" + std::string(f.field.label) + "” może mieć najwyżej " +
+                               std::to_string(f.field.maxChars) + " znaków.");
         }
     }
     return messages;

@@ -6,6 +6,7 @@
 // phrase. The texts here are UTF-8; the conversion happens at the file.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,11 +59,18 @@ inline constexpr std::string_view kValidationTitle = "Kontrola poprawności dany
 inline constexpr std::string_view kNoUserNameMessage = "Proszę wprowadzić nazwę użytkownika.";
 inline constexpr std::string_view kPasswordMismatchMessage = "Dane w polach Hasło i Potwierdź hasło nie są jednakowe.";
 
+// The longest texts, in characters, that the phonebook entry's fields take
+// whole (longer ones would be cut short there).
+inline constexpr std::size_t kMaxUserNameChars = 256;
+inline constexpr std::size_t kMaxPasswordChars = 256;
+inline constexpr std::size_t kMaxServiceNameChars = 128;
+
 // The messages to show, in order; empty when the texts are valid. The user
 // name must not be empty; a non-empty password must equal its confirmation
 // exactly; and the user name, password and service name may hold only
-// characters that user.ini can store (Windows-1250), each field with a
-// message of its own.
+// characters that user.ini can store (Windows-1250), no line break and no
+// NUL (no line carries them), and no more characters than their fields take,
+// each field with a message of its own.
 std::vector<std::string> ValidateSettings(std::string_view userName, std::string_view password,
                                           std::string_view checkPassword, std::string_view serverName);
 

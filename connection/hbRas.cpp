@@ -308,10 +308,22 @@ void LoadWriterLocked(LoaderState& s) {
   s.writerSetDialParams = Resolve<PFN_RasSetEntryDialParamsA>(s.writerModule, "RasSetEntryDialParamsA");
 }
 
+// Whether a text fits its record field whole, terminator included; a NUL
+// inside would end it early.
+bool FitsField(const std::string& text, std::size_t fieldSize) {
+  return text.size() < fieldSize && text.find('\0') == std::string::npos;
+}
+
 }  // namespace
 
 std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName,
                               const std::string& userName, const std::string& password) {
+  // A text cut to its field would create another entry or store other
+  // credentials than the ones given: refused before anything is written.
+  if (!FitsField(entryName, RAS_MaxEntryName + 1)) return RAS_ERROR_INVALID_NAME;
+  if (!FitsField(serviceName, RAS_MaxPhoneNumber + 1) || !FitsField(userName, RAS_UNLEN + 1) ||
+      !FitsField(password, RAS_PWLEN + 1))
+    return RAS_ERROR_INVALID_PARAMETER;
   PFN_RasSetEntryPropertiesA setProps;
   PFN_RasSetEntryDialParamsA setDialParams;
   {

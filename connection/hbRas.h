@@ -88,7 +88,10 @@ std::int32_t PhoneBookEntryCount();
 
 // Creates or overwrites the PPPoE entry with its stored user name and
 // password; the result of storing the credentials, -1 without the library.
-// Uses a load of its own, independent of LoadRasApi.
+// Uses a load of its own, independent of LoadRasApi. A text that does not
+// fit its field whole (entry name 256, service name 128, user name and
+// password 256 bytes) or holds a NUL is refused, nothing written: 123 for
+// the entry name, 87 for the others.
 std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName,
                               const std::string& userName, const std::string& password);
 

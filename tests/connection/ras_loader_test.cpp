@@ -167,9 +167,11 @@ TEST_F(LoaderTest, CreatePPPoEEntryWritesBothRecords) {
   EXPECT_EQ(d.lastSetDialParamsPhoneBook, "(null)");
   EXPECT_EQ(d.lastRemovePassword, 0);
 
-  // The credentials call decides the result; over-long texts are cut to the fields.
+  // The credentials call decides the result; texts that fill their fields
+  // go whole (longer ones are refused: hostile_credentials_test.cpp).
   d.credResult = 624;
-  EXPECT_EQ(CreatePPPoEEntry(std::string(400, 'n'), std::string(300, 's'), "u", "p"), 624);
+  EXPECT_EQ(CreatePPPoEEntry(std::string(RAS_MaxEntryName, 'n'), std::string(RAS_MaxPhoneNumber, 's'), "u", "p"),
+            624);
   EXPECT_EQ(std::strlen(d.lastSetDialParams.szEntryName), static_cast<std::size_t>(RAS_MaxEntryName));
   EXPECT_EQ(std::strlen(d.lastEntry.szLocalPhoneNumber), static_cast<std::size_t>(RAS_MaxPhoneNumber));
 }
