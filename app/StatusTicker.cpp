@@ -97,18 +97,16 @@ void StatusTicker::ComingUp(HRASCONN handle) {
     view_.OnlineLook();
     view_.NavigateOnline();
     counter_.ClearCounters();
-    if (level_ >= 2) {
-        counter_.SetPortConnection(kConnectionSlot, handle);
-        // The clearing sample ran before the connection was bound, so the
-        // totals read 0 while the connection has counted since it came up:
-        // measured against that, the first speeds would show everything
-        // received so far as one second's traffic. The baselines start from
-        // the connection's counts instead.
-        counter_.Sample();
-    }
+    if (level_ >= 2) counter_.SetPortConnection(kConnectionSlot, handle);
     lastSent_ = counter_.SentBytes(kTotalsSlot);
     lastReceived_ = counter_.ReceivedBytes(kTotalsSlot);
     lastTick_ = tickCount_();
+    // These baselines come from the clearing sample, taken before the
+    // connection was bound: measured against them, everything the connection
+    // counted so far would show as one tick's traffic, and in this very tick
+    // (no time passed) as a raw byte count. The first measurement of the
+    // connection sets the baselines instead and shows 0.
+    rebase_ = true;
 }
 
 void StatusTicker::Measure() {
@@ -116,6 +114,12 @@ void StatusTicker::Measure() {
     const std::uint32_t sent = counter_.SentBytes(kTotalsSlot);
     const std::uint32_t received = counter_.ReceivedBytes(kTotalsSlot);
     const std::uint32_t now = tickCount_();
+    if (rebase_) {
+        lastSent_ = sent;
+        lastReceived_ = received;
+        lastTick_ = now;
+        rebase_ = false;
+    }
     const Speeds s = TickSpeeds(sent, received, lastSent_, lastReceived_, now - lastTick_);
     lastSent_ = sent;
     lastReceived_ = received;

@@ -12,6 +12,9 @@
 // Any connection of the line counts as the program's own: the first one
 // listed is watched, whatever its phonebook entry.
 //
+// The first measurement after a connection came up shows 0 and only sets
+// the baselines; speeds count from there.
+//
 // Cost. One enumeration, one status query and one counter read per tick; the
 // ticker itself formats its texts in place and takes nothing from the heap.
 #pragma once
@@ -162,6 +165,7 @@ private:
     std::uint32_t lastSent_ = 0;
     std::uint32_t lastReceived_ = 0;
     std::uint32_t lastTick_ = 0;
+    bool rebase_ = false;  // the next measurement sets the baselines
 };
 
 }  // namespace nebrin

@@ -20,9 +20,14 @@
 #include <vector>
 
 #include "app/RegionBuilder.h"
+#include "app/StatusTicker.h"
 #include "app/ui/FirstPaintTrace.h"
+#include "app/ui/MainStatus.h"
+#include "app/ui/RightClickFilter.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TImageButton.h"
+#include "app/ui/WebPane.h"
+#include "connection/ui/ConnectionWiring.h"
 #include "connection/ui/TConnConfFrm.h"
 #include "connection/ui/ThbLogFrm.h"
 #include "online/ui/TInformacjaFrm.h"
@@ -148,6 +153,14 @@ void TMainFrm::FormCreate() {
     logic_ = std::make_unique<MainLogic>(settings, loaded, clock_.elapsed());
     logic_->SetPopupEnabled(theme_.popupEnabled);
     if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
+
+    // 7. Right clicks never reach the program's web views.
+    TRightClickFilter::Install(this);
+
+    // 14., 16. The speed baselines and the traffic counter.
+    status_ = std::make_unique<TMainStatus>(
+        TMainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_}, theme_.offlineHtmlPath,
+        OnlineUrl(theme_.ini));
 
     // 8. Bottom right of the work area.
     if (QScreen* s = screen()) {
@@ -339,6 +352,17 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     popup_ = popup;
     update_ = update;
     if (stats_) stats_->SetMainWindow(this);
+    status_->SetStatsWindow(stats_);
+    if (conf && !connection_) {
+        ConnectionWiring::Window w;
+        w.widget = this;
+        w.logic = logic_.get();
+        w.now = [this] { return clock_.elapsed(); };
+        w.offlineLook = [this] { OfflineLook(); };
+        w.close = [this] { close(); };
+        connection_ = std::make_unique<ConnectionWiring>(w, *conf, logic_->Settings().entryName);
+        status_->Attach(connection_->RasCon(), connection_->Workflow(), *logic_);
+    }
 }
 
 void TMainFrm::MarkThemeFailed(const QString& reason) {
@@ -429,13 +453,15 @@ void TMainFrm::FormActivate() {
     QTimer::singleShot(200, this, [this] {
         if (closing_) return;
         if (!wb_) {
-            wb_ = new QWebEngineView(this);
+            wb_ = new TWebPane(this);
             connect(wb_, &QWebEngineView::loadFinished, this, [] { TraceStartupMark("offline-page"); });
         }
         const PaneBounds& b = theme_.webPane;
         wb_->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
         wb_->show();
-        wb_->setUrl(QUrl::fromLocalFile(QString::fromStdString(theme_.offlineHtmlPath)));
+        // The offline page, or the online one when a connection came up
+        // meanwhile.
+        status_->SetPane(wb_);
     });
 }
 
@@ -454,8 +480,7 @@ void TMainFrm::Apply(const WindowActions& a) {
         stats_->show();
         stats_->DockAbove();
     }
-    // The status ticker, the hourly update check and the connect workflow
-    // plug in here.
+    if (a.statusTick) status_->Tick();
     if (a.connect) PolaczExecute();
     if (a.updateCheckDue) CheckUpdateClick();
 }
@@ -520,7 +545,7 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
 // ---- commands ------------------------------------------------------------------------
 
 void TMainFrm::PolaczExecute() {
-    // The connect and disconnect workflow takes over here.
+    if (connection_) connection_->Workflow().PolaczExecute();
 }
 
 void TMainFrm::CheckUpdateClick() {
@@ -536,7 +561,7 @@ void TMainFrm::InfoBtnClick() {
 }
 
 void TMainFrm::ConfigBtnClick() {
-    if (connConf_) connConf_->Execute();
+    if (connection_) connection_->Workflow().Configure();
 }
 
 void TMainFrm::ShowLogExecute() {
@@ -574,8 +599,8 @@ void TMainFrm::FormClose(QCloseEvent* event) {
         }
     }
     if (logic_->HangUpOnClose()) {
-        OfflineLook();
-        // The hang-up step of the connect workflow joins here.
+        if (connection_) connection_->Workflow().HangUpStep();
+        else OfflineLook();
     }
     logic_->StatusTicker().SetEnabled(false, clock_.elapsed());
     clockTimer_.stop();

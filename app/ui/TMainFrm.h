@@ -32,6 +32,9 @@ class ThbLogFrm;
 class TStatsFrm;
 class TPopupFrm;
 class TUpdateFrm;
+class TWebPane;
+class TMainStatus;
+class ConnectionWiring;
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
@@ -150,7 +153,7 @@ private:
     TForwardLabel* downloadLabel_ = nullptr;
     TForwardLabel* smul_ = nullptr;
     TForwardLabel* uploadLabel_ = nullptr;
-    QWebEngineView* wb_ = nullptr;
+    TWebPane* wb_ = nullptr;
     TImageButton* onOffBtn_ = nullptr;
     TImageButton* minBtn_ = nullptr;
     TImageButton* closeBtn_ = nullptr;
@@ -171,6 +174,11 @@ private:
     QPointer<TStatsFrm> stats_;
     QPointer<TPopupFrm> popup_;
     QPointer<TUpdateFrm> update_;
+
+    // The connection control (made with the windows that follow this one)
+    // and the live status it feeds; the status goes first at destruction.
+    std::unique_ptr<ConnectionWiring> connection_;
+    std::unique_ptr<TMainStatus> status_;
 
     bool activationQueued_ = false;
     bool closing_ = false;

@@ -65,6 +65,10 @@ public:
         }
     }
 
+    // Bytes received between two reads of the statistics, as on a line
+    // that counts while the program looks.
+    std::uint32_t receivedPerRead = 0;
+
     int enumCalls = 0, statusCalls = 0, statsCalls = 0, clearCalls = 0;
 
     static RasApi Table() {
@@ -134,6 +138,7 @@ private:
         ++l.statsCalls;
         const Connection* c = l.Find(h);
         if (!c) return RAS_ERROR_INVALID_HANDLE;
+        l.Move(h, 0, l.receivedPerRead);
         st->dwBytesXmited = c->sent - c->sentCleared;
         st->dwBytesRcved = c->received - c->receivedCleared;
         st->dwBps = 100000000;

@@ -194,6 +194,21 @@ TEST_F(StatusTickerTest, AnyConnectionIsWatchedAndMeasured) {
     EXPECT_EQ(view_.events.size(), 2u);  // no further coming-up steps
 }
 
+// On a line that counts while the ticker looks, the tick that sees the
+// connection come up shows neither what was counted before nor a raw byte
+// count for no time passed: its measurement sets the baselines.
+TEST_F(StatusTickerTest, FirstMeasurementOnlySetsTheBaselines) {
+    line_.receivedPerRead = 300;
+    line_.Add(0x10, "Nebrin").received = 50'000;
+    Second();
+    EXPECT_EQ(view_.downloadLabel, "0 Kb/s");
+    EXPECT_EQ(view_.feeds, (std::vector<std::uint32_t>{0}));
+
+    line_.Move(0x10, 0, 125'000 - 300);  // 125000 bytes in the second, with the read's own
+    Second();
+    EXPECT_EQ(view_.downloadLabel, "1000 Kb/s");
+}
+
 // The tick count may wrap between two ticks; the elapsed time stays right.
 TEST_F(StatusTickerTest, TickCountWraps) {
     tick_ = 4294967295u - 400;
@@ -215,9 +230,13 @@ TEST_F(StatusTickerTest, NoSpeedsBeforeConnected) {
     EXPECT_EQ(view_.downloadLabel, "");
     EXPECT_TRUE(Logged("Status: Login Authenticated (14)"));
 
+    // The first connected tick measures from itself.
     line_.Find(0x10)->state = RASCS_Connected;
     Second();
-    EXPECT_EQ(view_.feeds.size(), 1u);
+    EXPECT_EQ(view_.feeds, (std::vector<std::uint32_t>{0}));
+    line_.Move(0x10, 0, 500);
+    Second();
+    EXPECT_EQ(view_.downloadLabel, "4 Kb/s");
 }
 
 // A second connection next to the watched one changes the list: the

@@ -1,0 +1,92 @@
+#include "app/ui/MainStatus.h"
+
+#include <QLabel>
+
+#include <chrono>
+
+#include "app/MainConnectState.h"
+#include "app/ui/WebPane.h"
+#include "connection/ConnectionLog.h"
+#include "connection/hbRas.h"
+#include "stats/RasPer.h"
+#include "stats/RasStatsLoader.h"
+#include "stats/ui/TStatsFrm.h"
+#include "storage/Cp1250.h"
+
+using namespace nebrin;
+
+namespace {
+
+// Milliseconds of a free-running 32-bit counter.
+std::uint32_t TickCount() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+QString Text(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+TMainStatus::TMainStatus(const Window& window, const std::string& offlinePage, const std::string& onlineUrl,
+                         QObject* parent)
+    : QObject(parent),
+      window_(window),
+      offlinePage_(QString::fromStdString(offlinePage)),
+      onlineUrl_(QString::fromStdString(Cp1250ToUtf8(onlineUrl))),
+      counter_(std::make_unique<TRasPer>(RasPlatformLevel(), SystemRasPerSources())) {
+    if (auto line = StartTrafficStatistics(*counter_)) ProgramLog().AddLine(*line);
+}
+
+TMainStatus::~TMainStatus() = default;
+
+void TMainStatus::Attach(TRasCon& ras, ConnectWorkflow& workflow, MainLogic& logic) {
+    // Only read for the watched handle; the workflow changes the flags.
+    flags_ = std::make_unique<MainConnectState>(logic, nullptr, nullptr, nullptr);
+    state_ = std::make_unique<WorkflowTickerState>(workflow, *flags_);
+    ITickerView& view = *this;
+    ticker_ = std::make_unique<StatusTicker>(ras, *counter_, *state_, view, &TickCount, RasPlatformLevel());
+    ticker_->ResetBaselines();
+}
+
+void TMainStatus::SetPane(TWebPane* pane) {
+    pane_ = pane;
+    ShowPage();
+}
+
+void TMainStatus::Tick() {
+    if (ticker_) ticker_->Tick();
+}
+
+void TMainStatus::ShowPage() {
+    if (pane_) pane_->Navigate(online_ ? onlineUrl_ : offlinePage_);
+}
+
+void TMainStatus::OnlineLook() {
+    if (window_.onlineLook) window_.onlineLook();
+}
+
+void TMainStatus::NavigateOnline() {
+    online_ = true;
+    ShowPage();
+}
+
+void TMainStatus::NavigateOffline() {
+    online_ = false;
+    ShowPage();
+}
+
+void TMainStatus::ShowSpeeds(std::string_view download, std::string_view upload) {
+    for (auto [label, text] : {std::pair{window_.downloadLabel, download}, std::pair{window_.uploadLabel, upload}}) {
+        if (!label) continue;
+        label->setText(Text(text));
+        label->adjustSize();
+    }
+}
+
+void TMainStatus::FeedStats(const StatsFeed& feed) {
+    // Fed whether the window shows or not: its scopes keep scrolling.
+    if (!stats_) return;
+    stats_->AddDownload(ScopeValue(feed.download));
+    stats_->AddUpload(ScopeValue(feed.upload));
+    stats_->SetTexts(Text(feed.dl), Text(feed.ul), Text(feed.received), Text(feed.sent));
+}
