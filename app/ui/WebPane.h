@@ -2,6 +2,11 @@
 // page or the local offline page, and after every completed navigation sets
 // the page body's border style to "none", so no frame is drawn around the
 // page inside the skin.
+//
+// A local page reads only the files of its own folder: the folder of the
+// local page the program opened (Navigate, setUrl, load). Pictures, frames,
+// styles, scripts, script reads and links of the page that lead elsewhere on
+// the disk are blocked.
 #pragma once
 
 #include <QString>
@@ -19,6 +24,11 @@ public:
     // The address Navigate makes of a text.
     static QUrl AddressUrl(const QString& address);
 
+    // Whether a page of `folder` may read the local file `path`: the file
+    // lies inside the folder, after "..", "." and symbolic links are
+    // resolved. Never for an empty folder.
+    static bool MayReadLocalFile(const QString& path, const QString& folder);
+
 Q_SIGNALS:
     // A navigation completed and its page's border was dealt with (ok: the
     // page loaded).
@@ -26,4 +36,6 @@ Q_SIGNALS:
 
 private:
     void WBNavigateComplete2(bool ok);
+
+    QString localFolder_;  // of the local page opened by the program; empty for a web page
 };
