@@ -19,6 +19,7 @@
 #include <map>
 #include <vector>
 
+#include "app/MainClose.h"
 #include "app/RegionBuilder.h"
 #include "app/StatusTicker.h"
 #include "app/ui/FirstPaintTrace.h"
@@ -27,12 +28,16 @@
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TImageButton.h"
 #include "app/ui/WebPane.h"
+#include "connection/ConnectionLog.h"
 #include "connection/ui/ConnectionWiring.h"
 #include "connection/ui/TConnConfFrm.h"
 #include "connection/ui/ThbLogFrm.h"
+#include "online/Update.h"
+#include "online/ui/OnlineServices.h"
 #include "online/ui/TInformacjaFrm.h"
 #include "online/ui/TPopupFrm.h"
 #include "online/ui/TUpdateFrm.h"
+#include "platform/ProgramDir.h"
 #include "stats/ui/TStatsFrm.h"
 #include "storage/Cp1250.h"
 
@@ -363,6 +368,22 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
         connection_ = std::make_unique<ConnectionWiring>(w, *conf, logic_->Settings().entryName);
         status_->Attach(connection_->RasCon(), connection_->Workflow(), *logic_);
     }
+    // The update check: from the tray item and the hourly AutoUpdateTicker.
+    if (!updateService_) {
+        updateService_ = std::make_unique<UpdateService>(this, DataHomeDir());
+        connect(updateService_.get(), &UpdateService::LogLine, this,
+                [](const QString& line) { ProgramLog().AddLine(line.toStdString()); });
+        connect(updateService_.get(), &UpdateService::DescriptorFetched, this,
+                [this] { UpdateDescriptorFetched(*logic_, clock_.elapsed()); });
+        connect(updateService_.get(), &UpdateService::CloseForUpdate, this,
+                [this] { nebrin::CloseForUpdate(*logic_, [this] { close(); }); });
+    }
+    // The popup alarms, on the theme's schedule while online.
+    if (popup && !popupService_) {
+        popupService_ = std::make_unique<PopupService>(wallClock_, theme_.ini, *popup, [this] { return logic_->Busy(); });
+        popupService_->Configure(theme_.popupEnabled, theme_.popupTimer);
+        popupService_->SetOnlineLook(logic_->Online());
+    }
 }
 
 void TMainFrm::MarkThemeFailed(const QString& reason) {
@@ -394,7 +415,7 @@ void TMainFrm::OnlineLook() {
     SetTrayIcon(iconOnline_);
     powerMenu_->setText(QString::fromStdString(PowerCaption(true)));
     logic_->SetOnline(true);
-    // The popup alarm joins here when the popup is enabled.
+    if (popupService_) popupService_->SetOnlineLook(true);
 }
 
 void TMainFrm::OfflineLook() {
@@ -403,6 +424,7 @@ void TMainFrm::OfflineLook() {
     SetTrayIcon(iconOffline_);
     powerMenu_->setText(QString::fromStdString(PowerCaption(false)));
     if (logic_) logic_->SetOnline(false);
+    if (popupService_) popupService_->SetOnlineLook(false);
 }
 
 void TMainFrm::SetTrayIcon(const QIcon& icon) {
@@ -549,7 +571,8 @@ void TMainFrm::PolaczExecute() {
 }
 
 void TMainFrm::CheckUpdateClick() {
-    // The update check takes over here.
+    // A check asked for while one runs is refused by the service.
+    if (updateService_) updateService_->Check(ReadUpdateSettings(theme_.ini, logic_->Settings().entryName));
 }
 
 void TMainFrm::MinBtnClick() { Apply(logic_->Minimise(stats_ && stats_->isVisible())); }
@@ -588,21 +611,19 @@ void TMainFrm::FormClose(QCloseEvent* event) {
         event->accept();
         return;
     }
-    if (logic_->OnCloseRequest() == CloseDecision::Ask) {
+    // The question while busy (not when closing for an update), then the
+    // hang-up of a held connection.
+    const auto ask = [this] {
         QString question = QString::fromUtf8(kCloseQuestion.data(), static_cast<qsizetype>(kCloseQuestion.size()));
         question.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCloseTitle.data(), kCloseTitle.size()), question,
                         QMessageBox::Ok | QMessageBox::Cancel, this);
-        if (box.exec() != QMessageBox::Ok) {
-            event->ignore();  // refused: nothing changes
-            return;
-        }
+        return box.exec() == QMessageBox::Ok;
+    };
+    if (!FormCloseSteps(*logic_, connection_ ? &connection_->Workflow() : nullptr, clock_.elapsed(), ask)) {
+        event->ignore();  // refused: nothing changes
+        return;
     }
-    if (logic_->HangUpOnClose()) {
-        if (connection_) connection_->Workflow().HangUpStep();
-        else OfflineLook();
-    }
-    logic_->StatusTicker().SetEnabled(false, clock_.elapsed());
     clockTimer_.stop();
     closing_ = true;
     event->accept();

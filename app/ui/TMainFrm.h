@@ -19,6 +19,7 @@
 
 #include "app/MainLogic.h"
 #include "app/ThemeLoader.h"
+#include "platform/Clock.h"
 
 class QAction;
 class QMenu;
@@ -35,6 +36,8 @@ class TUpdateFrm;
 class TWebPane;
 class TMainStatus;
 class ConnectionWiring;
+class UpdateService;
+class PopupService;
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
@@ -179,6 +182,10 @@ private:
     // and the live status it feeds; the status goes first at destruction.
     std::unique_ptr<ConnectionWiring> connection_;
     std::unique_ptr<TMainStatus> status_;
+    // The online services: the update check and the popup alarms.
+    std::unique_ptr<UpdateService> updateService_;
+    std::unique_ptr<PopupService> popupService_;
+    nebrin::SystemClock wallClock_;  // the popup schedule's clock
 
     bool activationQueued_ = false;
     bool closing_ = false;
