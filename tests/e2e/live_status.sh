@@ -9,6 +9,9 @@ home=$(make_home)
 export NEBRIN_RAS=sim
 bindir=$(dirname "$NEBRIN_BIN")
 rasdial() { NEBRIN_HOME="$home" "$bindir/nebrin-rasdial" "$@"; }
+for f in librasapi-sim.so nebrin-rasdial nebrin-theme; do
+  [ -e "$bindir/$f" ] || { echo "SKIP: $f is not built"; exit 77; }
+done
 
 # The default theme with a local online page (the provider's is not reachable
 # here), so the two pages can be told apart on the screen.
