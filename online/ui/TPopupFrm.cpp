@@ -34,6 +34,13 @@ TPopupFrm::TPopupFrm(QWidget* parent)
     CentreCloseButton();
 
     connect(closeBtn_, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void TPopupFrm::WatchPage() {
+    // The page, and with it the web engine, is made at the first load, so
+    // the engine's start does not hold back the program's first paint.
+    if (pageWatched_) return;
+    pageWatched_ = true;
     // A load that ends shows the window, one that fails (an HTTP error
     // status included) hides it; a load stopped for a newer one says nothing.
     connect(wb_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
@@ -58,6 +65,7 @@ void TPopupFrm::ShowPage(const QString& url) {
         NavigateComplete(false);
         return;
     }
+    WatchPage();
     wb_->setUrl(address);
 }
 

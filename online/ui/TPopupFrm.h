@@ -45,10 +45,12 @@ protected:
 private:
     void NavigateComplete(bool ok);
     void CentreCloseButton();
+    void WatchPage();
 
     QWidget* bottomPanel_;
     QPushButton* closeBtn_;
     QWebEngineView* wb_;
     QString pageUrl_;
     bool centreOnShow_ = true;
+    bool pageWatched_ = false;
 };
