@@ -272,8 +272,16 @@ std::string ReplaceSecret(std::string_view text, std::string_view user, const st
   }
   out.append(text.substr(pos));
   if (secret && !written) {
-    if (!out.empty() && out.back() != '\n') out += '\n';
-    out += SecretLine(user, *secret);
+    std::string appended = out;
+    if (!appended.empty() && appended.back() != '\n') appended += '\n';
+    const std::size_t lineStart = appended.size();
+    appended += SecretLine(user, *secret);
+    // A text that ends inside a quote or after a backslash would take the
+    // appended line into its last one (pppd reads it so too); the new line
+    // then goes first, where it cannot change how the rest reads.
+    const std::vector<WordLine> lines = SplitWordLines(appended);
+    if (!lines.empty() && lines.back().begin == lineStart) return appended;
+    return SecretLine(user, *secret) + out;
   }
   return out;
 }

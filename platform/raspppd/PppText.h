@@ -134,8 +134,9 @@ std::optional<std::string> FindSecret(std::string_view text, std::string_view us
 // with (user, "*") becomes SecretLine(user, secret); later such lines are
 // dropped (pppd would otherwise face two secrets for one name); every other
 // byte stays as it was. Without such a line the new line is appended (after a
-// line feed when the text does not end with one). secret nullopt removes the
-// user's lines instead.
+// line feed when the text does not end with one), or put first when the text
+// ends inside a quote or after a backslash. secret nullopt removes the user's
+// lines instead.
 std::string ReplaceSecret(std::string_view text, std::string_view user, const std::optional<std::string>& secret);
 
 }  // namespace nebrin::pppd

@@ -171,6 +171,14 @@ TEST(SecretsFile, AppendsDropsDuplicatesAndRemoves) {
   // A new user goes to the end, after a line feed the file lacked.
   EXPECT_EQ(ReplaceSecret("a * b", "jan", std::string("pw")), "a * b\n\"jan\" * \"pw\"\n");
   EXPECT_EQ(ReplaceSecret("", "jan", std::string("")), "\"jan\" * \"\"\n");
+  // A text ending inside a quote or after a backslash would swallow an
+  // appended line: the new line goes first and reads back.
+  for (const std::string tail : {"x * \"open", "x * y\\"}) {
+    const std::string after = ReplaceSecret(tail, "jan", std::string("pw"));
+    EXPECT_EQ(after, "\"jan\" * \"pw\"\n" + tail);
+    EXPECT_EQ(FindSecret(after, "jan"), "pw");
+    EXPECT_EQ(FindSecret(after, "x"), FindSecret(tail, "x"));
+  }
   // Two lines for the user: the first is replaced, the second dropped.
   EXPECT_EQ(ReplaceSecret("jan * one\nx * y\njan * two\n", "jan", std::string("3")), "\"jan\" * \"3\"\nx * y\n");
   // Removal keeps everything else.
