@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace nebrin {
@@ -114,6 +115,52 @@ std::string UnknownState(std::uint32_t state) {
   char buf[48];
   std::snprintf(buf, sizeof buf, "Unknown State (%u)", state);
   return buf;
+}
+
+// Into a string that keeps its buffer: the status query of every tick takes
+// no memory once the texts have had their longest value.
+void AssignUnknownState(std::string& to, std::uint32_t state) {
+  char buf[48];
+  const int n = std::snprintf(buf, sizeof buf, "Unknown State (%u)", state);
+  to.assign(buf, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
+}
+
+void AssignField(std::string& to, const char* p, std::size_t fieldSize) { to.assign(p, ::strnlen(p, fieldSize)); }
+
+// The fixed texts of the dial states; empty for any other number.
+std::string_view KnownStateText(std::uint32_t state) {
+  switch (state) {
+    case 0: return "Opening Serial Port";
+    case 1: return "Serial Port Opened";
+    case 2: return "Connecting/Dialling";
+    case 3: return "Connected/Answered";
+    case 4: return "Connected/Negotiation";
+    case 5: return "Validating User and Password";
+    case 6: return "Authentication Notification";
+    case 8: return "Authentication Call Back";
+    case 10: return "Projection Started";
+    case 11: return "Calculating Link speed";
+    case 12: return "Authentication acknowledged";
+    case 13: return "Reauthenticating";
+    case 14: return "Login Authenticated";
+    case 15: return "Preparing for Callback";
+    case 16: return "Waiting for Modem Reset";
+    case 17: return "Waiting for Callback";
+    case 18: return "Projection Completion";
+    case 19: return "Start Authentication";
+    case 20: return "Callback Complete";
+    case 21: return "Logon to Network";
+    case 22: return "Extra Channel Connected";
+    case 23: return "Extra Channel Disconnected";
+    case 0x1000: return "Interactive Terminal";
+    case 0x1001: return "Retry Authentication";
+    case 0x1002: return "Callback Set By Caller";
+    case 0x1003: return "Password Expires";
+    case 0x1004: return "Paused for Authentication";
+    case 0x2000: return "Connected/Online";
+    case 0x2001: return "Disconnected/Offline";
+    default: return {};
+  }
 }
 
 // The operating system's wording for the result codes the line libraries
@@ -255,38 +302,7 @@ std::string TRasCon::ErrorText(std::int32_t code) {
 std::string TRasCon::StateText() { return StateTextOf(stateCode_); }
 
 std::string TRasCon::StateTextOf(std::uint32_t state) {
-  switch (state) {
-    case 0: return "Opening Serial Port";
-    case 1: return "Serial Port Opened";
-    case 2: return "Connecting/Dialling";
-    case 3: return "Connected/Answered";
-    case 4: return "Connected/Negotiation";
-    case 5: return "Validating User and Password";
-    case 6: return "Authentication Notification";
-    case 8: return "Authentication Call Back";
-    case 10: return "Projection Started";
-    case 11: return "Calculating Link speed";
-    case 12: return "Authentication acknowledged";
-    case 13: return "Reauthenticating";
-    case 14: return "Login Authenticated";
-    case 15: return "Preparing for Callback";
-    case 16: return "Waiting for Modem Reset";
-    case 17: return "Waiting for Callback";
-    case 18: return "Projection Completion";
-    case 19: return "Start Authentication";
-    case 20: return "Callback Complete";
-    case 21: return "Logon to Network";
-    case 22: return "Extra Channel Connected";
-    case 23: return "Extra Channel Disconnected";
-    case 0x1000: return "Interactive Terminal";
-    case 0x1001: return "Retry Authentication";
-    case 0x1002: return "Callback Set By Caller";
-    case 0x1003: return "Password Expires";
-    case 0x1004: return "Paused for Authentication";
-    case 0x2000: return "Connected/Online";
-    case 0x2001: return "Disconnected/Offline";
-    default: break;
-  }
+  if (const std::string_view known = KnownStateText(state); !known.empty()) return std::string(known);
   if (state <= 600) return UnknownState(state);
   return ErrorText(static_cast<std::int32_t>(state));
 }
@@ -539,7 +555,7 @@ void TRasCon::NotifyState() {
 
 std::int32_t TRasCon::GetConnectStatus(HRASCONN handle, std::int32_t subEntry) {
   stateCode_ = RAS_ERROR_INVALID_PORT_HANDLE;
-  statusText_ = UnknownState(RAS_ERROR_INVALID_PORT_HANDLE);
+  AssignUnknownState(statusText_, RAS_ERROR_INVALID_PORT_HANDLE);
   stateHandle_ = handle;
   stateSubEntry_ = subEntry;
   stateDeviceName_.clear();
@@ -557,22 +573,25 @@ std::int32_t TRasCon::GetConnectStatus(HRASCONN handle, std::int32_t subEntry) {
   st.dwSize = StatusRecordSize(RasPlatformLevel());
   lastError_ = static_cast<std::int32_t>(RasFunctions().RasGetConnectStatusA(handle, &st));
   if (lastError_ == 0) {
-    stateDeviceName_ = FieldText(st.szDeviceName, sizeof st.szDeviceName);
-    stateDeviceType_ = FieldText(st.szDeviceType, sizeof st.szDeviceType);
+    AssignField(stateDeviceName_, st.szDeviceName, sizeof st.szDeviceName);
+    AssignField(stateDeviceType_, st.szDeviceType, sizeof st.szDeviceType);
     stateCode_ = static_cast<std::uint16_t>(st.rasconnstate);
     stateError_ = static_cast<std::uint16_t>(st.dwError);
-    if (st.dwSize >= RASCONNSTATUSA_SIZE) statePhoneNumber_ = FieldText(st.szPhoneNumber, sizeof st.szPhoneNumber);
+    if (st.dwSize >= RASCONNSTATUSA_SIZE) AssignField(statePhoneNumber_, st.szPhoneNumber, sizeof st.szPhoneNumber);
     if (st.dwError > 600) lastError_ = static_cast<std::int32_t>(st.dwError);
   }
   if (lastError_ != 0) statusText_ = ErrorText(lastError_);
   return lastError_;
 }
 
-std::string TRasCon::UpdateStatus(HRASCONN handle, std::int32_t subEntry) {
+const std::string& TRasCon::UpdateStatus(HRASCONN handle, std::int32_t subEntry) {
   GetConnectStatus(handle, subEntry);
-  if (lastError_ == 0)
-    statusText_ = StateText();
-  else if (lastError_ >= 601)
+  if (lastError_ == 0) {
+    if (const std::string_view known = KnownStateText(stateCode_); !known.empty())
+      statusText_.assign(known);
+    else
+      statusText_ = StateText();
+  } else if (lastError_ >= 601)
     statusText_ = ErrorText(lastError_);
   else if (lastError_ == 6)
     statusText_ = "Disconnected";

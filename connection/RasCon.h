@@ -130,7 +130,8 @@ class TRasCon {
   // Queries the state of a connection (StateCode 601 when it is gone).
   std::int32_t GetConnectStatus(HRASCONN handle, std::int32_t subEntry);
   // GetConnectStatus with a text for the outcome; notifies with source 1.
-  std::string UpdateStatus(HRASCONN handle, std::int32_t subEntry);
+  // The text is StatusText.
+  const std::string& UpdateStatus(HRASCONN handle, std::int32_t subEntry);
   // Hangs up and waits (polling every 50 ms) until the line is down, the
   // handle is gone, or timeoutMs passed. Returns the hang-up's code.
   std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify);
