@@ -1,0 +1,360 @@
+#!/usr/bin/env python3
+"""Runs every benchmark of bench/ against its yardstick in the same run and
+prints one table: figure, yardstick, what was measured, ratio, target.
+
+Called by bench/run.sh after the build; usable on its own:
+
+    bench/run.py --build build-bench [--runs 10] [--idle-seconds 60]
+                 [--only cipher,theme,startup,tick,idle]
+
+Times of the Google Benchmark programs are medians over repetitions taken
+in random order (--benchmark_enable_random_interleaving), in CPU time of the
+benchmark thread, which a shared machine disturbs least. Start-up times are
+medians of wall-clock runs (bench/startup.py). The raw results stay in
+<build>/bench/results/.
+"""
+import argparse
+import json
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROWS = []
+
+
+def row(figure, yardstick, measured, ratio, target, ok=None):
+    status = "" if ok is None else ("ok" if ok else "MISSED")
+    ROWS.append((figure, yardstick, measured, ratio, target, status))
+
+
+def log(text):
+    sys.stderr.write(text + "\n")
+    sys.stderr.flush()
+
+
+# ---- Google Benchmark programs -------------------------------------------------------
+
+
+def gbench(program, out, args=(), env=None, reps=10, min_time=0.2):
+    cmd = [program, "--benchmark_repetitions=%d" % reps, "--benchmark_min_time=%g" % min_time,
+           "--benchmark_enable_random_interleaving=true", "--benchmark_display_aggregates_only=true",
+           "--benchmark_out=" + out, "--benchmark_out_format=json"] + list(args)
+    log("$ " + " ".join(cmd))
+    subprocess.run(cmd, check=True, env=env, stdout=sys.stderr)
+    with open(out) as f:
+        data = json.load(f)
+    medians, counters = {}, {}
+    for b in data["benchmarks"]:
+        name = b.get("run_name", b["name"])
+        if b.get("error_occurred"):
+            raise RuntimeError("%s: %s" % (name, b.get("error_message")))
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
+            medians[name] = b["cpu_time"]
+        if b.get("run_type") == "iteration":
+            counters.setdefault(name, []).append(b)
+    return medians, counters
+
+
+def fmt_ratio(x):
+    return "%.2fx" % x
+
+
+def cipher(build, results):
+    prog = os.path.join(build, "bench", "bench_cipher")
+    fast, _ = gbench(prog, os.path.join(results, "cipher.json"), ["--no-masked"])
+    env = dict(os.environ, NEBRIN_BENCH_MASKED_RUN="1", NEBRIN_AES="portable",
+               OPENSSL_ia32cap="~0x200000200000000")
+    slow, _ = gbench(prog, os.path.join(results, "cipher-portable.json"), ["--no-masked"], env=env)
+    mib = 1.0  # every case works on 1 MiB
+
+    def mbs(t_us):
+        return mib / (t_us / 1e6)
+
+    for label, data, yard, targets in (
+            ("", fast, "OpenSSL EVP aes-128-cbc", {"unseal": 0.7, "seal": 0.8}),
+            ("portable AES fallback, ", slow, "OpenSSL, AES-NI masked off", None)):
+        for what, ours, theirs in (("unseal", "BM_Unseal", "BM_OpenSSL_Decrypt"),
+                                   ("seal", "BM_Seal", "BM_OpenSSL_Encrypt")):
+            r = data[theirs] / data[ours]  # throughput ratio
+            target = targets[what] if targets else None
+            row("%s%s throughput, 1 MiB" % (label, what),
+                "%s %s" % (yard, "decrypt" if what == "unseal" else "encrypt"),
+                "%.0f vs %.0f MiB/s" % (mbs(data[ours]), mbs(data[theirs])), fmt_ratio(r),
+                ">= %.1fx" % target if target else "reported", None if target is None else r >= target)
+
+
+def theme(build, results):
+    prog = os.path.join(build, "bench", "bench_theme")
+    env = dict(os.environ, NEBRIN_BENCH_WORK=os.path.join(build, "bench", "work", "theme"))
+    data, _ = gbench(prog, os.path.join(results, "theme.json"), env=env)
+    for case, label in (("default", "default package"), ("large", "20 MiB package, large bitmaps")):
+        ours, theirs = data["BM_ThemeLoad/" + case], data["BM_ReadAndDecrypt/" + case]
+        r = ours / theirs
+        row("whole theme load, " + label, "read the file + OpenSSL decrypt of every member",
+            "%.2f vs %.2f ms" % (ours / 1e3, theirs / 1e3), fmt_ratio(r), "<= 1.5x", r <= 1.5)
+
+
+# ---- start-up ------------------------------------------------------------------------
+
+
+def program_home(build):
+    """A private program folder on disk: the theme, an empty html/."""
+    home = tempfile.mkdtemp(prefix="nebrin-bench-", dir=os.path.join(build, "bench"))
+    shutil.copytree(os.path.join(build, "bin", "skin"), os.path.join(home, "skin"))
+    os.makedirs(os.path.join(home, "html"))
+    return home
+
+
+def startup(build, results, runs):
+    nebrin = os.path.join(build, "bin", "nebrin")
+    yard = os.path.join(build, "bench", "firstpaint_yardstick")
+    if not (os.path.exists(nebrin) and os.path.exists(yard)):
+        row("start-up to first paint", "minimal Qt window", "not built (NEBRIN_UI off)", "-", "<= 1.3x")
+        return
+    home = program_home(build)
+    try:
+        env = dict(os.environ, NEBRIN_HOME=home, NEBRIN_RAS="sim")
+        out = os.path.join(results, "startup.json")
+        cmd = [sys.executable, os.path.join(HERE, "startup.py"), "--runs", str(runs), "--json", out,
+               "--program", "nebrin=first-paint,offline-page:" + nebrin,
+               "--program", "yardstick=first-paint:" + yard]
+        log("$ " + " ".join(cmd))
+        subprocess.run(cmd, check=True, env=env, stdout=sys.stderr)
+        with open(out) as f:
+            data = json.load(f)
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+    y = data["yardstick"]["first-paint"]["median_ms"]
+    for mark, label, target in (("first-paint", "skinned main window", 1.3),
+                                ("offline-page", "offline page (web engine)", None)):
+        m = data["nebrin"][mark]["median_ms"]
+        if m is None or y is None:
+            row("start-up to first paint, " + label, "minimal Qt frameless 300x180 window", "no mark printed",
+                "-", "<= 1.3x" if target else "reported", False if target else None)
+            continue
+        r = m / y
+        row("start-up to first paint, %s (median of %d, Xvfb)" % (label, runs),
+            "minimal Qt frameless 300x180 window", "%.0f vs %.0f ms" % (m, y), fmt_ratio(r),
+            "<= %.1fx" % target if target else "reported", None if target is None else r <= target)
+
+
+# ---- status tick ---------------------------------------------------------------------
+
+
+def callgrind_total(path):
+    with open(path) as f:
+        for line in f:
+            if line.startswith("summary:") or line.startswith("totals:"):
+                return int(line.split()[1])
+    return None
+
+
+def tick(build, results):
+    prog = os.path.join(build, "bench", "bench_tick")
+    if not os.path.exists(prog):
+        row("heap allocations per connected tick", "-", "pending (no tick benchmark)", "-", "0 beyond label texts")
+        row("instructions per connected tick (callgrind)", "-", "pending", "-", "reported")
+        return
+    _, iters = gbench(prog, os.path.join(results, "tick.json"), ["--benchmark_filter=BM_ConnectedTick"], reps=3)
+    allocs = [b["allocs_per_tick"] for b in iters["BM_ConnectedTick"]]
+    per = max(allocs)
+    ok = per == 0
+    row("heap allocations per connected tick (core side)", "-", "%.2f allocations/tick" % per, "-",
+        "0 beyond label texts", ok)
+    if not shutil.which("valgrind"):
+        row("instructions per connected tick (callgrind)", "-", "valgrind missing", "-", "reported")
+        return
+    per_tick = {}
+    for n in (1000, 10000):
+        out = os.path.join(results, "callgrind.tick.%d" % n)
+        cmd = ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
+               "--toggle-collect=nebrin::StatusTicker::Tick()", prog, "--ticks", str(n)]
+        log("$ " + " ".join(cmd))
+        subprocess.run(cmd, check=True, stdout=sys.stderr, stderr=subprocess.DEVNULL)
+        total = callgrind_total(out)
+        per_tick[n] = None if total is None else total / n
+    a, b = per_tick[1000], per_tick[10000]
+    if a is None or b is None:
+        row("instructions per connected tick (callgrind)", "-", "no callgrind summary", "-", "reported")
+        return
+    growth = b / a
+    row("instructions per connected tick (callgrind)", "-",
+        "%.0f Ir at 1000 ticks, %.0f at 10000" % (a, b), "%.2fx over 10x the ticks" % growth,
+        "reported; flat with history", growth < 1.05)
+
+
+# ---- idle dialer ---------------------------------------------------------------------
+
+
+def proc_stat(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        text = f.read()
+    fields = text[text.rindex(")") + 2:].split()
+    # fields[0] is field 3 (state): ppid = field 4, utime = 14, stime = 15
+    return int(fields[1]), int(fields[11]) + int(fields[12])
+
+
+def proc_name(pid):
+    with open("/proc/%d/comm" % pid) as f:
+        return f.read().strip()
+
+
+def descendants(root):
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                ppid, _ = proc_stat(int(entry))
+            except (OSError, ValueError, IndexError):
+                continue
+            children.setdefault(ppid, []).append(int(entry))
+    out, todo = [], [root]
+    while todo:
+        p = todo.pop()
+        for c in children.get(p, []):
+            out.append(c)
+            todo.append(c)
+    return out
+
+
+def memory_kib(pid, key):
+    for name in ("/proc/%d/smaps_rollup" % pid, "/proc/%d/status" % pid):
+        try:
+            with open(name) as f:
+                for line in f:
+                    if line.startswith(key + ":"):
+                        return int(line.split()[1])
+        except OSError:
+            pass
+    return 0
+
+
+def cpu_ticks(pids):
+    total = 0
+    for p in pids:
+        try:
+            total += proc_stat(p)[1]
+        except (OSError, ValueError, IndexError):
+            pass
+    return total
+
+
+def idle(build, results, seconds):
+    nebrin = os.path.join(build, "bin", "nebrin")
+    rasdial = os.path.join(build, "bin", "nebrin-rasdial")
+    if not (os.path.exists(nebrin) and os.path.exists(rasdial)):
+        row("CPU of a connected, idle dialer", "-", "not built", "-", "reported, near 0")
+        return
+    home = program_home(build)
+    env = dict(os.environ, NEBRIN_HOME=home, NEBRIN_RAS="sim", QT_LOGGING_RULES="qt.webenginecontext=false")
+    env.pop("DISPLAY", None)
+    proc, pid = None, None
+    try:
+        with open(os.path.join(home, "simline.ini"), "w") as f:
+            f.write("[Line]\nStepDelay=50\n")
+        for args in (["Nebrin", "/create", "bench", "user", "secret"], ["Nebrin", "user", "secret"]):
+            subprocess.run([rasdial] + args, check=True, env=env, stdout=subprocess.DEVNULL)
+        log("$ xvfb-run nebrin (connected on the simulated line), idle %d s" % seconds)
+        proc = subprocess.Popen(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp",
+                                 sys.executable, os.path.join(HERE, "startup.py"), "--exec", nebrin],
+                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        line = proc.stderr.readline().decode()
+        pid = int(line.split()[1])
+        # Drain the rest of its messages without keeping them.
+        subprocess.Popen(["cat"], stdin=proc.stderr, stdout=subprocess.DEVNULL)
+        time.sleep(15)  # start, web engine, the connection seen, the online page tried
+        family = [pid] + descendants(pid)
+        engines = [p for p in family[1:] if proc_name(p).startswith("QtWebEngine")]
+        hz = os.sysconf("SC_CLK_TCK")
+        t0, own0, eng0 = time.monotonic(), cpu_ticks([pid]), cpu_ticks(engines)
+        time.sleep(seconds)
+        t1, own1, eng1 = time.monotonic(), cpu_ticks([pid]), cpu_ticks(engines)
+        wall = t1 - t0
+        own = (own1 - own0) / hz / wall * 100
+        eng = (eng1 - eng0) / hz / wall * 100
+        row("CPU of a connected, idle dialer over %.0f s" % wall, "-",
+            "%.2f%% of a core (web engine processes %.2f%%)" % (own, eng), "-", "reported, near 0", own < 1.0)
+        rss, pss = memory_kib(pid, "Rss"), memory_kib(pid, "Pss")
+        erss = sum(memory_kib(p, "Rss") for p in engines)
+        epss = sum(memory_kib(p, "Pss") for p in engines)
+        row("resident memory of the dialer", "-", "RSS %.1f MiB (PSS %.1f)" % (rss / 1024, pss / 1024), "-",
+            "reported")
+        row("resident memory of its web-engine processes (%d)" % len(engines), "-",
+            "RSS %.1f MiB (PSS %.1f)" % (erss / 1024, epss / 1024), "-", "reported")
+        with open(os.path.join(results, "idle.json"), "w") as f:
+            json.dump({"seconds": wall, "cpu_percent": own, "engine_cpu_percent": eng, "rss_kib": rss,
+                       "pss_kib": pss, "engine_rss_kib": erss, "engine_pss_kib": epss,
+                       "engine_processes": len(engines)}, f, indent=1)
+    finally:
+        if pid is not None:
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        if proc is not None:
+            try:
+                proc.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                if pid is not None:
+                    try:
+                        os.kill(pid, signal.SIGKILL)
+                    except ProcessLookupError:
+                        pass
+                proc.wait(timeout=20)
+        subprocess.run([rasdial, "Nebrin", "/disconnect"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        shutil.rmtree(home, ignore_errors=True)
+
+
+# ---- table ---------------------------------------------------------------------------
+
+
+def table():
+    head = ("figure", "yardstick", "measured (ours vs yardstick)", "ratio", "target", "")
+    widths = [max(len(str(r[i])) for r in ROWS + [head]) for i in range(len(head))]
+    lines = []
+    for i, r in enumerate([head] + ROWS):
+        lines.append("| " + " | ".join(str(c).ljust(widths[j]) for j, c in enumerate(r)) + " |")
+        if i == 0:
+            lines.append("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    return "\n".join(lines)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(os.path.dirname(HERE), "build-bench"))
+    ap.add_argument("--runs", type=int, default=10, help="start-up runs per program")
+    ap.add_argument("--idle-seconds", type=int, default=60)
+    ap.add_argument("--only", default="cipher,theme,startup,tick,idle")
+    args = ap.parse_args()
+    build = os.path.abspath(args.build)
+    results = os.path.join(build, "bench", "results")
+    os.makedirs(results, exist_ok=True)
+    log("load before: %s" % open("/proc/loadavg").read().strip())
+    steps = {"cipher": lambda: cipher(build, results), "theme": lambda: theme(build, results),
+             "startup": lambda: startup(build, results, args.runs), "tick": lambda: tick(build, results),
+             "idle": lambda: idle(build, results, args.idle_seconds)}
+    failed = False
+    for name in args.only.split(","):
+        try:
+            steps[name]()
+        except Exception as e:  # one broken step still leaves the others' rows
+            failed = True
+            row(name, "-", "failed: %s" % e, "-", "-", False)
+    log("load after: %s" % open("/proc/loadavg").read().strip())
+    text = table()
+    print(text)
+    with open(os.path.join(results, "table.md"), "w") as f:
+        f.write(text + "\n")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
