@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "connection/UserSettings.h"
 #include "platform/ProfileIni.h"
 #include "storage/AtomicFile.h"
 
@@ -325,6 +326,57 @@ TEST_F(WriteFaults, KilledWriterLeavesThePreviousFile) {
     std::string error;
     ASSERT_TRUE(ProfileIni::Parse(after).Save(File("user.ini"), 0600, &error)) << error;
     EXPECT_EQ(Content("user.ini"), after);
+}
+
+// The settings dialog's save of the credentials, failing or killed at
+// several points: user.ini then still holds the previous credentials, which
+// load as they were; or the new ones, complete.
+TEST_F(WriteFaults, SavedCredentialsAreTheOldOrTheNewOnes) {
+    const Credentials oldOnes{"jan.kowalski", "stare hasło", "isp"};
+    const Credentials newOnes{"anna.nowak", "nowe hasło ąę", ""};
+    SetWriteCallForTesting(nullptr);
+    std::string error;
+    ASSERT_TRUE(SaveUserSettings(File("user.ini"), oldOnes, &error)) << error;
+    SetWriteCallForTesting(&ScriptedWrite);
+    const std::string before = Content("user.ini");
+    auto stored = [&] {
+        std::vector<std::string> problems;
+        const StoredCredentials s = LoadUserSettings(File("user.ini"), &problems);
+        EXPECT_TRUE(problems.empty());
+        return Credentials{s.userName.value_or("-"), s.password.value_or("-"), s.serverName.value_or("")};
+    };
+
+    for (const std::size_t failAfter : {std::size_t{0}, std::size_t{1}, before.size() / 2, before.size() - 1}) {
+        SCOPED_TRACE("fail after " + std::to_string(failAfter));
+        gScript = WriteScript{};
+        gScript.failAfter = failAfter;
+        gScript.failErrno = ENOSPC;
+        EXPECT_FALSE(SaveUserSettings(File("user.ini"), newOnes, &error));
+        EXPECT_NE(error.find(std::strerror(ENOSPC)), std::string::npos) << error;
+        EXPECT_EQ(Content("user.ini"), before);
+        EXPECT_EQ(stored(), oldOnes);
+        EXPECT_EQ(Names(), std::set<std::string>{"user.ini"});
+    }
+    for (const std::size_t killAt : {std::size_t{0}, before.size() / 3, before.size() - 1}) {
+        SCOPED_TRACE("killed after " + std::to_string(killAt));
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            gScript = WriteScript{};
+            gScript.chunk = 32;
+            gScript.killAt = killAt;
+            ::_exit(SaveUserSettings(File("user.ini"), newOnes, nullptr) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        EXPECT_EQ(Content("user.ini"), before);
+        EXPECT_EQ(stored(), oldOnes);
+    }
+    gScript = WriteScript{};
+    ASSERT_TRUE(SaveUserSettings(File("user.ini"), newOnes, &error)) << error;
+    EXPECT_EQ(stored(), newOnes);
+    EXPECT_EQ(Mode("user.ini"), 0600u);
 }
 
 }  // namespace
