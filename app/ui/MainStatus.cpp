@@ -5,7 +5,6 @@
 #include <chrono>
 
 #include "app/MainConnectState.h"
-#include "app/ui/WebPane.h"
 #include "connection/ConnectionLog.h"
 #include "connection/hbRas.h"
 #include "stats/RasPer.h"
@@ -48,7 +47,7 @@ void TMainStatus::Attach(TRasCon& ras, ConnectWorkflow& workflow, MainLogic& log
     ticker_->ResetBaselines();
 }
 
-void TMainStatus::SetPane(TWebPane* pane) {
+void TMainStatus::SetPane(QWidget* pane) {
     pane_ = pane;
     ShowPage();
 }
@@ -58,7 +57,8 @@ void TMainStatus::Tick() {
 }
 
 void TMainStatus::ShowPage() {
-    if (pane_) pane_->Navigate(online_ ? onlineUrl_ : offlinePage_);
+    // The pane comes from the web module: Navigate is called by name.
+    if (pane_) QMetaObject::invokeMethod(pane_, "Navigate", Q_ARG(QString, online_ ? onlineUrl_ : offlinePage_));
 }
 
 void TMainStatus::OnlineLook() {

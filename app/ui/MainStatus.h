@@ -22,8 +22,8 @@
 #include "app/StatusTicker.h"
 
 class QLabel;
+class QWidget;
 class TStatsFrm;
-class TWebPane;
 
 namespace nebrin {
 class ConnectWorkflow;
@@ -55,7 +55,7 @@ public:
     void Attach(nebrin::TRasCon& ras, nebrin::ConnectWorkflow& workflow, nebrin::MainLogic& logic);
     void SetStatsWindow(TStatsFrm* stats) { stats_ = stats; }
     // The pane shows the page of the moment at once.
-    void SetPane(TWebPane* pane);
+    void SetPane(QWidget* pane);
 
     // tICKERTimer; nothing happens before Attach.
     void Tick();
@@ -77,7 +77,7 @@ private:
     QString onlineUrl_;
     bool online_ = false;
     QPointer<TStatsFrm> stats_;
-    QPointer<TWebPane> pane_;
+    QPointer<QWidget> pane_;
     std::unique_ptr<nebrin::TRasPer> counter_;
     std::unique_ptr<nebrin::MainConnectState> flags_;
     std::unique_ptr<nebrin::ITickerState> state_;

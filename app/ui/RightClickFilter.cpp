@@ -3,7 +3,6 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QMouseEvent>
-#include <QWebEngineView>
 #include <QWidget>
 
 TRightClickFilter* TRightClickFilter::Install(QObject* owner) {
@@ -16,7 +15,8 @@ bool TRightClickFilter::InWebView(const QObject* object) {
     // The page's input goes to the widgets the view keeps inside itself
     // (its focus proxy); the view itself counts too.
     for (const QObject* o = object; o; o = o->parent()) {
-        if (qobject_cast<const QWebEngineView*>(o)) return true;
+        // By class name: the program does not link the web engine itself.
+        if (o->inherits("QWebEngineView")) return true;
         if (o->isWidgetType() && static_cast<const QWidget*>(o)->isWindow()) break;
     }
     return false;

@@ -14,7 +14,6 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSystemTrayIcon>
-#include <QWebEngineView>
 
 #include <map>
 #include <vector>
@@ -27,7 +26,7 @@
 #include "app/ui/RightClickFilter.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TImageButton.h"
-#include "app/ui/WebPane.h"
+#include "app/ui/WebViews.h"
 #include "connection/ConnectionLog.h"
 #include "connection/ui/ConnectionWiring.h"
 #include "connection/ui/TConnConfFrm.h"
@@ -475,8 +474,12 @@ void TMainFrm::FormActivate() {
     QTimer::singleShot(200, this, [this] {
         if (closing_) return;
         if (!wb_) {
-            wb_ = new TWebPane(this);
-            connect(wb_, &QWebEngineView::loadFinished, this, [] { TraceStartupMark("offline-page"); });
+            QString why;
+            if (!WebViews::Load(&why)) {
+                qWarning("nebrin: no web pane: %s", qPrintable(why));
+                return;
+            }
+            wb_ = WebViews::CreatePane(this);
         }
         const PaneBounds& b = theme_.webPane;
         wb_->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height));

@@ -24,7 +24,6 @@
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
-class QWebEngineView;
 class TImageButton;
 class QtThemeImages;
 class TConnConfFrm;
@@ -33,7 +32,6 @@ class ThbLogFrm;
 class TStatsFrm;
 class TPopupFrm;
 class TUpdateFrm;
-class TWebPane;
 class TMainStatus;
 class ConnectionWiring;
 class UpdateService;
@@ -156,7 +154,7 @@ private:
     TForwardLabel* downloadLabel_ = nullptr;
     TForwardLabel* smul_ = nullptr;
     TForwardLabel* uploadLabel_ = nullptr;
-    TWebPane* wb_ = nullptr;
+    QWidget* wb_ = nullptr;  // the web pane, from the web module (app/ui/WebViews)
     TImageButton* onOffBtn_ = nullptr;
     TImageButton* minBtn_ = nullptr;
     TImageButton* closeBtn_ = nullptr;

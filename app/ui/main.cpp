@@ -53,8 +53,9 @@ int main(int argc, char* argv[]) {
         if (instance.SendToRunning(line) || instance.Acquire() != nebrin::SingleInstance::Role::First) return 0;
     }
 
+    // The web engine comes later, from its module (app/ui/WebViews), which
+    // also sets up the OpenGL sharing it needs.
     PrepareWebEngineFlags();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nebrin"));
     QApplication::setApplicationVersion(QStringLiteral(NEBRIN_VERSION));

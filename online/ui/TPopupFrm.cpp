@@ -6,21 +6,18 @@
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWebEngineLoadingInfo>
-#include <QWebEnginePage>
-#include <QWebEngineView>
+
+#include "app/ui/WebViews.h"
 
 TPopupFrm::TPopupFrm(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       bottomPanel_(new QWidget(this)), closeBtn_(new QPushButton(QStringLiteral("&Zamknij"), bottomPanel_)),
-      wb_(new QWebEngineView(this)) {
+      wb_(new QWidget(this)) {
     setObjectName(QStringLiteral("PopupFrm"));
     setWindowTitle(QStringLiteral("Informacja"));
     bottomPanel_->setObjectName(QStringLiteral("BottomPanel"));
     closeBtn_->setObjectName(QStringLiteral("CloseBtn"));
     wb_->setObjectName(QStringLiteral("WB"));
-    // Right clicks open no menu in the page.
-    wb_->setContextMenuPolicy(Qt::NoContextMenu);
 
     bottomPanel_->setFixedHeight(kBottomPanelHeight);
     closeBtn_->setGeometry(0, 9, 75, 25);
@@ -36,18 +33,27 @@ TPopupFrm::TPopupFrm(QWidget* parent)
     connect(closeBtn_, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void TPopupFrm::WatchPage() {
-    // The page, and with it the web engine, is made at the first load, so
-    // the engine's start does not hold back the program's first paint.
-    if (pageWatched_) return;
-    pageWatched_ = true;
+bool TPopupFrm::MakeView() {
+    // The web view, and with it the web engine, is made at the first load,
+    // so the engine's start does not hold back the program's first paint.
+    // Until then an empty widget keeps its place.
+    if (viewMade_) return true;
+    QWidget* view = WebViews::CreatePopupView(this);
+    if (!view) return false;
+    viewMade_ = true;
+    view->setObjectName(QStringLiteral("WB"));
+    // Right clicks open no menu in the page.
+    view->setContextMenuPolicy(Qt::NoContextMenu);
+    delete layout()->replaceWidget(wb_, view);
+    delete wb_;
+    wb_ = view;
     // A load that ends shows the window, one that fails (an HTTP error
     // status included) hides it; a load stopped for a newer one says nothing.
-    connect(wb_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
-        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) NavigateComplete(true);
-        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) NavigateComplete(false);
-    });
+    connect(wb_, SIGNAL(LoadEnded(bool)), this, SLOT(PageLoadEnded(bool)));
+    return true;
 }
+
+void TPopupFrm::PageLoadEnded(bool ok) { NavigateComplete(ok); }
 
 void TPopupFrm::ShowPage(const nebrin::PopupPage& page) {
     if (!isVisible()) {
@@ -65,8 +71,11 @@ void TPopupFrm::ShowPage(const QString& url) {
         NavigateComplete(false);
         return;
     }
-    WatchPage();
-    wb_->setUrl(address);
+    if (!MakeView()) {
+        NavigateComplete(false);  // no web engine: nothing can be shown
+        return;
+    }
+    wb_->setProperty("url", address);
 }
 
 void TPopupFrm::NavigateComplete(bool ok) {

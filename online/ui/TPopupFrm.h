@@ -10,7 +10,6 @@
 #include "online/Popup.h"
 
 class QPushButton;
-class QWebEngineView;
 
 class TPopupFrm : public QWidget, public nebrin::IPopupWindow {
     Q_OBJECT
@@ -29,7 +28,8 @@ public:
     void ShowPage(const QString& url);
     QString PageURL() const { return pageUrl_; }
 
-    QWebEngineView* WB() const { return wb_; }
+    // The web view (an empty widget until the first load).
+    QWidget* WB() const { return wb_; }
     QWidget* BottomPanel() const { return bottomPanel_; }
     QPushButton* CloseBtn() const { return closeBtn_; }
 
@@ -42,15 +42,18 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
+private Q_SLOTS:
+    void PageLoadEnded(bool ok);
+
 private:
     void NavigateComplete(bool ok);
     void CentreCloseButton();
-    void WatchPage();
+    bool MakeView();
 
     QWidget* bottomPanel_;
     QPushButton* closeBtn_;
-    QWebEngineView* wb_;
+    QWidget* wb_;
     QString pageUrl_;
     bool centreOnShow_ = true;
-    bool pageWatched_ = false;
+    bool viewMade_ = false;
 };

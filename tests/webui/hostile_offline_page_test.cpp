@@ -2,7 +2,7 @@
 // scripts and links that lead elsewhere on the disk get nothing, in the real
 // browser engine. A plain web view loads the same page with every file, so
 // the page does reach out when nothing stops it.
-#include "app/ui/WebPane.h"
+#include "app/ui/web/WebPane.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // go in through the window like the display server's do, and the page's own
 // script reports what reached it.
 #include "app/ui/RightClickFilter.h"
-#include "app/ui/WebPane.h"
+#include "app/ui/web/WebPane.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/ui/WebPane.h"
+#include "app/ui/web/WebPane.h"
 
 #include <QDir>
 #include <QFileInfo>

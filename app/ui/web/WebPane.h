@@ -19,7 +19,7 @@ public:
 
     // An address as the theme gives it: a web address (a missing scheme is
     // guessed), an absolute local file path, or empty for an empty page.
-    void Navigate(const QString& address);
+    Q_INVOKABLE void Navigate(const QString& address);
 
     // The address Navigate makes of a text.
     static QUrl AddressUrl(const QString& address);

@@ -1,0 +1,11 @@
+#include "app/ui/web/PopupView.h"
+
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+
+TPopupView::TPopupView(QWidget* parent) : QWebEngineView(parent) {
+    connect(page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) Q_EMIT LoadEnded(true);
+        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) Q_EMIT LoadEnded(false);
+    });
+}

@@ -1,0 +1,15 @@
+// TPopupView: the popup window's web view. It reports the end of every load
+// as one signal: loaded, or failed (an HTTP error status included); a load
+// stopped for a newer one says nothing.
+#pragma once
+
+#include <QWebEngineView>
+
+class TPopupView : public QWebEngineView {
+    Q_OBJECT
+public:
+    explicit TPopupView(QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    void LoadEnded(bool ok);
+};

@@ -1,0 +1,18 @@
+// The entry points of the web engine module, looked up by app/ui/WebViews.
+#include <QWebEngineView>
+
+#include "app/ui/FirstPaintTrace.h"
+#include "app/ui/web/PopupView.h"
+#include "app/ui/web/WebPane.h"
+
+extern "C" {
+
+Q_DECL_EXPORT QWidget* nebrin_web_create_pane(QWidget* parent) {
+    auto* pane = new TWebPane(parent);
+    QObject::connect(pane, &QWebEngineView::loadFinished, pane, [] { nebrin::TraceStartupMark("offline-page"); });
+    return pane;
+}
+
+Q_DECL_EXPORT QWidget* nebrin_web_create_popup_view(QWidget* parent) { return new TPopupView(parent); }
+
+}  // extern "C"
