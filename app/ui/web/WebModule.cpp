@@ -9,7 +9,9 @@ extern "C" {
 
 Q_DECL_EXPORT QWidget* nebrin_web_create_pane(QWidget* parent) {
     auto* pane = new TWebPane(parent);
-    QObject::connect(pane, &QWebEngineView::loadFinished, pane, [] { nebrin::TraceStartupMark("offline-page"); });
+    QObject::connect(pane, &QWebEngineView::loadFinished, pane, [](bool ok) {
+        if (ok) nebrin::TraceStartupMark("offline-page");
+    });
     return pane;
 }
 
