@@ -95,8 +95,8 @@ def main():
     args = ap.parse_args()
 
     programs = []
-    for spec in args.program:
-        name, rest = spec.split("=", 1)
+    for entry in args.program:
+        name, rest = entry.split("=", 1)
         marks, path = rest.split(":", 1)
         programs.append((name, marks.split(","), path))
 
