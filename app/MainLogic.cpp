@@ -6,7 +6,6 @@ namespace nebrin {
 namespace {
 
 constexpr std::string_view kControls = "ConnectionsControls";
-constexpr int kUpdateEverySeconds = 3600;
 
 // A key that has a default: missing gives the default, a value that is not a
 // number is an error.
@@ -160,7 +159,7 @@ MainLogic::MainLogic(const BehaviourSettings& settings, bool themeLoaded, std::i
     reconnect_ = settings_.autoConnect;
     if (settings_.autoConnect) autoConnect_.SetEnabled(true, nowMs);
     if (settings_.autoUpdate) {
-        updateCount_ = 0;
+        updateTicks_.Reset();
         autoUpdate_.SetEnabled(true, nowMs);
     }
 }
@@ -203,11 +202,7 @@ WindowActions MainLogic::AutoHideTick(std::int64_t nowMs) {
 
 WindowActions MainLogic::AutoUpdateTick() {
     WindowActions a;
-    if (updateCount_ == kUpdateEverySeconds) {
-        a.updateCheckDue = busy_ && settings_.autoUpdate;
-        updateCount_ = 0;
-    }
-    ++updateCount_;
+    a.updateCheckDue = updateTicks_.Tick(busy_, settings_.autoUpdate);
     return a;
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "online/UpdateTicks.h"
+
 namespace nebrin {
 
 class TMivenINI;
@@ -210,7 +212,7 @@ public:
     void SetPopupEnabled(bool on) { popupEnabled_ = on; }
     bool StatsWasShowing() const { return statsWasShowing_; }
     int AutoHideCount() const { return autoHideCount_; }
-    int UpdateCount() const { return updateCount_; }
+    int UpdateCount() const { return updateTicks_.Count(); }
 
     // ---- first activation
     enum class Activation { None, Ready, CloseSilently };
@@ -265,7 +267,7 @@ private:
     std::uint32_t dialHandle_ = 0;
     std::uint32_t activeHandle_ = 0;
     int autoHideCount_ = 0;
-    int updateCount_ = 0;
+    AutoUpdateTicks updateTicks_;
     PeriodicTimer ticker_, autoConnect_, autoHide_, autoUpdate_;
 };
 

@@ -295,16 +295,6 @@ void UpdateCheck::Finish(std::string reason) {
 
 // ---- the hourly rule ----------------------------------------------------------------
 
-bool AutoUpdateTicks::Tick(bool busy, bool autoUpdateEnabled) {
-    bool due = false;
-    if (count_ == kUpdateTicksPerCheck) {
-        due = busy && autoUpdateEnabled;
-        count_ = 0;
-    }
-    ++count_;
-    return due;
-}
-
 AutoUpdater::AutoUpdater(std::string dataDir, IHttpFetcher& http, IProcessStarter& starter, IAsk& ask,
                          UpdateCheck::Hooks hooks)
     : outer_(std::move(hooks)),

@@ -28,6 +28,8 @@
 // runs at a time; a check asked for while one runs is refused.
 #include <cstdint>
 #include <functional>
+
+#include "online/UpdateTicks.h"
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,7 +44,6 @@ inline constexpr std::string_view kDescriptorName = "update.ini";
 inline constexpr std::string_view kDefaultSetupName = "NebrinSetup.exe";
 inline constexpr std::uint64_t kDescriptorMaxBytes = std::uint64_t{64} << 10;
 inline constexpr std::uint64_t kSetupMaxBytes = std::uint64_t{512} << 20;
-inline constexpr int kUpdateTicksPerCheck = 3600;
 
 // Texts of the check (UTF-8).
 inline constexpr std::string_view kLogNewerFound = "Odnaleziono nowszą wersję oprogramowania.";
@@ -163,20 +164,6 @@ private:
 };
 
 // ---- the hourly rule and the menu ------------------------------------------------
-
-// The update count of AutoUpdateTickerTimer: the first check falls on the
-// 3601st tick after the ticker was enabled, then every 3600 ticks, and only
-// while the main window is busy and auto-update is enabled.
-class AutoUpdateTicks {
-public:
-    void Reset() { count_ = 0; }
-    // One tick; true when the check is due now.
-    bool Tick(bool busy, bool autoUpdateEnabled);
-    int Count() const { return count_; }
-
-private:
-    int count_ = 0;
-};
 
 // The main window's side of the update: AutoUpdateTicker (1000 ms, enabled at
 // start when "EnableAutoUpdate" is yes), AutoUpdateTickerTimer and the tray

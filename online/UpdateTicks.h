@@ -1,0 +1,30 @@
+#pragma once
+// The update count of AutoUpdateTickerTimer: the first check falls on the
+// 3601st tick after the ticker was enabled, then every 3600 ticks, and only
+// while the main window is busy and auto-update is enabled.
+
+namespace nebrin {
+
+// Ticks of the 1000 ms AutoUpdateTicker between two checks.
+inline constexpr int kUpdateTicksPerCheck = 3600;
+
+class AutoUpdateTicks {
+public:
+    void Reset() { count_ = 0; }
+    // One tick; true when the check is due now.
+    bool Tick(bool busy, bool autoUpdateEnabled) {
+        bool due = false;
+        if (count_ == kUpdateTicksPerCheck) {
+            due = busy && autoUpdateEnabled;
+            count_ = 0;
+        }
+        ++count_;
+        return due;
+    }
+    int Count() const { return count_; }
+
+private:
+    int count_ = 0;
+};
+
+}  // namespace nebrin
