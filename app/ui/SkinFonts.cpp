@@ -5,7 +5,11 @@
 #include <QFontDatabase>
 #include <QStringList>
 
+#include <fontconfig/fontconfig.h>
+
 namespace SkinFonts {
+
+void ReadConfiguration() { FcInit(); }
 
 void Load() {
     static bool loaded = false;

@@ -8,6 +8,11 @@
 
 namespace SkinFonts {
 
+// Reads the system's font configuration, which the toolkit otherwise reads
+// at the first font it needs (a few milliseconds). Any thread, also before
+// the application object exists.
+void ReadConfiguration();
+
 // Registers the fonts with the application (once; call after QApplication).
 void Load();
 

@@ -2,10 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QBuffer>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -15,7 +13,6 @@
 #include <QShortcut>
 #include <QSystemTrayIcon>
 
-#include <map>
 #include <vector>
 
 #include "app/MainClose.h"
@@ -26,6 +23,7 @@
 #include "app/ui/RightClickFilter.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TImageButton.h"
+#include "app/ui/ThemePreload.h"
 #include "app/ui/WebViews.h"
 #include "connection/ConnectionLog.h"
 #include "connection/ui/ConnectionWiring.h"
@@ -38,6 +36,7 @@
 #include "online/ui/TUpdateFrm.h"
 #include "platform/ProgramDir.h"
 #include "stats/ui/TStatsFrm.h"
+#include "stats/StatsLayout.h"
 #include "storage/Cp1250.h"
 
 using namespace nebrin;
@@ -47,6 +46,7 @@ namespace {
 constexpr int kDesignWidth = kMainWindowWidth;    // 300
 constexpr int kDesignHeight = kMainWindowHeight;  // 180
 constexpr int kClockPollMs = 100;
+constexpr int kFirstPaintWaitMs = 500;
 
 QString FromCp1250(std::string_view bytes) { return QString::fromStdString(Cp1250ToUtf8(bytes)); }
 
@@ -71,58 +71,15 @@ QStringList TextLines(const QString& text) {
 
 }  // namespace
 
-// Decodes the theme's pictures with the toolkit for the loader and keeps them.
-class QtThemeImages : public ImageDecoder {
-public:
-    std::optional<ImageSize> Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) override {
-        QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-        if (kind == MemberKind::Icon) {
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::ReadOnly);
-            QImageReader reader(&buffer, "ico");
-            QIcon icon;
-            QImage first;
-            const int count = std::max(1, reader.imageCount());
-            for (int i = 0; i < count; ++i) {
-                if (i > 0 && !reader.jumpToImage(i)) break;
-                QImage img = reader.read();
-                if (img.isNull()) break;
-                if (first.isNull()) first = img;
-                icon.addPixmap(QPixmap::fromImage(img));
-            }
-            if (first.isNull()) return std::nullopt;
-            icons[member] = icon;
-            return ImageSize{first.width(), first.height()};
-        }
-        QImage img;
-        if (!img.loadFromData(bytes, "BMP") || img.isNull()) return std::nullopt;
-        images[member] = img;
-        return ImageSize{img.width(), img.height()};
-    }
-
-    QImage Image(int member) const {
-        auto it = images.find(member);
-        return it == images.end() ? QImage() : it->second;
-    }
-    QPixmap Pixmap(int member) const { return QPixmap::fromImage(Image(member)); }
-    QIcon Icon(int member) const {
-        auto it = icons.find(member);
-        return it == icons.end() ? QIcon() : it->second;
-    }
-
-    std::map<int, QImage> images;
-    std::map<int, QIcon> icons;
-};
-
 // ---- creation -------------------------------------------------------------------
 
-TMainFrm::TMainFrm(const ThemeSources& sources, QWidget* parent)
+TMainFrm::TMainFrm(ThemePreload& theme, QWidget* parent)
     // Borderless and always on top (step 3 of the creation).
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), sources_(sources) {
-    FormCreate();
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), sources_(theme.Sources()) {
+    FormCreate(theme);
 }
 
-void TMainFrm::FormCreate() {
+void TMainFrm::FormCreate(ThemePreload& preload) {
     clock_.start();
     setAttribute(Qt::WA_QuitOnClose, false);
 
@@ -138,13 +95,26 @@ void TMainFrm::FormCreate() {
     CreateControls();
     CreateTray();
 
-    // 4., 5. The theme.
-    QtThemeImages images;
-    bool loaded = LoadTheme(sources_, theme_, &images);
+    // 4., 5. The theme, read meanwhile.
+    bool loaded = preload.Wait();
+    theme_ = std::move(preload.Theme());
     if (loaded) {
-        loaded = ApplyTheme(images);
+        loaded = ApplyTheme(preload.Images());
+        preload.ReleaseImages();
     } else {
         themeFailure_ = QString::fromStdString(theme_.reason);
+    }
+
+    // The statistics window takes its layout from the theme when it is made,
+    // after this window is shown: a layout it could not use fails the theme
+    // here, in time for the first activation.
+    if (loaded) {
+        StatsLayout layout;
+        std::string why;
+        if (!ReadStatsLayout(theme_.ini, layout, why)) {
+            loaded = false;
+            themeFailure_ = QStringLiteral("statistics window: ") + QString::fromStdString(why);
+        }
     }
 
     // 10.-13. The behaviour settings (a bad AutoHideTime fails the theme).
@@ -356,6 +326,11 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     popup_ = popup;
     update_ = update;
     if (stats_) stats_->SetMainWindow(this);
+    // Made after the first activation, they get its settings now.
+    if (!logic_->FirstActivationPending()) {
+        if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+        if (stats_) stats_->DockAbove();
+    }
     status_->SetStatsWindow(stats_);
     if (conf && !connection_) {
         ConnectionWiring::Window w;
@@ -401,6 +376,8 @@ void TMainFrm::Start() {
         show();
         raise();
         activateWindow();
+        // A window that is never exposed is never painted.
+        QTimer::singleShot(kFirstPaintWaitMs, this, &TMainFrm::QueueFirstPainted);
     } else {
         QTimer::singleShot(0, this, &TMainFrm::FormActivate);
     }
@@ -531,6 +508,14 @@ void TMainFrm::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.drawImage(QPoint(0, 0), background_);
     TraceStartupMark("first-paint");
+    QueueFirstPainted();
+}
+
+void TMainFrm::QueueFirstPainted() {
+    if (firstPaintQueued_) return;
+    firstPaintQueued_ = true;
+    // From the message loop: the painted frame goes out first.
+    QTimer::singleShot(0, this, &TMainFrm::FirstPainted);
 }
 
 void TMainFrm::mousePressEvent(QMouseEvent* e) {

@@ -26,6 +26,7 @@ class QMenu;
 class QSystemTrayIcon;
 class TImageButton;
 class QtThemeImages;
+class ThemePreload;
 class TConnConfFrm;
 class TInformacjaFrm;
 class ThbLogFrm;
@@ -60,12 +61,13 @@ protected:
 class TMainFrm : public QWidget {
     Q_OBJECT
 public:
-    // FormCreate: builds the controls, loads the theme (from the sources
-    // given), reads the behaviour settings and docks at the bottom right.
-    explicit TMainFrm(const nebrin::ThemeSources& sources, QWidget* parent = nullptr);
+    // FormCreate: builds the controls, takes the theme (waiting for its
+    // load), reads the behaviour settings and docks at the bottom right.
+    explicit TMainFrm(ThemePreload& theme, QWidget* parent = nullptr);
     ~TMainFrm() override;
 
-    // The windows created after this one (their creation needs ours first).
+    // The windows created after this one (their creation needs ours first;
+    // they come after the first paint, possibly after the first activation).
     void SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* log, TStatsFrm* stats, TPopupFrm* popup,
                     TUpdateFrm* update);
 
@@ -97,6 +99,12 @@ public:
 
     nebrin::MainLogic& Logic() { return *logic_; }
 
+Q_SIGNALS:
+    // Once, from the message loop, after the window's first paint (or a
+    // moment after Start when no paint comes): the time to make the windows
+    // that follow this one.
+    void FirstPainted();
+
 public Q_SLOTS:
     void PolaczExecute();
     void MinBtnClick();
@@ -120,7 +128,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void FormCreate();
+    void FormCreate(ThemePreload& preload);
     void FormClose(QCloseEvent* event);
     void CreateControls();
     void CreateTray();
@@ -132,6 +140,7 @@ private:
     void HideToTray();
     bool TrayUsable() const;
     void KeepStatsAbove();
+    void QueueFirstPainted();
     QRect Scaled(int x, int y, int w, int h) const;
 
     nebrin::ThemeSources sources_;
@@ -186,5 +195,6 @@ private:
     nebrin::SystemClock wallClock_;  // the popup schedule's clock
 
     bool activationQueued_ = false;
+    bool firstPaintQueued_ = false;
     bool closing_ = false;
 };

@@ -4,10 +4,9 @@
 #include <QOpenGLContext>
 #include <QWidget>
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <string>
+
+#include "platform/ProgramModule.h"
 
 // The engine draws through an OpenGL context shared with the toolkit's. The
 // toolkit makes that context at its own start when asked to, which costs a
@@ -34,28 +33,11 @@ Module& State() {
     return m;
 }
 
-std::string ExecutableDir() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return {};
-    std::string p(path, static_cast<std::size_t>(n));
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? std::string() : p.substr(0, slash);
-}
-
-// Next to the program (build tree, portable bundle), then the installed
-// library folder, then the loader's own search.
 void* OpenModule(QString& error) {
-    const std::string dir = ExecutableDir();
-    std::string tried;
-    for (const std::string& candidate :
-         {dir + "/" + kModuleName, dir + "/../" NEBRIN_INSTALL_LIBDIR "/" + kModuleName, std::string(kModuleName)}) {
-        if (candidate.front() == '/' && ::access(candidate.c_str(), R_OK) != 0) continue;
-        if (void* h = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
-        if (const char* e = ::dlerror()) tried = e;
-    }
-    error = tried.empty() ? QStringLiteral("%1 not found").arg(QLatin1String(kModuleName)) : QString::fromLocal8Bit(tried.c_str());
-    return nullptr;
+    std::string why;
+    void* module = nebrin::OpenProgramModule(kModuleName, NEBRIN_INSTALL_LIBDIR, why);
+    if (!module) error = QString::fromLocal8Bit(why.c_str());
+    return module;
 }
 
 void ShareContext() {
@@ -80,8 +62,8 @@ bool Load(QString* error) {
         m.attempted = true;
         ShareContext();
         if (void* h = OpenModule(m.error)) {
-            m.pane = reinterpret_cast<CreateFn>(::dlsym(h, "nebrin_web_create_pane"));
-            m.popup = reinterpret_cast<CreateFn>(::dlsym(h, "nebrin_web_create_popup_view"));
+            m.pane = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(h, "nebrin_web_create_pane"));
+            m.popup = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(h, "nebrin_web_create_popup_view"));
             if (!m.pane || !m.popup) m.error = QStringLiteral("%1 lacks its entry points").arg(QLatin1String(kModuleName));
         }
     }

@@ -1,5 +1,6 @@
 // The nebrin program: one running copy per program folder, seven windows
-// created in a fixed order, the main window's message loop until it closes.
+// created in a fixed order (the main one painted before the others are
+// made), the main window's message loop until it closes.
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
@@ -9,11 +10,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/ui/FirstPaintTrace.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TMainFrm.h"
+#include "app/ui/ThemePreload.h"
 #include "connection/ui/TConnConfFrm.h"
 #include "connection/ui/ThbLogFrm.h"
 #include "online/ui/TInformacjaFrm.h"
@@ -40,9 +44,34 @@ void PrepareWebEngineFlags() {
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
 }
 
+// The windows after the main one, in their order of creation. The dialogs
+// belong to the main window, so they stay above it although it is always on
+// top.
+struct LaterWindows {
+    explicit LaterWindows(TMainFrm& main)
+        : connConf(&main), informacja(main.LicenceLines(), &main), log(main.EntryName(), &main) {
+        if (main.ThemeLoaded()) {
+            // The main window has checked this part of the theme already.
+            QString error;
+            if (!stats.ApplyTheme(main.Theme().ini, main.StatsBackground(), main.StatsMask(), &error)) {
+                qWarning("nebrin: statistics window: %s", qPrintable(error));
+            }
+        }
+        main.SetWindows(&connConf, &informacja, &log, &stats, &popup, &update);
+    }
+
+    TConnConfFrm connConf;
+    TInformacjaFrm informacja;
+    ThbLogFrm log;
+    TStatsFrm stats;
+    TPopupFrm popup;
+    TUpdateFrm update;
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    nebrin::TraceStartupMark("main");
     // A second start hands its command line to the running copy and ends
     // before anything of the theme is read or shown.
     nebrin::SingleInstance instance(nebrin::InstanceIdentity(nebrin::InstanceIdentityPath()));
@@ -56,13 +85,6 @@ int main(int argc, char* argv[]) {
     // The web engine comes later, from its module (app/ui/WebViews), which
     // also sets up the OpenGL sharing it needs.
     PrepareWebEngineFlags();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("nebrin"));
-    QApplication::setApplicationVersion(QStringLiteral(NEBRIN_VERSION));
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
-    SkinFonts::Load();
-    QApplication::setFont(SkinFonts::Tahoma(11));
 
     // The theme package is read from the theme folder; the offline page is
     // written to html/ of the data folder. Installed, that folder is the
@@ -74,26 +96,29 @@ int main(int argc, char* argv[]) {
         std::error_code ec;
         std::filesystem::create_directories(htmlDir, ec);
     }
-    const nebrin::ThemeSources sources{nebrin::JoinPath(themeHome, "skin/default.nbt"), htmlDir};
+    // Its load starts now and runs while the toolkit connects to the display,
+    // as does the reading of the font configuration; the main window takes
+    // both in its creation.
+    ThemePreload theme(nebrin::ThemeSources{nebrin::JoinPath(themeHome, "skin/default.nbt"), htmlDir});
 
-    // The windows, in their fixed order. The main window loads the theme; the
-    // settings dialog then sets the credentials pass phrase for good.
-    TMainFrm mainFrm(sources);
-    // The dialogs belong to the main window, so they stay above it although
-    // it is always on top.
-    TConnConfFrm connConfFrm(&mainFrm);
-    TInformacjaFrm informacjaFrm(mainFrm.LicenceLines(), &mainFrm);
-    ThbLogFrm logFrm(mainFrm.EntryName(), &mainFrm);
-    TStatsFrm statsFrm;
-    if (mainFrm.ThemeLoaded()) {
-        QString error;
-        if (!statsFrm.ApplyTheme(mainFrm.Theme().ini, mainFrm.StatsBackground(), mainFrm.StatsMask(), &error)) {
-            mainFrm.MarkThemeFailed(QStringLiteral("statistics window: ") + error);
-        }
-    }
-    TPopupFrm popupFrm;
-    TUpdateFrm updateFrm;
-    mainFrm.SetWindows(&connConfFrm, &informacjaFrm, &logFrm, &statsFrm, &popupFrm, &updateFrm);
+    QApplication app(argc, argv);
+    nebrin::TraceStartupMark("app");
+    QApplication::setApplicationName(QStringLiteral("nebrin"));
+    QApplication::setApplicationVersion(QStringLiteral(NEBRIN_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
+    SkinFonts::Load();
+    QApplication::setFont(SkinFonts::Tahoma(11));
+
+    // The windows, in their fixed order. The main window takes the theme and
+    // is painted first; the six others are made right after its first paint
+    // (they are only shown on request), the settings dialog then setting the
+    // credentials pass phrase for good.
+    TMainFrm mainFrm(theme);
+    std::unique_ptr<LaterWindows> later;
+    QObject::connect(&mainFrm, &TMainFrm::FirstPainted, &mainFrm, [&later, &mainFrm] {
+        if (!later) later = std::make_unique<LaterWindows>(mainFrm);
+    });
 
     // A later start asks this one to come to the front.
     std::unique_ptr<QSocketNotifier> notifier;

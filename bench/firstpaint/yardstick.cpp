@@ -23,7 +23,9 @@ protected:
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    nebrin::TraceStartupMark("main");
     QApplication app(argc, argv);
+    nebrin::TraceStartupMark("app");
     Window w;
     w.show();
     return app.exec();

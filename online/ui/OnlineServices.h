@@ -22,7 +22,7 @@
 #include "online/Popup.h"
 #include "online/ProcessStarter.h"
 #include "online/Update.h"
-#include "online/ui/HttpFetcher.h"
+#include "online/ui/LazyHttpFetcher.h"
 #include "platform/Clock.h"
 
 class QWidget;
@@ -54,8 +54,6 @@ public:
     bool Check(const nebrin::UpdateSettings& settings);
     bool Running() const { return check_->Running(); }
 
-    QtHttpFetcher& Fetcher() { return fetcher_; }
-
 signals:
     void LogLine(const QString& line);
     void DescriptorFetched();
@@ -65,7 +63,7 @@ signals:
 
 private:
     QWidget* dialogParent_;
-    QtHttpFetcher fetcher_;
+    LazyHttpFetcher fetcher_;
     nebrin::PosixProcessStarter starter_;
     MessageBoxAsk ask_;
     std::unique_ptr<nebrin::UpdateCheck> check_;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A theme that does not load ends the program by itself, with status 0 and no
 # window left: a package with a bad magic, a cut-off package, a missing
-# package and a missing html/ folder.
+# package, a missing html/ folder and a statistics window without its size
+# (that window is made after the main one is shown).
 . "$(dirname "$0")/lib.sh"
 start_x
 
@@ -34,4 +35,13 @@ home=$(make_home nohtml)
 rmdir "$home/html"
 check_ends "missing html folder" "$home"
 [ ! -e "$home/html" ] || die "html/ was created in the program folder"
+tool="$(dirname "$NEBRIN_BIN")/nebrin-theme"
+if [ -x "$tool" ]; then
+  home=$(make_home nostats)
+  cp -r "$(dirname "$0")/../../theme/default" "$WORK/theme"
+  rm -rf "$WORK/theme/generator" "$WORK/theme/CMakeLists.txt" "$WORK/theme/README.md"
+  sed -i '/^StatsWindowWidth=/d' "$WORK/theme/00-settings.ini"
+  "$tool" pack "$WORK/theme" "$home/skin/default.nbt" >/dev/null || die "cannot pack the theme"
+  check_ends "statistics window without its width" "$home"
+fi
 echo "PASS: broken themes end the program silently"

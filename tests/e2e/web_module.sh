@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The browser engine comes from the web module, loaded after the first paint:
-# the program does not link the engine itself, the module's pane shows the
-# offline page, and a program without its module still runs, without a pane.
+# the program links neither the engine nor Qt Network (that is the HTTP
+# module's) itself, the module's pane shows the offline page, and a program
+# without its module still runs, without a pane.
 . "$(dirname "$0")/lib.sh"
 if ldd "$NEBRIN_BIN" | grep -q WebEngine; then die "the program links the web engine itself"; fi
+if ldd "$NEBRIN_BIN" | grep -q Qt6Network; then die "the program links Qt Network itself"; fi
 [ -f "$(dirname "$NEBRIN_BIN")/libnebrin-web.so" ] || die "no web module next to the program"
 
 start_x

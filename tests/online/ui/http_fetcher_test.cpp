@@ -1,4 +1,5 @@
-#include "online/ui/HttpFetcher.h"
+#include "online/ui/http/HttpFetcher.h"
+#include "online/ui/LazyHttpFetcher.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +157,36 @@ TEST_F(HttpFetcherTest, UsesTheSystemProxy) {
     EXPECT_EQ(Body(), "via proxy");
     ASSERT_EQ(proxy.requests.size(), 1u);
     EXPECT_EQ(proxy.requests[0], "GET http://updates.example.invalid/nebrin/update.ini HTTP/1.1");
+}
+
+// The program's downloads go through the HTTP module, opened at the first
+// one; without the module each download fails once, with the reason.
+TEST_F(HttpFetcherTest, ThroughTheModule) {
+    TinyHttpServer server;
+    server.routes["/update.ini"] = {200, "[PROGRAM]\nversion=3\n"};
+    const struct {
+        const char* name;
+        std::string module;
+        bool ok;
+    } cases[] = {{"bundle", std::string(NEBRIN_BUNDLE_DIR) + "/libnebrin-http.so", true},
+                 {"missing", std::string(NEBRIN_BUNDLE_DIR) + "/libnebrin-none.so", false},
+                 {"not a module", std::string(NEBRIN_BUNDLE_DIR) + "/skin/default.nbt", false}};
+    for (const auto& c : cases) {
+        LazyHttpFetcher fetcher(c.module);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            int calls = 0;
+            FetchResult result;
+            fetcher.Start(server.Url("update.ini").toStdString(), target_, 1 << 20, [&](const FetchResult& r) {
+                ++calls;
+                result = r;
+            });
+            EXPECT_TRUE(WaitUntil([&] { return calls > 0; })) << c.name;
+            EXPECT_EQ(calls, 1) << c.name;
+            EXPECT_EQ(result.ok, c.ok) << c.name << ": " << result.error;
+            if (c.ok) EXPECT_EQ(Body(), "[PROGRAM]\nversion=3\n");
+            if (!c.ok) EXPECT_NE(result.error.find("no HTTP client"), std::string::npos) << result.error;
+        }
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "online/Sha256.h"
 #include "online/Update.h"
-#include "online/ui/HttpFetcher.h"
+#include "online/ui/http/HttpFetcher.h"
 #include "ui_support.h"
 
 namespace nebrin {

@@ -1,4 +1,4 @@
-#include "online/ui/HttpFetcher.h"
+#include "online/ui/http/HttpFetcher.h"
 
 #include <QCoreApplication>
 #include <QFile>

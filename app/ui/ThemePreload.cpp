@@ -1,0 +1,81 @@
+#include "app/ui/ThemePreload.h"
+
+#include "app/ui/SkinFonts.h"
+
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
+#include <QThread>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+using namespace nebrin;
+
+std::optional<ImageSize> QtThemeImages::Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) {
+    QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    if (kind == MemberKind::Icon) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "ico");
+        QList<QImage> frames;
+        const int count = std::max(1, reader.imageCount());
+        for (int i = 0; i < count; ++i) {
+            if (i > 0 && !reader.jumpToImage(i)) break;
+            QImage img = reader.read();
+            if (img.isNull()) break;
+            frames.append(std::move(img));
+        }
+        if (frames.isEmpty()) return std::nullopt;
+        const ImageSize size{frames.first().width(), frames.first().height()};
+        iconImages_[member] = std::move(frames);
+        return size;
+    }
+    QImage img;
+    if (!img.loadFromData(bytes, "BMP") || img.isNull()) return std::nullopt;
+    const ImageSize size{img.width(), img.height()};
+    images_[member] = std::move(img);
+    return size;
+}
+
+QImage QtThemeImages::Image(int member) const {
+    auto it = images_.find(member);
+    return it == images_.end() ? QImage() : it->second;
+}
+
+QIcon QtThemeImages::Icon(int member) const {
+    QIcon icon;
+    auto it = iconImages_.find(member);
+    if (it == iconImages_.end()) return icon;
+    for (const QImage& img : it->second) icon.addPixmap(QPixmap::fromImage(img));
+    return icon;
+}
+
+ThemePreload::ThemePreload(ThemeSources sources) : sources_(std::move(sources)) {
+    // The toolkit takes the first thread that uses it for the main one: this
+    // one, before the loader's thread makes its first buffer.
+    QThread::currentThread();
+    thread_ = std::thread([this] {
+        // The font configuration first: the main window needs it as soon as
+        // the application object exists, the theme a little later.
+        SkinFonts::ReadConfiguration();
+        try {
+            loaded_ = LoadTheme(sources_, theme_, &images_);
+        } catch (const std::exception& e) {
+            // Out of memory for a picture, say: the theme did not load.
+            loaded_ = false;
+            theme_.reason = e.what();
+        }
+    });
+}
+
+ThemePreload::~ThemePreload() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool ThemePreload::Wait() {
+    if (thread_.joinable()) thread_.join();
+    return loaded_;
+}

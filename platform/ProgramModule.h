@@ -1,0 +1,20 @@
+#pragma once
+// The program's own loadable modules (the web engine views, the HTTP
+// client): parts that pull in large libraries, opened when first needed
+// rather than at start.
+#include <string>
+
+namespace nebrin {
+
+// Opens module `fileName` (e.g. "libnebrin-web.so"): next to the executable
+// (build tree, portable bundle), then in the installed library folder
+// ("../<installLibDir>" from the executable's folder), then through the
+// dynamic loader's own search. Returns the handle, which stays open for the
+// rest of the run, or nullptr with the loader's reason (or "not found") in
+// `error`. Any thread.
+void* OpenProgramModule(const std::string& fileName, const std::string& installLibDir, std::string& error);
+
+// The exported symbol `name` of an open module, or nullptr.
+void* ModuleSymbol(void* module, const char* name);
+
+}  // namespace nebrin
