@@ -191,9 +191,6 @@ public:
 
     // ---- flags
     bool ThemeLoaded() const { return themeLoaded_; }
-    // A part of the theme that a later window takes failed: the first
-    // activation closes the program as for any other theme failure.
-    void MarkThemeFailed() { themeLoaded_ = false; }
     bool Busy() const { return busy_; }
     void SetBusy(bool on) { busy_ = on; }
     bool Reconnect() const { return reconnect_; }

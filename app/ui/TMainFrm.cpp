@@ -360,13 +360,6 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     }
 }
 
-void TMainFrm::MarkThemeFailed(const QString& reason) {
-    if (!logic_->ThemeLoaded()) return;
-    logic_->MarkThemeFailed();
-    themeFailure_ = reason;
-    qWarning("nebrin: the theme did not load: %s", qPrintable(reason));
-}
-
 QString TMainFrm::EntryName() const {
     return FromCp1250(logic_ ? logic_->Settings().entryName : std::string("Nebrin"));
 }

@@ -77,9 +77,6 @@ public:
     void Start();
 
     bool ThemeLoaded() const { return logic_->ThemeLoaded(); }
-    // A later window could not take its part of the theme: the program ends
-    // at the first activation as for any other theme failure.
-    void MarkThemeFailed(const QString& reason);
     QString ThemeFailure() const { return themeFailure_; }
 
     // Texts from the theme, decoded for the screen.
