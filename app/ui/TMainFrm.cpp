@@ -99,7 +99,7 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     bool loaded = preload.Wait();
     theme_ = std::move(preload.Theme());
     if (loaded) {
-        loaded = ApplyTheme(preload.Images());
+        loaded = ApplyTheme(preload.Images(), preload.MaskRuns());
         preload.ReleaseImages();
     } else {
         themeFailure_ = QString::fromStdString(theme_.reason);
@@ -251,21 +251,19 @@ void TMainFrm::CreateTray() {
     });
 }
 
-bool TMainFrm::ApplyTheme(QtThemeImages& images) {
+bool TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& maskRuns) {
     namespace m = theme_member;
     // 3., 4. Background and shape: every mask pixel whose colour differs from
-    // the top-left pixel's stays; the window keeps its own size.
+    // the top-left pixel's stays (the runs come with the theme); the window
+    // keeps its own size and only the part of the mask it covers matters.
     background_ = images.Image(m::kBackground);
-    const QImage mask = images.Image(m::kMask).convertToFormat(QImage::Format_RGB32);
-    // Only the part of the mask that the window covers matters.
-    const int maskW = std::min(mask.width(), width());
-    const int maskH = std::min(mask.height(), height());
-    const std::vector<RegionRect> runs = BuildMaskRegion(maskW, maskH, [&mask](int x, int y) {
-        return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff);
-    });
+    const QRect window(0, 0, width(), height());
     std::vector<QRect> rects;
-    rects.reserve(runs.size());
-    for (const RegionRect& r : runs) rects.emplace_back(r.left, r.top, r.width, r.height);
+    rects.reserve(maskRuns.size());
+    for (const RegionRect& r : maskRuns) {
+        const QRect run = QRect(r.left, r.top, r.width, r.height).intersected(window);
+        if (!run.isEmpty()) rects.push_back(run);
+    }
     QRegion region;
     region.setRects(rects.data(), static_cast<int>(rects.size()));
     // An empty region would mean "no shape" to the toolkit; a one-coloured

@@ -16,8 +16,10 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 #include "app/MainLogic.h"
+#include "app/RegionBuilder.h"
 #include "app/ThemeLoader.h"
 #include "platform/Clock.h"
 
@@ -129,7 +131,7 @@ private:
     void FormClose(QCloseEvent* event);
     void CreateControls();
     void CreateTray();
-    bool ApplyTheme(QtThemeImages& images);
+    bool ApplyTheme(QtThemeImages& images, const std::vector<nebrin::RegionRect>& maskRuns);
     void FormActivate();
     void OnClock();
     void Apply(const nebrin::WindowActions& a);

@@ -69,6 +69,15 @@ ThemePreload::ThemePreload(ThemeSources sources) : sources_(std::move(sources)) 
         SkinFonts::ReadConfiguration();
         try {
             loaded_ = LoadTheme(sources_, theme_, &images_);
+            if (loaded_) {
+                // Every mask pixel whose colour differs from the top-left
+                // pixel's is part of the window.
+                const QImage mask = images_.Image(theme_member::kMask).convertToFormat(QImage::Format_RGB32);
+                maskRuns_ = BuildMaskRegion(std::min(mask.width(), kMainWindowWidth),
+                                            std::min(mask.height(), kMainWindowHeight), [&mask](int x, int y) {
+                                                return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff);
+                                            });
+            }
         } catch (const std::exception& e) {
             // Out of memory for a picture, say: the theme did not load.
             loaded_ = false;

@@ -13,7 +13,9 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <vector>
 
+#include "app/RegionBuilder.h"
 #include "app/ThemeLoader.h"
 
 // Decodes the theme's pictures with the toolkit's image readers, which work
@@ -51,6 +53,9 @@ public:
     const nebrin::ThemeSources& Sources() const { return sources_; }
     nebrin::ThemeData& Theme() { return theme_; }
     QtThemeImages& Images() { return images_; }
+    // The window shape from the mask, as runs within the main window's design
+    // size (300 x 180); a smaller window takes their intersection with it.
+    const std::vector<nebrin::RegionRect>& MaskRuns() const { return maskRuns_; }
     // The pictures are no longer needed once applied.
     void ReleaseImages() { images_ = QtThemeImages(); }
 
@@ -58,6 +63,7 @@ private:
     nebrin::ThemeSources sources_;
     nebrin::ThemeData theme_;
     QtThemeImages images_;
+    std::vector<nebrin::RegionRect> maskRuns_;
     bool loaded_ = false;
     std::thread thread_;
 };
