@@ -75,7 +75,7 @@ QStringList TextLines(const QString& text) {
 
 TMainFrm::TMainFrm(ThemePreload& theme, QWidget* parent)
     // Borderless and always on top (step 3 of the creation).
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), sources_(theme.Sources()) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     FormCreate(theme);
 }
 

@@ -142,7 +142,6 @@ private:
     void QueueFirstPainted();
     QRect Scaled(int x, int y, int w, int h) const;
 
-    nebrin::ThemeSources sources_;
     nebrin::ThemeData theme_;
     std::unique_ptr<nebrin::MainLogic> logic_;
     nebrin::DragModel drag_;

@@ -1,8 +1,5 @@
 #include "app/ui/ThemePreload.h"
 
-#include "app/ui/SkinFonts.h"
-
-
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
@@ -14,6 +11,8 @@
 #include <algorithm>
 #include <exception>
 #include <utility>
+
+#include "app/ui/SkinFonts.h"
 
 using namespace nebrin;
 

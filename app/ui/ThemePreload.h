@@ -46,11 +46,11 @@ public:
     ThemePreload(const ThemePreload&) = delete;
     ThemePreload& operator=(const ThemePreload&) = delete;
 
-    // Waits for the load to end. True when every step succeeded; `theme`
-    // says why not otherwise.
+    // Waits for the load to end. True when every step succeeded; otherwise
+    // Theme().reason says why.
     bool Wait();
 
-    const nebrin::ThemeSources& Sources() const { return sources_; }
+    // The results, after Wait.
     nebrin::ThemeData& Theme() { return theme_; }
     QtThemeImages& Images() { return images_; }
     // The window shape from the mask, as runs within the main window's design
