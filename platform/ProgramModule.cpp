@@ -7,6 +7,13 @@
 
 namespace nebrin {
 
+void* OpenModuleFile(const std::string& path, std::string& error) {
+    if (void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+    const char* e = ::dlerror();
+    error = e ? e : path + " cannot be opened";
+    return nullptr;
+}
+
 void* OpenProgramModule(const std::string& fileName, const std::string& installLibDir, std::string& error) {
     const std::string dir = ExecutableDir();
     std::string reason;
@@ -14,8 +21,7 @@ void* OpenProgramModule(const std::string& fileName, const std::string& installL
          {JoinPath(dir, fileName), JoinPath(JoinPath(dir, ".."), JoinPath(installLibDir, fileName)), fileName}) {
         // A path that is not there is not worth the loader's message.
         if (candidate.front() == '/' && ::access(candidate.c_str(), R_OK) != 0) continue;
-        if (void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
-        if (const char* e = ::dlerror()) reason = e;
+        if (void* handle = OpenModuleFile(candidate, reason)) return handle;
     }
     error = reason.empty() ? fileName + " not found" : reason;
     return nullptr;

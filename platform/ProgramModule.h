@@ -14,6 +14,10 @@ namespace nebrin {
 // `error`. Any thread.
 void* OpenProgramModule(const std::string& fileName, const std::string& installLibDir, std::string& error);
 
+// Opens the module at `path` exactly; nullptr with the loader's reason in
+// `error` when it cannot be opened.
+void* OpenModuleFile(const std::string& path, std::string& error);
+
 // The exported symbol `name` of an open module, or nullptr.
 void* ModuleSymbol(void* module, const char* name);
 

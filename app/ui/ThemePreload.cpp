@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 #include "app/ui/SkinFonts.h"
@@ -59,30 +60,39 @@ ThemePreload::ThemePreload(ThemeSources sources) : sources_(std::move(sources)) 
     // The toolkit takes the first thread that uses it for the main one: this
     // one, before the loader's thread makes its first buffer.
     QThread::currentThread();
-    thread_ = std::thread([this] {
-        // Below the user-interface thread: the toolkit's start, and the
-        // display server answering it, come first on a busy machine.
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-        // The font configuration first: the main window needs it as soon as
-        // the application object exists, the theme a little later.
-        SkinFonts::ReadConfiguration();
-        try {
-            loaded_ = LoadTheme(sources_, theme_, &images_);
-            if (loaded_) {
-                // Every mask pixel whose colour differs from the top-left
-                // pixel's is part of the window.
-                const QImage mask = images_.Image(theme_member::kMask).convertToFormat(QImage::Format_RGB32);
-                maskRuns_ = BuildMaskRegion(std::min(mask.width(), kMainWindowWidth),
-                                            std::min(mask.height(), kMainWindowHeight), [&mask](int x, int y) {
-                                                return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff);
-                                            });
-            }
-        } catch (const std::exception& e) {
-            // Out of memory for a picture, say: the theme did not load.
-            loaded_ = false;
-            theme_.reason = e.what();
+    try {
+        thread_ = std::thread([this] {
+            // Below the user-interface thread: the toolkit's start, and the
+            // display server answering it, come first on a busy machine.
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+            Run();
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the same work, only not meanwhile.
+        Run();
+    }
+}
+
+void ThemePreload::Run() {
+    // The font configuration first: the main window needs it as soon as the
+    // application object exists, the theme a little later.
+    SkinFonts::ReadConfiguration();
+    try {
+        loaded_ = LoadTheme(sources_, theme_, &images_);
+        if (loaded_) {
+            // Every mask pixel whose colour differs from the top-left pixel's
+            // is part of the window.
+            const QImage mask = images_.Image(theme_member::kMask).convertToFormat(QImage::Format_RGB32);
+            maskRuns_ = BuildMaskRegion(std::min(mask.width(), kMainWindowWidth),
+                                        std::min(mask.height(), kMainWindowHeight), [&mask](int x, int y) {
+                                            return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff);
+                                        });
         }
-    });
+    } catch (const std::exception& e) {
+        // Out of memory for a picture, say: the theme did not load.
+        loaded_ = false;
+        theme_.reason = e.what();
+    }
 }
 
 ThemePreload::~ThemePreload() {

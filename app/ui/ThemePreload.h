@@ -60,6 +60,8 @@ public:
     void ReleaseImages() { images_ = QtThemeImages(); }
 
 private:
+    void Run();
+
     nebrin::ThemeSources sources_;
     nebrin::ThemeData theme_;
     QtThemeImages images_;

@@ -1,7 +1,5 @@
 #include "online/ui/LazyHttpFetcher.h"
 
-#include <dlfcn.h>
-
 #include <utility>
 
 #include "platform/ProgramModule.h"
@@ -21,13 +19,8 @@ LazyHttpFetcher::~LazyHttpFetcher() = default;
 bool LazyHttpFetcher::Open() {
     if (attempted_) return fetcher_ != nullptr;
     attempted_ = true;
-    void* module = nullptr;
-    if (modulePath_.empty()) {
-        module = nebrin::OpenProgramModule(kModuleName, NEBRIN_INSTALL_LIBDIR, error_);
-    } else if (!(module = ::dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_LOCAL))) {
-        const char* e = ::dlerror();
-        error_ = e ? e : modulePath_ + " cannot be opened";
-    }
+    void* module = modulePath_.empty() ? nebrin::OpenProgramModule(kModuleName, NEBRIN_INSTALL_LIBDIR, error_)
+                                       : nebrin::OpenModuleFile(modulePath_, error_);
     if (!module) return false;
     auto create = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(module, kEntryPoint));
     if (!create) {
