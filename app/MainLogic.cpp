@@ -47,8 +47,8 @@ std::optional<PaneBounds> ReadWebPaneBounds(const TMivenINI& ini, std::string* r
         const std::string value = ini.ReadString("WebBrowser", k.key, kMivenNoEntry);
         if (value == kMivenNoEntry || !ParseSettingsInteger(value, *k.target)) {
             if (reason) {
-                *reason = "[WebBrowser] " + std::string(k.key) +
-                          (value == kMivenNoEntry ? ": missing" : ": not a number");
+                *reason =
+                    "[WebBrowser] " + std::string(k.key) + (value == kMivenNoEntry ? ": missing" : ": not a number");
             }
             return std::nullopt;
         }
@@ -92,8 +92,7 @@ void ImageButtonModel::MouseDown(bool leftButton) {
 
 Glyph ImageButtonModel::Shown() const {
     switch (state_) {
-        case ButtonState::Normal:
-            return passive_ ? Glyph::Passive : Glyph::None;
+        case ButtonState::Normal: return passive_ ? Glyph::Passive : Glyph::None;
         case ButtonState::Over:
             if (active_) return Glyph::Active;
             return passive_ ? Glyph::Passive : Glyph::None;

@@ -19,8 +19,8 @@ constexpr int kConnectionSlot = 1;
 
 }  // namespace
 
-Speeds TickSpeeds(std::uint32_t sentNow, std::uint32_t receivedNow, std::uint32_t lastSent,
-                  std::uint32_t lastReceived, std::uint32_t elapsedMs) {
+Speeds TickSpeeds(std::uint32_t sentNow, std::uint32_t receivedNow, std::uint32_t lastSent, std::uint32_t lastReceived,
+                  std::uint32_t elapsedMs) {
     std::uint32_t upload = sentNow - lastSent;
     std::uint32_t download = receivedNow - lastReceived;
     if (elapsedMs != 0) {

@@ -47,8 +47,8 @@ struct Speeds {
 // tick, for each direction, all in unsigned 32-bit arithmetic: the
 // differences and the multiplication wrap, the division truncates. With no
 // time passed the differences are given undivided.
-Speeds TickSpeeds(std::uint32_t sentNow, std::uint32_t receivedNow, std::uint32_t lastSent,
-                  std::uint32_t lastReceived, std::uint32_t elapsedMs);
+Speeds TickSpeeds(std::uint32_t sentNow, std::uint32_t receivedNow, std::uint32_t lastSent, std::uint32_t lastReceived,
+                  std::uint32_t elapsedMs);
 
 // A short label text held in place: long enough for "4294967295 Kb/s".
 class LabelText {
@@ -98,8 +98,8 @@ public:
 struct StatsFeed {
     std::uint32_t download = 0;  // scope samples, kilobits per second
     std::uint32_t upload = 0;
-    std::string_view dl, ul;            // labels DL and UL
-    std::string_view received, sent;    // labels Pobrano and Wyslano
+    std::string_view dl, ul;          // labels DL and UL
+    std::string_view received, sent;  // labels Pobrano and Wyslano
 };
 
 // The windows' side.

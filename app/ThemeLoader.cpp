@@ -29,8 +29,7 @@ struct StepFailed {
 
 class Loader {
 public:
-    Loader(const ThemeSources& src, ThemeData& out, ImageDecoder* decoder)
-        : src_(src), out_(out), decoder_(decoder) {}
+    Loader(const ThemeSources& src, ThemeData& out, ImageDecoder* decoder) : src_(src), out_(out), decoder_(decoder) {}
 
     bool Run() {
         try {

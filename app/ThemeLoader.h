@@ -43,7 +43,7 @@ std::optional<ImageSize> BitmapHeaderSize(std::span<const std::uint8_t> data);
 std::optional<ImageSize> IconHeaderSize(std::span<const std::uint8_t> data);
 
 struct ThemeData {
-    TMivenINI ini;                                // member 0
+    TMivenINI ini;                                   // member 0
     std::array<MemberBytes, kThemeMembers> members;  // plain bytes, as far as loaded
     std::array<ImageSize, kThemeMembers> imageSizes{};
 

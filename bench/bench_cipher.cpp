@@ -29,7 +29,8 @@ using nebrin::Bytes;
 constexpr std::size_t kSize = 1 << 20;
 
 const Bytes& Key() {
-    static const Bytes key = nebrin::PhraseDigest(std::vector<std::uint8_t>{'b', 'e', 'n', 'c', 'h', 'p', 'h', 'r', 'a', 's'}, 32);
+    static const Bytes key =
+        nebrin::PhraseDigest(std::vector<std::uint8_t>{'b', 'e', 'n', 'c', 'h', 'p', 'h', 'r', 'a', 's'}, 32);
     return key;
 }
 
@@ -160,9 +161,9 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         const char* mode = nebrin::AesAccelerated() ? "AES instructions" : "portable, OpenSSL without AES-NI";
-        std::printf("summary (%s): unseal/OpenSSL decrypt = %s (target >= 0.70), seal/OpenSSL encrypt = %s (target >= 0.80)\n",
-                    mode, Ratio("BM_OpenSSL_Decrypt", "BM_Unseal").c_str(),
-                    Ratio("BM_OpenSSL_Encrypt", "BM_Seal").c_str());
+        std::printf(
+            "summary (%s): unseal/OpenSSL decrypt = %s (target >= 0.70), seal/OpenSSL encrypt = %s (target >= 0.80)\n",
+            mode, Ratio("BM_OpenSSL_Decrypt", "BM_Unseal").c_str(), Ratio("BM_OpenSSL_Encrypt", "BM_Seal").c_str());
         std::fflush(stdout);
     }
 

@@ -155,7 +155,8 @@ void BM_ComingUpTick(benchmark::State& st) {
         st.ResumeTiming();
         rig.ticker.Tick();
     }
-    st.counters["allocs_per_tick"] = static_cast<double>(gAllocs.load() - allocs0) / static_cast<double>(st.iterations());
+    st.counters["allocs_per_tick"] =
+        static_cast<double>(gAllocs.load() - allocs0) / static_cast<double>(st.iterations());
 }
 BENCHMARK(BM_ComingUpTick);
 

@@ -26,8 +26,9 @@ bool IsDialError(std::uint16_t code) { return code > 600 && code < 4096; }
 
 }  // namespace
 
-ConnectWorkflow::ConnectWorkflow(IDialController& ras, IMainWindowState& main, IUserNotice& notice, ISettingsDialog& dialog,
-                                 ConnectionLog& log, std::string entryName, std::string userIniPath)
+ConnectWorkflow::ConnectWorkflow(IDialController& ras, IMainWindowState& main, IUserNotice& notice,
+                                 ISettingsDialog& dialog, ConnectionLog& log, std::string entryName,
+                                 std::string userIniPath)
     : ras_(ras),
       main_(main),
       notice_(notice),
@@ -125,8 +126,7 @@ bool ConnectWorkflow::RunConfigure() {
         // rule decides.
     }
     const Credentials c = dialog_.Texts();
-    CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
-                     ToPlatformText(c.password));
+    CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName), ToPlatformText(c.password));
     return true;
 }
 

@@ -58,9 +58,8 @@ public:
     virtual ~IDialController() = default;
     // EntryName, PhoneNumber, PBLocation, UserName, Password before a dial
     // (texts as the platform takes them: Windows-1250 bytes).
-    virtual void SetDialSettings(const std::string& entryName, const std::string& phoneNumber,
-                                 std::int32_t pbLocation, const std::string& userName,
-                                 const std::string& password) = 0;
+    virtual void SetDialSettings(const std::string& entryName, const std::string& phoneNumber, std::int32_t pbLocation,
+                                 const std::string& userName, const std::string& password) = 0;
     virtual std::int32_t SetDialParams() = 0;
     // 0 and a handle: the dial has started, its reports follow.
     virtual std::int32_t Dial(HRASCONN& handle) = 0;

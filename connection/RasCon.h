@@ -32,203 +32,203 @@ namespace nebrin {
 
 // One notification as recorded for OnStateEvent.
 struct TRasStateRec {
-  std::uint32_t State = 0;
-  std::string StatusText;
-  std::string DeviceName;
-  std::string DeviceType;
-  std::string PhoneNumber;
-  HRASCONN Handle = 0;
-  std::int32_t SubEntry = 0;
-  std::int32_t Error = 0;
-  std::uint8_t EventSource = 0;
-  std::uint32_t TickCount = 0;
+    std::uint32_t State = 0;
+    std::string StatusText;
+    std::string DeviceName;
+    std::string DeviceType;
+    std::string PhoneNumber;
+    HRASCONN Handle = 0;
+    std::int32_t SubEntry = 0;
+    std::int32_t Error = 0;
+    std::uint8_t EventSource = 0;
+    std::uint32_t TickCount = 0;
 };
 
 // Owned copies of the platform's connection records in their 704-byte form.
 class TConnectionList {
- public:
-  static constexpr std::size_t kRecordBytes = RASCONNA_SIZE;
-  using Record = std::array<std::uint8_t, kRecordBytes>;
+public:
+    static constexpr std::size_t kRecordBytes = RASCONNA_SIZE;
+    using Record = std::array<std::uint8_t, kRecordBytes>;
 
-  void Add(const RASCONNA& rec);
-  std::size_t Count() const { return items_.size(); }
-  bool Empty() const { return items_.empty(); }
-  // The record's handle; 0 when i is out of range.
-  HRASCONN ConnectionHandle(std::size_t i) const;
-  // A copy of record i; all zero when i is out of range.
-  RASCONNA Item(std::size_t i) const;
-  void Delete(std::size_t i);
-  void Clear();
-  // Entry name of record i ("" when out of range).
-  std::string EntryName(std::size_t i) const;
+    void Add(const RASCONNA& rec);
+    std::size_t Count() const { return items_.size(); }
+    bool Empty() const { return items_.empty(); }
+    // The record's handle; 0 when i is out of range.
+    HRASCONN ConnectionHandle(std::size_t i) const;
+    // A copy of record i; all zero when i is out of range.
+    RASCONNA Item(std::size_t i) const;
+    void Delete(std::size_t i);
+    void Clear();
+    // Entry name of record i ("" when out of range).
+    std::string EntryName(std::size_t i) const;
 
- private:
-  friend class TRasCon;
-  std::vector<Record> items_;
+private:
+    friend class TRasCon;
+    std::vector<Record> items_;
 };
 
 class TRasCon {
- public:
-  using Task = std::function<void()>;
-  using PostFn = std::function<void(Task)>;
-  using TickFn = std::function<std::uint32_t()>;
-  using SleepFn = std::function<void(std::uint32_t ms)>;
-  using ConnEvent = std::function<void(TRasCon& sender, std::int32_t error, const std::string& errorString)>;
+public:
+    using Task = std::function<void()>;
+    using PostFn = std::function<void(Task)>;
+    using TickFn = std::function<std::uint32_t()>;
+    using SleepFn = std::function<void(std::uint32_t ms)>;
+    using ConnEvent = std::function<void(TRasCon& sender, std::int32_t error, const std::string& errorString)>;
 
-  static constexpr std::uint32_t kTableBytes = 5632;  // eight 704-byte records
-  static constexpr std::size_t kMaxConnections = 8;
-  static constexpr std::uint32_t kHangUpPollMs = 50;
-  static constexpr int kRingSlots = 16;
+    static constexpr std::uint32_t kTableBytes = 5632;  // eight 704-byte records
+    static constexpr std::size_t kMaxConnections = 8;
+    static constexpr std::uint32_t kHangUpPollMs = 50;
+    static constexpr int kRingSlots = 16;
 
-  // post: runs a task on the owner's thread (see above). tick/sleep: the
-  // clock of HangUp's wait (defaults: a monotonic clock and a real sleep).
-  explicit TRasCon(PostFn post = {}, TickFn tick = {}, SleepFn sleep = {});
-  ~TRasCon();
-  TRasCon(const TRasCon&) = delete;
-  TRasCon& operator=(const TRasCon&) = delete;
+    // post: runs a task on the owner's thread (see above). tick/sleep: the
+    // clock of HangUp's wait (defaults: a monotonic clock and a real sleep).
+    explicit TRasCon(PostFn post = {}, TickFn tick = {}, SleepFn sleep = {});
+    ~TRasCon();
+    TRasCon(const TRasCon&) = delete;
+    TRasCon& operator=(const TRasCon&) = delete;
 
-  // ---- Properties ----
-  std::string EntryName;
-  std::string PhoneNumber;
-  std::string CallbackNumber;
-  std::string UserName;
-  std::string Password;
-  std::string Domain;
-  std::int32_t SubEntry = 1;   // < 0 becomes 1 at the dial
-  std::int32_t CallbackId = 0;
-  std::string DeviceType, DeviceName, DevicePort;  // entry device fields, unused
-  std::string DUNVersion, DUNInfo;                 // informational
-  std::string Version = "TRasCon 1.18";
+    // ---- Properties ----
+    std::string EntryName;
+    std::string PhoneNumber;
+    std::string CallbackNumber;
+    std::string UserName;
+    std::string Password;
+    std::string Domain;
+    std::int32_t SubEntry = 1;  // < 0 becomes 1 at the dial
+    std::int32_t CallbackId = 0;
+    std::string DeviceType, DeviceName, DevicePort;  // entry device fields, unused
+    std::string DUNVersion, DUNInfo;                 // informational
+    std::string Version = "TRasCon 1.18";
 
-  // 0 = current user's phonebook, 1 = all users'. Acts on level 2 and above
-  // only, for 0 and 1: PhoneBookPath and the phonebook passed to the platform
-  // follow DefaultPhoneBooks; otherwise the platform's default phonebook.
-  void SetPBLocation(std::int32_t value);
-  std::int32_t PBLocation() const { return pbLocation_; }
-  // Acts on level 1 only (trimmed; empty = the platform's default).
-  void SetPhoneBookPath(const std::string& value);
-  const std::string& PhoneBookPath() const { return phoneBookPath_; }
+    // 0 = current user's phonebook, 1 = all users'. Acts on level 2 and above
+    // only, for 0 and 1: PhoneBookPath and the phonebook passed to the platform
+    // follow DefaultPhoneBooks; otherwise the platform's default phonebook.
+    void SetPBLocation(std::int32_t value);
+    std::int32_t PBLocation() const { return pbLocation_; }
+    // Acts on level 1 only (trimmed; empty = the platform's default).
+    void SetPhoneBookPath(const std::string& value);
+    const std::string& PhoneBookPath() const { return phoneBookPath_; }
 
-  // ---- Events ----
-  Task OnStateChanged;
-  std::function<void(TRasCon& sender, const TRasStateRec& state)> OnStateEvent;
-  ConnEvent OnConnect, OnDisconnect;
-  // Per-step events of the level 0 dial (error-free steps only).
-  Task OnAboutToOpenPort, OnPortOpened, OnAboutToConnDev, OnDevConnected, OnAllDevsConnected, OnAuthenticate,
-      OnAuthNotify, OnAuthRetry, OnAuthCallBack, OnAuthChangePassword, OnAuthProject, OnAuthLinkSpeed,
-      OnAuthAck, OnReAuthenticate, OnAuthenticated, OnPrepareforCallback, OnWaitForModemReset, OnCallBack,
-      OnInteractiveStarted, OnRetryAuth, OnPasswordExpired;
+    // ---- Events ----
+    Task OnStateChanged;
+    std::function<void(TRasCon& sender, const TRasStateRec& state)> OnStateEvent;
+    ConnEvent OnConnect, OnDisconnect;
+    // Per-step events of the level 0 dial (error-free steps only).
+    Task OnAboutToOpenPort, OnPortOpened, OnAboutToConnDev, OnDevConnected, OnAllDevsConnected, OnAuthenticate,
+        OnAuthNotify, OnAuthRetry, OnAuthCallBack, OnAuthChangePassword, OnAuthProject, OnAuthLinkSpeed, OnAuthAck,
+        OnReAuthenticate, OnAuthenticated, OnPrepareforCallback, OnWaitForModemReset, OnCallBack, OnInteractiveStarted,
+        OnRetryAuth, OnPasswordExpired;
 
-  // ---- Operations ----
-  // Stores UserName/Password/Domain for EntryName in the platform.
-  std::int32_t SetDialParams();
-  // Reads the stored credentials of EntryName into the properties.
-  std::int32_t GetDialParams();
-  // GetDialParams, then StartDial. 0 = dial started; progress follows.
-  std::int32_t Dial(HRASCONN& handle);
-  std::int32_t StartDial(HRASCONN& handle);
-  // Queries the state of a connection (StateCode 601 when it is gone).
-  std::int32_t GetConnectStatus(HRASCONN handle, std::int32_t subEntry);
-  // GetConnectStatus with a text for the outcome; notifies with source 1.
-  // The text is StatusText.
-  const std::string& UpdateStatus(HRASCONN handle, std::int32_t subEntry);
-  // Hangs up and waits (polling every 50 ms) until the line is down, the
-  // handle is gone, or timeoutMs passed. Returns the hang-up's code.
-  std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify);
-  std::int32_t HangUpHandle(HRASCONN handle);
-  std::int32_t HangUpCurrent() { return HangUpHandle(currentHandle_); }
-  // Lists the active connections into Connections(); sets ConnectionsChanged.
-  std::int32_t EnumConnections();
-  // Text of StateCode, and of a result code.
-  std::string StateText();
-  std::string StateTextOf(std::uint32_t state);
-  std::string ErrorText(std::int32_t code);
+    // ---- Operations ----
+    // Stores UserName/Password/Domain for EntryName in the platform.
+    std::int32_t SetDialParams();
+    // Reads the stored credentials of EntryName into the properties.
+    std::int32_t GetDialParams();
+    // GetDialParams, then StartDial. 0 = dial started; progress follows.
+    std::int32_t Dial(HRASCONN& handle);
+    std::int32_t StartDial(HRASCONN& handle);
+    // Queries the state of a connection (StateCode 601 when it is gone).
+    std::int32_t GetConnectStatus(HRASCONN handle, std::int32_t subEntry);
+    // GetConnectStatus with a text for the outcome; notifies with source 1.
+    // The text is StatusText.
+    const std::string& UpdateStatus(HRASCONN handle, std::int32_t subEntry);
+    // Hangs up and waits (polling every 50 ms) until the line is down, the
+    // handle is gone, or timeoutMs passed. Returns the hang-up's code.
+    std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify);
+    std::int32_t HangUpHandle(HRASCONN handle);
+    std::int32_t HangUpCurrent() { return HangUpHandle(currentHandle_); }
+    // Lists the active connections into Connections(); sets ConnectionsChanged.
+    std::int32_t EnumConnections();
+    // Text of StateCode, and of a result code.
+    std::string StateText();
+    std::string StateTextOf(std::uint32_t state);
+    std::string ErrorText(std::int32_t code);
 
-  // ---- Runtime state ----
-  std::uint16_t StateCode() const { return stateCode_; }
-  const std::string& StatusText() const { return statusText_; }
-  std::int32_t LastError() const { return lastError_; }
-  std::uint8_t EventSource() const { return eventSource_; }
-  HRASCONN CurrentHandle() const { return currentHandle_; }
-  void SetCurrentHandle(HRASCONN h) { currentHandle_ = h; }
-  bool PasswordSaved() const { return passwordSaved_; }
-  const TConnectionList& Connections() const { return connections_; }
-  bool ConnectionsChanged() const { return connectionsChanged_; }
-  std::int32_t ConnectionCount() const { return connectionCount_; }
-  // Details of the last report or status query.
-  HRASCONN StateHandle() const { return stateHandle_; }
-  std::int32_t StateSubEntry() const { return stateSubEntry_; }
-  std::uint16_t StateError() const { return stateError_; }
-  const std::string& StateDeviceName() const { return stateDeviceName_; }
-  const std::string& StateDeviceType() const { return stateDeviceType_; }
-  const std::string& StatePhoneNumber() const { return statePhoneNumber_; }
-  // First connection of the last enumeration.
-  const std::string& FirstEntryName() const { return firstEntryName_; }
-  HRASCONN FirstHandle() const { return firstHandle_; }
-  const std::string& FirstDeviceName() const { return firstDeviceName_; }
-  const std::string& FirstDeviceType() const { return firstDeviceType_; }
-  const std::string& FirstPhoneBook() const { return firstPhoneBook_; }
-  // The phonebook handed to the platform (nullptr = its default).
-  const char* PhoneBookArgument() const { return hasPbArg_ ? pbArg_.c_str() : nullptr; }
-  const TRasStateRec& StateRingSlot(int index) const { return ring_[static_cast<std::size_t>((index - 1) & 15)]; }
-  int StateRingIndex() const { return ringIndex_; }
+    // ---- Runtime state ----
+    std::uint16_t StateCode() const { return stateCode_; }
+    const std::string& StatusText() const { return statusText_; }
+    std::int32_t LastError() const { return lastError_; }
+    std::uint8_t EventSource() const { return eventSource_; }
+    HRASCONN CurrentHandle() const { return currentHandle_; }
+    void SetCurrentHandle(HRASCONN h) { currentHandle_ = h; }
+    bool PasswordSaved() const { return passwordSaved_; }
+    const TConnectionList& Connections() const { return connections_; }
+    bool ConnectionsChanged() const { return connectionsChanged_; }
+    std::int32_t ConnectionCount() const { return connectionCount_; }
+    // Details of the last report or status query.
+    HRASCONN StateHandle() const { return stateHandle_; }
+    std::int32_t StateSubEntry() const { return stateSubEntry_; }
+    std::uint16_t StateError() const { return stateError_; }
+    const std::string& StateDeviceName() const { return stateDeviceName_; }
+    const std::string& StateDeviceType() const { return stateDeviceType_; }
+    const std::string& StatePhoneNumber() const { return statePhoneNumber_; }
+    // First connection of the last enumeration.
+    const std::string& FirstEntryName() const { return firstEntryName_; }
+    HRASCONN FirstHandle() const { return firstHandle_; }
+    const std::string& FirstDeviceName() const { return firstDeviceName_; }
+    const std::string& FirstDeviceType() const { return firstDeviceType_; }
+    const std::string& FirstPhoneBook() const { return firstPhoneBook_; }
+    // The phonebook handed to the platform (nullptr = its default).
+    const char* PhoneBookArgument() const { return hasPbArg_ ? pbArg_.c_str() : nullptr; }
+    const TRasStateRec& StateRingSlot(int index) const { return ring_[static_cast<std::size_t>((index - 1) & 15)]; }
+    int StateRingIndex() const { return ringIndex_; }
 
-  // A progress report as the line library gave it (used by the routing).
-  struct Report {
-    HRASCONN handle = 0;
-    std::uint32_t subEntry = 0;
-    std::uint32_t state = 0;
-    std::uint32_t error = 0;
-    int form = 2;  // 1 or 2: which notifier form delivered it
-  };
-  // Applies one report on the owner's thread (public for the routing only).
-  // Reports of a connection this controller has hung up since are dropped:
-  // the hang-up's own reports came later and must stay the last word.
-  void ApplyReport(const Report& r);
+    // A progress report as the line library gave it (used by the routing).
+    struct Report {
+        HRASCONN handle = 0;
+        std::uint32_t subEntry = 0;
+        std::uint32_t state = 0;
+        std::uint32_t error = 0;
+        int form = 2;  // 1 or 2: which notifier form delivered it
+    };
+    // Applies one report on the owner's thread (public for the routing only).
+    // Reports of a connection this controller has hung up since are dropped:
+    // the hang-up's own reports came later and must stay the last word.
+    void ApplyReport(const Report& r);
 
- private:
-  friend struct RasConRouter;
-  void NotifyState();
-  void FireStepEvent(std::uint32_t state);
-  void FillDialParams();
-  std::uint32_t Tick() const;
+private:
+    friend struct RasConRouter;
+    void NotifyState();
+    void FireStepEvent(std::uint32_t state);
+    void FillDialParams();
+    std::uint32_t Tick() const;
 
-  PostFn post_;
-  TickFn tick_;
-  SleepFn sleep_;
-  std::shared_ptr<TRasCon*> alive_;  // reset at destruction; posted tasks check it
+    PostFn post_;
+    TickFn tick_;
+    SleepFn sleep_;
+    std::shared_ptr<TRasCon*> alive_;  // reset at destruction; posted tasks check it
 
-  std::int32_t pbLocation_ = 0;
-  std::string phoneBookPath_;
-  bool hasPbArg_ = false;
-  std::string pbArg_;
+    std::int32_t pbLocation_ = 0;
+    std::string phoneBookPath_;
+    bool hasPbArg_ = false;
+    std::string pbArg_;
 
-  std::uint16_t stateCode_ = 0;
-  std::string statusText_;
-  std::int32_t lastError_ = 0;
-  std::uint8_t eventSource_ = 0;
-  HRASCONN currentHandle_ = 0;
-  bool passwordSaved_ = false;
+    std::uint16_t stateCode_ = 0;
+    std::string statusText_;
+    std::int32_t lastError_ = 0;
+    std::uint8_t eventSource_ = 0;
+    HRASCONN currentHandle_ = 0;
+    bool passwordSaved_ = false;
 
-  HRASCONN stateHandle_ = 0;
-  std::int32_t stateSubEntry_ = 0;
-  std::uint16_t stateError_ = 0;
-  std::string stateDeviceName_, stateDeviceType_, statePhoneNumber_;
+    HRASCONN stateHandle_ = 0;
+    std::int32_t stateSubEntry_ = 0;
+    std::uint16_t stateError_ = 0;
+    std::string stateDeviceName_, stateDeviceType_, statePhoneNumber_;
 
-  std::string firstEntryName_, firstDeviceName_, firstDeviceType_, firstPhoneBook_;
-  HRASCONN firstHandle_ = 0;
-  std::int32_t connectionCount_ = 0;
+    std::string firstEntryName_, firstDeviceName_, firstDeviceType_, firstPhoneBook_;
+    HRASCONN firstHandle_ = 0;
+    std::int32_t connectionCount_ = 0;
 
-  RASDIALPARAMSA dialParams_{};
-  TConnectionList connections_;
-  bool connectionsChanged_ = false;
-  alignas(8) std::array<std::uint8_t, kTableBytes> table_{};
+    RASDIALPARAMSA dialParams_{};
+    TConnectionList connections_;
+    bool connectionsChanged_ = false;
+    alignas(8) std::array<std::uint8_t, kTableBytes> table_{};
 
-  // Handles this controller hung up: their reports still queued are stale.
-  std::vector<HRASCONN> hungUp_;
+    // Handles this controller hung up: their reports still queued are stale.
+    std::vector<HRASCONN> hungUp_;
 
-  std::array<TRasStateRec, kRingSlots> ring_{};
-  int ringIndex_ = 1;
+    std::array<TRasStateRec, kRingSlots> ring_{};
+    int ringIndex_ = 1;
 };
 
 }  // namespace nebrin

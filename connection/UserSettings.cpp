@@ -90,9 +90,11 @@ bool SaveUserSettings(const std::string& path, const Credentials& c, std::string
         } catch (const std::exception& e) {
             return fail(e.what());
         }
-        if (!ini.Set(kUserSection, v.field.key, sealed)) return fail("Nie można zapisać wartości " + std::string(v.field.key));
+        if (!ini.Set(kUserSection, v.field.key, sealed))
+            return fail("Nie można zapisać wartości " + std::string(v.field.key));
     }
-    if (!ini.Save(path, kUserIniMode, &why)) return fail("Nie można zapisać pliku " + std::string(kUserIniName) + ": " + why);
+    if (!ini.Save(path, kUserIniMode, &why))
+        return fail("Nie można zapisać pliku " + std::string(kUserIniName) + ": " + why);
     return true;
 }
 

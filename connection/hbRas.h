@@ -35,22 +35,22 @@ inline constexpr std::uint32_t kRasDllNotFound = RAS_ERROR_DLL_NOT_FOUND;  // 11
 // Entry points of the line library; null when absent. Statistics are resolved
 // from platform level 2, credentials from level 1 (as the platform offers them).
 struct RasApi {
-  PFN_RasDialA RasDialA = nullptr;
-  PFN_RasHangUpA RasHangUpA = nullptr;
-  PFN_RasGetConnectStatusA RasGetConnectStatusA = nullptr;
-  PFN_RasEnumConnectionsA RasEnumConnectionsA = nullptr;
-  PFN_RasEnumEntriesA RasEnumEntriesA = nullptr;
-  PFN_RasGetErrorStringA RasGetErrorStringA = nullptr;
-  PFN_RasGetCredentialsA RasGetCredentialsA = nullptr;
-  PFN_RasSetCredentialsA RasSetCredentialsA = nullptr;
-  PFN_RasGetEntryDialParamsA RasGetEntryDialParamsA = nullptr;
-  PFN_RasSetEntryDialParamsA RasSetEntryDialParamsA = nullptr;
-  PFN_RasSetEntryPropertiesA RasSetEntryPropertiesA = nullptr;
-  PFN_RasGetConnectionStatistics RasGetConnectionStatistics = nullptr;
-  PFN_RasClearConnectionStatistics RasClearConnectionStatistics = nullptr;
-  PFN_RasGetLinkStatistics RasGetLinkStatistics = nullptr;
-  PFN_NebrinRasVersionString NebrinRasVersionString = nullptr;
-  PFN_NebrinRasPhoneBooks NebrinRasPhoneBooks = nullptr;
+    PFN_RasDialA RasDialA = nullptr;
+    PFN_RasHangUpA RasHangUpA = nullptr;
+    PFN_RasGetConnectStatusA RasGetConnectStatusA = nullptr;
+    PFN_RasEnumConnectionsA RasEnumConnectionsA = nullptr;
+    PFN_RasEnumEntriesA RasEnumEntriesA = nullptr;
+    PFN_RasGetErrorStringA RasGetErrorStringA = nullptr;
+    PFN_RasGetCredentialsA RasGetCredentialsA = nullptr;
+    PFN_RasSetCredentialsA RasSetCredentialsA = nullptr;
+    PFN_RasGetEntryDialParamsA RasGetEntryDialParamsA = nullptr;
+    PFN_RasSetEntryDialParamsA RasSetEntryDialParamsA = nullptr;
+    PFN_RasSetEntryPropertiesA RasSetEntryPropertiesA = nullptr;
+    PFN_RasGetConnectionStatistics RasGetConnectionStatistics = nullptr;
+    PFN_RasClearConnectionStatistics RasClearConnectionStatistics = nullptr;
+    PFN_RasGetLinkStatistics RasGetLinkStatistics = nullptr;
+    PFN_NebrinRasVersionString NebrinRasVersionString = nullptr;
+    PFN_NebrinRasPhoneBooks NebrinRasPhoneBooks = nullptr;
 };
 
 // Platform generation 0..4 choosing record sizes and code paths; 4 on Linux.
@@ -74,9 +74,9 @@ std::string DefaultPhoneBooks(int index);
 
 // One phonebook entry.
 struct TEntryRec {
-  std::string EntryName;
-  std::int32_t Location = 0;  // 0 = current user's phonebook, 1 = all users'
-  std::string PhoneBookPath;  // empty on levels 0 and 1
+    std::string EntryName;
+    std::int32_t Location = 0;  // 0 = current user's phonebook, 1 = all users'
+    std::string PhoneBookPath;  // empty on levels 0 and 1
 };
 
 // Lists the entries of all phonebooks (empty phonebook) into
@@ -92,8 +92,8 @@ std::int32_t PhoneBookEntryCount();
 // fit its field whole (entry name 256, service name 128, user name and
 // password 256 bytes) or holds a NUL is refused, nothing written: 123 for
 // the entry name, 87 for the others.
-std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName,
-                              const std::string& userName, const std::string& password);
+std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName, const std::string& userName,
+                              const std::string& password);
 
 // Version text `key` of a line library ("RASAPI32.DLL", an empty name or the
 // loader's name mean the configured line library); empty when unavailable.

@@ -20,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string text = Base64Encode(bytes);
         FUZZ_CHECK(text.size() == size);
         FUZZ_CHECK(Base64Decode(text) == bytes);
-    } catch (const EBase64Error&) {
-    }
+    } catch (const EBase64Error&) {}
 
     const std::string encoded = Base64Encode(input);
     FUZZ_CHECK(encoded.size() == (size + 2) / 3 * 4);
@@ -32,7 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         (void)DecryptString(fuzz::AsText(data, size));
     } catch (const EBase64Error&) {
-    } catch (const ECipherException&) {
-    }
+    } catch (const ECipherException&) {}
     return 0;
 }

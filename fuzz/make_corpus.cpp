@@ -50,8 +50,7 @@ Bytes Seal(std::span<const std::uint8_t> plain, std::uint8_t seed) {
 }
 
 Bytes Seal(std::string_view plain, std::uint8_t seed) {
-    return Seal(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()),
-                seed);
+    return Seal(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()), seed);
 }
 
 Bytes Prefixed(std::uint8_t first, const Bytes& rest) {
@@ -62,7 +61,8 @@ Bytes Prefixed(std::uint8_t first, const Bytes& rest) {
 
 void Packages() {
     SetPassPhrase(MemberPassPhrase(0));
-    Write("tar", "sealed3.nbt", BuildPackage({Seal("[MainWindow]\r\nName=Abc\r\n", 1), Seal("", 2), Seal("0123456789abcdef", 3)}));
+    Write("tar", "sealed3.nbt",
+          BuildPackage({Seal("[MainWindow]\r\nName=Abc\r\n", 1), Seal("", 2), Seal("0123456789abcdef", 3)}));
     Write("tar", "empty.nbt", BuildPackage({}));
     Write("tar", "plain2.nbt", BuildPackage({Bytes{'a'}, Bytes{}}));
 }
@@ -86,18 +86,23 @@ void Base64() {
 
 void Settings() {
     Write("miven_ini", "theme.ini", testing::DefaultSettings());
-    Write("miven_ini", "rules.ini",
-          "; comment\r\n[AutoUpdate]\r\nEnableAutoUpdate=TRUE\r\nUpdateURL=http://example.net/u\r\n"
-          "[Colours]\r\nA=$FF00FF\r\nB=-2147483648\r\nC=+12\r\nD=12x\r\nd=dup\r\nD=first\r\n"
-          "[\xA3\xF3\x64\xBC]\r\nKlucz=\xB9\xE6\xEA\r\n [Not a section]\r\nnoequals\r\n=empty key\r\n[a,b]\r\nk,1=v\r\n");
+    Write(
+        "miven_ini", "rules.ini",
+        "; comment\r\n[AutoUpdate]\r\nEnableAutoUpdate=TRUE\r\nUpdateURL=http://example.net/u\r\n"
+        "[Colours]\r\nA=$FF00FF\r\nB=-2147483648\r\nC=+12\r\nD=12x\r\nd=dup\r\nD=first\r\n"
+        "[\xA3\xF3\x64\xBC]\r\nKlucz=\xB9\xE6\xEA\r\n [Not a section]\r\nnoequals\r\n=empty key\r\n[a,b]\r\nk,1=v\r\n");
 }
 
 void Profiles() {
     // text, 0x01, section, key, value, probe section, probe key
     Write("profile_ini", "user.txt",
-          std::string("[USER]\nname=abc==\npasswd=\"  quoted  \"\nserv=\n") + "\x01USER\x01passwd\x01new value\x01user\x01NAME");
-    Write("profile_ini", "update.txt", std::string("\xEF\xBB\xBF; update\r\n[PROGRAM]\r\nversion=1.19\r\n\r\n[Other]\r\nk=v\r\n") +
-                                           "\x01" "PROGRAM\x01" "file\x01 padded \x01Other\x01k");
+          std::string("[USER]\nname=abc==\npasswd=\"  quoted  \"\nserv=\n") +
+              "\x01USER\x01passwd\x01new value\x01user\x01NAME");
+    Write("profile_ini", "update.txt",
+          std::string("\xEF\xBB\xBF; update\r\n[PROGRAM]\r\nversion=1.19\r\n\r\n[Other]\r\nk=v\r\n") +
+              "\x01"
+              "PROGRAM\x01"
+              "file\x01 padded \x01Other\x01k");
     Write("profile_ini", "new.txt", std::string("no section=1\n") + "\x01 New \x01 key \x01'q'\x01\x01no section");
 }
 

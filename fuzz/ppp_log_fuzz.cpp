@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)ParseLogLine(l);
         const std::vector<RASCONNSTATE> states = dial.Feed(l);
         for (const RASCONNSTATE s : states) {
-            FUZZ_CHECK(!connected);            // nothing after the connection
+            FUZZ_CHECK(!connected);             // nothing after the connection
             FUZZ_CHECK(seen.insert(s).second);  // each state once
             connected = s == RASCS_Connected;
         }

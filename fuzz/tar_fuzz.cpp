@@ -48,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         try {
             (void)tar.GetMember(bad);
             FUZZ_CHECK(!"an index out of range was accepted");
-        } catch (const EArchiveError&) {
-        }
+        } catch (const EArchiveError&) {}
     }
 
     // Writing the members again gives a package that opens to the same members.

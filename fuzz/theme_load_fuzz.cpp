@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(f.good());
     }
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(sources.htmlDir)) std::filesystem::remove_all(e.path(), ec);
+    for (const auto& e : std::filesystem::directory_iterator(sources.htmlDir))
+        std::filesystem::remove_all(e.path(), ec);
 
     ThemeData theme;
     const bool loaded = LoadTheme(sources, theme);

@@ -22,11 +22,11 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 
 std::int64_t FixedPeriod(AlarmRepeat r) {
     switch (r) {
-    case AlarmRepeat::EachSecond: return 1000;
-    case AlarmRepeat::EachMinute: return 60'000;
-    case AlarmRepeat::EachHour: return 3'600'000;
-    case AlarmRepeat::EachDay: return kDayMs;
-    default: return 0;
+        case AlarmRepeat::EachSecond: return 1000;
+        case AlarmRepeat::EachMinute: return 60'000;
+        case AlarmRepeat::EachHour: return 3'600'000;
+        case AlarmRepeat::EachDay: return kDayMs;
+        default: return 0;
     }
 }
 
@@ -66,10 +66,10 @@ std::int64_t NextAfter(std::int64_t timeMs, AlarmRepeat repeat, std::int64_t now
 std::int64_t NextAlarmTime(std::int64_t timeMs, AlarmRepeat repeat) {
     timeMs = Clamp(timeMs);
     switch (repeat) {
-    case AlarmRepeat::OneShot: return timeMs;
-    case AlarmRepeat::EachMonth: return AddMonths(timeMs, 1);
-    case AlarmRepeat::EachYear: return AddMonths(timeMs, 12);
-    default: return Clamp(timeMs + FixedPeriod(repeat));
+        case AlarmRepeat::OneShot: return timeMs;
+        case AlarmRepeat::EachMonth: return AddMonths(timeMs, 1);
+        case AlarmRepeat::EachYear: return AddMonths(timeMs, 12);
+        default: return Clamp(timeMs + FixedPeriod(repeat));
     }
 }
 

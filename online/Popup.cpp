@@ -17,11 +17,11 @@ int ReadSize(const TMivenINI& ini, std::string_view key, int def) {
 
 std::optional<AlarmRepeat> PopupRepeatOfKind(int kind) {
     switch (kind) {
-    case 0: return AlarmRepeat::OneShot;
-    case 1: return AlarmRepeat::EachMinute;
-    case 2: return AlarmRepeat::EachHour;
-    case 3: return AlarmRepeat::EachDay;
-    default: return std::nullopt;
+        case 0: return AlarmRepeat::OneShot;
+        case 1: return AlarmRepeat::EachMinute;
+        case 2: return AlarmRepeat::EachHour;
+        case 3: return AlarmRepeat::EachDay;
+        default: return std::nullopt;
     }
 }
 

@@ -39,9 +39,7 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return true;
 }
 
-bool IsHttpUrl(std::string_view url) {
-    return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
-}
+bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"); }
 
 // A plain file name: it must not leave "updates".
 bool IsPlainFileName(std::string_view name) {
@@ -133,9 +131,12 @@ UpdateSettings ReadUpdateSettings(const TMivenINI& ini, std::string_view entryNa
 
 // ---- UpdateCheck -------------------------------------------------------------------
 
-UpdateCheck::UpdateCheck(std::string dataDir, IHttpFetcher& http, IProcessStarter& starter, IAsk& ask,
-                         Hooks hooks)
-    : dataDir_(std::move(dataDir)), http_(http), starter_(starter), ask_(ask), hooks_(std::move(hooks)),
+UpdateCheck::UpdateCheck(std::string dataDir, IHttpFetcher& http, IProcessStarter& starter, IAsk& ask, Hooks hooks)
+    : dataDir_(std::move(dataDir)),
+      http_(http),
+      starter_(starter),
+      ask_(ask),
+      hooks_(std::move(hooks)),
       alive_(std::make_shared<bool>(true)) {}
 
 UpdateCheck::~UpdateCheck() { *alive_ = false; }
@@ -212,8 +213,7 @@ void UpdateCheck::Download(const std::string& url, const std::string& target, st
 void UpdateCheck::DescriptorArrived(const std::string& tmp) {
     std::string error;
     std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(tmp, bytes, &error, kDescriptorMaxBytes) ||
-        !Commit(tmp, DescriptorPath(), 0600, &error)) {
+    if (!ReadWholeFile(tmp, bytes, &error, kDescriptorMaxBytes) || !Commit(tmp, DescriptorPath(), 0600, &error)) {
         ::unlink(tmp.c_str());
         return Finish("descriptor: " + error);
     }
@@ -299,17 +299,16 @@ AutoUpdater::AutoUpdater(std::string dataDir, IHttpFetcher& http, IProcessStarte
                          UpdateCheck::Hooks hooks)
     : outer_(std::move(hooks)),
       check_(std::move(dataDir), http, starter, ask,
-             UpdateCheck::Hooks{
-                 [this](const std::string& line) {
-                     if (outer_.log) outer_.log(line);
-                 },
-                 [this] {
-                     SetTicker(false);
-                     if (outer_.descriptorFetched) outer_.descriptorFetched();
-                 },
-                 [this] {
-                     if (outer_.closeForUpdate) outer_.closeForUpdate();
-                 }}) {}
+             UpdateCheck::Hooks{[this](const std::string& line) {
+                                    if (outer_.log) outer_.log(line);
+                                },
+                                [this] {
+                                    SetTicker(false);
+                                    if (outer_.descriptorFetched) outer_.descriptorFetched();
+                                },
+                                [this] {
+                                    if (outer_.closeForUpdate) outer_.closeForUpdate();
+                                }}) {}
 
 void AutoUpdater::Configure(bool autoUpdateEnabled, UpdateSettings settings) {
     autoUpdate_ = autoUpdateEnabled;

@@ -62,9 +62,9 @@ std::string UpdateQuestion(std::string_view entryNameUtf8);
 
 // Where and what to fetch; texts in UTF-8.
 struct UpdateSettings {
-    std::string baseUrl;                                   // "AutoUpdateURL", ends with "/"
+    std::string baseUrl;                                     // "AutoUpdateURL", ends with "/"
     std::string setupName = std::string(kDefaultSetupName);  // "ProgramSetupName"
-    std::string entryName = "Nebrin";                      // quoted in the question
+    std::string entryName = "Nebrin";                        // quoted in the question
 };
 
 // "AutoUpdate" of the theme settings (Windows-1250, converted) and the entry
@@ -109,11 +109,11 @@ public:
 // ---- the check --------------------------------------------------------------------
 
 struct UpdateCheckResult {
-    bool setupDownloaded = false;    // the check's result: a setup program was offered
+    bool setupDownloaded = false;  // the check's result: a setup program was offered
     bool descriptorFetched = false;
-    bool installStarted = false;     // OK was answered and the program started
-    std::string error;               // "updates" could not be made: show it to the user
-    std::string reason;              // why the check ended early (for diagnostics)
+    bool installStarted = false;  // OK was answered and the program started
+    std::string error;            // "updates" could not be made: show it to the user
+    std::string reason;           // why the check ended early (for diagnostics)
 };
 
 class UpdateCheck {
@@ -171,8 +171,7 @@ private:
 // TickerEnabled() and calls Tick with its busy flag.
 class AutoUpdater {
 public:
-    AutoUpdater(std::string dataDir, IHttpFetcher& http, IProcessStarter& starter, IAsk& ask,
-                UpdateCheck::Hooks hooks);
+    AutoUpdater(std::string dataDir, IHttpFetcher& http, IProcessStarter& starter, IAsk& ask, UpdateCheck::Hooks hooks);
 
     // At start: "EnableAutoUpdate" and the addresses. Enabled: the count is
     // set to 0 and the ticker runs.

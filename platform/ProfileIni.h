@@ -61,8 +61,8 @@ private:
     struct Line {
         std::string text;  // as in the file, without the line ending
         Kind kind = Kind::Other;
-        std::string name;  // trimmed section name or key
-        std::string value; // trimmed raw value (quotes not yet stripped)
+        std::string name;   // trimmed section name or key
+        std::string value;  // trimmed raw value (quotes not yet stripped)
     };
 
     static Line Classify(std::string text);

@@ -152,147 +152,147 @@ typedef uint32_t RASCONNSTATE;
 #pragma pack(push, 4)
 
 typedef struct RasGuid {
-  uint32_t Data1;
-  uint16_t Data2;
-  uint16_t Data3;
-  uint8_t Data4[8];
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
 } RasGuid;
 
 typedef struct RasLuid {
-  uint32_t LowPart;
-  int32_t HighPart;
+    uint32_t LowPart;
+    int32_t HighPart;
 } RasLuid;
 
 typedef struct RasIpAddr {
-  uint8_t a, b, c, d;
+    uint8_t a, b, c, d;
 } RasIpAddr;
 
 /* Dial parameters: 1052 bytes (without dwSubEntry and dwCallbackId) or 1060. */
 typedef struct RASDIALPARAMSA {
-  RAS_DWORD dwSize;
-  char szEntryName[RAS_MaxEntryName + 1];
-  char szPhoneNumber[RAS_MaxPhoneNumber + 1];
-  char szCallbackNumber[RAS_MaxCallbackNumber + 1];
-  char szUserName[RAS_UNLEN + 1];
-  char szPassword[RAS_PWLEN + 1];
-  char szDomain[RAS_DNLEN + 1];
-  RAS_DWORD dwSubEntry;
-  RAS_DWORD dwCallbackId;
+    RAS_DWORD dwSize;
+    char szEntryName[RAS_MaxEntryName + 1];
+    char szPhoneNumber[RAS_MaxPhoneNumber + 1];
+    char szCallbackNumber[RAS_MaxCallbackNumber + 1];
+    char szUserName[RAS_UNLEN + 1];
+    char szPassword[RAS_PWLEN + 1];
+    char szDomain[RAS_DNLEN + 1];
+    RAS_DWORD dwSubEntry;
+    RAS_DWORD dwCallbackId;
 } RASDIALPARAMSA;
 
 /* Active connection: 412 (to szDeviceName), 676 (+ szPhonebook, dwSubEntry),
  * 692 (+ guidEntry) or 704 bytes (+ dwFlags, luid). */
 typedef struct RASCONNA {
-  RAS_DWORD dwSize;
-  HRASCONN hrasconn;
-  char szEntryName[RAS_MaxEntryName + 1];
-  char szDeviceType[RAS_MaxDeviceType + 1];
-  char szDeviceName[RAS_MaxDeviceName + 1];
-  char szPhonebook[RAS_MAX_PATH];
-  RAS_DWORD dwSubEntry;
-  RasGuid guidEntry;
-  RAS_DWORD dwFlags;
-  RasLuid luid;
+    RAS_DWORD dwSize;
+    HRASCONN hrasconn;
+    char szEntryName[RAS_MaxEntryName + 1];
+    char szDeviceType[RAS_MaxDeviceType + 1];
+    char szDeviceName[RAS_MaxDeviceName + 1];
+    char szPhonebook[RAS_MAX_PATH];
+    RAS_DWORD dwSubEntry;
+    RasGuid guidEntry;
+    RAS_DWORD dwFlags;
+    RasLuid luid;
 } RASCONNA;
 
 /* Connection status: 160 (to szDeviceName) or 288 bytes (+ szPhoneNumber). */
 typedef struct RASCONNSTATUSA {
-  RAS_DWORD dwSize;
-  RASCONNSTATE rasconnstate;
-  RAS_DWORD dwError;
-  char szDeviceType[RAS_MaxDeviceType + 1];
-  char szDeviceName[RAS_MaxDeviceName + 1];
-  char szPhoneNumber[RAS_MaxPhoneNumber + 1];
+    RAS_DWORD dwSize;
+    RASCONNSTATE rasconnstate;
+    RAS_DWORD dwError;
+    char szDeviceType[RAS_MaxDeviceType + 1];
+    char szDeviceName[RAS_MaxDeviceName + 1];
+    char szPhoneNumber[RAS_MaxPhoneNumber + 1];
 } RASCONNSTATUSA;
 
 /* Stored credentials: 540 bytes. dwMask selects the fields (RASCM_*). */
 typedef struct RASCREDENTIALSA {
-  RAS_DWORD dwSize;
-  RAS_DWORD dwMask;
-  char szUserName[RAS_UNLEN + 1];
-  char szPassword[RAS_PWLEN + 1];
-  char szDomain[RAS_DNLEN + 1];
+    RAS_DWORD dwSize;
+    RAS_DWORD dwMask;
+    char szUserName[RAS_UNLEN + 1];
+    char szPassword[RAS_PWLEN + 1];
+    char szDomain[RAS_DNLEN + 1];
 } RASCREDENTIALSA;
 
 /* Phonebook entry name: 264 (name only) or 532 bytes (+ dwFlags, path). */
 typedef struct RASENTRYNAMEA {
-  RAS_DWORD dwSize;
-  char szEntryName[RAS_MaxEntryName + 1];
-  RAS_DWORD dwFlags; /* REN_User or REN_AllUsers */
-  char szPhonebookPath[RAS_MAX_PATH + 1];
+    RAS_DWORD dwSize;
+    char szEntryName[RAS_MaxEntryName + 1];
+    RAS_DWORD dwFlags; /* REN_User or REN_AllUsers */
+    char szPhonebookPath[RAS_MAX_PATH + 1];
 } RASENTRYNAMEA;
 
 /* Phonebook entry properties in their 1796-byte form. */
 typedef struct RASENTRYA {
-  RAS_DWORD dwSize;
-  RAS_DWORD dwfOptions;
-  RAS_DWORD dwCountryID;
-  RAS_DWORD dwCountryCode;
-  char szAreaCode[RAS_MaxAreaCode + 1];
-  char szLocalPhoneNumber[RAS_MaxPhoneNumber + 1];
-  RAS_DWORD dwAlternateOffset;
-  RasIpAddr ipaddr;
-  RasIpAddr ipaddrDns;
-  RasIpAddr ipaddrDnsAlt;
-  RasIpAddr ipaddrWins;
-  RasIpAddr ipaddrWinsAlt;
-  RAS_DWORD dwFrameSize;
-  RAS_DWORD dwfNetProtocols;
-  RAS_DWORD dwFramingProtocol;
-  char szScript[RAS_MAX_PATH];
-  char szAutodialDll[RAS_MAX_PATH];
-  char szAutodialFunc[RAS_MAX_PATH];
-  char szDeviceType[RAS_MaxDeviceType + 1];
-  char szDeviceName[RAS_MaxDeviceName + 1];
-  char szX25PadType[RAS_MaxPadType + 1];
-  char szX25Address[RAS_MaxX25Address + 1];
-  char szX25Facilities[RAS_MaxFacilities + 1];
-  char szX25UserData[RAS_MaxUserData + 1];
-  RAS_DWORD dwChannels;
-  RAS_DWORD dwReserved1;
-  RAS_DWORD dwReserved2;
-  RAS_DWORD dwSubEntries;
-  RAS_DWORD dwDialMode;
-  RAS_DWORD dwDialExtraPercent;
-  RAS_DWORD dwDialExtraSampleSeconds;
-  RAS_DWORD dwHangUpExtraPercent;
-  RAS_DWORD dwHangUpExtraSampleSeconds;
-  RAS_DWORD dwIdleDisconnectSeconds;
+    RAS_DWORD dwSize;
+    RAS_DWORD dwfOptions;
+    RAS_DWORD dwCountryID;
+    RAS_DWORD dwCountryCode;
+    char szAreaCode[RAS_MaxAreaCode + 1];
+    char szLocalPhoneNumber[RAS_MaxPhoneNumber + 1];
+    RAS_DWORD dwAlternateOffset;
+    RasIpAddr ipaddr;
+    RasIpAddr ipaddrDns;
+    RasIpAddr ipaddrDnsAlt;
+    RasIpAddr ipaddrWins;
+    RasIpAddr ipaddrWinsAlt;
+    RAS_DWORD dwFrameSize;
+    RAS_DWORD dwfNetProtocols;
+    RAS_DWORD dwFramingProtocol;
+    char szScript[RAS_MAX_PATH];
+    char szAutodialDll[RAS_MAX_PATH];
+    char szAutodialFunc[RAS_MAX_PATH];
+    char szDeviceType[RAS_MaxDeviceType + 1];
+    char szDeviceName[RAS_MaxDeviceName + 1];
+    char szX25PadType[RAS_MaxPadType + 1];
+    char szX25Address[RAS_MaxX25Address + 1];
+    char szX25Facilities[RAS_MaxFacilities + 1];
+    char szX25UserData[RAS_MaxUserData + 1];
+    RAS_DWORD dwChannels;
+    RAS_DWORD dwReserved1;
+    RAS_DWORD dwReserved2;
+    RAS_DWORD dwSubEntries;
+    RAS_DWORD dwDialMode;
+    RAS_DWORD dwDialExtraPercent;
+    RAS_DWORD dwDialExtraSampleSeconds;
+    RAS_DWORD dwHangUpExtraPercent;
+    RAS_DWORD dwHangUpExtraSampleSeconds;
+    RAS_DWORD dwIdleDisconnectSeconds;
 } RASENTRYA;
 
 /* Connection or link statistics: 60 bytes. dwConnectDuration is in ms. */
 typedef struct RAS_STATS {
-  RAS_DWORD dwSize;
-  RAS_DWORD dwBytesXmited;
-  RAS_DWORD dwBytesRcved;
-  RAS_DWORD dwFramesXmited;
-  RAS_DWORD dwFramesRcved;
-  RAS_DWORD dwCrcErr;
-  RAS_DWORD dwTimeoutErr;
-  RAS_DWORD dwAlignmentErr;
-  RAS_DWORD dwHardwareOverrunErr;
-  RAS_DWORD dwFramingErr;
-  RAS_DWORD dwBufferOverrunErr;
-  RAS_DWORD dwCompressionRatioIn;
-  RAS_DWORD dwCompressionRatioOut;
-  RAS_DWORD dwBps;
-  RAS_DWORD dwConnectDuration;
+    RAS_DWORD dwSize;
+    RAS_DWORD dwBytesXmited;
+    RAS_DWORD dwBytesRcved;
+    RAS_DWORD dwFramesXmited;
+    RAS_DWORD dwFramesRcved;
+    RAS_DWORD dwCrcErr;
+    RAS_DWORD dwTimeoutErr;
+    RAS_DWORD dwAlignmentErr;
+    RAS_DWORD dwHardwareOverrunErr;
+    RAS_DWORD dwFramingErr;
+    RAS_DWORD dwBufferOverrunErr;
+    RAS_DWORD dwCompressionRatioIn;
+    RAS_DWORD dwCompressionRatioOut;
+    RAS_DWORD dwBps;
+    RAS_DWORD dwConnectDuration;
 } RAS_STATS;
 
 #pragma pack(pop)
 
 /* Sizes of the record forms, by field reach. */
-#define RASDIALPARAMSA_SIZE_V0 1052u  /* platform level 0 */
-#define RASDIALPARAMSA_SIZE 1060u     /* levels 1..4 */
-#define RASCONNA_SIZE_V0 412u         /* level 0 */
-#define RASCONNA_SIZE_V1 676u         /* level 1 */
-#define RASCONNA_SIZE_V2 692u         /* level 2 */
-#define RASCONNA_SIZE 704u            /* levels 3, 4 */
-#define RASCONNSTATUSA_SIZE_V0 160u   /* level 0 */
-#define RASCONNSTATUSA_SIZE 288u      /* levels 1..4 */
-#define RASCREDENTIALSA_SIZE 540u     /* levels 1..4 */
-#define RASENTRYNAMEA_SIZE_V0 264u    /* levels 0, 1 */
-#define RASENTRYNAMEA_SIZE 532u       /* levels 2..4 */
+#define RASDIALPARAMSA_SIZE_V0 1052u /* platform level 0 */
+#define RASDIALPARAMSA_SIZE 1060u    /* levels 1..4 */
+#define RASCONNA_SIZE_V0 412u        /* level 0 */
+#define RASCONNA_SIZE_V1 676u        /* level 1 */
+#define RASCONNA_SIZE_V2 692u        /* level 2 */
+#define RASCONNA_SIZE 704u           /* levels 3, 4 */
+#define RASCONNSTATUSA_SIZE_V0 160u  /* level 0 */
+#define RASCONNSTATUSA_SIZE 288u     /* levels 1..4 */
+#define RASCREDENTIALSA_SIZE 540u    /* levels 1..4 */
+#define RASENTRYNAMEA_SIZE_V0 264u   /* levels 0, 1 */
+#define RASENTRYNAMEA_SIZE 532u      /* levels 2..4 */
 #define RASENTRYA_SIZE 1796u
 #define RAS_STATS_SIZE 60u
 
@@ -333,8 +333,8 @@ typedef RAS_DWORD (*RASDIALFUNC2)(RAS_DWORD dwCallbackId, RAS_DWORD dwSubEntry, 
 /* ext must be NULL. notifier NULL: dials synchronously and returns the dial's
  * outcome. Otherwise returns 0 once the dial has started, with *out set (also
  * set, and to be hung up, when a later step fails). */
-typedef RAS_DWORD (*PFN_RasDialA)(void* ext, const char* phonebook, RASDIALPARAMSA* params,
-                                  RAS_DWORD notifierType, void* notifier, HRASCONN* out);
+typedef RAS_DWORD (*PFN_RasDialA)(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS_DWORD notifierType,
+                                  void* notifier, HRASCONN* out);
 typedef RAS_DWORD (*PFN_RasHangUpA)(HRASCONN h);
 /* RAS_ERROR_INVALID_HANDLE for a handle that does not exist (any more). */
 typedef RAS_DWORD (*PFN_RasGetConnectStatusA)(HRASCONN h, RASCONNSTATUSA* status);
@@ -353,10 +353,8 @@ typedef RAS_DWORD (*PFN_RasSetCredentialsA)(const char* phonebook, const char* e
                                             RAS_BOOL clearCredentials);
 /* params->szEntryName names the entry; *passwordSaved tells whether the
  * password came back. */
-typedef RAS_DWORD (*PFN_RasGetEntryDialParamsA)(const char* phonebook, RASDIALPARAMSA* params,
-                                                RAS_BOOL* passwordSaved);
-typedef RAS_DWORD (*PFN_RasSetEntryDialParamsA)(const char* phonebook, RASDIALPARAMSA* params,
-                                                RAS_BOOL removePassword);
+typedef RAS_DWORD (*PFN_RasGetEntryDialParamsA)(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL* passwordSaved);
+typedef RAS_DWORD (*PFN_RasSetEntryDialParamsA)(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL removePassword);
 /* Creates the entry or overwrites its properties (stored credentials stay). */
 typedef RAS_DWORD (*PFN_RasSetEntryPropertiesA)(const char* phonebook, const char* entry, RASENTRYA* props,
                                                 RAS_DWORD cbProps, uint8_t* devInfo, RAS_DWORD cbDevInfo);
@@ -382,8 +380,8 @@ typedef RAS_DWORD (*PFN_NebrinRasPhoneBooks)(char* user, RAS_DWORD userSize, cha
 #else
 #define NEBRIN_RAS_EXPORT
 #endif
-NEBRIN_RAS_EXPORT RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params,
-                                     RAS_DWORD notifierType, void* notifier, HRASCONN* out);
+NEBRIN_RAS_EXPORT RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS_DWORD notifierType,
+                                     void* notifier, HRASCONN* out);
 NEBRIN_RAS_EXPORT RAS_DWORD RasHangUpA(HRASCONN h);
 NEBRIN_RAS_EXPORT RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* status);
 NEBRIN_RAS_EXPORT RAS_DWORD RasEnumConnectionsA(RASCONNA* conns, RAS_DWORD* cb, RAS_DWORD* count);

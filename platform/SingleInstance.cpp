@@ -82,8 +82,10 @@ bool WriteAll(int fd, const char* data, std::size_t size, Clock::time_point dead
 std::string InstanceIdentity(std::string_view path) {
     std::string id(path);
     for (char& c : id) {
-        if (c == '/') c = '_';
-        else if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c == '/')
+            c = '_';
+        else if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     }
     return id;
 }

@@ -71,9 +71,7 @@ void TRasPer::ClosePdhQuery() {
     receivedCounter_ = sentCounter_ = 0;
 }
 
-int TRasPer::AdapterCount() const {
-    return static_cast<int>(std::min<std::size_t>(adapters_.size(), kRasSlots - 1));
-}
+int TRasPer::AdapterCount() const { return static_cast<int>(std::min<std::size_t>(adapters_.size(), kRasSlots - 1)); }
 
 // ---- Start ------------------------------------------------------------------
 
@@ -95,8 +93,7 @@ bool TRasPer::StartStats(bool start, bool findAdapters) {
             totPorts_ = 0;
             if (usePdh_ && query_ == 0) result = StartStatsPdh();
             break;
-        default:
-            break;
+        default: break;
     }
     if (result) {
         if (start) result = Sample();
@@ -197,12 +194,9 @@ bool TRasPer::FindDialUpAdapters() {
 
 bool TRasPer::Sample() {
     switch (level_) {
-        case 0:
-            return Sample9x();
-        case 1:
-            return usePdh_ && query_ != 0 ? SamplePdh() : SamplePerfKey();
-        default:
-            return SampleRas();
+        case 0: return Sample9x();
+        case 1: return usePdh_ && query_ != 0 ? SamplePdh() : SamplePerfKey();
+        default: return SampleRas();
     }
 }
 
@@ -288,18 +282,11 @@ bool TRasPer::ReadPerfObject(const std::string& object, int firstSlot) {
     walk.labels = labels_;
     walk.totPorts = totPorts_;
     switch (WalkPerfData(data, firstSlot, walk)) {
-        case PerfWalk::Ok:
-            break;
-        case PerfWalk::TooShort:
-            errInfo_ = "No Performance Data Returned for Object - " + object;
-            return false;
+        case PerfWalk::Ok: break;
+        case PerfWalk::TooShort: errInfo_ = "No Performance Data Returned for Object - " + object; return false;
         case PerfWalk::NoObjects:
-        case PerfWalk::TooManyCounters:
-            errInfo_ = "No Performance Object Blocks Found for - " + object;
-            return false;
-        case PerfWalk::Malformed:
-            errInfo_ = "Invalid Performance Data for Object - " + object;
-            return false;
+        case PerfWalk::TooManyCounters: errInfo_ = "No Performance Object Blocks Found for - " + object; return false;
+        case PerfWalk::Malformed: errInfo_ = "Invalid Performance Data for Object - " + object; return false;
     }
     sent_ = walk.sent;
     received_ = walk.received;
@@ -308,9 +295,7 @@ bool TRasPer::ReadPerfObject(const std::string& object, int firstSlot) {
     return true;
 }
 
-bool TRasPer::RasStatisticsAvailable() {
-    return src_.ras && src_.ras->Load() && src_.ras->HasStatistics();
-}
+bool TRasPer::RasStatisticsAvailable() { return src_.ras && src_.ras->Load() && src_.ras->HasStatistics(); }
 
 bool TRasPer::SampleRas() {
     for (auto& label : labels_) label.clear();
@@ -322,9 +307,8 @@ bool TRasPer::SampleRas() {
         const std::size_t s = Index(i);
         if (connection_[s] == 0) continue;
         RasStatsRecord stats;
-        const std::uint32_t code = subEntry_[s] != 0
-                                       ? src_.ras->GetLinkStatistics(connection_[s], subEntry_[s], stats)
-                                       : src_.ras->GetConnectionStatistics(connection_[s], stats);
+        const std::uint32_t code = subEntry_[s] != 0 ? src_.ras->GetLinkStatistics(connection_[s], subEntry_[s], stats)
+                                                     : src_.ras->GetConnectionStatistics(connection_[s], stats);
         lastError_ = static_cast<std::int32_t>(code);
         if (code != 0) {
             errInfo_ = ErrorText(code);

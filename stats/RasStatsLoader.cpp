@@ -19,9 +19,7 @@ void CopyStats(const RAS_STATS& from, RasStatsRecord& to) {
 
 bool TLoaderRasStats::Load() { return LoadRasApi(); }
 
-bool TLoaderRasStats::HasStatistics() {
-    return LoadRasApi() && RasFunctions().RasClearConnectionStatistics != nullptr;
-}
+bool TLoaderRasStats::HasStatistics() { return LoadRasApi() && RasFunctions().RasClearConnectionStatistics != nullptr; }
 
 std::uint32_t TLoaderRasStats::GetConnectionStatistics(Handle connection, RasStatsRecord& stats) {
     if (!LoadRasApi() || !RasFunctions().RasGetConnectionStatistics) return kRasDllNotFound;

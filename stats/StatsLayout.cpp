@@ -19,7 +19,8 @@ public:
     void Colour(const char* key, std::uint32_t& out) {
         if (!error_.empty()) return;
         try {
-            out = static_cast<std::uint32_t>(ini_.ReadInteger(kStatsSection, key, static_cast<int>(kStatsDefaultColour)));
+            out =
+                static_cast<std::uint32_t>(ini_.ReadInteger(kStatsSection, key, static_cast<int>(kStatsDefaultColour)));
         } catch (const EConvertError& e) {
             Fail(key, e.what());
         }
@@ -28,9 +29,7 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
-    void Fail(const char* key, const std::string& why) {
-        error_ = std::string(kStatsSection) + "/" + key + ": " + why;
-    }
+    void Fail(const char* key, const std::string& why) { error_ = std::string(kStatsSection) + "/" + key + ": " + why; }
 
     const TMivenINI& ini_;
     std::string error_;

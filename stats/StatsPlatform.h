@@ -12,8 +12,8 @@
 
 namespace nebrin {
 
-inline constexpr std::int32_t kStatusMoreData = 234;     // buffer too small
-inline constexpr std::int32_t kStatusFileNotFound = 2;   // what a missing source answers
+inline constexpr std::int32_t kStatusMoreData = 234;    // buffer too small
+inline constexpr std::int32_t kStatusFileNotFound = 2;  // what a missing source answers
 inline constexpr std::uint32_t kStatsRasNotLoaded = 1157;
 
 class IStatsRegistry {

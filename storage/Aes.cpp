@@ -30,9 +30,7 @@ constexpr std::uint8_t GfMul(std::uint8_t a, std::uint8_t b) {
     return r;
 }
 
-constexpr std::uint8_t Rotl8(std::uint8_t x, int s) {
-    return static_cast<std::uint8_t>((x << s) | (x >> (8 - s)));
-}
+constexpr std::uint8_t Rotl8(std::uint8_t x, int s) { return static_cast<std::uint8_t>((x << s) | (x >> (8 - s))); }
 
 constexpr std::array<std::uint8_t, 256> MakeSbox() {
     std::array<std::uint8_t, 256> s{};
@@ -97,9 +95,7 @@ constexpr Tables MakeTables() {
 
 constexpr Tables kT = MakeTables();
 
-inline std::uint32_t Load32(const std::uint8_t* p) noexcept {
-    return Word(p[0], p[1], p[2], p[3]);
-}
+inline std::uint32_t Load32(const std::uint8_t* p) noexcept { return Word(p[0], p[1], p[2], p[3]); }
 
 inline void Store32(std::uint8_t* p, std::uint32_t w) noexcept {
     p[0] = static_cast<std::uint8_t>(w >> 24);
@@ -114,8 +110,8 @@ inline std::uint32_t SubWord(std::uint32_t w) noexcept {
 
 inline std::uint32_t InvMixColumn(std::uint32_t w) noexcept {
     // Td undoes SubBytes as well, so feed it S-box outputs.
-    return kT.td[0][kSbox[w >> 24]] ^ kT.td[1][kSbox[(w >> 16) & 0xFF]] ^
-           kT.td[2][kSbox[(w >> 8) & 0xFF]] ^ kT.td[3][kSbox[w & 0xFF]];
+    return kT.td[0][kSbox[w >> 24]] ^ kT.td[1][kSbox[(w >> 16) & 0xFF]] ^ kT.td[2][kSbox[(w >> 8) & 0xFF]] ^
+           kT.td[3][kSbox[w & 0xFF]];
 }
 
 // ---- Portable block functions ------------------------------------------
@@ -128,10 +124,14 @@ void PortableEncrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in
     const auto& te = kT.te;
     for (int r = 1; r < rounds; ++r) {
         rk += 4;
-        const std::uint32_t t0 = te[0][s0 >> 24] ^ te[1][(s1 >> 16) & 0xFF] ^ te[2][(s2 >> 8) & 0xFF] ^ te[3][s3 & 0xFF] ^ rk[0];
-        const std::uint32_t t1 = te[0][s1 >> 24] ^ te[1][(s2 >> 16) & 0xFF] ^ te[2][(s3 >> 8) & 0xFF] ^ te[3][s0 & 0xFF] ^ rk[1];
-        const std::uint32_t t2 = te[0][s2 >> 24] ^ te[1][(s3 >> 16) & 0xFF] ^ te[2][(s0 >> 8) & 0xFF] ^ te[3][s1 & 0xFF] ^ rk[2];
-        const std::uint32_t t3 = te[0][s3 >> 24] ^ te[1][(s0 >> 16) & 0xFF] ^ te[2][(s1 >> 8) & 0xFF] ^ te[3][s2 & 0xFF] ^ rk[3];
+        const std::uint32_t t0 =
+            te[0][s0 >> 24] ^ te[1][(s1 >> 16) & 0xFF] ^ te[2][(s2 >> 8) & 0xFF] ^ te[3][s3 & 0xFF] ^ rk[0];
+        const std::uint32_t t1 =
+            te[0][s1 >> 24] ^ te[1][(s2 >> 16) & 0xFF] ^ te[2][(s3 >> 8) & 0xFF] ^ te[3][s0 & 0xFF] ^ rk[1];
+        const std::uint32_t t2 =
+            te[0][s2 >> 24] ^ te[1][(s3 >> 16) & 0xFF] ^ te[2][(s0 >> 8) & 0xFF] ^ te[3][s1 & 0xFF] ^ rk[2];
+        const std::uint32_t t3 =
+            te[0][s3 >> 24] ^ te[1][(s0 >> 16) & 0xFF] ^ te[2][(s1 >> 8) & 0xFF] ^ te[3][s2 & 0xFF] ^ rk[3];
         s0 = t0;
         s1 = t1;
         s2 = t2;
@@ -139,9 +139,12 @@ void PortableEncrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in
     }
     rk += 4;
     Store32(out, Word(kSbox[s0 >> 24], kSbox[(s1 >> 16) & 0xFF], kSbox[(s2 >> 8) & 0xFF], kSbox[s3 & 0xFF]) ^ rk[0]);
-    Store32(out + 4, Word(kSbox[s1 >> 24], kSbox[(s2 >> 16) & 0xFF], kSbox[(s3 >> 8) & 0xFF], kSbox[s0 & 0xFF]) ^ rk[1]);
-    Store32(out + 8, Word(kSbox[s2 >> 24], kSbox[(s3 >> 16) & 0xFF], kSbox[(s0 >> 8) & 0xFF], kSbox[s1 & 0xFF]) ^ rk[2]);
-    Store32(out + 12, Word(kSbox[s3 >> 24], kSbox[(s0 >> 16) & 0xFF], kSbox[(s1 >> 8) & 0xFF], kSbox[s2 & 0xFF]) ^ rk[3]);
+    Store32(out + 4,
+            Word(kSbox[s1 >> 24], kSbox[(s2 >> 16) & 0xFF], kSbox[(s3 >> 8) & 0xFF], kSbox[s0 & 0xFF]) ^ rk[1]);
+    Store32(out + 8,
+            Word(kSbox[s2 >> 24], kSbox[(s3 >> 16) & 0xFF], kSbox[(s0 >> 8) & 0xFF], kSbox[s1 & 0xFF]) ^ rk[2]);
+    Store32(out + 12,
+            Word(kSbox[s3 >> 24], kSbox[(s0 >> 16) & 0xFF], kSbox[(s1 >> 8) & 0xFF], kSbox[s2 & 0xFF]) ^ rk[3]);
 }
 
 void PortableDecrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out) noexcept {
@@ -152,10 +155,14 @@ void PortableDecrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in
     const auto& td = kT.td;
     for (int r = 1; r < rounds; ++r) {
         rk += 4;
-        const std::uint32_t t0 = td[0][s0 >> 24] ^ td[1][(s3 >> 16) & 0xFF] ^ td[2][(s2 >> 8) & 0xFF] ^ td[3][s1 & 0xFF] ^ rk[0];
-        const std::uint32_t t1 = td[0][s1 >> 24] ^ td[1][(s0 >> 16) & 0xFF] ^ td[2][(s3 >> 8) & 0xFF] ^ td[3][s2 & 0xFF] ^ rk[1];
-        const std::uint32_t t2 = td[0][s2 >> 24] ^ td[1][(s1 >> 16) & 0xFF] ^ td[2][(s0 >> 8) & 0xFF] ^ td[3][s3 & 0xFF] ^ rk[2];
-        const std::uint32_t t3 = td[0][s3 >> 24] ^ td[1][(s2 >> 16) & 0xFF] ^ td[2][(s1 >> 8) & 0xFF] ^ td[3][s0 & 0xFF] ^ rk[3];
+        const std::uint32_t t0 =
+            td[0][s0 >> 24] ^ td[1][(s3 >> 16) & 0xFF] ^ td[2][(s2 >> 8) & 0xFF] ^ td[3][s1 & 0xFF] ^ rk[0];
+        const std::uint32_t t1 =
+            td[0][s1 >> 24] ^ td[1][(s0 >> 16) & 0xFF] ^ td[2][(s3 >> 8) & 0xFF] ^ td[3][s2 & 0xFF] ^ rk[1];
+        const std::uint32_t t2 =
+            td[0][s2 >> 24] ^ td[1][(s1 >> 16) & 0xFF] ^ td[2][(s0 >> 8) & 0xFF] ^ td[3][s3 & 0xFF] ^ rk[2];
+        const std::uint32_t t3 =
+            td[0][s3 >> 24] ^ td[1][(s2 >> 16) & 0xFF] ^ td[2][(s1 >> 8) & 0xFF] ^ td[3][s0 & 0xFF] ^ rk[3];
         s0 = t0;
         s1 = t1;
         s2 = t2;
@@ -178,21 +185,27 @@ void PortableDecrypt2(const std::uint32_t* rk, int rounds, const std::uint8_t* i
     std::uint32_t b2 = Load32(in + 24) ^ rk[2], b3 = Load32(in + 28) ^ rk[3];
     const auto& td = kT.td;
 #define NEBRIN_TD(s0, s1, s2, s3, k) \
-    (td[0][(s0) >> 24] ^ td[1][((s1) >> 16) & 0xFF] ^ td[2][((s2) >> 8) & 0xFF] ^ td[3][(s3) & 0xFF] ^ (k))
+    (td[0][(s0) >> 24] ^ td[1][((s1) >> 16) & 0xFF] ^ td[2][((s2) >> 8) & 0xFF] ^ td[3][(s3)&0xFF] ^ (k))
     for (int r = 1; r < rounds; ++r) {
         rk += 4;
         const std::uint32_t t0 = NEBRIN_TD(a0, a3, a2, a1, rk[0]), u0 = NEBRIN_TD(b0, b3, b2, b1, rk[0]);
         const std::uint32_t t1 = NEBRIN_TD(a1, a0, a3, a2, rk[1]), u1 = NEBRIN_TD(b1, b0, b3, b2, rk[1]);
         const std::uint32_t t2 = NEBRIN_TD(a2, a1, a0, a3, rk[2]), u2 = NEBRIN_TD(b2, b1, b0, b3, rk[2]);
         const std::uint32_t t3 = NEBRIN_TD(a3, a2, a1, a0, rk[3]), u3 = NEBRIN_TD(b3, b2, b1, b0, rk[3]);
-        a0 = t0; a1 = t1; a2 = t2; a3 = t3;
-        b0 = u0; b1 = u1; b2 = u2; b3 = u3;
+        a0 = t0;
+        a1 = t1;
+        a2 = t2;
+        a3 = t3;
+        b0 = u0;
+        b1 = u1;
+        b2 = u2;
+        b3 = u3;
     }
 #undef NEBRIN_TD
     rk += 4;
     const auto& is = kInvSbox;
 #define NEBRIN_LAST(s0, s1, s2, s3, k) \
-    (Word(is[(s0) >> 24], is[((s1) >> 16) & 0xFF], is[((s2) >> 8) & 0xFF], is[(s3) & 0xFF]) ^ (k))
+    (Word(is[(s0) >> 24], is[((s1) >> 16) & 0xFF], is[((s2) >> 8) & 0xFF], is[(s3)&0xFF]) ^ (k))
     Store32(out, NEBRIN_LAST(a0, a3, a2, a1, rk[0]));
     Store32(out + 4, NEBRIN_LAST(a1, a0, a3, a2, rk[1]));
     Store32(out + 8, NEBRIN_LAST(a2, a1, a0, a3, rk[2]));

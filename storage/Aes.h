@@ -38,10 +38,8 @@ public:
     // CBC over `blocks` whole blocks; `chain` is the previous cipher block on
     // entry and the last cipher block on return. `in` and `out` may be the
     // same buffer, not otherwise overlapping.
-    void EncryptCbc(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
-                    AesBlock& chain) const noexcept;
-    void DecryptCbc(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
-                    AesBlock& chain) const noexcept;
+    void EncryptCbc(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, AesBlock& chain) const noexcept;
+    void DecryptCbc(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, AesBlock& chain) const noexcept;
 
 private:
     // Round keys in FIPS byte order: encryption, and the equivalent inverse
@@ -68,10 +66,10 @@ namespace detail {
 // Processor-instruction kernels (AesNi.cpp). Round keys in FIPS byte order.
 void NiEncryptBlock(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out) noexcept;
 void NiDecryptBlock(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out) noexcept;
-void NiEncryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out,
-                  std::size_t blocks, std::uint8_t* chain) noexcept;
-void NiDecryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out,
-                  std::size_t blocks, std::uint8_t* chain) noexcept;
+void NiEncryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                  std::uint8_t* chain) noexcept;
+void NiDecryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                  std::uint8_t* chain) noexcept;
 }  // namespace detail
 
 }  // namespace nebrin

@@ -34,8 +34,8 @@ NEBRIN_AESNI_INLINE __m128i Decrypt(__m128i x, const __m128i* k) {
 }
 
 template <int Rounds>
-NEBRIN_AESNI void EncryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out,
-                              std::size_t blocks, std::uint8_t* chain) {
+NEBRIN_AESNI void EncryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                              std::uint8_t* chain) {
     __m128i k[Rounds + 1];
 #pragma GCC unroll 16
     for (int r = 0; r <= Rounds; ++r) k[r] = Load(rk + 16 * r);
@@ -63,8 +63,8 @@ NEBRIN_AESNI void EncryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, st
 }
 
 template <int Rounds>
-NEBRIN_AESNI void DecryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out,
-                              std::size_t blocks, std::uint8_t* chain) {
+NEBRIN_AESNI void DecryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                              std::uint8_t* chain) {
     __m128i k[Rounds + 1];
 #pragma GCC unroll 16
     for (int r = 0; r <= Rounds; ++r) k[r] = Load(rk + 16 * r);
@@ -138,13 +138,13 @@ NEBRIN_AESNI void DecryptBlockT(const std::uint8_t* rk, const std::uint8_t* in, 
 
 }  // namespace
 
-#define NEBRIN_BY_ROUNDS(fn, ...)                  \
-    switch (rounds) {                              \
-    case 10: fn<10>(__VA_ARGS__); break;           \
-    case 11: fn<11>(__VA_ARGS__); break;           \
-    case 12: fn<12>(__VA_ARGS__); break;           \
-    case 13: fn<13>(__VA_ARGS__); break;           \
-    default: fn<14>(__VA_ARGS__); break;           \
+#define NEBRIN_BY_ROUNDS(fn, ...)            \
+    switch (rounds) {                        \
+        case 10: fn<10>(__VA_ARGS__); break; \
+        case 11: fn<11>(__VA_ARGS__); break; \
+        case 12: fn<12>(__VA_ARGS__); break; \
+        case 13: fn<13>(__VA_ARGS__); break; \
+        default: fn<14>(__VA_ARGS__); break; \
     }
 
 void NiEncryptBlock(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out) noexcept {
@@ -155,13 +155,13 @@ void NiDecryptBlock(const std::uint8_t* rk, int rounds, const std::uint8_t* in, 
     NEBRIN_BY_ROUNDS(DecryptBlockT, rk, in, out)
 }
 
-void NiEncryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out,
-                  std::size_t blocks, std::uint8_t* chain) noexcept {
+void NiEncryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                  std::uint8_t* chain) noexcept {
     NEBRIN_BY_ROUNDS(EncryptCbcT, rk, in, out, blocks, chain)
 }
 
-void NiDecryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out,
-                  std::size_t blocks, std::uint8_t* chain) noexcept {
+void NiDecryptCbc(const std::uint8_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                  std::uint8_t* chain) noexcept {
     NEBRIN_BY_ROUNDS(DecryptCbcT, rk, in, out, blocks, chain)
 }
 

@@ -101,8 +101,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, unsigne
         error);
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error,
-                   std::size_t maxBytes) {
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error, std::size_t maxBytes) {
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -93,9 +93,7 @@ bool DecodeUtf8(std::string_view text, std::size_t& i, char32_t& cp) {
 
 }  // namespace
 
-char32_t Cp1250CodePoint(std::uint8_t byte) {
-    return byte < 0x80 ? char32_t{byte} : kHigh[byte - 0x80];
-}
+char32_t Cp1250CodePoint(std::uint8_t byte) { return byte < 0x80 ? char32_t{byte} : kHigh[byte - 0x80]; }
 
 std::string Cp1250ToUtf8(std::string_view bytes) {
     std::string out;

@@ -53,9 +53,7 @@ bool ParseSettingsInteger(std::string_view text, int& value) {
     if (hex) ++i;
     if (i == text.size()) return false;
     // Magnitude limit: the 32-bit pattern for unsigned hex, else what the sign allows.
-    const std::uint64_t limit = hex && !sign ? 0xFFFFFFFFull
-                                : negative   ? 0x80000000ull
-                                             : 0x7FFFFFFFull;
+    const std::uint64_t limit = hex && !sign ? 0xFFFFFFFFull : negative ? 0x80000000ull : 0x7FFFFFFFull;
     std::uint64_t magnitude = 0;
     for (; i < text.size(); ++i) {
         const int d = hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
@@ -84,7 +82,8 @@ void TMivenINI::LoadFromBytes(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t cut = text.find_first_of("\r\n", pos);
-        const std::string_view line = text.substr(pos, cut == std::string_view::npos ? std::string_view::npos : cut - pos);
+        const std::string_view line =
+            text.substr(pos, cut == std::string_view::npos ? std::string_view::npos : cut - pos);
         if (cut == std::string_view::npos) {
             pos = text.size();
         } else {

@@ -125,8 +125,8 @@ std::vector<RequiredKey> BuildRequiredKeys() {
     std::vector<RequiredKey> keys;
     // Main window layout first (theme loading), then the web pane (first
     // activation), then the statistics window.
-    for (std::string_view section : {"MinimizeButton", "CloseButton", "OnOff", "Info", "UserCfg",
-                                     "DLULSppedMeter", "WebBrowser", "StatsWindow"}) {
+    for (std::string_view section :
+         {"MinimizeButton", "CloseButton", "OnOff", "Info", "UserCfg", "DLULSppedMeter", "WebBrowser", "StatsWindow"}) {
         for (const SettingKey& k : all) {
             if (k.section == section && k.type == T::RequiredInteger) {
                 keys.push_back({k.section, k.key});
@@ -222,8 +222,8 @@ std::vector<std::string> CheckThemeSettings(const TMivenINI& ini) {
             ok = false;
         }
         if (!ok) {
-            problems.push_back(Quoted(k.section, k.key) + ": not a number: '" +
-                               ini.ReadString(k.section, k.key, "") + "'");
+            problems.push_back(Quoted(k.section, k.key) + ": not a number: '" + ini.ReadString(k.section, k.key, "") +
+                               "'");
         }
     }
     std::vector<std::string> names;
@@ -232,7 +232,7 @@ std::vector<std::string> CheckThemeSettings(const TMivenINI& ini) {
         const std::string name(PathFileName(value));
         if (!IsSafeOfflineFileName(name)) {
             problems.push_back(Quoted("OfflineInfo", key) + (name.empty() ? ": missing or without a file name"
-                                                                           : ": unusable file name '" + value + "'"));
+                                                                          : ": unusable file name '" + value + "'"));
         } else {
             names.push_back(name);
         }

@@ -31,7 +31,7 @@ enum class MemberKind {
 std::string_view MemberKindName(MemberKind kind);
 
 struct ThemeMember {
-    int index;                   // 0..25, the position in the package
+    int index;  // 0..25, the position in the package
     MemberKind kind;
     std::string_view role;       // short description, e.g. "main window background"
     std::string_view slug;       // file-name form of the role, e.g. "background"

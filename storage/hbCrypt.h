@@ -61,8 +61,8 @@ constexpr std::size_t SealedSize(std::size_t plainSize) noexcept {
 // than two blocks or a final block whose count byte is above 15; bytes past
 // the last whole block are ignored. On any failure the target is left as it
 // was (what had been appended is wiped and removed).
-void SealStream(std::span<const std::uint8_t> source, Bytes& target,
-                std::span<const std::uint8_t> key, int keySize, bool encrypt);
+void SealStream(std::span<const std::uint8_t> source, Bytes& target, std::span<const std::uint8_t> key, int keySize,
+                bool encrypt);
 
 // Unseals under the current pass phrase, appending the plain bytes.
 void DecryptStream(std::span<const std::uint8_t> sealed, Bytes& target);
@@ -85,7 +85,7 @@ public:
     StreamSealer(const StreamSealer&) = delete;
     StreamSealer& operator=(const StreamSealer&) = delete;
 
-    void Begin(Bytes& target);   // called by Update/Finish when not yet done
+    void Begin(Bytes& target);  // called by Update/Finish when not yet done
     // Begins from a given block instead of a fresh unpredictable one, for
     // known-answer checks; the block is encrypted once to make C0.
     void Begin(Bytes& target, const AesBlock& ivSeed);
@@ -124,7 +124,7 @@ private:
     AesBlock chain_{};
     AesBlock pending_{};  // an incomplete block of input
     std::size_t pendingSize_ = 0;
-    AesBlock held_{};     // the last plain block so far: it may be the final one
+    AesBlock held_{};  // the last plain block so far: it may be the final one
     bool haveChain_ = false;
     bool haveHeld_ = false;
     bool finished_ = false;

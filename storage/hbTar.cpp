@@ -15,8 +15,8 @@ namespace {
 constexpr std::uint8_t kMagic[3] = {'N', 'B', 'T'};
 
 std::int32_t LoadInt32(const std::uint8_t* p) {
-    const std::uint32_t v = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-                            std::uint32_t{p[3]} << 24;
+    const std::uint32_t v =
+        std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
     return static_cast<std::int32_t>(v);
 }
 
@@ -256,9 +256,9 @@ bool ThbTar::Open(const std::string& fileName) {
     std::vector<std::uint8_t> data;
     std::string reason;
     switch (ReadPackageFile(fileName, data, reason)) {
-    case Outcome::BadMagic: return false;
-    case Outcome::Broken: throw EArchiveError(reason);
-    case Outcome::Ok: break;
+        case Outcome::BadMagic: return false;
+        case Outcome::Broken: throw EArchiveError(reason);
+        case Outcome::Ok: break;
     }
     if (!Adopt(std::move(data), &reason)) throw EArchiveError(reason);
     return true;
@@ -315,8 +315,7 @@ std::vector<std::uint8_t> BuildPackage(const std::vector<std::vector<std::uint8_
     return out;
 }
 
-bool WritePackage(const std::string& path, const std::vector<std::vector<std::uint8_t>>& members,
-                  std::string* error) {
+bool WritePackage(const std::string& path, const std::vector<std::vector<std::uint8_t>>& members, std::string* error) {
     std::vector<std::uint8_t> bytes;
     try {
         bytes = BuildPackage(members);

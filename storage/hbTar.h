@@ -78,7 +78,6 @@ std::vector<std::uint8_t> BuildPackage(const std::vector<std::vector<std::uint8_
 
 // BuildPackage written with WriteFileAtomically (mode 0644). False with
 // *error set on any failure; the previous file then stays.
-bool WritePackage(const std::string& path, const std::vector<std::vector<std::uint8_t>>& members,
-                  std::string* error);
+bool WritePackage(const std::string& path, const std::vector<std::vector<std::uint8_t>>& members, std::string* error);
 
 }  // namespace nebrin

@@ -38,8 +38,7 @@ inline double MsSinceProcessStart() {
     // Field 22 (starttime) is the 20th after the command name.
     std::istringstream fields(line.substr(paren + 1));
     std::string field;
-    for (int i = 0; i < 20 && fields >> field; ++i) {
-    }
+    for (int i = 0; i < 20 && fields >> field; ++i) {}
     const double ticks = std::strtod(field.c_str(), nullptr);
     return TraceClockMs(CLOCK_BOOTTIME) - ticks * 1e3 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }

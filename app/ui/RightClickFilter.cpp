@@ -32,8 +32,7 @@ bool TRightClickFilter::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::ContextMenu:
             if (static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Mouse) return false;
             break;
-        default:
-            return false;
+        default: return false;
     }
     return watched->isWidgetType() && InWebView(watched);
 }

@@ -17,8 +17,8 @@ void Load() {
     loaded = true;
     const QStringList folders = {QStringLiteral("/usr/share/wine/fonts"), QStringLiteral("/usr/lib/wine/fonts"),
                                  QStringLiteral("/usr/share/fonts/truetype/wine")};
-    for (const QString& name : {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf"),
-                                QStringLiteral("small_fonts.ttf")}) {
+    for (const QString& name :
+         {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf"), QStringLiteral("small_fonts.ttf")}) {
         for (const QString& folder : folders) {
             const QString path = QDir(folder).filePath(name);
             if (QFile::exists(path) && QFontDatabase::addApplicationFont(path) >= 0) break;

@@ -52,8 +52,8 @@ void TImageButton::mousePressEvent(QMouseEvent* event) {
 }
 
 void TImageButton::mouseReleaseEvent(QMouseEvent* event) {
-    const bool click = pressedInside_ && event->button() == Qt::LeftButton &&
-                       rect().contains(event->position().toPoint());
+    const bool click =
+        pressedInside_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
     pressedInside_ = false;
     if (click) Q_EMIT clicked();
 }

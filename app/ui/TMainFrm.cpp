@@ -132,9 +132,8 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     TRightClickFilter::Install(this);
 
     // 14., 16. The speed baselines and the traffic counter.
-    status_ = std::make_unique<TMainStatus>(
-        TMainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_}, theme_.offlineHtmlPath,
-        OnlineUrl(theme_.ini));
+    status_ = std::make_unique<TMainStatus>(TMainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_},
+                                            theme_.offlineHtmlPath, OnlineUrl(theme_.ini));
 
     // 8. Bottom right of the work area.
     if (QScreen* s = screen()) {
@@ -172,7 +171,8 @@ void TMainFrm::CreateControls() {
         const QPoint in = e->position().toPoint();
         drag_.CaptionDown(e->button() == Qt::LeftButton, {in.x(), in.y()}, {captionLabel_->x(), captionLabel_->y()});
     });
-    connect(captionLabel_, &TForwardLabel::moved, this, [this](QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); });
+    connect(captionLabel_, &TForwardLabel::moved, this,
+            [this](QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); });
     connect(captionLabel_, &TForwardLabel::released, this, [this](QMouseEvent*) { drag_.Up(); });
     connect(captionLabel_, &TForwardLabel::doubleClicked, this, &TMainFrm::CaptionLabelDblClick);
 
@@ -276,9 +276,12 @@ bool TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& 
     statsMask_ = images.Image(m::kStatsMask);
 
     // 9.-18. Buttons: bounds and images (over, normal, pressed).
-    auto place = [](QWidget* w, const PaneBounds& b) { w->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height)); };
+    auto place = [](QWidget* w, const PaneBounds& b) {
+        w->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
+    };
     place(minBtn_, theme_.minimize);
-    minBtn_->SetGlyphs(images.Pixmap(m::kMinimizeOver), images.Pixmap(m::kMinimizeNormal), images.Pixmap(m::kMinimizePressed));
+    minBtn_->SetGlyphs(images.Pixmap(m::kMinimizeOver), images.Pixmap(m::kMinimizeNormal),
+                       images.Pixmap(m::kMinimizePressed));
     place(closeBtn_, theme_.close);
     closeBtn_->SetGlyphs(images.Pixmap(m::kCloseOver), images.Pixmap(m::kCloseNormal), images.Pixmap(m::kClosePressed));
     place(onOffBtn_, theme_.onOff);
@@ -315,8 +318,8 @@ bool TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& 
     return true;
 }
 
-void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* log, TStatsFrm* stats,
-                          TPopupFrm* popup, TUpdateFrm* update) {
+void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* log, TStatsFrm* stats, TPopupFrm* popup,
+                          TUpdateFrm* update) {
     connConf_ = conf;
     informacja_ = info;
     log_ = log;
@@ -352,7 +355,8 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     }
     // The popup alarms, on the theme's schedule while online.
     if (popup && !popupService_) {
-        popupService_ = std::make_unique<PopupService>(wallClock_, theme_.ini, *popup, [this] { return logic_->Busy(); });
+        popupService_ =
+            std::make_unique<PopupService>(wallClock_, theme_.ini, *popup, [this] { return logic_->Busy(); });
         popupService_->Configure(theme_.popupEnabled, theme_.popupTimer);
         popupService_->SetOnlineLook(logic_->Online());
     }
@@ -417,8 +421,8 @@ void TMainFrm::showEvent(QShowEvent* event) {
 void TMainFrm::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
-    if (event->type() == QEvent::WindowStateChange && !(windowState() & Qt::WindowMinimized) &&
-        !TrayUsable() && logic_->StatsWasShowing() && stats_ && !stats_->isVisible()) {
+    if (event->type() == QEvent::WindowStateChange && !(windowState() & Qt::WindowMinimized) && !TrayUsable() &&
+        logic_->StatsWasShowing() && stats_ && !stats_->isVisible()) {
         // Back from a minimise without a notification area.
         stats_->show();
         stats_->DockAbove();
@@ -427,13 +431,9 @@ void TMainFrm::changeEvent(QEvent* event) {
 
 void TMainFrm::FormActivate() {
     switch (logic_->Activate()) {
-        case MainLogic::Activation::None:
-            return;
-        case MainLogic::Activation::CloseSilently:
-            close();
-            return;
-        case MainLogic::Activation::Ready:
-            break;
+        case MainLogic::Activation::None: return;
+        case MainLogic::Activation::CloseSilently: close(); return;
+        case MainLogic::Activation::Ready: break;
     }
     if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
     if (stats_) stats_->DockAbove();
@@ -481,8 +481,10 @@ void TMainFrm::Apply(const WindowActions& a) {
 void TMainFrm::HideToTray() {
     // Without a notification area a hidden window could never be brought
     // back from the tray: it is minimised instead.
-    if (TrayUsable()) hide();
-    else showMinimized();
+    if (TrayUsable())
+        hide();
+    else
+        showMinimized();
 }
 
 void TMainFrm::BringToFront() {
@@ -531,8 +533,8 @@ void TMainFrm::KeepStatsAbove() {
 
 bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
     // The panel takes its own presses: they do not start a drag.
-    if (watched == speedPanel_ && (event->type() == QEvent::MouseButtonPress ||
-                                   event->type() == QEvent::MouseButtonDblClick)) {
+    if (watched == speedPanel_ &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
         return true;
     }
     if (watched == speedPanel_ && event->type() == QEvent::MouseButtonRelease) {

@@ -83,10 +83,9 @@ void ThemePreload::Run() {
             // Every mask pixel whose colour differs from the top-left pixel's
             // is part of the window.
             const QImage mask = images_.Image(theme_member::kMask).convertToFormat(QImage::Format_RGB32);
-            maskRuns_ = BuildMaskRegion(std::min(mask.width(), kMainWindowWidth),
-                                        std::min(mask.height(), kMainWindowHeight), [&mask](int x, int y) {
-                                            return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff);
-                                        });
+            maskRuns_ = BuildMaskRegion(
+                std::min(mask.width(), kMainWindowWidth), std::min(mask.height(), kMainWindowHeight),
+                [&mask](int x, int y) { return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff); });
         }
     } catch (const std::exception& e) {
         // Out of memory for a picture, say: the theme did not load.

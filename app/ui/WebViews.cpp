@@ -49,7 +49,8 @@ void ShareContext() {
     qt_gl_set_global_share_context(context);
     // The engine checks that sharing was asked for; asked now, the toolkit
     // says it is late, which it is on purpose.
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     qInstallMessageHandler(previous);
 }
@@ -64,7 +65,8 @@ bool Load(QString* error) {
         if (void* h = OpenModule(m.error)) {
             m.pane = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(h, "nebrin_web_create_pane"));
             m.popup = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(h, "nebrin_web_create_popup_view"));
-            if (!m.pane || !m.popup) m.error = QStringLiteral("%1 lacks its entry points").arg(QLatin1String(kModuleName));
+            if (!m.pane || !m.popup)
+                m.error = QStringLiteral("%1 lacks its entry points").arg(QLatin1String(kModuleName));
         }
     }
     if (error) *error = m.error;

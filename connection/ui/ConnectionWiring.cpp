@@ -24,14 +24,13 @@ ConnectionWiring::ConnectionWiring(const Window& window, nebrin::ISettingsDialog
     // Dial reports arrive on the line library's thread; each is run on the
     // user-interface thread, in order, through the application's queue.
     QCoreApplication* app = QCoreApplication::instance();
-    ras_ = std::make_unique<nebrin::TRasCon>([app](nebrin::TRasCon::Task task) {
-        QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
-    });
+    ras_ = std::make_unique<nebrin::TRasCon>(
+        [app](nebrin::TRasCon::Task task) { QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection); });
     controller_ = std::make_unique<nebrin::RasConController>(*ras_);
     state_ = std::make_unique<nebrin::MainConnectState>(*window.logic, window.now, window.offlineLook, window.close);
     notice_ = std::make_unique<QtUserNotice>(window.widget);
-    workflow_ = std::make_unique<nebrin::ConnectWorkflow>(*controller_, *state_, *notice_, dialog,
-                                                          nebrin::ProgramLog(), entryName, nebrin::UserIniPath());
+    workflow_ = std::make_unique<nebrin::ConnectWorkflow>(*controller_, *state_, *notice_, dialog, nebrin::ProgramLog(),
+                                                          entryName, nebrin::UserIniPath());
     ras_->OnStateChanged = [this] { workflow_->RasConStateChanged(); };
 }
 

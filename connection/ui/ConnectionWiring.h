@@ -35,11 +35,11 @@ private:
 class ConnectionWiring {
 public:
     struct Window {
-        QWidget* widget = nullptr;             // parent of the message boxes
-        nebrin::MainLogic* logic = nullptr;    // flags and timers
-        std::function<std::int64_t()> now;     // the timers' clock
+        QWidget* widget = nullptr;           // parent of the message boxes
+        nebrin::MainLogic* logic = nullptr;  // flags and timers
+        std::function<std::int64_t()> now;   // the timers' clock
         std::function<void()> offlineLook;
-        std::function<void()> close;           // closes the main window
+        std::function<void()> close;  // closes the main window
     };
     // entryName: Windows-1250 bytes, as the theme gives it.
     ConnectionWiring(const Window& window, nebrin::ISettingsDialog& dialog, const std::string& entryName);

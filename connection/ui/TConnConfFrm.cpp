@@ -168,8 +168,8 @@ void TConnConfFrm::OkClick() {
         nebrin::ValidateSettings(userName_->text().toStdString(), userPassword_->text().toStdString(),
                                  checkPassword_->text().toStdString(), serverName_->text().toStdString());
     for (const std::string& m : messages) {
-        QMessageBox box(QMessageBox::Warning, Q(nebrin::kValidationTitle), QString::fromStdString(m),
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, Q(nebrin::kValidationTitle), QString::fromStdString(m), QMessageBox::Ok,
+                        this);
         box.exec();
     }
     if (!messages.empty()) return;

@@ -39,8 +39,8 @@ TInformacjaFrm::TInformacjaFrm(const QStringList& licence, QWidget* parent) : QD
 
     auto* logo = new QLabel(top);
     logo->setGeometry(17, 22, 64, 64);
-    logo->setPixmap(QPixmap(QStringLiteral(":/nebrin.png"))
-                        .scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setPixmap(
+        QPixmap(QStringLiteral(":/nebrin.png")).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     QLabel* name = Label(top, QStringLiteral("Nebrin"), 88, 16);
     QFont bold = name->font();

@@ -11,7 +11,8 @@
 
 TPopupFrm::TPopupFrm(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      bottomPanel_(new QWidget(this)), closeBtn_(new QPushButton(QStringLiteral("&Zamknij"), bottomPanel_)),
+      bottomPanel_(new QWidget(this)),
+      closeBtn_(new QPushButton(QStringLiteral("&Zamknij"), bottomPanel_)),
       wb_(new QWidget(this)) {
     setObjectName(QStringLiteral("PopupFrm"));
     setWindowTitle(QStringLiteral("Informacja"));

@@ -22,34 +22,34 @@ namespace nebrin::pppd {
 
 // Result codes the pppd line reports besides those named in Ras.h, in the
 // platform's numbering.
-inline constexpr std::uint32_t kErrCorruptPeerFile = 625;     // pppd rejected the options
-inline constexpr std::uint32_t kErrUserDisconnection = 631;   // we hung up
+inline constexpr std::uint32_t kErrCorruptPeerFile = 625;    // pppd rejected the options
+inline constexpr std::uint32_t kErrUserDisconnection = 631;  // we hung up
 inline constexpr std::uint32_t kErrPeerNotAuthenticated = 645;
-inline constexpr std::uint32_t kErrUnknownDeviceType = 663;   // not a PPPoE entry
-inline constexpr std::uint32_t kErrNoKernelPpp = 711;         // no PPP in the kernel
-inline constexpr std::uint32_t kErrPppNoProtocols = 720;      // negotiation failed
+inline constexpr std::uint32_t kErrUnknownDeviceType = 663;  // not a PPPoE entry
+inline constexpr std::uint32_t kErrNoKernelPpp = 711;        // no PPP in the kernel
+inline constexpr std::uint32_t kErrPppNoProtocols = 720;     // negotiation failed
 inline constexpr std::uint32_t kErrLoopback = 737;
 // The PPP daemon itself cannot be started (not installed, not executable).
 inline constexpr std::uint32_t kErrNoPppd = RAS_ERROR_DEVICE_DOES_NOT_EXIST;  // 608
 
 // pppd's documented exit statuses.
 namespace pppd_exit {
-inline constexpr int kOk = 0;                 // detached, or ended at the peer's request
+inline constexpr int kOk = 0;  // detached, or ended at the peer's request
 inline constexpr int kFatal = 1;
 inline constexpr int kOptionError = 2;
-inline constexpr int kNotRoot = 3;            // not setuid-root, caller not root
+inline constexpr int kNotRoot = 3;  // not setuid-root, caller not root
 inline constexpr int kNoKernelSupport = 4;
-inline constexpr int kUserRequest = 5;        // SIGINT, SIGTERM or SIGHUP
+inline constexpr int kUserRequest = 5;  // SIGINT, SIGTERM or SIGHUP
 inline constexpr int kLockFailed = 6;
 inline constexpr int kOpenFailed = 7;
 inline constexpr int kConnectFailed = 8;
 inline constexpr int kPtyCommandFailed = 9;
 inline constexpr int kNegotiationFailed = 10;
-inline constexpr int kPeerAuthFailed = 11;    // the peer did not authenticate itself
+inline constexpr int kPeerAuthFailed = 11;  // the peer did not authenticate itself
 inline constexpr int kIdleTimeout = 12;
 inline constexpr int kConnectTime = 13;
 inline constexpr int kCallback = 14;
-inline constexpr int kPeerDead = 15;          // no answer to LCP echo requests
+inline constexpr int kPeerDead = 15;  // no answer to LCP echo requests
 inline constexpr int kHangup = 16;
 inline constexpr int kLoopback = 17;
 inline constexpr int kInitFailed = 18;
@@ -61,60 +61,60 @@ inline constexpr int kUnknown = -2;
 
 // What one log line tells.
 struct LogFacts {
-  std::vector<RASCONNSTATE> states;  // dial progress shown by the line, in order
-  std::string interface;             // the ppp interface the line names
-  bool authFailed = false;           // our user name or password was refused
-  bool noAnswer = false;             // no access concentrator answered
-  bool noKernel = false;             // the kernel lacks PPP support
-  bool lcpTimeout = false;           // LCP negotiation timed out
-  bool echoTimeout = false;          // the peer stopped answering LCP echoes
-  bool hangup = false;               // the line hung up
-  bool peerTerminated = false;       // the peer ended the link
-  bool notPermitted = false;         // pppd may not run for this user
+    std::vector<RASCONNSTATE> states;  // dial progress shown by the line, in order
+    std::string interface;             // the ppp interface the line names
+    bool authFailed = false;           // our user name or password was refused
+    bool noAnswer = false;             // no access concentrator answered
+    bool noKernel = false;             // the kernel lacks PPP support
+    bool lcpTimeout = false;           // LCP negotiation timed out
+    bool echoTimeout = false;          // the peer stopped answering LCP echoes
+    bool hangup = false;               // the line hung up
+    bool peerTerminated = false;       // the peer ended the link
+    bool notPermitted = false;         // pppd may not run for this user
 };
 LogFacts ParseLogLine(std::string_view line);
 
 // Cuts a byte stream into lines: line feeds end lines, a trailing carriage
 // return is dropped, and a line longer than kMaxLine is cut into pieces.
 class LogLineSplitter {
- public:
-  static constexpr std::size_t kMaxLine = 4096;
-  void Append(std::string_view bytes);
-  // The next complete line, if any.
-  std::optional<std::string> Next();
-  // At the end of the stream: the unterminated rest, if any.
-  std::optional<std::string> Finish();
+public:
+    static constexpr std::size_t kMaxLine = 4096;
+    void Append(std::string_view bytes);
+    // The next complete line, if any.
+    std::optional<std::string> Next();
+    // At the end of the stream: the unterminated rest, if any.
+    std::optional<std::string> Finish();
 
- private:
-  std::string buffer_;
-  std::size_t start_ = 0;
+private:
+    std::string buffer_;
+    std::size_t start_ = 0;
 };
 
 // The progress of one dial, fed line by line.
 class DialProgress {
- public:
-  // The state reported when pppd has been started.
-  static constexpr RASCONNSTATE kStartState = RASCS_OpenPort;
+public:
+    // The state reported when pppd has been started.
+    static constexpr RASCONNSTATE kStartState = RASCS_OpenPort;
 
-  // Takes one log line; returns the states it advances the dial to, each
-  // reported once and only forwards (never after RASCS_Connected).
-  std::vector<RASCONNSTATE> Feed(std::string_view line);
+    // Takes one log line; returns the states it advances the dial to, each
+    // reported once and only forwards (never after RASCS_Connected).
+    std::vector<RASCONNSTATE> Feed(std::string_view line);
 
-  RASCONNSTATE State() const { return state_; }
-  bool Connected() const { return state_ == RASCS_Connected; }
-  const std::string& Interface() const { return facts_.interface; }
-  const LogFacts& Facts() const { return facts_; }
+    RASCONNSTATE State() const { return state_; }
+    bool Connected() const { return state_ == RASCS_Connected; }
+    const std::string& Interface() const { return facts_.interface; }
+    const LogFacts& Facts() const { return facts_; }
 
-  // The RAS code for pppd's end: exitStatus is pppd's exit status or one of
-  // pppd_exit::kKilled / kUnknown; hungUp tells that we ended it. Our own
-  // authentication failure wins over any status (pppd may still be ended by
-  // a signal afterwards); then our hang-up, missing kernel support and a
-  // silent access concentrator; then the exit status.
-  std::uint32_t Result(int exitStatus, bool hungUp) const;
+    // The RAS code for pppd's end: exitStatus is pppd's exit status or one of
+    // pppd_exit::kKilled / kUnknown; hungUp tells that we ended it. Our own
+    // authentication failure wins over any status (pppd may still be ended by
+    // a signal afterwards); then our hang-up, missing kernel support and a
+    // silent access concentrator; then the exit status.
+    std::uint32_t Result(int exitStatus, bool hungUp) const;
 
- private:
-  RASCONNSTATE state_ = kStartState;
-  LogFacts facts_;  // accumulated over all lines (flags or-ed, last interface)
+private:
+    RASCONNSTATE state_ = kStartState;
+    LogFacts facts_;  // accumulated over all lines (flags or-ed, last interface)
 };
 
 // The code for an exit status alone, given what the log said.

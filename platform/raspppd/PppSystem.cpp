@@ -32,174 +32,173 @@ constexpr std::size_t kSecretsFileLimit = 4 * 1024 * 1024;
 constexpr std::size_t kHelperAnswerLimit = 8 * 1024;
 
 std::optional<std::string> ReadText(const std::string& path, std::size_t limit) {
-  std::vector<std::uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, nullptr, limit)) return std::nullopt;
-  return std::string(bytes.begin(), bytes.end());
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes, nullptr, limit)) return std::nullopt;
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::optional<std::string> ReadFirstLine(const std::string& path) {
-  auto text = ReadText(path, 4096);
-  if (!text) return std::nullopt;
-  const std::size_t nl = text->find('\n');
-  if (nl != std::string::npos) text->resize(nl);
-  return text;
+    auto text = ReadText(path, 4096);
+    if (!text) return std::nullopt;
+    const std::size_t nl = text->find('\n');
+    if (nl != std::string::npos) text->resize(nl);
+    return text;
 }
 
 bool ParseUnsigned(std::string_view s, std::uint64_t* out, int base = 10) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\r')) s.remove_suffix(1);
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  if (base == 16 && s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
-  if (s.empty() || s.size() > 20) return false;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9') {
-      d = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      d = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      d = c - 'A' + 10;
-    } else {
-      return false;
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    if (base == 16 && s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
+    if (s.empty() || s.size() > 20) return false;
+    std::uint64_t v = 0;
+    for (char c : s) {
+        int d;
+        if (c >= '0' && c <= '9') {
+            d = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            d = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            d = c - 'A' + 10;
+        } else {
+            return false;
+        }
+        if (v > (UINT64_MAX - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) return false;
+        v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
     }
-    if (v > (UINT64_MAX - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) return false;
-    v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-  }
-  *out = v;
-  return true;
+    *out = v;
+    return true;
 }
 
 std::optional<std::uint64_t> ReadNumber(const std::string& path, int base = 10) {
-  auto line = ReadFirstLine(path);
-  std::uint64_t v = 0;
-  if (!line || !ParseUnsigned(*line, &v, base)) return std::nullopt;
-  return v;
+    auto line = ReadFirstLine(path);
+    std::uint64_t v = 0;
+    if (!line || !ParseUnsigned(*line, &v, base)) return std::nullopt;
+    return v;
 }
 
 bool Exists(const std::string& path) {
-  struct stat st{};
-  return ::lstat(path.c_str(), &st) == 0;
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 std::string Env(const char* name, bool* set) {
-  const char* v = std::getenv(name);
-  *set = v != nullptr;
-  return v ? std::string(v) : std::string();
+    const char* v = std::getenv(name);
+    *set = v != nullptr;
+    return v ? std::string(v) : std::string();
 }
 
 // Writes everything, with SIGPIPE held back so that a reader that went away
 // gives EPIPE instead of ending the program.
 bool WriteAllNoSigpipe(int fd, const char* data, std::size_t size) {
-  sigset_t pipeSet;
-  sigset_t old;
-  sigemptyset(&pipeSet);
-  sigaddset(&pipeSet, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
-  bool ok = true;
-  bool broken = false;
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      broken = errno == EPIPE;
-      ok = false;
-      break;
+    sigset_t pipeSet;
+    sigset_t old;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+    bool ok = true;
+    bool broken = false;
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            broken = errno == EPIPE;
+            ok = false;
+            break;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
     }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  if (broken) {
-    const struct timespec zero{0, 0};
-    while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) {
+    if (broken) {
+        const struct timespec zero { 0, 0 };
+        while (sigtimedwait(&pipeSet, nullptr, &zero) == SIGPIPE) {}
     }
-  }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return ok;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return ok;
 }
 
 struct Child {
-  pid_t pid = 0;
-  int inFd = -1;
-  int outFd = -1;
+    pid_t pid = 0;
+    int inFd = -1;
+    int outFd = -1;
 };
 
 // posix_spawn with optional pipes for standard input and output; standard
 // error follows standard output when mergeErr is set, else it is inherited.
 std::optional<Child> Spawn(const std::vector<std::string>& argv, bool pipeIn, bool pipeOut, bool mergeErr,
                            bool newSession, int* err) {
-  *err = 0;
-  if (argv.empty()) {
-    *err = EINVAL;
-    return std::nullopt;
-  }
-  int inPipe[2] = {-1, -1};
-  int outPipe[2] = {-1, -1};
-  auto closeAll = [&] {
-    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]})
-      if (fd >= 0) ::close(fd);
-  };
-  if ((pipeIn && ::pipe2(inPipe, O_CLOEXEC) != 0) || (pipeOut && ::pipe2(outPipe, O_CLOEXEC) != 0)) {
-    *err = errno;
-    closeAll();
-    return std::nullopt;
-  }
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  if (pipeIn) {
-    posix_spawn_file_actions_adddup2(&fa, inPipe[0], 0);
-  } else {
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  }
-  if (pipeOut) {
-    posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
-    if (mergeErr) posix_spawn_file_actions_adddup2(&fa, outPipe[1], 2);
-  }
-  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    *err = 0;
+    if (argv.empty()) {
+        *err = EINVAL;
+        return std::nullopt;
+    }
+    int inPipe[2] = {-1, -1};
+    int outPipe[2] = {-1, -1};
+    auto closeAll = [&] {
+        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]})
+            if (fd >= 0) ::close(fd);
+    };
+    if ((pipeIn && ::pipe2(inPipe, O_CLOEXEC) != 0) || (pipeOut && ::pipe2(outPipe, O_CLOEXEC) != 0)) {
+        *err = errno;
+        closeAll();
+        return std::nullopt;
+    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (pipeIn) {
+        posix_spawn_file_actions_adddup2(&fa, inPipe[0], 0);
+    } else {
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    }
+    if (pipeOut) {
+        posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
+        if (mergeErr) posix_spawn_file_actions_adddup2(&fa, outPipe[1], 2);
+    }
+    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
 
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int s : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, s);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (newSession) flags |= POSIX_SPAWN_SETSID;
-  posix_spawnattr_setflags(&attr, flags);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int s : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, s);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (newSession) flags |= POSIX_SPAWN_SETSID;
+    posix_spawnattr_setflags(&attr, flags);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
 
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv[0].c_str(), &fa, &attr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    *err = rc;
-    closeAll();
-    return std::nullopt;
-  }
-  Child c;
-  c.pid = pid;
-  if (pipeIn) {
-    ::close(inPipe[0]);
-    c.inFd = inPipe[1];
-  }
-  if (pipeOut) {
-    ::close(outPipe[1]);
-    c.outFd = outPipe[0];
-  }
-  return c;
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0].c_str(), &fa, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) {
+        *err = rc;
+        closeAll();
+        return std::nullopt;
+    }
+    Child c;
+    c.pid = pid;
+    if (pipeIn) {
+        ::close(inPipe[0]);
+        c.inFd = inPipe[1];
+    }
+    if (pipeOut) {
+        ::close(outPipe[1]);
+        c.outFd = outPipe[0];
+    }
+    return c;
 }
 
 int WaitExit(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // What the last helper run wrote, so that storing the same user and
@@ -208,78 +207,79 @@ std::mutex gHelperCacheMutex;
 std::map<std::string, std::optional<std::string>> gHelperSecrets;
 
 std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::string* why) {
-  const std::string path = HelperPath(cfg);
-  if (path.empty()) {
-    if (why) *why = "the helper nebrin-ppp-helper was not found";
-    return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-  }
-  std::vector<std::string> argv;
-  if (!cfg.elevate.empty()) argv.push_back(cfg.elevate);
-  argv.push_back(path);
-  if (!cfg.elevate.empty() && cfg.elevate.find('/') == std::string::npos) {
-    // posix_spawn wants a path: look the elevating program up in the usual places.
-    for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
-      if (::access((std::string(dir) + cfg.elevate).c_str(), X_OK) == 0) {
-        argv[0] = std::string(dir) + cfg.elevate;
-        break;
-      }
+    const std::string path = HelperPath(cfg);
+    if (path.empty()) {
+        if (why) *why = "the helper nebrin-ppp-helper was not found";
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
-  }
-  int err = 0;
-  auto child = Spawn(argv, true, true, false, false, &err);
-  if (!child) {
-    if (why) *why = "cannot start " + argv[0] + ": " + std::strerror(err);
-    return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-  }
-  const std::string req = EncodeHelperRequest(request);
-  WriteAllNoSigpipe(child->inFd, req.data(), req.size());
-  ::close(child->inFd);
-  std::string answer;
-  char buf[1024];
-  for (;;) {
-    const ssize_t n = ::read(child->outFd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (answer.size() < kHelperAnswerLimit) answer.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(child->outFd);
-  const int status = WaitExit(child->pid);
-  const std::size_t nl = answer.find('\n');
-  std::uint64_t code = 0;
-  if (nl == std::string::npos || !ParseUnsigned(std::string_view(answer).substr(0, nl), &code) || code > UINT32_MAX) {
-    if (why)
-      *why = (status == 126 || status == 127) ? "the administrator's authorisation was refused"
-                                              : "the helper gave no answer (exit status " + std::to_string(status) + ")";
-    return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-  }
-  if (code != 0 && why) {
-    std::string text = answer.substr(nl + 1);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    *why = text;
-  }
-  return static_cast<std::uint32_t>(code);
+    std::vector<std::string> argv;
+    if (!cfg.elevate.empty()) argv.push_back(cfg.elevate);
+    argv.push_back(path);
+    if (!cfg.elevate.empty() && cfg.elevate.find('/') == std::string::npos) {
+        // posix_spawn wants a path: look the elevating program up in the usual places.
+        for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
+            if (::access((std::string(dir) + cfg.elevate).c_str(), X_OK) == 0) {
+                argv[0] = std::string(dir) + cfg.elevate;
+                break;
+            }
+        }
+    }
+    int err = 0;
+    auto child = Spawn(argv, true, true, false, false, &err);
+    if (!child) {
+        if (why) *why = "cannot start " + argv[0] + ": " + std::strerror(err);
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    }
+    const std::string req = EncodeHelperRequest(request);
+    WriteAllNoSigpipe(child->inFd, req.data(), req.size());
+    ::close(child->inFd);
+    std::string answer;
+    char buf[1024];
+    for (;;) {
+        const ssize_t n = ::read(child->outFd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (answer.size() < kHelperAnswerLimit) answer.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(child->outFd);
+    const int status = WaitExit(child->pid);
+    const std::size_t nl = answer.find('\n');
+    std::uint64_t code = 0;
+    if (nl == std::string::npos || !ParseUnsigned(std::string_view(answer).substr(0, nl), &code) || code > UINT32_MAX) {
+        if (why)
+            *why = (status == 126 || status == 127)
+                       ? "the administrator's authorisation was refused"
+                       : "the helper gave no answer (exit status " + std::to_string(status) + ")";
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    }
+    if (code != 0 && why) {
+        std::string text = answer.substr(nl + 1);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        *why = text;
+    }
+    return static_cast<std::uint32_t>(code);
 }
 
 bool UseHelper(const Config& cfg, const std::string& folder) {
-  if (cfg.forceHelper) return true;
-  if (::geteuid() == 0) return false;
-  return ::access(folder.c_str(), W_OK) != 0;
+    if (cfg.forceHelper) return true;
+    if (::geteuid() == 0) return false;
+    return ::access(folder.c_str(), W_OK) != 0;
 }
 
 std::string DirOfThisLibrary() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&DirOfThisLibrary), &info) == 0 || !info.dli_fname) return {};
-  std::string path = info.dli_fname;
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {};
-  path.resize(slash);
-  if (!path.empty() && path.front() != '/') {
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real) return {};
-    path = real;
-    std::free(real);
-  }
-  return path;
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&DirOfThisLibrary), &info) == 0 || !info.dli_fname) return {};
+    std::string path = info.dli_fname;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    path.resize(slash);
+    if (!path.empty() && path.front() != '/') {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real) return {};
+        path = real;
+        std::free(real);
+    }
+    return path;
 }
 
 }  // namespace
@@ -289,362 +289,363 @@ std::string DirOfThisLibrary() {
 Config SystemConfig() { return Config{}; }
 
 Config ConfigFromEnvironment() {
-  Config cfg;
-  bool set = false;
-  if (std::string v = Env("NEBRIN_PPP_PEERS", &set); set && !v.empty()) cfg.peersDir = v;
-  if (std::string v = Env("NEBRIN_PPP_ETC", &set); set && !v.empty()) cfg.etcDir = v;
-  if (std::string v = Env("NEBRIN_PPPD", &set); set && !v.empty()) cfg.pppd = v;
-  if (std::string v = Env("NEBRIN_PPP_RUNDIR", &set); set && !v.empty()) {
-    cfg.runDirs.clear();
-    std::size_t start = 0;
-    while (start <= v.size()) {
-      const std::size_t colon = v.find(':', start);
-      const std::string part = v.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-      if (!part.empty()) cfg.runDirs.push_back(part);
-      if (colon == std::string::npos) break;
-      start = colon + 1;
+    Config cfg;
+    bool set = false;
+    if (std::string v = Env("NEBRIN_PPP_PEERS", &set); set && !v.empty()) cfg.peersDir = v;
+    if (std::string v = Env("NEBRIN_PPP_ETC", &set); set && !v.empty()) cfg.etcDir = v;
+    if (std::string v = Env("NEBRIN_PPPD", &set); set && !v.empty()) cfg.pppd = v;
+    if (std::string v = Env("NEBRIN_PPP_RUNDIR", &set); set && !v.empty()) {
+        cfg.runDirs.clear();
+        std::size_t start = 0;
+        while (start <= v.size()) {
+            const std::size_t colon = v.find(':', start);
+            const std::string part = v.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+            if (!part.empty()) cfg.runDirs.push_back(part);
+            if (colon == std::string::npos) break;
+            start = colon + 1;
+        }
     }
-  }
-  if (std::string v = Env("NEBRIN_SYSFS_NET", &set); set && !v.empty()) cfg.sysNet = v;
-  if (std::string v = Env("NEBRIN_PPPOE_INTERFACE", &set); set) cfg.interfaceOverride = v;
-  if (std::string v = Env("NEBRIN_PPP_HELPER", &set); set) cfg.helper = v;
-  if (std::string v = Env("NEBRIN_PPP_ELEVATE", &set); set) cfg.elevate = v;
-  if (std::string v = Env("NEBRIN_PPP_USE_HELPER", &set); set) cfg.forceHelper = v == "1";
-  for (std::string* dir : {&cfg.peersDir, &cfg.etcDir, &cfg.sysNet})
-    while (dir->size() > 1 && dir->back() == '/') dir->pop_back();
-  return cfg;
+    if (std::string v = Env("NEBRIN_SYSFS_NET", &set); set && !v.empty()) cfg.sysNet = v;
+    if (std::string v = Env("NEBRIN_PPPOE_INTERFACE", &set); set) cfg.interfaceOverride = v;
+    if (std::string v = Env("NEBRIN_PPP_HELPER", &set); set) cfg.helper = v;
+    if (std::string v = Env("NEBRIN_PPP_ELEVATE", &set); set) cfg.elevate = v;
+    if (std::string v = Env("NEBRIN_PPP_USE_HELPER", &set); set) cfg.forceHelper = v == "1";
+    for (std::string* dir : {&cfg.peersDir, &cfg.etcDir, &cfg.sysNet})
+        while (dir->size() > 1 && dir->back() == '/') dir->pop_back();
+    return cfg;
 }
 
 // ---- Network interfaces ---------------------------------------------------------------
 
 bool InterfaceExists(const Config& cfg, const std::string& name) {
-  return IsValidInterfaceName(name) && Exists(cfg.sysNet + "/" + name);
+    return IsValidInterfaceName(name) && Exists(cfg.sysNet + "/" + name);
 }
 
 bool InterfaceUp(const Config& cfg, const std::string& name) {
-  if (!InterfaceExists(cfg, name)) return false;
-  auto flags = ReadNumber(cfg.sysNet + "/" + name + "/flags", 16);
-  return !flags || (*flags & 0x1u) != 0;
+    if (!InterfaceExists(cfg, name)) return false;
+    auto flags = ReadNumber(cfg.sysNet + "/" + name + "/flags", 16);
+    return !flags || (*flags & 0x1u) != 0;
 }
 
 std::optional<InterfaceCounters> ReadCounters(const Config& cfg, const std::string& name) {
-  if (!InterfaceExists(cfg, name)) return std::nullopt;
-  const std::string base = cfg.sysNet + "/" + name;
-  auto rx = ReadNumber(base + "/statistics/rx_bytes");
-  auto tx = ReadNumber(base + "/statistics/tx_bytes");
-  if (!rx || !tx) return std::nullopt;
-  InterfaceCounters c;
-  c.rxBytes = *rx;
-  c.txBytes = *tx;
-  c.rxPackets = ReadNumber(base + "/statistics/rx_packets").value_or(0);
-  c.txPackets = ReadNumber(base + "/statistics/tx_packets").value_or(0);
-  if (auto idx = ReadNumber(base + "/ifindex"); idx && *idx <= INT64_MAX) c.ifindex = static_cast<std::int64_t>(*idx);
-  return c;
+    if (!InterfaceExists(cfg, name)) return std::nullopt;
+    const std::string base = cfg.sysNet + "/" + name;
+    auto rx = ReadNumber(base + "/statistics/rx_bytes");
+    auto tx = ReadNumber(base + "/statistics/tx_bytes");
+    if (!rx || !tx) return std::nullopt;
+    InterfaceCounters c;
+    c.rxBytes = *rx;
+    c.txBytes = *tx;
+    c.rxPackets = ReadNumber(base + "/statistics/rx_packets").value_or(0);
+    c.txPackets = ReadNumber(base + "/statistics/tx_packets").value_or(0);
+    if (auto idx = ReadNumber(base + "/ifindex"); idx && *idx <= INT64_MAX) c.ifindex = static_cast<std::int64_t>(*idx);
+    return c;
 }
 
 std::string PickWiredInterface(const Config& cfg, bool mustBeUp) {
-  DIR* dir = ::opendir(cfg.sysNet.c_str());
-  if (!dir) return {};
-  std::vector<std::tuple<std::uint64_t, std::string>> found;
-  while (dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (!IsValidInterfaceName(name)) continue;
-    const std::string base = cfg.sysNet + "/" + name;
-    if (ReadNumber(base + "/type") != std::optional<std::uint64_t>(1)) continue;  // ARPHRD_ETHER
-    if (!Exists(base + "/device")) continue;                                     // virtual
-    if (Exists(base + "/wireless") || Exists(base + "/phy80211")) continue;      // wireless
-    if (mustBeUp && ReadFirstLine(base + "/operstate") != std::optional<std::string>("up")) continue;
-    found.emplace_back(ReadNumber(base + "/ifindex").value_or(UINT64_MAX), name);
-  }
-  ::closedir(dir);
-  if (found.empty()) return {};
-  std::sort(found.begin(), found.end());
-  return std::get<1>(found.front());
+    DIR* dir = ::opendir(cfg.sysNet.c_str());
+    if (!dir) return {};
+    std::vector<std::tuple<std::uint64_t, std::string>> found;
+    while (dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (!IsValidInterfaceName(name)) continue;
+        const std::string base = cfg.sysNet + "/" + name;
+        if (ReadNumber(base + "/type") != std::optional<std::uint64_t>(1)) continue;  // ARPHRD_ETHER
+        if (!Exists(base + "/device")) continue;                                      // virtual
+        if (Exists(base + "/wireless") || Exists(base + "/phy80211")) continue;       // wireless
+        if (mustBeUp && ReadFirstLine(base + "/operstate") != std::optional<std::string>("up")) continue;
+        found.emplace_back(ReadNumber(base + "/ifindex").value_or(UINT64_MAX), name);
+    }
+    ::closedir(dir);
+    if (found.empty()) return {};
+    std::sort(found.begin(), found.end());
+    return std::get<1>(found.front());
 }
 
 // ---- Peer files ---------------------------------------------------------------------------
 
 std::vector<std::string> ListPeerNames(const Config& cfg, std::uint32_t* error) {
-  *error = 0;
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(cfg.peersDir.c_str());
-  if (!dir) {
-    if (errno != ENOENT) *error = RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    *error = 0;
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(cfg.peersDir.c_str());
+    if (!dir) {
+        if (errno != ENOENT) *error = RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+        return names;
+    }
+    while (dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (!IsValidEntryName(name)) continue;
+        struct stat st {};
+        if (::stat((cfg.peersDir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
     return names;
-  }
-  while (dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (!IsValidEntryName(name)) continue;
-    struct stat st{};
-    if (::stat((cfg.peersDir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 bool PeerExists(const Config& cfg, const std::string& entry) {
-  if (!IsValidEntryName(entry)) return false;
-  struct stat st{};
-  return ::stat((cfg.peersDir + "/" + entry).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!IsValidEntryName(entry)) return false;
+    struct stat st {};
+    return ::stat((cfg.peersDir + "/" + entry).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::optional<std::string> ReadPeerText(const Config& cfg, const std::string& entry) {
-  if (!IsValidEntryName(entry)) return std::nullopt;
-  return ReadText(cfg.peersDir + "/" + entry, kPeerFileLimit);
+    if (!IsValidEntryName(entry)) return std::nullopt;
+    return ReadText(cfg.peersDir + "/" + entry, kPeerFileLimit);
 }
 
 std::optional<std::string> ReadSecretsFile(const Config& cfg, const char* name) {
-  return ReadText(cfg.etcDir + "/" + name, kSecretsFileLimit);
+    return ReadText(cfg.etcDir + "/" + name, kSecretsFileLimit);
 }
 
 // ---- Running sessions -------------------------------------------------------------------------
 
 bool ProcessRunsEntry(pid_t pid, const std::string& entry) {
-  if (pid <= 0) return false;
-  if (::kill(pid, 0) != 0 && errno != EPERM) return false;
-  const std::string procDir = "/proc/" + std::to_string(pid);
-  // A zombie has ended its work even though the pid still answers.
-  if (auto stat = ReadText(procDir + "/stat", 4096)) {
-    const std::size_t paren = stat->rfind(')');
-    if (paren != std::string::npos && paren + 2 < stat->size() && (*stat)[paren + 2] == 'Z') return false;
-  }
-  auto cmdline = ReadText(procDir + "/cmdline", 64 * 1024);
-  if (!cmdline) return ::access(procDir.c_str(), F_OK) == 0;  // alive, but we may not look
-  std::vector<std::string> args;
-  std::size_t start = 0;
-  while (start < cmdline->size()) {
-    std::size_t end = cmdline->find('\0', start);
-    if (end == std::string::npos) end = cmdline->size();
-    args.push_back(cmdline->substr(start, end - start));
-    start = end + 1;
-  }
-  for (std::size_t i = 0; i + 1 < args.size(); ++i)
-    if (args[i] == "call" && args[i + 1] == entry) return true;
-  return false;
+    if (pid <= 0) return false;
+    if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+    const std::string procDir = "/proc/" + std::to_string(pid);
+    // A zombie has ended its work even though the pid still answers.
+    if (auto stat = ReadText(procDir + "/stat", 4096)) {
+        const std::size_t paren = stat->rfind(')');
+        if (paren != std::string::npos && paren + 2 < stat->size() && (*stat)[paren + 2] == 'Z') return false;
+    }
+    auto cmdline = ReadText(procDir + "/cmdline", 64 * 1024);
+    if (!cmdline) return ::access(procDir.c_str(), F_OK) == 0;  // alive, but we may not look
+    std::vector<std::string> args;
+    std::size_t start = 0;
+    while (start < cmdline->size()) {
+        std::size_t end = cmdline->find('\0', start);
+        if (end == std::string::npos) end = cmdline->size();
+        args.push_back(cmdline->substr(start, end - start));
+        start = end + 1;
+    }
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "call" && args[i + 1] == entry) return true;
+    return false;
 }
 
 std::vector<PidSession> FindPidSessions(const Config& cfg) {
-  struct Seen {
-    std::string entry;
-    std::string interface;
-    std::int64_t since = 0;
-  };
-  std::map<pid_t, Seen> byPid;
-  std::set<std::string> visited;
-  for (const std::string& runDir : cfg.runDirs) {
-    char* real = ::realpath(runDir.c_str(), nullptr);
-    if (!real) continue;
-    const std::string dirPath = real;
-    std::free(real);
-    if (!visited.insert(dirPath).second) continue;
-    DIR* dir = ::opendir(dirPath.c_str());
-    if (!dir) continue;
-    while (dirent* e = ::readdir(dir)) {
-      std::string name = e->d_name;
-      if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".pid") != 0) continue;
-      const std::string stem = name.substr(0, name.size() - 4);
-      const std::string path = dirPath + "/" + name;
-      auto text = ReadText(path, 256);
-      if (!text) continue;
-      const std::size_t nl = text->find('\n');
-      std::uint64_t pidValue = 0;
-      if (!ParseUnsigned(std::string_view(*text).substr(0, nl), &pidValue) || pidValue == 0 || pidValue > INT32_MAX)
-        continue;
-      const pid_t pid = static_cast<pid_t>(pidValue);
-      if (stem.size() > 4 && stem.compare(0, 4, "ppp-") == 0) {
-        const std::string entry = stem.substr(4);
-        if (!IsValidEntryName(entry)) continue;
-        Seen& s = byPid[pid];
-        s.entry = entry;
-        if (nl != std::string::npos) {
-          std::string second = text->substr(nl + 1);
-          if (const std::size_t nl2 = second.find('\n'); nl2 != std::string::npos) second.resize(nl2);
-          if (IsValidInterfaceName(second) && s.interface.empty()) s.interface = second;
+    struct Seen {
+        std::string entry;
+        std::string interface;
+        std::int64_t since = 0;
+    };
+    std::map<pid_t, Seen> byPid;
+    std::set<std::string> visited;
+    for (const std::string& runDir : cfg.runDirs) {
+        char* real = ::realpath(runDir.c_str(), nullptr);
+        if (!real) continue;
+        const std::string dirPath = real;
+        std::free(real);
+        if (!visited.insert(dirPath).second) continue;
+        DIR* dir = ::opendir(dirPath.c_str());
+        if (!dir) continue;
+        while (dirent* e = ::readdir(dir)) {
+            std::string name = e->d_name;
+            if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".pid") != 0) continue;
+            const std::string stem = name.substr(0, name.size() - 4);
+            const std::string path = dirPath + "/" + name;
+            auto text = ReadText(path, 256);
+            if (!text) continue;
+            const std::size_t nl = text->find('\n');
+            std::uint64_t pidValue = 0;
+            if (!ParseUnsigned(std::string_view(*text).substr(0, nl), &pidValue) || pidValue == 0 ||
+                pidValue > INT32_MAX)
+                continue;
+            const pid_t pid = static_cast<pid_t>(pidValue);
+            if (stem.size() > 4 && stem.compare(0, 4, "ppp-") == 0) {
+                const std::string entry = stem.substr(4);
+                if (!IsValidEntryName(entry)) continue;
+                Seen& s = byPid[pid];
+                s.entry = entry;
+                if (nl != std::string::npos) {
+                    std::string second = text->substr(nl + 1);
+                    if (const std::size_t nl2 = second.find('\n'); nl2 != std::string::npos) second.resize(nl2);
+                    if (IsValidInterfaceName(second) && s.interface.empty()) s.interface = second;
+                }
+            } else if (stem.compare(0, 3, "ppp") == 0 && IsValidInterfaceName(stem)) {
+                Seen& s = byPid[pid];
+                s.interface = stem;
+                struct stat st {};
+                if (::stat(path.c_str(), &st) == 0) s.since = static_cast<std::int64_t>(st.st_mtime);
+            }
         }
-      } else if (stem.compare(0, 3, "ppp") == 0 && IsValidInterfaceName(stem)) {
-        Seen& s = byPid[pid];
-        s.interface = stem;
-        struct stat st{};
-        if (::stat(path.c_str(), &st) == 0) s.since = static_cast<std::int64_t>(st.st_mtime);
-      }
+        ::closedir(dir);
     }
-    ::closedir(dir);
-  }
-  std::vector<PidSession> out;
-  for (auto& [pid, seen] : byPid) {
-    std::string entry = seen.entry;
-    if (entry.empty()) {
-      // An interface pid file alone: the entry comes from "call ENTRY".
-      auto cmdline = ReadText("/proc/" + std::to_string(pid) + "/cmdline", 64 * 1024);
-      if (!cmdline) continue;
-      const std::string needle = std::string("call") + '\0';
-      const std::size_t at = cmdline->find(needle);
-      if (at == std::string::npos) continue;
-      const std::size_t from = at + needle.size();
-      entry = cmdline->substr(from, cmdline->find('\0', from) - from);
+    std::vector<PidSession> out;
+    for (auto& [pid, seen] : byPid) {
+        std::string entry = seen.entry;
+        if (entry.empty()) {
+            // An interface pid file alone: the entry comes from "call ENTRY".
+            auto cmdline = ReadText("/proc/" + std::to_string(pid) + "/cmdline", 64 * 1024);
+            if (!cmdline) continue;
+            const std::string needle = std::string("call") + '\0';
+            const std::size_t at = cmdline->find(needle);
+            if (at == std::string::npos) continue;
+            const std::size_t from = at + needle.size();
+            entry = cmdline->substr(from, cmdline->find('\0', from) - from);
+        }
+        if (!PeerExists(cfg, entry) || !ProcessRunsEntry(pid, entry)) continue;
+        PidSession s;
+        s.pid = pid;
+        s.entry = entry;
+        s.interface = seen.interface;
+        s.sinceSeconds = seen.since;
+        out.push_back(std::move(s));
     }
-    if (!PeerExists(cfg, entry) || !ProcessRunsEntry(pid, entry)) continue;
-    PidSession s;
-    s.pid = pid;
-    s.entry = entry;
-    s.interface = seen.interface;
-    s.sinceSeconds = seen.since;
-    out.push_back(std::move(s));
-  }
-  return out;
+    return out;
 }
 
 // ---- Writing ----------------------------------------------------------------------------------------
 
 std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
                               std::string* why) {
-  std::string refusal;
-  auto content = BuildPeerFileChecked(entry, settings, &refusal);
-  if (!content) {
-    if (why) *why = refusal;
-    return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
-  }
-  const std::string path = cfg.peersDir + "/" + entry;
-  struct stat st{};
-  const bool exists = ::lstat(path.c_str(), &st) == 0;
-  unsigned mode = 0644;
-  if (exists) {
-    if (!S_ISREG(st.st_mode)) {
-      if (why) *why = path + " is not a regular file";
-      return RAS_ERROR_ALREADY_EXISTS;
+    std::string refusal;
+    auto content = BuildPeerFileChecked(entry, settings, &refusal);
+    if (!content) {
+        if (why) *why = refusal;
+        return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
     }
-    auto old = ReadText(path, kPeerFileLimit);
-    if (!old) {
-      if (why) *why = "cannot read " + path;
-      return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    const std::string path = cfg.peersDir + "/" + entry;
+    struct stat st {};
+    const bool exists = ::lstat(path.c_str(), &st) == 0;
+    unsigned mode = 0644;
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) {
+            if (why) *why = path + " is not a regular file";
+            return RAS_ERROR_ALREADY_EXISTS;
+        }
+        auto old = ReadText(path, kPeerFileLimit);
+        if (!old) {
+            if (why) *why = "cannot read " + path;
+            return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+        }
+        if (!ReadPeerFile(*old).ours) {
+            if (why) *why = path + " was not written by the dialer";
+            return RAS_ERROR_ALREADY_EXISTS;
+        }
+        if (*old == *content) return 0;
+        mode = st.st_mode & 0644;
     }
-    if (!ReadPeerFile(*old).ours) {
-      if (why) *why = path + " was not written by the dialer";
-      return RAS_ERROR_ALREADY_EXISTS;
+    std::string error;
+    if (!WriteFileAtomically(path, *content, mode, &error)) {
+        if (why) *why = error;
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
-    if (*old == *content) return 0;
-    mode = st.st_mode & 0644;
-  }
-  std::string error;
-  if (!WriteFileAtomically(path, *content, mode, &error)) {
-    if (why) *why = error;
-    return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-  }
-  if (exists && ::geteuid() == 0) {
-    if (::chown(path.c_str(), st.st_uid, st.st_gid) != 0) {
-      // The file is in place and root's; only its former group is lost.
+    if (exists && ::geteuid() == 0) {
+        if (::chown(path.c_str(), st.st_uid, st.st_gid) != 0) {
+            // The file is in place and root's; only its former group is lost.
+        }
     }
-  }
-  return 0;
+    return 0;
 }
 
 std::uint32_t WriteSecretDirect(const Config& cfg, const std::string& user, const std::optional<std::string>& secret,
                                 std::string* why) {
-  if (Refusal r = CheckUserName(user); r != Refusal::kOk) {
-    if (why) *why = RefusalText(r, "user name");
-    return RAS_ERROR_INVALID_PARAMETER;
-  }
-  if (secret) {
-    if (Refusal r = CheckPassword(*secret); r != Refusal::kOk) {
-      if (why) *why = RefusalText(r, "password");
-      return RAS_ERROR_INVALID_PARAMETER;
+    if (Refusal r = CheckUserName(user); r != Refusal::kOk) {
+        if (why) *why = RefusalText(r, "user name");
+        return RAS_ERROR_INVALID_PARAMETER;
     }
-  }
-  struct Done {
-    std::string path;
-    std::optional<std::string> before;  // nullopt: the file did not exist
-  };
-  std::vector<Done> done;
-  auto rollBack = [&] {
-    for (auto it = done.rbegin(); it != done.rend(); ++it) {
-      if (it->before) {
-        WriteFileAtomically(it->path, *it->before, 0600, nullptr);
-      } else {
-        ::unlink(it->path.c_str());
-      }
+    if (secret) {
+        if (Refusal r = CheckPassword(*secret); r != Refusal::kOk) {
+            if (why) *why = RefusalText(r, "password");
+            return RAS_ERROR_INVALID_PARAMETER;
+        }
     }
-  };
-  for (const char* name : {"chap-secrets", "pap-secrets"}) {
-    const std::string path = cfg.etcDir + "/" + name;
-    std::optional<std::string> before;
-    struct stat st{};
-    if (::stat(path.c_str(), &st) == 0) {
-      std::string error;
-      std::vector<std::uint8_t> bytes;
-      if (!ReadWholeFile(path, bytes, &error, kSecretsFileLimit)) {
-        rollBack();
-        if (why) *why = error;
-        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-      }
-      before = std::string(bytes.begin(), bytes.end());
-    } else if (errno != ENOENT) {
-      rollBack();
-      if (why) *why = "cannot examine " + path + ": " + std::strerror(errno);
-      return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    struct Done {
+        std::string path;
+        std::optional<std::string> before;  // nullopt: the file did not exist
+    };
+    std::vector<Done> done;
+    auto rollBack = [&] {
+        for (auto it = done.rbegin(); it != done.rend(); ++it) {
+            if (it->before) {
+                WriteFileAtomically(it->path, *it->before, 0600, nullptr);
+            } else {
+                ::unlink(it->path.c_str());
+            }
+        }
+    };
+    for (const char* name : {"chap-secrets", "pap-secrets"}) {
+        const std::string path = cfg.etcDir + "/" + name;
+        std::optional<std::string> before;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            std::string error;
+            std::vector<std::uint8_t> bytes;
+            if (!ReadWholeFile(path, bytes, &error, kSecretsFileLimit)) {
+                rollBack();
+                if (why) *why = error;
+                return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+            }
+            before = std::string(bytes.begin(), bytes.end());
+        } else if (errno != ENOENT) {
+            rollBack();
+            if (why) *why = "cannot examine " + path + ": " + std::strerror(errno);
+            return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+        }
+        const std::string old = before.value_or(std::string());
+        const std::string updated = ReplaceSecret(old, user, secret);
+        if (updated == old) continue;
+        std::string error;
+        if (!WriteFileAtomically(path, updated, 0600, &error)) {
+            rollBack();
+            if (why) *why = error;
+            return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+        }
+        done.push_back({path, before});
     }
-    const std::string old = before.value_or(std::string());
-    const std::string updated = ReplaceSecret(old, user, secret);
-    if (updated == old) continue;
-    std::string error;
-    if (!WriteFileAtomically(path, updated, 0600, &error)) {
-      rollBack();
-      if (why) *why = error;
-      return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-    }
-    done.push_back({path, before});
-  }
-  return 0;
+    return 0;
 }
 
 std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerSettings& settings, std::string* why) {
-  std::string refusal;
-  auto content = BuildPeerFileChecked(entry, settings, &refusal);
-  if (!content) {
-    if (why) *why = refusal;
-    return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
-  }
-  // Nothing to do when the file already says exactly this.
-  if (auto old = ReadPeerText(cfg, entry); old && *old == *content) return 0;
-  if (!UseHelper(cfg, cfg.peersDir)) return WritePeerDirect(cfg, entry, settings, why);
-  HelperRequest req;
-  req.kind = HelperRequest::Kind::kPeer;
-  req.entry = entry;
-  req.peer = settings;
-  return RunHelper(cfg, req, why);
+    std::string refusal;
+    auto content = BuildPeerFileChecked(entry, settings, &refusal);
+    if (!content) {
+        if (why) *why = refusal;
+        return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
+    }
+    // Nothing to do when the file already says exactly this.
+    if (auto old = ReadPeerText(cfg, entry); old && *old == *content) return 0;
+    if (!UseHelper(cfg, cfg.peersDir)) return WritePeerDirect(cfg, entry, settings, why);
+    HelperRequest req;
+    req.kind = HelperRequest::Kind::kPeer;
+    req.entry = entry;
+    req.peer = settings;
+    return RunHelper(cfg, req, why);
 }
 
 std::uint32_t WriteSecret(const Config& cfg, const std::string& user, const std::optional<std::string>& secret,
                           std::string* why) {
-  if (Refusal r = CheckUserName(user); r != Refusal::kOk) {
-    if (why) *why = RefusalText(r, "user name");
-    return RAS_ERROR_INVALID_PARAMETER;
-  }
-  if (secret) {
-    if (Refusal r = CheckPassword(*secret); r != Refusal::kOk) {
-      if (why) *why = RefusalText(r, "password");
-      return RAS_ERROR_INVALID_PARAMETER;
+    if (Refusal r = CheckUserName(user); r != Refusal::kOk) {
+        if (why) *why = RefusalText(r, "user name");
+        return RAS_ERROR_INVALID_PARAMETER;
     }
-  }
-  if (!UseHelper(cfg, cfg.etcDir)) return WriteSecretDirect(cfg, user, secret, why);
-  const std::string key = cfg.etcDir + '\n' + user;
-  {
+    if (secret) {
+        if (Refusal r = CheckPassword(*secret); r != Refusal::kOk) {
+            if (why) *why = RefusalText(r, "password");
+            return RAS_ERROR_INVALID_PARAMETER;
+        }
+    }
+    if (!UseHelper(cfg, cfg.etcDir)) return WriteSecretDirect(cfg, user, secret, why);
+    const std::string key = cfg.etcDir + '\n' + user;
+    {
+        std::lock_guard<std::mutex> lock(gHelperCacheMutex);
+        auto it = gHelperSecrets.find(key);
+        if (it != gHelperSecrets.end() && it->second == secret) return 0;
+    }
+    HelperRequest req;
+    req.kind = secret ? HelperRequest::Kind::kSecret : HelperRequest::Kind::kForget;
+    req.user = user;
+    req.password = secret.value_or(std::string());
+    const std::uint32_t rc = RunHelper(cfg, req, why);
     std::lock_guard<std::mutex> lock(gHelperCacheMutex);
-    auto it = gHelperSecrets.find(key);
-    if (it != gHelperSecrets.end() && it->second == secret) return 0;
-  }
-  HelperRequest req;
-  req.kind = secret ? HelperRequest::Kind::kSecret : HelperRequest::Kind::kForget;
-  req.user = user;
-  req.password = secret.value_or(std::string());
-  const std::uint32_t rc = RunHelper(cfg, req, why);
-  std::lock_guard<std::mutex> lock(gHelperCacheMutex);
-  if (rc == 0) {
-    gHelperSecrets[key] = secret;
-  } else {
-    gHelperSecrets.erase(key);
-  }
-  return rc;
+    if (rc == 0) {
+        gHelperSecrets[key] = secret;
+    } else {
+        gHelperSecrets.erase(key);
+    }
+    return rc;
 }
 
 // ---- Helper requests ------------------------------------------------------------------------------
@@ -654,94 +655,90 @@ constexpr std::string_view kHelperMagic = "nebrin-ppp-helper 1";
 }
 
 std::string EncodeHelperRequest(const HelperRequest& r) {
-  std::string out(kHelperMagic);
-  out += '\n';
-  switch (r.kind) {
-    case HelperRequest::Kind::kPeer:
-      out += "peer\n" + r.entry + "\n" + r.peer.interface + "\n" + r.peer.service + "\n" + r.peer.user + "\n";
-      break;
-    case HelperRequest::Kind::kSecret:
-      out += "secret\n" + r.user + "\n" + r.password + "\n";
-      break;
-    case HelperRequest::Kind::kForget:
-      out += "forget\n" + r.user + "\n";
-      break;
-  }
-  return out;
+    std::string out(kHelperMagic);
+    out += '\n';
+    switch (r.kind) {
+        case HelperRequest::Kind::kPeer:
+            out += "peer\n" + r.entry + "\n" + r.peer.interface + "\n" + r.peer.service + "\n" + r.peer.user + "\n";
+            break;
+        case HelperRequest::Kind::kSecret: out += "secret\n" + r.user + "\n" + r.password + "\n"; break;
+        case HelperRequest::Kind::kForget: out += "forget\n" + r.user + "\n"; break;
+    }
+    return out;
 }
 
 std::optional<HelperRequest> ParseHelperRequest(std::string_view bytes) {
-  if (bytes.find('\0') != std::string_view::npos || bytes.find('\r') != std::string_view::npos) return std::nullopt;
-  if (bytes.empty() || bytes.back() != '\n') return std::nullopt;
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    const std::size_t nl = bytes.find('\n', start);
-    lines.emplace_back(bytes.substr(start, nl - start));
-    start = nl + 1;
-  }
-  if (lines.size() < 2 || lines[0] != kHelperMagic) return std::nullopt;
-  HelperRequest r;
-  if (lines[1] == "peer" && lines.size() == 6) {
-    r.kind = HelperRequest::Kind::kPeer;
-    r.entry = lines[2];
-    r.peer.interface = lines[3];
-    r.peer.service = lines[4];
-    r.peer.user = lines[5];
-  } else if (lines[1] == "secret" && lines.size() == 4) {
-    r.kind = HelperRequest::Kind::kSecret;
-    r.user = lines[2];
-    r.password = lines[3];
-  } else if (lines[1] == "forget" && lines.size() == 3) {
-    r.kind = HelperRequest::Kind::kForget;
-    r.user = lines[2];
-  } else {
-    return std::nullopt;
-  }
-  return r;
+    if (bytes.find('\0') != std::string_view::npos || bytes.find('\r') != std::string_view::npos) return std::nullopt;
+    if (bytes.empty() || bytes.back() != '\n') return std::nullopt;
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t nl = bytes.find('\n', start);
+        lines.emplace_back(bytes.substr(start, nl - start));
+        start = nl + 1;
+    }
+    if (lines.size() < 2 || lines[0] != kHelperMagic) return std::nullopt;
+    HelperRequest r;
+    if (lines[1] == "peer" && lines.size() == 6) {
+        r.kind = HelperRequest::Kind::kPeer;
+        r.entry = lines[2];
+        r.peer.interface = lines[3];
+        r.peer.service = lines[4];
+        r.peer.user = lines[5];
+    } else if (lines[1] == "secret" && lines.size() == 4) {
+        r.kind = HelperRequest::Kind::kSecret;
+        r.user = lines[2];
+        r.password = lines[3];
+    } else if (lines[1] == "forget" && lines.size() == 3) {
+        r.kind = HelperRequest::Kind::kForget;
+        r.user = lines[2];
+    } else {
+        return std::nullopt;
+    }
+    return r;
 }
 
 std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uint32_t* code) {
-  auto req = ParseHelperRequest(bytes);
-  std::string why;
-  std::uint32_t rc;
-  if (!req) {
-    rc = RAS_ERROR_INVALID_PARAMETER;
-    why = "malformed request";
-  } else if (req->kind == HelperRequest::Kind::kPeer) {
-    rc = WritePeerDirect(cfg, req->entry, req->peer, &why);
-  } else if (req->kind == HelperRequest::Kind::kSecret) {
-    rc = WriteSecretDirect(cfg, req->user, req->password, &why);
-  } else {
-    rc = WriteSecretDirect(cfg, req->user, std::nullopt, &why);
-  }
-  if (code) *code = rc;
-  std::string answer = std::to_string(rc) + "\n";
-  if (rc != 0) {
-    for (char& c : why)
-      if (c == '\n' || c == '\r' || c == '\0') c = ' ';
-    answer += why + "\n";
-  }
-  return answer;
+    auto req = ParseHelperRequest(bytes);
+    std::string why;
+    std::uint32_t rc;
+    if (!req) {
+        rc = RAS_ERROR_INVALID_PARAMETER;
+        why = "malformed request";
+    } else if (req->kind == HelperRequest::Kind::kPeer) {
+        rc = WritePeerDirect(cfg, req->entry, req->peer, &why);
+    } else if (req->kind == HelperRequest::Kind::kSecret) {
+        rc = WriteSecretDirect(cfg, req->user, req->password, &why);
+    } else {
+        rc = WriteSecretDirect(cfg, req->user, std::nullopt, &why);
+    }
+    if (code) *code = rc;
+    std::string answer = std::to_string(rc) + "\n";
+    if (rc != 0) {
+        for (char& c : why)
+            if (c == '\n' || c == '\r' || c == '\0') c = ' ';
+        answer += why + "\n";
+    }
+    return answer;
 }
 
 std::string HelperPath(const Config& cfg) {
-  if (!cfg.helper.empty()) return cfg.helper;
+    if (!cfg.helper.empty()) return cfg.helper;
 #ifdef NEBRIN_PPP_HELPER_INSTALLED
-  if (::access(NEBRIN_PPP_HELPER_INSTALLED, X_OK) == 0) return NEBRIN_PPP_HELPER_INSTALLED;
+    if (::access(NEBRIN_PPP_HELPER_INSTALLED, X_OK) == 0) return NEBRIN_PPP_HELPER_INSTALLED;
 #endif
-  const std::string dir = DirOfThisLibrary();
-  if (dir.empty()) return {};
-  const std::string next = dir + "/nebrin-ppp-helper";
-  return ::access(next.c_str(), X_OK) == 0 ? next : std::string();
+    const std::string dir = DirOfThisLibrary();
+    if (dir.empty()) return {};
+    const std::string next = dir + "/nebrin-ppp-helper";
+    return ::access(next.c_str(), X_OK) == 0 ? next : std::string();
 }
 
 // ---- Processes --------------------------------------------------------------------------------------
 
 std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int* err) {
-  auto child = Spawn(argv, false, true, true, true, err);
-  if (!child) return std::nullopt;
-  return Spawned{child->pid, child->outFd};
+    auto child = Spawn(argv, false, true, true, true, err);
+    if (!child) return std::nullopt;
+    return Spawned{child->pid, child->outFd};
 }
 
 }  // namespace nebrin::pppd

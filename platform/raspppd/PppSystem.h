@@ -33,15 +33,15 @@
 namespace nebrin::pppd {
 
 struct Config {
-  std::string peersDir = "/etc/ppp/peers";
-  std::string etcDir = "/etc/ppp";
-  std::string pppd = "/usr/sbin/pppd";
-  std::vector<std::string> runDirs = {"/run", "/var/run", "/etc/ppp"};
-  std::string sysNet = "/sys/class/net";
-  std::string interfaceOverride;
-  std::string helper;  // empty: look it up (HelperPath)
-  std::string elevate = "pkexec";
-  bool forceHelper = false;
+    std::string peersDir = "/etc/ppp/peers";
+    std::string etcDir = "/etc/ppp";
+    std::string pppd = "/usr/sbin/pppd";
+    std::vector<std::string> runDirs = {"/run", "/var/run", "/etc/ppp"};
+    std::string sysNet = "/sys/class/net";
+    std::string interfaceOverride;
+    std::string helper;  // empty: look it up (HelperPath)
+    std::string elevate = "pkexec";
+    bool forceHelper = false;
 };
 
 // The system's folders, ignoring the environment (the helper under pkexec).
@@ -52,11 +52,11 @@ Config ConfigFromEnvironment();
 // ---- Network interfaces (sysfs) -------------------------------------------------
 
 struct InterfaceCounters {
-  std::uint64_t rxBytes = 0;
-  std::uint64_t txBytes = 0;
-  std::uint64_t rxPackets = 0;
-  std::uint64_t txPackets = 0;
-  std::int64_t ifindex = -1;  // -1 when unknown
+    std::uint64_t rxBytes = 0;
+    std::uint64_t txBytes = 0;
+    std::uint64_t rxPackets = 0;
+    std::uint64_t txPackets = 0;
+    std::int64_t ifindex = -1;  // -1 when unknown
 };
 
 bool InterfaceExists(const Config& cfg, const std::string& name);
@@ -86,10 +86,10 @@ std::optional<std::string> ReadSecretsFile(const Config& cfg, const char* name);
 // ---- Running sessions (pppd's pid files) ---------------------------------------------
 
 struct PidSession {
-  pid_t pid = 0;
-  std::string entry;
-  std::string interface;  // empty until pppd has named it
-  std::int64_t sinceSeconds = 0;  // when the interface's pid file was written (epoch seconds), 0 unknown
+    pid_t pid = 0;
+    std::string entry;
+    std::string interface;          // empty until pppd has named it
+    std::int64_t sinceSeconds = 0;  // when the interface's pid file was written (epoch seconds), 0 unknown
 };
 // pppd sessions running for peer files of the peers folder: from link pid
 // files ("ppp-ENTRY.pid", pid and optionally the interface) and interface
@@ -131,11 +131,11 @@ std::uint32_t WriteSecretDirect(const Config& cfg, const std::string& user, cons
 // line and, on failure, a text on the second.
 
 struct HelperRequest {
-  enum class Kind { kPeer, kSecret, kForget } kind = Kind::kPeer;
-  std::string entry;
-  PeerSettings peer;
-  std::string user;
-  std::string password;
+    enum class Kind { kPeer, kSecret, kForget } kind = Kind::kPeer;
+    std::string entry;
+    PeerSettings peer;
+    std::string user;
+    std::string password;
 };
 std::string EncodeHelperRequest(const HelperRequest& request);
 // nullopt for anything that is not exactly one well-formed request.
@@ -153,8 +153,8 @@ std::string HelperPath(const Config& cfg);
 // is inherited. Returns the pid and the pipe's read end, or nullopt with
 // *err set to the errno of the failure.
 struct Spawned {
-  pid_t pid = 0;
-  int outFd = -1;
+    pid_t pid = 0;
+    int outFd = -1;
 };
 std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int* err);
 

@@ -36,15 +36,15 @@ inline constexpr std::size_t kMaxInterfaceName = 15;  // IFNAMSIZ - 1
 
 // Why a value was refused; kOk when it may be written.
 enum class Refusal {
-  kOk,
-  kEmpty,           // a required value is empty
-  kTooLong,         // longer than its field
-  kLineBreak,       // holds a line feed or carriage return
-  kNul,             // holds a NUL byte
-  kBadCharacter,    // a character outside the value's alphabet
-  kDotName,         // "." / ".." or a name starting with '.'
-  kSecretFromFile,  // a password starting with '@' (pppd reads a file then)
-  kWildcard,        // a user name "*" (pppd reads it as "any client")
+    kOk,
+    kEmpty,           // a required value is empty
+    kTooLong,         // longer than its field
+    kLineBreak,       // holds a line feed or carriage return
+    kNul,             // holds a NUL byte
+    kBadCharacter,    // a character outside the value's alphabet
+    kDotName,         // "." / ".." or a name starting with '.'
+    kSecretFromFile,  // a password starting with '@' (pppd reads a file then)
+    kWildcard,        // a user name "*" (pppd reads it as "any client")
 };
 
 // Entry names are plain file names: letters, digits, '.', '_', '-', not
@@ -73,9 +73,9 @@ std::string QuoteWord(std::string_view value);
 // quotes and escapes removed. A quoted word or a backslash may carry a line
 // feed, so one logical line can span several physical lines.
 struct WordLine {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  std::vector<std::string> words;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::vector<std::string> words;
 };
 std::vector<WordLine> SplitWordLines(std::string_view text);
 // All words of a text, in order (lines flattened).
@@ -94,28 +94,27 @@ inline constexpr int kLcpEchoInterval = 10;
 inline constexpr int kLcpEchoFailure = 3;
 
 struct PeerSettings {
-  std::string interface;  // Ethernet interface (nic-<interface>)
-  std::string service;    // PPPoE service name, empty for any
-  std::string user;       // user name, empty for none yet
+    std::string interface;  // Ethernet interface (nic-<interface>)
+    std::string service;    // PPPoE service name, empty for any
+    std::string user;       // user name, empty for none yet
 };
 
 // The complete peer file for a PPPoE entry. The caller has validated every
 // value (see BuildPeerFileChecked for the checking form).
 std::string BuildPeerFile(std::string_view entry, const PeerSettings& settings);
 // Validates, then builds; nullopt with *why set when a value is refused.
-std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& settings,
-                                                std::string* why);
+std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& settings, std::string* why);
 
 // What a peer file says (ours or anyone's): the nic- interface, the PPPoE
 // service, the user, the link name and whether it loads a PPPoE plugin.
 // Unknown options are ignored.
 struct PeerInfo {
-  bool pppoe = false;
-  bool ours = false;  // starts with kPeerFileMarker
-  std::string interface;
-  std::string service;
-  std::string user;
-  std::string linkname;
+    bool pppoe = false;
+    bool ours = false;  // starts with kPeerFileMarker
+    std::string interface;
+    std::string service;
+    std::string user;
+    std::string linkname;
 };
 PeerInfo ReadPeerFile(std::string_view text);
 

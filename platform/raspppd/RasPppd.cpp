@@ -48,44 +48,44 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Session {
-  pid_t pid = 0;
-  std::string entry;
-  std::string ethernet;
-  std::string service;
-  int outFd = -1;
-  RAS_DWORD notifierType = 0;
-  void* notifier = nullptr;
-  RAS_DWORD callbackId = 0;
-  RAS_DWORD subEntry = 1;
-  // Guarded by gMutex.
-  RASCONNSTATE state = RASCS_OpenPort;
-  RAS_DWORD error = 0;
-  std::string iface;
-  bool connected = false;
-  bool finished = false;  // pppd has ended and the dial thread is done with it
-  bool exited = false;    // pppd has been reaped: its pid is no longer ours
-  bool hungUp = false;
-  bool notify = true;
-  Clock::time_point connectedAt{};
+    pid_t pid = 0;
+    std::string entry;
+    std::string ethernet;
+    std::string service;
+    int outFd = -1;
+    RAS_DWORD notifierType = 0;
+    void* notifier = nullptr;
+    RAS_DWORD callbackId = 0;
+    RAS_DWORD subEntry = 1;
+    // Guarded by gMutex.
+    RASCONNSTATE state = RASCS_OpenPort;
+    RAS_DWORD error = 0;
+    std::string iface;
+    bool connected = false;
+    bool finished = false;  // pppd has ended and the dial thread is done with it
+    bool exited = false;    // pppd has been reaped: its pid is no longer ours
+    bool hungUp = false;
+    bool notify = true;
+    Clock::time_point connectedAt{};
 };
 
 struct Baseline {
-  std::int64_t ifindex = -1;
-  InterfaceCounters counters;
+    std::int64_t ifindex = -1;
+    InterfaceCounters counters;
 };
 
 // The line's state. It is never destroyed: dial threads may still finish
 // their work while the process exits.
 struct LineState {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::map<pid_t, std::shared_ptr<Session>> sessions;
-  std::set<pid_t> hungUpOthers;  // sessions of earlier runs we ended, while they finish
-  std::map<std::string, Baseline> baselines;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<pid_t, std::shared_ptr<Session>> sessions;
+    std::set<pid_t> hungUpOthers;  // sessions of earlier runs we ended, while they finish
+    std::map<std::string, Baseline> baselines;
 };
 LineState& State() {
-  static LineState* state = new LineState;
-  return *state;
+    static LineState* state = new LineState;
+    return *state;
 }
 std::mutex& gMutex = State().mutex;
 std::condition_variable& gChanged = State().changed;
@@ -95,212 +95,208 @@ std::map<std::string, Baseline>& gBaselines = State().baselines;
 
 template <std::size_t N>
 std::optional<std::string> Field(const char (&f)[N]) {
-  const std::size_t n = ::strnlen(f, N);
-  if (n == N) return std::nullopt;  // no terminator inside the field
-  return std::string(f, n);
+    const std::size_t n = ::strnlen(f, N);
+    if (n == N) return std::nullopt;  // no terminator inside the field
+    return std::string(f, n);
 }
 
 template <std::size_t N>
 void Put(char (&f)[N], std::string_view v) {
-  const std::size_t n = v.size() < N - 1 ? v.size() : N - 1;
-  std::memcpy(f, v.data(), n);
-  f[n] = '\0';
+    const std::size_t n = v.size() < N - 1 ? v.size() : N - 1;
+    std::memcpy(f, v.data(), n);
+    f[n] = '\0';
 }
 
 bool PhonebookOk(const Config& cfg, const char* phonebook) {
-  if (!phonebook || !*phonebook) return true;
-  std::string pb(phonebook, ::strnlen(phonebook, 4096));
-  while (pb.size() > 1 && pb.back() == '/') pb.pop_back();
-  return pb == cfg.peersDir;
+    if (!phonebook || !*phonebook) return true;
+    std::string pb(phonebook, ::strnlen(phonebook, 4096));
+    while (pb.size() > 1 && pb.back() == '/') pb.pop_back();
+    return pb == cfg.peersDir;
 }
 
 PeerInfo PeerOf(const Config& cfg, const std::string& entry) {
-  auto text = ReadPeerText(cfg, entry);
-  return text ? ReadPeerFile(*text) : PeerInfo{};
+    auto text = ReadPeerText(cfg, entry);
+    return text ? ReadPeerFile(*text) : PeerInfo{};
 }
 
 std::optional<pid_t> PidOf(HRASCONN h) {
-  if (h == 0 || h > static_cast<HRASCONN>(INT32_MAX)) return std::nullopt;
-  return static_cast<pid_t>(h);
+    if (h == 0 || h > static_cast<HRASCONN>(INT32_MAX)) return std::nullopt;
+    return static_cast<pid_t>(h);
 }
 
 // ---- Dialling ---------------------------------------------------------------------
 
 void Notify(Session& s, RASCONNSTATE state, RAS_DWORD error) {
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    if (!s.notify || s.hungUp) return;
-  }
-  const HRASCONN h = static_cast<HRASCONN>(s.pid);
-  switch (s.notifierType) {
-    case RAS_NOTIFIER_FUNC:
-      reinterpret_cast<RASDIALFUNC>(s.notifier)(RAS_WM_RASDIALEVENT, state, error);
-      break;
-    case RAS_NOTIFIER_FUNC1:
-      reinterpret_cast<RASDIALFUNC1>(s.notifier)(h, RAS_WM_RASDIALEVENT, state, error, 0);
-      break;
-    case RAS_NOTIFIER_FUNC2: {
-      const RAS_DWORD more = reinterpret_cast<RASDIALFUNC2>(s.notifier)(s.callbackId, s.subEntry, h,
-                                                                         RAS_WM_RASDIALEVENT, state, error, 0);
-      if (more == 0) {
+    {
         std::lock_guard<std::mutex> lock(gMutex);
-        s.notify = false;
-      }
-      break;
+        if (!s.notify || s.hungUp) return;
     }
-    default:
-      break;
-  }
+    const HRASCONN h = static_cast<HRASCONN>(s.pid);
+    switch (s.notifierType) {
+        case RAS_NOTIFIER_FUNC: reinterpret_cast<RASDIALFUNC>(s.notifier)(RAS_WM_RASDIALEVENT, state, error); break;
+        case RAS_NOTIFIER_FUNC1:
+            reinterpret_cast<RASDIALFUNC1>(s.notifier)(h, RAS_WM_RASDIALEVENT, state, error, 0);
+            break;
+        case RAS_NOTIFIER_FUNC2: {
+            const RAS_DWORD more = reinterpret_cast<RASDIALFUNC2>(s.notifier)(s.callbackId, s.subEntry, h,
+                                                                              RAS_WM_RASDIALEVENT, state, error, 0);
+            if (more == 0) {
+                std::lock_guard<std::mutex> lock(gMutex);
+                s.notify = false;
+            }
+            break;
+        }
+        default: break;
+    }
 }
 
 void RunDial(std::shared_ptr<Session> s) {
-  if (s->notifier) Notify(*s, DialProgress::kStartState, 0);
-  DialProgress progress;
-  LogLineSplitter splitter;
-  auto take = [&](const std::string& line) {
-    const std::vector<RASCONNSTATE> states = progress.Feed(line);
-    {
-      std::lock_guard<std::mutex> lock(gMutex);
-      if (!progress.Interface().empty()) s->iface = progress.Interface();
-    }
-    for (RASCONNSTATE st : states) {
-      {
-        std::lock_guard<std::mutex> lock(gMutex);
-        s->state = st;
-        if (st == RASCS_Connected) {
-          s->connected = true;
-          s->connectedAt = Clock::now();
+    if (s->notifier) Notify(*s, DialProgress::kStartState, 0);
+    DialProgress progress;
+    LogLineSplitter splitter;
+    auto take = [&](const std::string& line) {
+        const std::vector<RASCONNSTATE> states = progress.Feed(line);
+        {
+            std::lock_guard<std::mutex> lock(gMutex);
+            if (!progress.Interface().empty()) s->iface = progress.Interface();
         }
-      }
-      gChanged.notify_all();
-      if (s->notifier) Notify(*s, st, 0);
-      if (st == RASCS_Connected) {
-        std::lock_guard<std::mutex> lock(gMutex);
-        s->notify = false;  // the dial is over; a later drop shows in the status
-      }
+        for (RASCONNSTATE st : states) {
+            {
+                std::lock_guard<std::mutex> lock(gMutex);
+                s->state = st;
+                if (st == RASCS_Connected) {
+                    s->connected = true;
+                    s->connectedAt = Clock::now();
+                }
+            }
+            gChanged.notify_all();
+            if (s->notifier) Notify(*s, st, 0);
+            if (st == RASCS_Connected) {
+                std::lock_guard<std::mutex> lock(gMutex);
+                s->notify = false;  // the dial is over; a later drop shows in the status
+            }
+        }
+    };
+    // pppd's log, until it closes its end of the pipe (it exits).
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(s->outFd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        splitter.Append(std::string_view(buf, static_cast<std::size_t>(n)));
+        while (auto line = splitter.Next()) take(*line);
     }
-  };
-  // pppd's log, until it closes its end of the pipe (it exits).
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(s->outFd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    splitter.Append(std::string_view(buf, static_cast<std::size_t>(n)));
-    while (auto line = splitter.Next()) take(*line);
-  }
-  if (auto line = splitter.Finish()) take(*line);
-  ::close(s->outFd);
+    if (auto line = splitter.Finish()) take(*line);
+    ::close(s->outFd);
 
-  // Wait for the exit without reaping, so that the pid stays pppd's until it
-  // is marked exited under the lock (a hang-up never signals a stranger).
-  siginfo_t info{};
-  while (::waitid(P_PID, static_cast<id_t>(s->pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-  }
-  int status = pppd_exit::kUnknown;
-  bool hungUp = false;
-  bool connected = false;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    int st = 0;
-    pid_t r;
-    do {
-      r = ::waitpid(s->pid, &st, 0);
-    } while (r < 0 && errno == EINTR);
-    if (r == s->pid) status = WIFEXITED(st) ? WEXITSTATUS(st) : pppd_exit::kKilled;
-    s->exited = true;
-    hungUp = s->hungUp;
-    connected = s->connected;
-  }
-  const std::uint32_t code = progress.Result(status, hungUp);
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    s->finished = true;
-    if (!connected) s->error = code;
-    // A connection that was up, or one we hung up, is gone; a failed dial
-    // keeps its error for status queries until it is hung up.
-    if (connected || hungUp) {
-      auto it = gSessions.find(s->pid);
-      if (it != gSessions.end() && it->second == s) gSessions.erase(it);
+    // Wait for the exit without reaping, so that the pid stays pppd's until it
+    // is marked exited under the lock (a hang-up never signals a stranger).
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(s->pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {}
+    int status = pppd_exit::kUnknown;
+    bool hungUp = false;
+    bool connected = false;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        int st = 0;
+        pid_t r;
+        do {
+            r = ::waitpid(s->pid, &st, 0);
+        } while (r < 0 && errno == EINTR);
+        if (r == s->pid) status = WIFEXITED(st) ? WEXITSTATUS(st) : pppd_exit::kKilled;
+        s->exited = true;
+        hungUp = s->hungUp;
+        connected = s->connected;
     }
-  }
-  gChanged.notify_all();
-  if (!connected && s->notifier) Notify(*s, progress.State(), code);
+    const std::uint32_t code = progress.Result(status, hungUp);
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        s->finished = true;
+        if (!connected) s->error = code;
+        // A connection that was up, or one we hung up, is gone; a failed dial
+        // keeps its error for status queries until it is hung up.
+        if (connected || hungUp) {
+            auto it = gSessions.find(s->pid);
+            if (it != gSessions.end() && it->second == s) gSessions.erase(it);
+        }
+    }
+    gChanged.notify_all();
+    if (!connected && s->notifier) Notify(*s, progress.State(), code);
 }
 
 struct Listed {
-  pid_t pid = 0;
-  std::string entry;
-  std::string ethernet;
+    pid_t pid = 0;
+    std::string entry;
+    std::string ethernet;
 };
 
 // The sessions that count as connections: ours still running and not hung
 // up, then those found through pid files.
 std::vector<Listed> ListSessions(const Config& cfg) {
-  std::vector<Listed> out;
-  std::set<pid_t> skip;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    for (auto it = gHungUpOthers.begin(); it != gHungUpOthers.end();) {
-      if (::kill(*it, 0) != 0 && errno == ESRCH) {
-        it = gHungUpOthers.erase(it);
-      } else {
-        skip.insert(*it);
-        ++it;
-      }
+    std::vector<Listed> out;
+    std::set<pid_t> skip;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        for (auto it = gHungUpOthers.begin(); it != gHungUpOthers.end();) {
+            if (::kill(*it, 0) != 0 && errno == ESRCH) {
+                it = gHungUpOthers.erase(it);
+            } else {
+                skip.insert(*it);
+                ++it;
+            }
+        }
+        for (const auto& [pid, s] : gSessions) {
+            skip.insert(pid);
+            if (!s->hungUp && !s->finished) out.push_back({pid, s->entry, s->ethernet});
+        }
     }
-    for (const auto& [pid, s] : gSessions) {
-      skip.insert(pid);
-      if (!s->hungUp && !s->finished) out.push_back({pid, s->entry, s->ethernet});
+    for (const PidSession& ps : FindPidSessions(cfg)) {
+        if (skip.count(ps.pid)) continue;
+        out.push_back({ps.pid, ps.entry, PeerOf(cfg, ps.entry).interface});
     }
-  }
-  for (const PidSession& ps : FindPidSessions(cfg)) {
-    if (skip.count(ps.pid)) continue;
-    out.push_back({ps.pid, ps.entry, PeerOf(cfg, ps.entry).interface});
-  }
-  return out;
+    return out;
 }
 
 bool EntryBusy(const Config& cfg, const std::string& entry) {
-  for (const Listed& l : ListSessions(cfg))
-    if (l.entry == entry) return true;
-  return false;
+    for (const Listed& l : ListSessions(cfg))
+        if (l.entry == entry) return true;
+    return false;
 }
 
 // The interface of a connection, and since when it is up (0: unknown).
 bool ResolveConnection(const Config& cfg, HRASCONN h, std::string* iface, std::uint32_t* upMs) {
-  auto pid = PidOf(h);
-  if (!pid) return false;
-  *upMs = 0;
-  bool ours = false;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    auto it = gSessions.find(*pid);
-    if (it != gSessions.end()) {
-      const Session& s = *it->second;
-      if (s.hungUp || s.finished) return false;
-      ours = true;
-      *iface = s.iface;
-      if (s.connected) {
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.connectedAt).count();
-        *upMs = static_cast<std::uint32_t>(ms);
-      }
-    } else if (gHungUpOthers.count(*pid)) {
-      return false;
+    auto pid = PidOf(h);
+    if (!pid) return false;
+    *upMs = 0;
+    bool ours = false;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        auto it = gSessions.find(*pid);
+        if (it != gSessions.end()) {
+            const Session& s = *it->second;
+            if (s.hungUp || s.finished) return false;
+            ours = true;
+            *iface = s.iface;
+            if (s.connected) {
+                const auto ms =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.connectedAt).count();
+                *upMs = static_cast<std::uint32_t>(ms);
+            }
+        } else if (gHungUpOthers.count(*pid)) {
+            return false;
+        }
     }
-  }
-  if (ours && !iface->empty()) return true;
-  for (const PidSession& ps : FindPidSessions(cfg)) {
-    if (ps.pid != *pid) continue;
-    if (iface->empty()) *iface = ps.interface;
-    if (!ours && ps.sinceSeconds > 0) {
-      const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-      if (now >= ps.sinceSeconds) *upMs = static_cast<std::uint32_t>((now - ps.sinceSeconds) * 1000);
+    if (ours && !iface->empty()) return true;
+    for (const PidSession& ps : FindPidSessions(cfg)) {
+        if (ps.pid != *pid) continue;
+        if (iface->empty()) *iface = ps.interface;
+        if (!ours && ps.sinceSeconds > 0) {
+            const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+            if (now >= ps.sinceSeconds) *upMs = static_cast<std::uint32_t>((now - ps.sinceSeconds) * 1000);
+        }
+        return true;
     }
-    return true;
-  }
-  return ours;
+    return ours;
 }
 
 // ---- Credentials ----------------------------------------------------------------------
@@ -310,47 +306,48 @@ bool ResolveConnection(const Config& cfg, HRASCONN h, std::string* iface, std::u
 // checked before anything is written.
 std::uint32_t StoreCredentials(const Config& cfg, const std::string& entry, const std::optional<std::string>& user,
                                const std::optional<std::string>& password, bool removePassword) {
-  if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-  const PeerInfo info = PeerOf(cfg, entry);
-  const std::string effectiveUser = user ? *user : info.user;
-  if (user && CheckUserName(*user) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
-  if (password && CheckPassword(*password) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
-  if ((password || removePassword) && CheckUserName(effectiveUser) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
-  if (user && info.ours && *user != info.user) {
-    PeerSettings settings{info.interface, info.service, *user};
-    if (std::uint32_t rc = WritePeer(cfg, entry, settings, nullptr); rc != 0) return rc;
-  }
-  if (password) return WriteSecret(cfg, effectiveUser, *password, nullptr);
-  if (removePassword) return WriteSecret(cfg, effectiveUser, std::nullopt, nullptr);
-  return 0;
+    if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    const PeerInfo info = PeerOf(cfg, entry);
+    const std::string effectiveUser = user ? *user : info.user;
+    if (user && CheckUserName(*user) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
+    if (password && CheckPassword(*password) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
+    if ((password || removePassword) && CheckUserName(effectiveUser) != Refusal::kOk)
+        return RAS_ERROR_INVALID_PARAMETER;
+    if (user && info.ours && *user != info.user) {
+        PeerSettings settings{info.interface, info.service, *user};
+        if (std::uint32_t rc = WritePeer(cfg, entry, settings, nullptr); rc != 0) return rc;
+    }
+    if (password) return WriteSecret(cfg, effectiveUser, *password, nullptr);
+    if (removePassword) return WriteSecret(cfg, effectiveUser, std::nullopt, nullptr);
+    return 0;
 }
 
 // The stored secret of a user, when the secrets files can be read (root;
 // for everyone else they are private and pppd reads them itself).
 std::optional<std::string> StoredSecret(const Config& cfg, const std::string& user) {
-  if (user.empty()) return std::nullopt;
-  for (const char* name : {"chap-secrets", "pap-secrets"}) {
-    auto text = ReadSecretsFile(cfg, name);
-    if (!text) continue;
-    if (auto secret = FindSecret(*text, user)) return secret;
-  }
-  return std::nullopt;
+    if (user.empty()) return std::nullopt;
+    for (const char* name : {"chap-secrets", "pap-secrets"}) {
+        auto text = ReadSecretsFile(cfg, name);
+        if (!text) continue;
+        if (auto secret = FindSecret(*text, user)) return secret;
+    }
+    return std::nullopt;
 }
 
 template <typename Record>
 RAS_DWORD FillTable(Record* table, RAS_DWORD* cb, RAS_DWORD* count, RAS_DWORD stride, std::size_t n,
                     const std::function<void(Record&, std::size_t)>& fill) {
-  const std::uint64_t required = static_cast<std::uint64_t>(stride) * n;
-  const std::size_t fits = table ? *cb / stride : 0;
-  auto* bytes = reinterpret_cast<std::uint8_t*>(table);
-  for (std::size_t i = 0; i < n && i < fits; ++i) {
-    Record r{};
-    fill(r, i);
-    std::memcpy(bytes + i * stride, &r, stride);
-  }
-  *count = static_cast<RAS_DWORD>(n);
-  *cb = static_cast<RAS_DWORD>(required > UINT32_MAX ? UINT32_MAX : required);
-  return n > fits ? RAS_ERROR_BUFFER_TOO_SMALL : 0;
+    const std::uint64_t required = static_cast<std::uint64_t>(stride) * n;
+    const std::size_t fits = table ? *cb / stride : 0;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(table);
+    for (std::size_t i = 0; i < n && i < fits; ++i) {
+        Record r{};
+        fill(r, i);
+        std::memcpy(bytes + i * stride, &r, stride);
+    }
+    *count = static_cast<RAS_DWORD>(n);
+    *cb = static_cast<RAS_DWORD>(required > UINT32_MAX ? UINT32_MAX : required);
+    return n > fits ? RAS_ERROR_BUFFER_TOO_SMALL : 0;
 }
 
 }  // namespace
@@ -362,360 +359,364 @@ extern "C" {
 
 RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS_DWORD notifierType, void* notifier,
                    HRASCONN* out) {
-  if (out) *out = 0;
-  if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
-  if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0) return RAS_ERROR_INVALID_SIZE;
-  if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
-  const Config cfg = ConfigFromEnvironment();
-  if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  const auto entry = Field(params->szEntryName);
-  if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
-  if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-  if (EntryBusy(cfg, *entry)) return RAS_ERROR_PORT_ALREADY_OPEN;
+    if (out) *out = 0;
+    if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0)
+        return RAS_ERROR_INVALID_SIZE;
+    if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
+    const Config cfg = ConfigFromEnvironment();
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    const auto entry = Field(params->szEntryName);
+    if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
+    if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    if (EntryBusy(cfg, *entry)) return RAS_ERROR_PORT_ALREADY_OPEN;
 
-  const PeerInfo peer = PeerOf(cfg, *entry);
-  auto s = std::make_shared<Session>();
-  s->entry = *entry;
-  s->ethernet = peer.interface;
-  s->service = peer.service;
-  s->notifierType = notifierType;
-  s->notifier = notifier;
-  s->callbackId = params->dwSize >= RASDIALPARAMSA_SIZE ? params->dwCallbackId : 0;
-  s->subEntry = params->dwSize >= RASDIALPARAMSA_SIZE && params->dwSubEntry ? params->dwSubEntry : 1;
+    const PeerInfo peer = PeerOf(cfg, *entry);
+    auto s = std::make_shared<Session>();
+    s->entry = *entry;
+    s->ethernet = peer.interface;
+    s->service = peer.service;
+    s->notifierType = notifierType;
+    s->notifier = notifier;
+    s->callbackId = params->dwSize >= RASDIALPARAMSA_SIZE ? params->dwCallbackId : 0;
+    s->subEntry = params->dwSize >= RASDIALPARAMSA_SIZE && params->dwSubEntry ? params->dwSubEntry : 1;
 
-  // The credentials come from the entry's peer file and pppd's secrets
-  // files, never from the command line.
-  int err = 0;
-  auto child = SpawnWithOutputPipe({cfg.pppd, "call", *entry, "nodetach"}, &err);
-  if (!child) return kErrNoPppd;
-  s->pid = child->pid;
-  s->outFd = child->outFd;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gSessions[s->pid] = s;
-  }
-  *out = static_cast<HRASCONN>(s->pid);
-  std::thread(RunDial, s).detach();
-  if (notifier) return 0;
-  // Without a notifier the dial is synchronous: wait for its outcome.
-  std::unique_lock<std::mutex> lock(gMutex);
-  gChanged.wait(lock, [&] { return s->connected || s->finished; });
-  return s->connected ? 0 : (s->error ? s->error : static_cast<RAS_DWORD>(RAS_ERROR_FROM_DEVICE));
+    // The credentials come from the entry's peer file and pppd's secrets
+    // files, never from the command line.
+    int err = 0;
+    auto child = SpawnWithOutputPipe({cfg.pppd, "call", *entry, "nodetach"}, &err);
+    if (!child) return kErrNoPppd;
+    s->pid = child->pid;
+    s->outFd = child->outFd;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        gSessions[s->pid] = s;
+    }
+    *out = static_cast<HRASCONN>(s->pid);
+    std::thread(RunDial, s).detach();
+    if (notifier) return 0;
+    // Without a notifier the dial is synchronous: wait for its outcome.
+    std::unique_lock<std::mutex> lock(gMutex);
+    gChanged.wait(lock, [&] { return s->connected || s->finished; });
+    return s->connected ? 0 : (s->error ? s->error : static_cast<RAS_DWORD>(RAS_ERROR_FROM_DEVICE));
 }
 
 RAS_DWORD RasHangUpA(HRASCONN h) {
-  const auto pid = PidOf(h);
-  if (!pid) return RAS_ERROR_INVALID_HANDLE;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    auto it = gSessions.find(*pid);
-    if (it != gSessions.end()) {
-      Session& s = *it->second;
-      s.hungUp = true;
-      s.notify = false;
-      if (!s.exited) ::kill(s.pid, SIGTERM);
-      if (s.finished) gSessions.erase(it);
-      gChanged.notify_all();
-      return 0;
+    const auto pid = PidOf(h);
+    if (!pid) return RAS_ERROR_INVALID_HANDLE;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        auto it = gSessions.find(*pid);
+        if (it != gSessions.end()) {
+            Session& s = *it->second;
+            s.hungUp = true;
+            s.notify = false;
+            if (!s.exited) ::kill(s.pid, SIGTERM);
+            if (s.finished) gSessions.erase(it);
+            gChanged.notify_all();
+            return 0;
+        }
+        if (gHungUpOthers.count(*pid)) return 0;
     }
-    if (gHungUpOthers.count(*pid)) return 0;
-  }
-  const Config cfg = ConfigFromEnvironment();
-  for (const PidSession& ps : FindPidSessions(cfg)) {
-    if (ps.pid != *pid) continue;
-    if (::kill(ps.pid, SIGTERM) != 0 && errno == EPERM) return RAS_ERROR_NO_DIALIN_PERMISSION;
-    std::lock_guard<std::mutex> lock(gMutex);
-    gHungUpOthers.insert(ps.pid);
-    return 0;
-  }
-  return RAS_ERROR_INVALID_HANDLE;
+    const Config cfg = ConfigFromEnvironment();
+    for (const PidSession& ps : FindPidSessions(cfg)) {
+        if (ps.pid != *pid) continue;
+        if (::kill(ps.pid, SIGTERM) != 0 && errno == EPERM) return RAS_ERROR_NO_DIALIN_PERMISSION;
+        std::lock_guard<std::mutex> lock(gMutex);
+        gHungUpOthers.insert(ps.pid);
+        return 0;
+    }
+    return RAS_ERROR_INVALID_HANDLE;
 }
 
 RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* status) {
-  if (!status) return RAS_ERROR_INVALID_PARAMETER;
-  if (status->dwSize != RASCONNSTATUSA_SIZE && status->dwSize != RASCONNSTATUSA_SIZE_V0) return RAS_ERROR_INVALID_SIZE;
-  const auto pid = PidOf(h);
-  if (!pid) return RAS_ERROR_INVALID_HANDLE;
-  const Config cfg = ConfigFromEnvironment();
-  auto fill = [&](RASCONNSTATE state, RAS_DWORD error, const std::string& ethernet, const std::string& service) {
-    RASCONNSTATUSA r{};
-    r.dwSize = status->dwSize;
-    r.rasconnstate = state;
-    r.dwError = error;
-    Put(r.szDeviceType, "PPPoE");
-    Put(r.szDeviceName, ethernet.empty() ? std::string("PPPoE") : ethernet);
-    Put(r.szPhoneNumber, service);
-    std::memcpy(status, &r, status->dwSize);
-    return static_cast<RAS_DWORD>(0);
-  };
-  std::shared_ptr<Session> ours;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    auto it = gSessions.find(*pid);
-    if (it != gSessions.end()) {
-      if (it->second->hungUp) return RAS_ERROR_INVALID_HANDLE;
-      ours = it->second;
-      if (!ours->connected) return fill(ours->state, ours->error, ours->ethernet, ours->service);
-    } else if (gHungUpOthers.count(*pid)) {
-      return RAS_ERROR_INVALID_HANDLE;
+    if (!status) return RAS_ERROR_INVALID_PARAMETER;
+    if (status->dwSize != RASCONNSTATUSA_SIZE && status->dwSize != RASCONNSTATUSA_SIZE_V0)
+        return RAS_ERROR_INVALID_SIZE;
+    const auto pid = PidOf(h);
+    if (!pid) return RAS_ERROR_INVALID_HANDLE;
+    const Config cfg = ConfigFromEnvironment();
+    auto fill = [&](RASCONNSTATE state, RAS_DWORD error, const std::string& ethernet, const std::string& service) {
+        RASCONNSTATUSA r{};
+        r.dwSize = status->dwSize;
+        r.rasconnstate = state;
+        r.dwError = error;
+        Put(r.szDeviceType, "PPPoE");
+        Put(r.szDeviceName, ethernet.empty() ? std::string("PPPoE") : ethernet);
+        Put(r.szPhoneNumber, service);
+        std::memcpy(status, &r, status->dwSize);
+        return static_cast<RAS_DWORD>(0);
+    };
+    std::shared_ptr<Session> ours;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        auto it = gSessions.find(*pid);
+        if (it != gSessions.end()) {
+            if (it->second->hungUp) return RAS_ERROR_INVALID_HANDLE;
+            ours = it->second;
+            if (!ours->connected) return fill(ours->state, ours->error, ours->ethernet, ours->service);
+        } else if (gHungUpOthers.count(*pid)) {
+            return RAS_ERROR_INVALID_HANDLE;
+        }
     }
-  }
-  std::string iface;
-  std::uint32_t upMs = 0;
-  if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
-  const bool up = InterfaceUp(cfg, iface);
-  if (ours) return up ? fill(RASCS_Connected, 0, ours->ethernet, ours->service) : RAS_ERROR_INVALID_HANDLE;
-  std::string entry;
-  for (const Listed& l : ListSessions(cfg))
-    if (l.pid == *pid) entry = l.entry;
-  const PeerInfo peer = PeerOf(cfg, entry);
-  return fill(up ? RASCS_Connected : RASCS_ConnectDevice, 0, peer.interface, peer.service);
+    std::string iface;
+    std::uint32_t upMs = 0;
+    if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
+    const bool up = InterfaceUp(cfg, iface);
+    if (ours) return up ? fill(RASCS_Connected, 0, ours->ethernet, ours->service) : RAS_ERROR_INVALID_HANDLE;
+    std::string entry;
+    for (const Listed& l : ListSessions(cfg))
+        if (l.pid == *pid) entry = l.entry;
+    const PeerInfo peer = PeerOf(cfg, entry);
+    return fill(up ? RASCS_Connected : RASCS_ConnectDevice, 0, peer.interface, peer.service);
 }
 
 RAS_DWORD RasEnumConnectionsA(RASCONNA* conns, RAS_DWORD* cb, RAS_DWORD* count) {
-  if (!cb || !count || (!conns && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
-  RAS_DWORD stride = RASCONNA_SIZE;
-  if (conns) {
-    if (*cb < sizeof(RAS_DWORD)) return RAS_ERROR_INVALID_SIZE;
-    stride = conns->dwSize;
-    if (stride != RASCONNA_SIZE && stride != RASCONNA_SIZE_V2 && stride != RASCONNA_SIZE_V1 &&
-        stride != RASCONNA_SIZE_V0)
-      return RAS_ERROR_INVALID_SIZE;
-  }
-  const Config cfg = ConfigFromEnvironment();
-  const std::vector<Listed> list = ListSessions(cfg);
-  return FillTable<RASCONNA>(conns, cb, count, stride, list.size(), [&](RASCONNA& r, std::size_t i) {
-    r.dwSize = stride;
-    r.hrasconn = static_cast<HRASCONN>(list[i].pid);
-    Put(r.szEntryName, list[i].entry);
-    Put(r.szDeviceType, "PPPoE");
-    Put(r.szDeviceName, list[i].ethernet.empty() ? std::string("PPPoE") : list[i].ethernet);
-    Put(r.szPhonebook, cfg.peersDir);
-    r.dwSubEntry = 1;
-  });
+    if (!cb || !count || (!conns && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
+    RAS_DWORD stride = RASCONNA_SIZE;
+    if (conns) {
+        if (*cb < sizeof(RAS_DWORD)) return RAS_ERROR_INVALID_SIZE;
+        stride = conns->dwSize;
+        if (stride != RASCONNA_SIZE && stride != RASCONNA_SIZE_V2 && stride != RASCONNA_SIZE_V1 &&
+            stride != RASCONNA_SIZE_V0)
+            return RAS_ERROR_INVALID_SIZE;
+    }
+    const Config cfg = ConfigFromEnvironment();
+    const std::vector<Listed> list = ListSessions(cfg);
+    return FillTable<RASCONNA>(conns, cb, count, stride, list.size(), [&](RASCONNA& r, std::size_t i) {
+        r.dwSize = stride;
+        r.hrasconn = static_cast<HRASCONN>(list[i].pid);
+        Put(r.szEntryName, list[i].entry);
+        Put(r.szDeviceType, "PPPoE");
+        Put(r.szDeviceName, list[i].ethernet.empty() ? std::string("PPPoE") : list[i].ethernet);
+        Put(r.szPhonebook, cfg.peersDir);
+        r.dwSubEntry = 1;
+    });
 }
 
 RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYNAMEA* entries, RAS_DWORD* cb,
                           RAS_DWORD* count) {
-  if (reserved || !cb || !count || (!entries && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
-  RAS_DWORD stride = RASENTRYNAMEA_SIZE;
-  if (entries) {
-    if (*cb < sizeof(RAS_DWORD)) return RAS_ERROR_INVALID_SIZE;
-    stride = entries->dwSize;
-    if (stride != RASENTRYNAMEA_SIZE && stride != RASENTRYNAMEA_SIZE_V0) return RAS_ERROR_INVALID_SIZE;
-  }
-  const Config cfg = ConfigFromEnvironment();
-  if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  std::uint32_t error = 0;
-  const std::vector<std::string> names = ListPeerNames(cfg, &error);
-  if (error) return error;
-  return FillTable<RASENTRYNAMEA>(entries, cb, count, stride, names.size(), [&](RASENTRYNAMEA& r, std::size_t i) {
-    r.dwSize = stride;
-    Put(r.szEntryName, names[i]);
-    r.dwFlags = REN_AllUsers;
-    Put(r.szPhonebookPath, cfg.peersDir);
-  });
+    if (reserved || !cb || !count || (!entries && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
+    RAS_DWORD stride = RASENTRYNAMEA_SIZE;
+    if (entries) {
+        if (*cb < sizeof(RAS_DWORD)) return RAS_ERROR_INVALID_SIZE;
+        stride = entries->dwSize;
+        if (stride != RASENTRYNAMEA_SIZE && stride != RASENTRYNAMEA_SIZE_V0) return RAS_ERROR_INVALID_SIZE;
+    }
+    const Config cfg = ConfigFromEnvironment();
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    std::uint32_t error = 0;
+    const std::vector<std::string> names = ListPeerNames(cfg, &error);
+    if (error) return error;
+    return FillTable<RASENTRYNAMEA>(entries, cb, count, stride, names.size(), [&](RASENTRYNAMEA& r, std::size_t i) {
+        r.dwSize = stride;
+        Put(r.szEntryName, names[i]);
+        r.dwFlags = REN_AllUsers;
+        Put(r.szPhonebookPath, cfg.peersDir);
+    });
 }
 
 RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
-  if (!buffer || size == 0) return RAS_ERROR_INVALID_PARAMETER;
-  const char* text = ErrorText(code);
-  if (!text) {
-    buffer[0] = '\0';
-    return RAS_ERROR_INVALID_PARAMETER;
-  }
-  const std::size_t n = std::min<std::size_t>(std::strlen(text), size - 1);
-  std::memcpy(buffer, text, n);
-  buffer[n] = '\0';
-  return 0;
+    if (!buffer || size == 0) return RAS_ERROR_INVALID_PARAMETER;
+    const char* text = ErrorText(code);
+    if (!text) {
+        buffer[0] = '\0';
+        return RAS_ERROR_INVALID_PARAMETER;
+    }
+    const std::size_t n = std::min<std::size_t>(std::strlen(text), size - 1);
+    std::memcpy(buffer, text, n);
+    buffer[n] = '\0';
+    return 0;
 }
 
 RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entry, RASCREDENTIALSA* cred) {
-  if (!entry || !cred) return RAS_ERROR_INVALID_PARAMETER;
-  if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  const Config cfg = ConfigFromEnvironment();
-  if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
-  if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
-  if (!PeerExists(cfg, name)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-  const RAS_DWORD wanted = cred->dwMask;
-  cred->dwMask = 0;
-  Put(cred->szUserName, "");
-  Put(cred->szPassword, "");
-  Put(cred->szDomain, "");
-  const std::string user = PeerOf(cfg, name).user;
-  if ((wanted & RASCM_UserName) && !user.empty()) {
-    Put(cred->szUserName, user);
-    cred->dwMask |= RASCM_UserName;
-  }
-  if (wanted & RASCM_Password) {
-    if (auto secret = StoredSecret(cfg, user)) {
-      Put(cred->szPassword, *secret);
-      cred->dwMask |= RASCM_Password;
+    if (!entry || !cred) return RAS_ERROR_INVALID_PARAMETER;
+    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    const Config cfg = ConfigFromEnvironment();
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
+    if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
+    if (!PeerExists(cfg, name)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    const RAS_DWORD wanted = cred->dwMask;
+    cred->dwMask = 0;
+    Put(cred->szUserName, "");
+    Put(cred->szPassword, "");
+    Put(cred->szDomain, "");
+    const std::string user = PeerOf(cfg, name).user;
+    if ((wanted & RASCM_UserName) && !user.empty()) {
+        Put(cred->szUserName, user);
+        cred->dwMask |= RASCM_UserName;
     }
-  }
-  return 0;
+    if (wanted & RASCM_Password) {
+        if (auto secret = StoredSecret(cfg, user)) {
+            Put(cred->szPassword, *secret);
+            cred->dwMask |= RASCM_Password;
+        }
+    }
+    return 0;
 }
 
 RAS_DWORD RasSetCredentialsA(const char* phonebook, const char* entry, RASCREDENTIALSA* cred,
                              RAS_BOOL clearCredentials) {
-  if (!entry || !cred) return RAS_ERROR_INVALID_PARAMETER;
-  if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  const Config cfg = ConfigFromEnvironment();
-  if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
-  if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
-  if (clearCredentials) return StoreCredentials(cfg, name, std::nullopt, std::nullopt, true);
-  std::optional<std::string> user;
-  std::optional<std::string> password;
-  if (cred->dwMask & RASCM_UserName) {
-    user = Field(cred->szUserName);
-    if (!user) return RAS_ERROR_INVALID_PARAMETER;
-  }
-  if (cred->dwMask & RASCM_Password) {
-    password = Field(cred->szPassword);
-    if (!password) return RAS_ERROR_INVALID_PARAMETER;
-  }
-  return StoreCredentials(cfg, name, user, password, false);
+    if (!entry || !cred) return RAS_ERROR_INVALID_PARAMETER;
+    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    const Config cfg = ConfigFromEnvironment();
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
+    if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
+    if (clearCredentials) return StoreCredentials(cfg, name, std::nullopt, std::nullopt, true);
+    std::optional<std::string> user;
+    std::optional<std::string> password;
+    if (cred->dwMask & RASCM_UserName) {
+        user = Field(cred->szUserName);
+        if (!user) return RAS_ERROR_INVALID_PARAMETER;
+    }
+    if (cred->dwMask & RASCM_Password) {
+        password = Field(cred->szPassword);
+        if (!password) return RAS_ERROR_INVALID_PARAMETER;
+    }
+    return StoreCredentials(cfg, name, user, password, false);
 }
 
 RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL* passwordSaved) {
-  if (!params) return RAS_ERROR_INVALID_PARAMETER;
-  if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0) return RAS_ERROR_INVALID_SIZE;
-  const Config cfg = ConfigFromEnvironment();
-  if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  const auto entry = Field(params->szEntryName);
-  if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
-  if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-  const PeerInfo peer = PeerOf(cfg, *entry);
-  const auto secret = StoredSecret(cfg, peer.user);
-  Put(params->szPhoneNumber, peer.service);
-  Put(params->szCallbackNumber, "");
-  Put(params->szUserName, peer.user);
-  Put(params->szPassword, secret.value_or(std::string()));
-  Put(params->szDomain, "");
-  if (passwordSaved) *passwordSaved = secret ? 1 : 0;
-  return 0;
+    if (!params) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0)
+        return RAS_ERROR_INVALID_SIZE;
+    const Config cfg = ConfigFromEnvironment();
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    const auto entry = Field(params->szEntryName);
+    if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
+    if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    const PeerInfo peer = PeerOf(cfg, *entry);
+    const auto secret = StoredSecret(cfg, peer.user);
+    Put(params->szPhoneNumber, peer.service);
+    Put(params->szCallbackNumber, "");
+    Put(params->szUserName, peer.user);
+    Put(params->szPassword, secret.value_or(std::string()));
+    Put(params->szDomain, "");
+    if (passwordSaved) *passwordSaved = secret ? 1 : 0;
+    return 0;
 }
 
 RAS_DWORD RasSetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL removePassword) {
-  if (!params) return RAS_ERROR_INVALID_PARAMETER;
-  if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0) return RAS_ERROR_INVALID_SIZE;
-  const Config cfg = ConfigFromEnvironment();
-  if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  const auto entry = Field(params->szEntryName);
-  if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
-  const auto user = Field(params->szUserName);
-  const auto password = Field(params->szPassword);
-  if (!user || !password) return RAS_ERROR_INVALID_PARAMETER;
-  return StoreCredentials(cfg, *entry, user, removePassword ? std::nullopt : password, removePassword != 0);
+    if (!params) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0)
+        return RAS_ERROR_INVALID_SIZE;
+    const Config cfg = ConfigFromEnvironment();
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    const auto entry = Field(params->szEntryName);
+    if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
+    const auto user = Field(params->szUserName);
+    const auto password = Field(params->szPassword);
+    if (!user || !password) return RAS_ERROR_INVALID_PARAMETER;
+    return StoreCredentials(cfg, *entry, user, removePassword ? std::nullopt : password, removePassword != 0);
 }
 
 RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entry, RASENTRYA* props, RAS_DWORD cbProps,
                                  uint8_t* devInfo, RAS_DWORD cbDevInfo) {
-  if (!entry || !props) return RAS_ERROR_INVALID_PARAMETER;
-  if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  const Config cfg = ConfigFromEnvironment();
-  if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
-  if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
-  const auto deviceType = Field(props->szDeviceType);
-  if (!deviceType || strcasecmp(deviceType->c_str(), "PPPoE") != 0) return kErrUnknownDeviceType;
-  const auto service = Field(props->szLocalPhoneNumber);
-  if (!service || CheckServiceName(*service) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
+    if (!entry || !props) return RAS_ERROR_INVALID_PARAMETER;
+    if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    const Config cfg = ConfigFromEnvironment();
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
+    if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
+    const auto deviceType = Field(props->szDeviceType);
+    if (!deviceType || strcasecmp(deviceType->c_str(), "PPPoE") != 0) return kErrUnknownDeviceType;
+    const auto service = Field(props->szLocalPhoneNumber);
+    if (!service || CheckServiceName(*service) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
 
-  PeerInfo old;
-  if (auto text = ReadPeerText(cfg, name)) {
-    old = ReadPeerFile(*text);
-    if (!old.ours) return RAS_ERROR_ALREADY_EXISTS;
-  } else if (PeerExists(cfg, name)) {
-    return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;  // there, but we cannot even read it
-  }
-  // The Ethernet interface: the configured one, the record's device name
-  // when it names an interface, the first wired interface that is up, the
-  // one the entry had, or the first wired interface at all.
-  std::string iface = cfg.interfaceOverride;
-  if (iface.empty()) {
-    if (auto dev = Field(props->szDeviceName); dev && InterfaceExists(cfg, *dev)) iface = *dev;
-  }
-  if (iface.empty()) iface = PickWiredInterface(cfg, true);
-  if (iface.empty() && IsValidInterfaceName(old.interface)) iface = old.interface;
-  if (iface.empty()) iface = PickWiredInterface(cfg, false);
-  if (iface.empty()) return RAS_ERROR_PORT_ALREADY_IN_USE;
-  if (!IsValidInterfaceName(iface)) return RAS_ERROR_INVALID_PARAMETER;
-  return WritePeer(cfg, name, PeerSettings{iface, *service, old.user}, nullptr);
+    PeerInfo old;
+    if (auto text = ReadPeerText(cfg, name)) {
+        old = ReadPeerFile(*text);
+        if (!old.ours) return RAS_ERROR_ALREADY_EXISTS;
+    } else if (PeerExists(cfg, name)) {
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;  // there, but we cannot even read it
+    }
+    // The Ethernet interface: the configured one, the record's device name
+    // when it names an interface, the first wired interface that is up, the
+    // one the entry had, or the first wired interface at all.
+    std::string iface = cfg.interfaceOverride;
+    if (iface.empty()) {
+        if (auto dev = Field(props->szDeviceName); dev && InterfaceExists(cfg, *dev)) iface = *dev;
+    }
+    if (iface.empty()) iface = PickWiredInterface(cfg, true);
+    if (iface.empty() && IsValidInterfaceName(old.interface)) iface = old.interface;
+    if (iface.empty()) iface = PickWiredInterface(cfg, false);
+    if (iface.empty()) return RAS_ERROR_PORT_ALREADY_IN_USE;
+    if (!IsValidInterfaceName(iface)) return RAS_ERROR_INVALID_PARAMETER;
+    return WritePeer(cfg, name, PeerSettings{iface, *service, old.user}, nullptr);
 }
 
 RAS_DWORD RasGetConnectionStatistics(HRASCONN h, RAS_STATS* stats) {
-  if (!stats) return RAS_ERROR_INVALID_PARAMETER;
-  if (stats->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
-  const Config cfg = ConfigFromEnvironment();
-  std::string iface;
-  std::uint32_t upMs = 0;
-  if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
-  RAS_STATS out{};
-  out.dwSize = RAS_STATS_SIZE;
-  out.dwConnectDuration = upMs;
-  if (auto c = ReadCounters(cfg, iface)) {
-    InterfaceCounters base{};
-    {
-      std::lock_guard<std::mutex> lock(gMutex);
-      auto it = gBaselines.find(iface);
-      if (it != gBaselines.end()) {
-        const Baseline& b = it->second;
-        // A baseline belongs to one interface instance; a new interface of
-        // the same name (a new index, or counters below the baseline) starts
-        // at zero.
-        if (b.ifindex == c->ifindex && c->rxBytes >= b.counters.rxBytes && c->txBytes >= b.counters.txBytes &&
-            c->rxPackets >= b.counters.rxPackets && c->txPackets >= b.counters.txPackets) {
-          base = b.counters;
-        } else {
-          gBaselines.erase(it);
+    if (!stats) return RAS_ERROR_INVALID_PARAMETER;
+    if (stats->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
+    const Config cfg = ConfigFromEnvironment();
+    std::string iface;
+    std::uint32_t upMs = 0;
+    if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
+    RAS_STATS out{};
+    out.dwSize = RAS_STATS_SIZE;
+    out.dwConnectDuration = upMs;
+    if (auto c = ReadCounters(cfg, iface)) {
+        InterfaceCounters base{};
+        {
+            std::lock_guard<std::mutex> lock(gMutex);
+            auto it = gBaselines.find(iface);
+            if (it != gBaselines.end()) {
+                const Baseline& b = it->second;
+                // A baseline belongs to one interface instance; a new interface of
+                // the same name (a new index, or counters below the baseline) starts
+                // at zero.
+                if (b.ifindex == c->ifindex && c->rxBytes >= b.counters.rxBytes && c->txBytes >= b.counters.txBytes &&
+                    c->rxPackets >= b.counters.rxPackets && c->txPackets >= b.counters.txPackets) {
+                    base = b.counters;
+                } else {
+                    gBaselines.erase(it);
+                }
+            }
         }
-      }
+        out.dwBytesXmited = static_cast<RAS_DWORD>(c->txBytes - base.txBytes);
+        out.dwBytesRcved = static_cast<RAS_DWORD>(c->rxBytes - base.rxBytes);
+        out.dwFramesXmited = static_cast<RAS_DWORD>(c->txPackets - base.txPackets);
+        out.dwFramesRcved = static_cast<RAS_DWORD>(c->rxPackets - base.rxPackets);
     }
-    out.dwBytesXmited = static_cast<RAS_DWORD>(c->txBytes - base.txBytes);
-    out.dwBytesRcved = static_cast<RAS_DWORD>(c->rxBytes - base.rxBytes);
-    out.dwFramesXmited = static_cast<RAS_DWORD>(c->txPackets - base.txPackets);
-    out.dwFramesRcved = static_cast<RAS_DWORD>(c->rxPackets - base.rxPackets);
-  }
-  std::memcpy(stats, &out, sizeof out);
-  return 0;
+    std::memcpy(stats, &out, sizeof out);
+    return 0;
 }
 
 RAS_DWORD RasClearConnectionStatistics(HRASCONN h) {
-  const Config cfg = ConfigFromEnvironment();
-  std::string iface;
-  std::uint32_t upMs = 0;
-  if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
-  if (auto c = ReadCounters(cfg, iface)) {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gBaselines[iface] = Baseline{c->ifindex, *c};
-  }
-  return 0;
+    const Config cfg = ConfigFromEnvironment();
+    std::string iface;
+    std::uint32_t upMs = 0;
+    if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
+    if (auto c = ReadCounters(cfg, iface)) {
+        std::lock_guard<std::mutex> lock(gMutex);
+        gBaselines[iface] = Baseline{c->ifindex, *c};
+    }
+    return 0;
 }
 
 RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry, RAS_STATS* stats) {
-  if (subEntry > 1) return RAS_ERROR_INVALID_PARAMETER;
-  return RasGetConnectionStatistics(h, stats);
+    if (subEntry > 1) return RAS_ERROR_INVALID_PARAMETER;
+    return RasGetConnectionStatistics(h, stats);
 }
 
 const char* NebrinRasVersionString(const char* key) {
-  if (!key) return nullptr;
-  if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0) return NEBRIN_VERSION;
-  if (std::strcmp(key, "ProductName") == 0) return "Nebrin";
-  if (std::strcmp(key, "FileDescription") == 0) return "Nebrin RAS line: PPPoE through pppd";
-  return nullptr;
+    if (!key) return nullptr;
+    if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0) return NEBRIN_VERSION;
+    if (std::strcmp(key, "ProductName") == 0) return "Nebrin";
+    if (std::strcmp(key, "FileDescription") == 0) return "Nebrin RAS line: PPPoE through pppd";
+    return nullptr;
 }
 
 RAS_DWORD NebrinRasPhoneBooks(char* user, RAS_DWORD userSize, char* allUsers, RAS_DWORD allSize) {
-  if (!user || !allUsers || userSize == 0 || allSize == 0) return RAS_ERROR_INVALID_PARAMETER;
-  const Config cfg = ConfigFromEnvironment();
-  user[0] = '\0';  // pppd has no per-user peers folder
-  const std::size_t n = std::min<std::size_t>(cfg.peersDir.size(), allSize - 1);
-  std::memcpy(allUsers, cfg.peersDir.data(), n);
-  allUsers[n] = '\0';
-  return 0;
+    if (!user || !allUsers || userSize == 0 || allSize == 0) return RAS_ERROR_INVALID_PARAMETER;
+    const Config cfg = ConfigFromEnvironment();
+    user[0] = '\0';  // pppd has no per-user peers folder
+    const std::size_t n = std::min<std::size_t>(cfg.peersDir.size(), allSize - 1);
+    std::memcpy(allUsers, cfg.peersDir.data(), n);
+    allUsers[n] = '\0';
+    return 0;
 }
 
 }  // extern "C"

@@ -24,274 +24,274 @@ namespace nebrin::sim {
 namespace {
 
 void Put(char* dst, std::size_t size, const std::string& s) {
-  if (size == 0) return;
-  std::size_t n = std::min(s.size(), size - 1);
-  std::memcpy(dst, s.data(), n);
-  dst[n] = 0;
+    if (size == 0) return;
+    std::size_t n = std::min(s.size(), size - 1);
+    std::memcpy(dst, s.data(), n);
+    dst[n] = 0;
 }
 
 std::string Field(const char* p, std::size_t size) { return std::string(p, ::strnlen(p, size)); }
 
 const char* KnownErrorText(std::uint32_t code) {
-  switch (code) {
-    case 600: return "An operation is pending.";
-    case 601: return "The port handle is invalid.";
-    case 602: return "The entry is already connected or dialling.";
-    case 603: return "The buffer is too small.";
-    case 604: return "Wrong information was specified.";
-    case 606: return "The port is not connected.";
-    case 608: return "The device does not exist.";
-    case 615: return "The port was not found.";
-    case 621: return "The phonebook could not be opened.";
-    case 622: return "The phonebook could not be loaded.";
-    case 623: return "The phonebook entry was not found.";
-    case 624: return "The phonebook could not be written.";
-    case 628: return "The connection was closed.";
-    case 629: return "The connection was closed by the remote computer.";
-    case 632: return "The structure size is incorrect.";
-    case 633: return "The device is already in use or not configured for dialling out.";
-    case 647: return "The account is disabled.";
-    case 648: return "The password has expired.";
-    case 649: return "The account is not allowed to dial in.";
-    case 651: return "The device reported an error.";
-    case 676: return "The line is busy.";
-    case 678: return "There was no answer.";
-    case 679: return "No carrier was detected.";
-    case 691: return "Access was denied because the user name or password is not valid.";
-    case 718: return "The remote computer did not answer in time.";
-    default: return nullptr;
-  }
+    switch (code) {
+        case 600: return "An operation is pending.";
+        case 601: return "The port handle is invalid.";
+        case 602: return "The entry is already connected or dialling.";
+        case 603: return "The buffer is too small.";
+        case 604: return "Wrong information was specified.";
+        case 606: return "The port is not connected.";
+        case 608: return "The device does not exist.";
+        case 615: return "The port was not found.";
+        case 621: return "The phonebook could not be opened.";
+        case 622: return "The phonebook could not be loaded.";
+        case 623: return "The phonebook entry was not found.";
+        case 624: return "The phonebook could not be written.";
+        case 628: return "The connection was closed.";
+        case 629: return "The connection was closed by the remote computer.";
+        case 632: return "The structure size is incorrect.";
+        case 633: return "The device is already in use or not configured for dialling out.";
+        case 647: return "The account is disabled.";
+        case 648: return "The password has expired.";
+        case 649: return "The account is not allowed to dial in.";
+        case 651: return "The device reported an error.";
+        case 676: return "The line is busy.";
+        case 678: return "There was no answer.";
+        case 679: return "No carrier was detected.";
+        case 691: return "Access was denied because the user name or password is not valid.";
+        case 718: return "The remote computer did not answer in time.";
+        default: return nullptr;
+    }
 }
 
 // ---- Dial threads ---------------------------------------------------------
 
 struct Step {
-  std::uint32_t state;
-  std::uint32_t error;
+    std::uint32_t state;
+    std::uint32_t error;
 };
 
 // The states a PPPoE dial passes; a failure shows at the step that decides
 // it: authentication problems after "authenticate", the rest while the
 // device connects.
 std::vector<Step> StepsFor(std::uint32_t failure) {
-  const std::uint32_t all[] = {RASCS_OpenPort,    RASCS_PortOpened,          RASCS_ConnectDevice,
-                               RASCS_DeviceConnected, RASCS_AllDevicesConnected, RASCS_Authenticate,
-                               RASCS_Authenticated, RASCS_Projected,           RASCS_Connected};
-  std::vector<Step> steps;
-  const bool auth = failure == 691 || failure == 647 || failure == 648 || failure == 649 || failure == 718;
-  for (std::uint32_t st : all) {
-    if (failure != 0 && st == (auth ? RASCS_Authenticated : RASCS_DeviceConnected)) {
-      steps.push_back({steps.back().state, failure});
-      return steps;
+    const std::uint32_t all[] = {RASCS_OpenPort,        RASCS_PortOpened,          RASCS_ConnectDevice,
+                                 RASCS_DeviceConnected, RASCS_AllDevicesConnected, RASCS_Authenticate,
+                                 RASCS_Authenticated,   RASCS_Projected,           RASCS_Connected};
+    std::vector<Step> steps;
+    const bool auth = failure == 691 || failure == 647 || failure == 648 || failure == 649 || failure == 718;
+    for (std::uint32_t st : all) {
+        if (failure != 0 && st == (auth ? RASCS_Authenticated : RASCS_DeviceConnected)) {
+            steps.push_back({steps.back().state, failure});
+            return steps;
+        }
+        steps.push_back({st, 0});
     }
-    steps.push_back({st, 0});
-  }
-  return steps;
+    return steps;
 }
 
 struct Workers {
-  std::mutex mu;
-  std::condition_variable cv;
-  bool stopping = false;
-  // Dials running in this process, each with its "hung up" flag.
-  std::map<HRASCONN, std::shared_ptr<std::atomic<bool>>> running;
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<Worker> list;
+    std::mutex mu;
+    std::condition_variable cv;
+    bool stopping = false;
+    // Dials running in this process, each with its "hung up" flag.
+    std::map<HRASCONN, std::shared_ptr<std::atomic<bool>>> running;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> list;
 };
 
 Workers& Work() {
-  // Never destroyed: the exit handler below still needs it.
-  static Workers* w = new Workers;
-  return *w;
+    // Never destroyed: the exit handler below still needs it.
+    static Workers* w = new Workers;
+    return *w;
 }
 
 // At process exit: stop the dial threads before anything they use goes away.
 void StopWorkers() {
-  Workers& w = Work();
-  {
-    std::lock_guard lock(w.mu);
-    w.stopping = true;
-  }
-  w.cv.notify_all();
-  for (auto& k : w.list)
-    if (k.thread.joinable() && k.thread.get_id() != std::this_thread::get_id()) k.thread.join();
+    Workers& w = Work();
+    {
+        std::lock_guard lock(w.mu);
+        w.stopping = true;
+    }
+    w.cv.notify_all();
+    for (auto& k : w.list)
+        if (k.thread.joinable() && k.thread.get_id() != std::this_thread::get_id()) k.thread.join();
 }
 
 struct DialJob {
-  HRASCONN handle = 0;
-  std::uint32_t type = 0;
-  void* notifier = nullptr;
-  std::uint32_t callbackId = 0;
-  std::uint32_t subEntry = 0;
-  std::uint32_t delayMs = 0;
-  std::vector<Step> steps;
+    HRASCONN handle = 0;
+    std::uint32_t type = 0;
+    void* notifier = nullptr;
+    std::uint32_t callbackId = 0;
+    std::uint32_t subEntry = 0;
+    std::uint32_t delayMs = 0;
+    std::vector<Step> steps;
 };
 
 // Records the step; false when the connection is gone or hung up.
 bool Advance(HRASCONN h, const Step& st) {
-  Script sc = LoadScript();
-  std::int64_t now = NowMs(sc);
-  StoreLock lock;
-  LineState s = LoadState(now);
-  Conn* c = s.Find(h);
-  if (!c || c->hangUpMs >= 0) return false;
-  c->state = st.state;
-  if (st.error != 0) c->error = st.error;
-  if (st.error == 0 && st.state == RASCS_Connected) c->connectedMs = now;
-  SaveState(s);
-  return true;
+    Script sc = LoadScript();
+    std::int64_t now = NowMs(sc);
+    StoreLock lock;
+    LineState s = LoadState(now);
+    Conn* c = s.Find(h);
+    if (!c || c->hangUpMs >= 0) return false;
+    c->state = st.state;
+    if (st.error != 0) c->error = st.error;
+    if (st.error == 0 && st.state == RASCS_Connected) c->connectedMs = now;
+    SaveState(s);
+    return true;
 }
 
 // Calls the notifier; false when it asked for no more notifications.
 bool Notify(const DialJob& j, const Step& st) {
-  switch (j.type) {
-    case RAS_NOTIFIER_FUNC:
-      reinterpret_cast<RASDIALFUNC>(j.notifier)(RAS_WM_RASDIALEVENT, st.state, st.error);
-      return true;
-    case RAS_NOTIFIER_FUNC1:
-      reinterpret_cast<RASDIALFUNC1>(j.notifier)(j.handle, RAS_WM_RASDIALEVENT, st.state, st.error, 0);
-      return true;
-    default:
-      return reinterpret_cast<RASDIALFUNC2>(j.notifier)(j.callbackId, j.subEntry, j.handle, RAS_WM_RASDIALEVENT,
-                                                        st.state, st.error, 0) != 0;
-  }
+    switch (j.type) {
+        case RAS_NOTIFIER_FUNC:
+            reinterpret_cast<RASDIALFUNC>(j.notifier)(RAS_WM_RASDIALEVENT, st.state, st.error);
+            return true;
+        case RAS_NOTIFIER_FUNC1:
+            reinterpret_cast<RASDIALFUNC1>(j.notifier)(j.handle, RAS_WM_RASDIALEVENT, st.state, st.error, 0);
+            return true;
+        default:
+            return reinterpret_cast<RASDIALFUNC2>(j.notifier)(j.callbackId, j.subEntry, j.handle, RAS_WM_RASDIALEVENT,
+                                                              st.state, st.error, 0) != 0;
+    }
 }
 
 // Walks the dial; the dial's outcome (0 = connected).
 std::uint32_t WalkSteps(const DialJob& j, const std::atomic<bool>& hungUp) {
-  Workers& w = Work();
-  bool notifying = j.notifier != nullptr;
-  for (std::size_t i = 0; i < j.steps.size(); ++i) {
-    if (i > 0 && j.delayMs > 0) {
-      std::unique_lock lock(w.mu);
-      w.cv.wait_for(lock, std::chrono::milliseconds(j.delayMs), [&] { return w.stopping || hungUp.load(); });
+    Workers& w = Work();
+    bool notifying = j.notifier != nullptr;
+    for (std::size_t i = 0; i < j.steps.size(); ++i) {
+        if (i > 0 && j.delayMs > 0) {
+            std::unique_lock lock(w.mu);
+            w.cv.wait_for(lock, std::chrono::milliseconds(j.delayMs), [&] { return w.stopping || hungUp.load(); });
+        }
+        {
+            std::lock_guard lock(w.mu);
+            if (w.stopping || hungUp.load()) return RAS_ERROR_DISCONNECTION;
+        }
+        if (!Advance(j.handle, j.steps[i])) return RAS_ERROR_DISCONNECTION;
+        if (notifying) notifying = Notify(j, j.steps[i]);
+        if (j.steps[i].error != 0) return j.steps[i].error;
     }
-    {
-      std::lock_guard lock(w.mu);
-      if (w.stopping || hungUp.load()) return RAS_ERROR_DISCONNECTION;
-    }
-    if (!Advance(j.handle, j.steps[i])) return RAS_ERROR_DISCONNECTION;
-    if (notifying) notifying = Notify(j, j.steps[i]);
-    if (j.steps[i].error != 0) return j.steps[i].error;
-  }
-  return 0;
+    return 0;
 }
 
 std::uint32_t RunDial(const DialJob& j) {
-  Workers& w = Work();
-  auto hungUp = std::make_shared<std::atomic<bool>>(false);
-  {
-    std::lock_guard lock(w.mu);
-    w.running[j.handle] = hungUp;
-  }
-  std::uint32_t rc = WalkSteps(j, *hungUp);
-  {
-    std::lock_guard lock(w.mu);
-    auto it = w.running.find(j.handle);
-    if (it != w.running.end() && it->second == hungUp) w.running.erase(it);
-  }
-  return rc;
+    Workers& w = Work();
+    auto hungUp = std::make_shared<std::atomic<bool>>(false);
+    {
+        std::lock_guard lock(w.mu);
+        w.running[j.handle] = hungUp;
+    }
+    std::uint32_t rc = WalkSteps(j, *hungUp);
+    {
+        std::lock_guard lock(w.mu);
+        auto it = w.running.find(j.handle);
+        if (it != w.running.end() && it->second == hungUp) w.running.erase(it);
+    }
+    return rc;
 }
 
 void StartWorker(DialJob job) {
-  static std::once_flag registered;
-  std::call_once(registered, [] { std::atexit(StopWorkers); });
-  Workers& w = Work();
-  std::lock_guard lock(w.mu);
-  // Forget finished threads.
-  for (auto it = w.list.begin(); it != w.list.end();) {
-    if (it->done->load()) {
-      it->thread.join();
-      it = w.list.erase(it);
-    } else {
-      ++it;
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(StopWorkers); });
+    Workers& w = Work();
+    std::lock_guard lock(w.mu);
+    // Forget finished threads.
+    for (auto it = w.list.begin(); it != w.list.end();) {
+        if (it->done->load()) {
+            it->thread.join();
+            it = w.list.erase(it);
+        } else {
+            ++it;
+        }
     }
-  }
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  w.list.push_back({std::thread([job = std::move(job), done] {
-                      RunDial(job);
-                      done->store(true);
-                    }),
-                    done});
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    w.list.push_back({std::thread([job = std::move(job), done] {
+                          RunDial(job);
+                          done->store(true);
+                      }),
+                      done});
 }
 
 // ---- Phonebook helpers ----------------------------------------------------
 
 // Loads the phonebooks a call names (nullptr: both, the user's first).
 std::uint32_t LoadBooks(const char* phonebook, std::vector<Book>& books) {
-  books.clear();
-  std::vector<int> which;
-  if (phonebook) {
-    int i = BookIndex(phonebook);
-    if (i < 0) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-    which.push_back(i);
-  } else {
-    which = {0, 1};
-  }
-  for (int i : which) {
-    Book b;
-    std::uint32_t code = 0;
-    if (!LoadBook(i, b, code)) return code;
-    books.push_back(std::move(b));
-  }
-  return 0;
+    books.clear();
+    std::vector<int> which;
+    if (phonebook) {
+        int i = BookIndex(phonebook);
+        if (i < 0) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+        which.push_back(i);
+    } else {
+        which = {0, 1};
+    }
+    for (int i : which) {
+        Book b;
+        std::uint32_t code = 0;
+        if (!LoadBook(i, b, code)) return code;
+        books.push_back(std::move(b));
+    }
+    return 0;
 }
 
 // The entry `name` in the named phonebook(s): book and entry index.
 std::uint32_t FindEntry(const char* phonebook, const std::string& name, std::vector<Book>& books, Book*& book,
                         Entry*& entry) {
-  book = nullptr;
-  entry = nullptr;
-  if (std::uint32_t rc = LoadBooks(phonebook, books)) return rc;
-  for (auto& b : books) {
-    if (Entry* e = b.Find(name)) {
-      book = &b;
-      entry = e;
-      return 0;
+    book = nullptr;
+    entry = nullptr;
+    if (std::uint32_t rc = LoadBooks(phonebook, books)) return rc;
+    for (auto& b : books) {
+        if (Entry* e = b.Find(name)) {
+            book = &b;
+            entry = e;
+            return 0;
+        }
     }
-  }
-  return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 }
 
 bool ValidConnSize(RAS_DWORD size) {
-  return size == RASCONNA_SIZE_V0 || size == RASCONNA_SIZE_V1 || size == RASCONNA_SIZE_V2 || size == RASCONNA_SIZE;
+    return size == RASCONNA_SIZE_V0 || size == RASCONNA_SIZE_V1 || size == RASCONNA_SIZE_V2 || size == RASCONNA_SIZE;
 }
 
 bool Listed(const Conn& c, std::int64_t now) {
-  Phase p = PhaseAt(c, now);
-  return p == Phase::Dialling || p == Phase::Connected;
+    Phase p = PhaseAt(c, now);
+    return p == Phase::Dialling || p == Phase::Connected;
 }
 
 std::uint32_t FillStats(HRASCONN h, RAS_STATS* st) {
-  if (!st) return RAS_ERROR_INVALID_PARAMETER;
-  if (st->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
-  Script sc = LoadScript();
-  std::int64_t now = NowMs(sc);
-  StoreLock lock;
-  LineState s = LoadState(now);
-  Conn* c = s.Find(h);
-  if (!c) return RAS_ERROR_INVALID_HANDLE;
-  std::uint64_t rx = 0, tx = 0;
-  BytesAt(*c, now, rx, tx);
-  rx = rx >= c->clearRx ? rx - c->clearRx : 0;
-  tx = tx >= c->clearTx ? tx - c->clearTx : 0;
-  std::memset(st, 0, sizeof *st);
-  st->dwSize = RAS_STATS_SIZE;
-  st->dwBytesRcved = static_cast<RAS_DWORD>(rx);
-  st->dwBytesXmited = static_cast<RAS_DWORD>(tx);
-  st->dwFramesRcved = static_cast<RAS_DWORD>((rx + 1399) / 1400);
-  st->dwFramesXmited = static_cast<RAS_DWORD>((tx + 1399) / 1400);
-  if (c->connectedMs >= 0) {
-    st->dwBps = c->bps;
-    std::int64_t end = now;
-    if (c->hangUpMs >= 0) end = std::min(end, c->hangUpMs);
-    if (c->dropAfterMs > 0) end = std::min(end, c->connectedMs + c->dropAfterMs);
-    st->dwConnectDuration = static_cast<RAS_DWORD>(std::max<std::int64_t>(0, end - c->connectedMs));
-  }
-  return 0;
+    if (!st) return RAS_ERROR_INVALID_PARAMETER;
+    if (st->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
+    Script sc = LoadScript();
+    std::int64_t now = NowMs(sc);
+    StoreLock lock;
+    LineState s = LoadState(now);
+    Conn* c = s.Find(h);
+    if (!c) return RAS_ERROR_INVALID_HANDLE;
+    std::uint64_t rx = 0, tx = 0;
+    BytesAt(*c, now, rx, tx);
+    rx = rx >= c->clearRx ? rx - c->clearRx : 0;
+    tx = tx >= c->clearTx ? tx - c->clearTx : 0;
+    std::memset(st, 0, sizeof *st);
+    st->dwSize = RAS_STATS_SIZE;
+    st->dwBytesRcved = static_cast<RAS_DWORD>(rx);
+    st->dwBytesXmited = static_cast<RAS_DWORD>(tx);
+    st->dwFramesRcved = static_cast<RAS_DWORD>((rx + 1399) / 1400);
+    st->dwFramesXmited = static_cast<RAS_DWORD>((tx + 1399) / 1400);
+    if (c->connectedMs >= 0) {
+        st->dwBps = c->bps;
+        std::int64_t end = now;
+        if (c->hangUpMs >= 0) end = std::min(end, c->hangUpMs);
+        if (c->dropAfterMs > 0) end = std::min(end, c->connectedMs + c->dropAfterMs);
+        st->dwConnectDuration = static_cast<RAS_DWORD>(std::max<std::int64_t>(0, end - c->connectedMs));
+    }
+    return 0;
 }
 
 }  // namespace
@@ -303,363 +303,366 @@ extern "C" {
 
 RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS_DWORD notifierType, void* notifier,
                    HRASCONN* out) {
-  if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
-  if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
-  *out = 0;
-  const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
-  const std::string user = Field(params->szUserName, sizeof params->szUserName);
-  const std::string password = Field(params->szPassword, sizeof params->szPassword);
-  const std::string phone = Field(params->szPhoneNumber, sizeof params->szPhoneNumber);
-  Script sc = LoadScript();
-  std::int64_t now = NowMs(sc);
+    if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
+        return RAS_ERROR_INVALID_SIZE;
+    if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
+    *out = 0;
+    const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
+    const std::string user = Field(params->szUserName, sizeof params->szUserName);
+    const std::string password = Field(params->szPassword, sizeof params->szPassword);
+    const std::string phone = Field(params->szPhoneNumber, sizeof params->szPhoneNumber);
+    Script sc = LoadScript();
+    std::int64_t now = NowMs(sc);
 
-  DialJob job;
-  {
-    StoreLock lock;
-    std::vector<Book> books;
-    Book* book = nullptr;
-    Entry* entry = nullptr;
-    if (std::uint32_t rc = FindEntry(phonebook, name, books, book, entry)) return rc;
-    LineState s = LoadState(now);
-    for (const auto& c : s.conns)
-      if (c.entry == name && c.book == book->index && Listed(c, now)) return RAS_ERROR_PORT_ALREADY_OPEN;
-    if (s.conns.size() >= kMaxConnections) return RAS_ERROR_PORT_ALREADY_IN_USE;
+    DialJob job;
+    {
+        StoreLock lock;
+        std::vector<Book> books;
+        Book* book = nullptr;
+        Entry* entry = nullptr;
+        if (std::uint32_t rc = FindEntry(phonebook, name, books, book, entry)) return rc;
+        LineState s = LoadState(now);
+        for (const auto& c : s.conns)
+            if (c.entry == name && c.book == book->index && Listed(c, now)) return RAS_ERROR_PORT_ALREADY_OPEN;
+        if (s.conns.size() >= kMaxConnections) return RAS_ERROR_PORT_ALREADY_IN_USE;
 
-    std::uint32_t failure = sc.outcome;
-    if (failure == 0 && sc.checkCredentials &&
-        (user != entry->userName || !entry->passwordSaved || password != entry->password))
-      failure = RAS_ERROR_AUTHENTICATION_FAILURE;
+        std::uint32_t failure = sc.outcome;
+        if (failure == 0 && sc.checkCredentials &&
+            (user != entry->userName || !entry->passwordSaved || password != entry->password))
+            failure = RAS_ERROR_AUTHENTICATION_FAILURE;
 
-    Conn c;
-    do {
-      c.handle = s.next++;
-      if (s.next == 0) s.next = 0x1001;
-    } while (c.handle == 0 || s.Find(c.handle));
-    c.state = RASCS_OpenPort;
-    c.pid = static_cast<std::int64_t>(::getpid());
-    c.dialMs = now;
-    c.dropAfterMs = static_cast<std::int64_t>(sc.dropAfterS) * 1000;
-    c.down = sc.downloadRate;
-    c.up = sc.uploadRate;
-    c.bps = sc.lineBps;
-    c.wave = sc.wavePercent;
-    c.book = book->index;
-    c.entry = name;
-    c.phoneNumber = phone.empty() ? entry->phoneNumber : phone;
-    c.deviceType = entry->deviceType.empty() ? "PPPoE" : entry->deviceType;
-    c.deviceName = "Simulated " + (entry->deviceName.empty() ? std::string("line") : entry->deviceName);
-    s.conns.push_back(c);
-    if (!SaveState(s)) return RAS_ERROR_PORT_NOT_AVAILABLE;
+        Conn c;
+        do {
+            c.handle = s.next++;
+            if (s.next == 0) s.next = 0x1001;
+        } while (c.handle == 0 || s.Find(c.handle));
+        c.state = RASCS_OpenPort;
+        c.pid = static_cast<std::int64_t>(::getpid());
+        c.dialMs = now;
+        c.dropAfterMs = static_cast<std::int64_t>(sc.dropAfterS) * 1000;
+        c.down = sc.downloadRate;
+        c.up = sc.uploadRate;
+        c.bps = sc.lineBps;
+        c.wave = sc.wavePercent;
+        c.book = book->index;
+        c.entry = name;
+        c.phoneNumber = phone.empty() ? entry->phoneNumber : phone;
+        c.deviceType = entry->deviceType.empty() ? "PPPoE" : entry->deviceType;
+        c.deviceName = "Simulated " + (entry->deviceName.empty() ? std::string("line") : entry->deviceName);
+        s.conns.push_back(c);
+        if (!SaveState(s)) return RAS_ERROR_PORT_NOT_AVAILABLE;
 
-    job.handle = c.handle;
-    job.type = notifierType;
-    job.notifier = notifier;
-    job.callbackId = params->dwSize >= RASDIALPARAMSA_SIZE ? params->dwCallbackId : 0;
-    job.subEntry = params->dwSize >= RASDIALPARAMSA_SIZE && params->dwSubEntry ? params->dwSubEntry : 1;
-    job.delayMs = sc.stepDelayMs;
-    job.steps = StepsFor(failure);
-  }
-  *out = job.handle;
-  if (!notifier) return RunDial(job);
-  StartWorker(std::move(job));
-  return 0;
+        job.handle = c.handle;
+        job.type = notifierType;
+        job.notifier = notifier;
+        job.callbackId = params->dwSize >= RASDIALPARAMSA_SIZE ? params->dwCallbackId : 0;
+        job.subEntry = params->dwSize >= RASDIALPARAMSA_SIZE && params->dwSubEntry ? params->dwSubEntry : 1;
+        job.delayMs = sc.stepDelayMs;
+        job.steps = StepsFor(failure);
+    }
+    *out = job.handle;
+    if (!notifier) return RunDial(job);
+    StartWorker(std::move(job));
+    return 0;
 }
 
 RAS_DWORD RasHangUpA(HRASCONN h) {
-  if (h == 0) return RAS_ERROR_INVALID_HANDLE;
-  Script sc = LoadScript();
-  std::int64_t now = NowMs(sc);
-  {
+    if (h == 0) return RAS_ERROR_INVALID_HANDLE;
+    Script sc = LoadScript();
+    std::int64_t now = NowMs(sc);
+    {
+        StoreLock lock;
+        LineState s = LoadState(now);
+        Conn* c = s.Find(h);
+        if (!c) return RAS_ERROR_INVALID_HANDLE;
+        if (c->hangUpMs < 0) {
+            c->hangUpMs = now;
+            if (!SaveState(s)) return RAS_ERROR_PORT_NOT_AVAILABLE;
+        }
+    }
+    Workers& w = Work();
+    {
+        std::lock_guard lock(w.mu);
+        auto it = w.running.find(h);
+        if (it != w.running.end()) it->second->store(true);
+    }
+    w.cv.notify_all();
+    return 0;
+}
+
+RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* st) {
+    if (!st) return RAS_ERROR_INVALID_PARAMETER;
+    if (st->dwSize != RASCONNSTATUSA_SIZE_V0 && st->dwSize != RASCONNSTATUSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    Script sc = LoadScript();
+    std::int64_t now = NowMs(sc);
     StoreLock lock;
     LineState s = LoadState(now);
     Conn* c = s.Find(h);
     if (!c) return RAS_ERROR_INVALID_HANDLE;
-    if (c->hangUpMs < 0) {
-      c->hangUpMs = now;
-      if (!SaveState(s)) return RAS_ERROR_PORT_NOT_AVAILABLE;
+    RASCONNSTATUSA full;
+    std::memset(&full, 0, sizeof full);
+    full.dwSize = st->dwSize;
+    switch (PhaseAt(*c, now)) {
+        case Phase::Dialling: full.rasconnstate = c->state; break;
+        case Phase::Failed:
+            full.rasconnstate = c->state;
+            full.dwError = c->error;
+            break;
+        case Phase::Connected: full.rasconnstate = RASCS_Connected; break;
+        case Phase::Dropped:
+            full.rasconnstate = RASCS_Disconnected;
+            full.dwError = RAS_ERROR_REMOTE_DISCONNECTION;
+            break;
+        case Phase::HungUp: full.rasconnstate = RASCS_Disconnected; break;
+        case Phase::Gone: return RAS_ERROR_INVALID_HANDLE;
     }
-  }
-  Workers& w = Work();
-  {
-    std::lock_guard lock(w.mu);
-    auto it = w.running.find(h);
-    if (it != w.running.end()) it->second->store(true);
-  }
-  w.cv.notify_all();
-  return 0;
-}
-
-RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* st) {
-  if (!st) return RAS_ERROR_INVALID_PARAMETER;
-  if (st->dwSize != RASCONNSTATUSA_SIZE_V0 && st->dwSize != RASCONNSTATUSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  Script sc = LoadScript();
-  std::int64_t now = NowMs(sc);
-  StoreLock lock;
-  LineState s = LoadState(now);
-  Conn* c = s.Find(h);
-  if (!c) return RAS_ERROR_INVALID_HANDLE;
-  RASCONNSTATUSA full;
-  std::memset(&full, 0, sizeof full);
-  full.dwSize = st->dwSize;
-  switch (PhaseAt(*c, now)) {
-    case Phase::Dialling: full.rasconnstate = c->state; break;
-    case Phase::Failed:
-      full.rasconnstate = c->state;
-      full.dwError = c->error;
-      break;
-    case Phase::Connected: full.rasconnstate = RASCS_Connected; break;
-    case Phase::Dropped:
-      full.rasconnstate = RASCS_Disconnected;
-      full.dwError = RAS_ERROR_REMOTE_DISCONNECTION;
-      break;
-    case Phase::HungUp: full.rasconnstate = RASCS_Disconnected; break;
-    case Phase::Gone: return RAS_ERROR_INVALID_HANDLE;
-  }
-  Put(full.szDeviceType, sizeof full.szDeviceType, c->deviceType);
-  Put(full.szDeviceName, sizeof full.szDeviceName, c->deviceName);
-  Put(full.szPhoneNumber, sizeof full.szPhoneNumber, c->phoneNumber);
-  std::memcpy(st, &full, st->dwSize);
-  return 0;
+    Put(full.szDeviceType, sizeof full.szDeviceType, c->deviceType);
+    Put(full.szDeviceName, sizeof full.szDeviceName, c->deviceName);
+    Put(full.szPhoneNumber, sizeof full.szPhoneNumber, c->phoneNumber);
+    std::memcpy(st, &full, st->dwSize);
+    return 0;
 }
 
 RAS_DWORD RasEnumConnectionsA(RASCONNA* conns, RAS_DWORD* cb, RAS_DWORD* count) {
-  if (!cb || !count) return RAS_ERROR_INVALID_PARAMETER;
-  if (!conns && *cb != 0) return RAS_ERROR_INVALID_PARAMETER;
-  const RAS_DWORD stride = conns ? conns->dwSize : RASCONNA_SIZE;
-  if (!ValidConnSize(stride)) return RAS_ERROR_INVALID_SIZE;
-  Script sc = LoadScript();
-  std::int64_t now = NowMs(sc);
-  std::vector<Conn> listed;
-  {
-    StoreLock lock;
-    LineState s = LoadState(now);
-    for (const auto& c : s.conns)
-      if (Listed(c, now)) listed.push_back(c);
-  }
-  const RAS_DWORD need = static_cast<RAS_DWORD>(listed.size()) * stride;
-  const std::size_t fit = *cb / stride;
-  auto* outBytes = reinterpret_cast<std::uint8_t*>(conns);
-  for (std::size_t i = 0; i < listed.size() && i < fit; ++i) {
-    const Conn& c = listed[i];
-    RASCONNA rec;
-    std::memset(&rec, 0, sizeof rec);
-    rec.dwSize = stride;
-    rec.hrasconn = c.handle;
-    Put(rec.szEntryName, sizeof rec.szEntryName, c.entry);
-    Put(rec.szDeviceType, sizeof rec.szDeviceType, c.deviceType);
-    Put(rec.szDeviceName, sizeof rec.szDeviceName, c.deviceName);
-    Put(rec.szPhonebook, sizeof rec.szPhonebook, BookPath(c.book));
-    rec.dwSubEntry = 1;
-    rec.guidEntry.Data1 = c.handle;
-    rec.dwFlags = c.book == 1 ? 1u : 0u;
-    rec.luid.LowPart = c.handle;
-    std::memcpy(outBytes + i * stride, &rec, stride);
-  }
-  const RAS_DWORD given = *cb;
-  *count = static_cast<RAS_DWORD>(listed.size());
-  *cb = need;
-  return need > given ? RAS_ERROR_BUFFER_TOO_SMALL : 0;
+    if (!cb || !count) return RAS_ERROR_INVALID_PARAMETER;
+    if (!conns && *cb != 0) return RAS_ERROR_INVALID_PARAMETER;
+    const RAS_DWORD stride = conns ? conns->dwSize : RASCONNA_SIZE;
+    if (!ValidConnSize(stride)) return RAS_ERROR_INVALID_SIZE;
+    Script sc = LoadScript();
+    std::int64_t now = NowMs(sc);
+    std::vector<Conn> listed;
+    {
+        StoreLock lock;
+        LineState s = LoadState(now);
+        for (const auto& c : s.conns)
+            if (Listed(c, now)) listed.push_back(c);
+    }
+    const RAS_DWORD need = static_cast<RAS_DWORD>(listed.size()) * stride;
+    const std::size_t fit = *cb / stride;
+    auto* outBytes = reinterpret_cast<std::uint8_t*>(conns);
+    for (std::size_t i = 0; i < listed.size() && i < fit; ++i) {
+        const Conn& c = listed[i];
+        RASCONNA rec;
+        std::memset(&rec, 0, sizeof rec);
+        rec.dwSize = stride;
+        rec.hrasconn = c.handle;
+        Put(rec.szEntryName, sizeof rec.szEntryName, c.entry);
+        Put(rec.szDeviceType, sizeof rec.szDeviceType, c.deviceType);
+        Put(rec.szDeviceName, sizeof rec.szDeviceName, c.deviceName);
+        Put(rec.szPhonebook, sizeof rec.szPhonebook, BookPath(c.book));
+        rec.dwSubEntry = 1;
+        rec.guidEntry.Data1 = c.handle;
+        rec.dwFlags = c.book == 1 ? 1u : 0u;
+        rec.luid.LowPart = c.handle;
+        std::memcpy(outBytes + i * stride, &rec, stride);
+    }
+    const RAS_DWORD given = *cb;
+    *count = static_cast<RAS_DWORD>(listed.size());
+    *cb = need;
+    return need > given ? RAS_ERROR_BUFFER_TOO_SMALL : 0;
 }
 
 RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYNAMEA* entries, RAS_DWORD* cb,
                           RAS_DWORD* count) {
-  if (reserved || !cb || !count) return RAS_ERROR_INVALID_PARAMETER;
-  if (!entries && *cb != 0) return RAS_ERROR_INVALID_PARAMETER;
-  const RAS_DWORD stride = entries ? entries->dwSize : RASENTRYNAMEA_SIZE;
-  if (stride != RASENTRYNAMEA_SIZE_V0 && stride != RASENTRYNAMEA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  std::vector<Book> books;
-  {
-    StoreLock lock;
-    if (std::uint32_t rc = LoadBooks(phonebook, books)) return rc;
-  }
-  std::size_t n = 0;
-  for (const auto& b : books) n += b.entries.size();
-  const RAS_DWORD need = static_cast<RAS_DWORD>(n) * stride;
-  const RAS_DWORD given = *cb;
-  *count = static_cast<RAS_DWORD>(n);
-  *cb = need;
-  if (need > given) return RAS_ERROR_BUFFER_TOO_SMALL;
-  auto* outBytes = reinterpret_cast<std::uint8_t*>(entries);
-  std::size_t i = 0;
-  for (const auto& b : books) {
-    for (const auto& e : b.entries) {
-      RASENTRYNAMEA rec;
-      std::memset(&rec, 0, sizeof rec);
-      rec.dwSize = stride;
-      Put(rec.szEntryName, sizeof rec.szEntryName, e.name);
-      rec.dwFlags = b.index == 1 ? REN_AllUsers : REN_User;
-      Put(rec.szPhonebookPath, sizeof rec.szPhonebookPath, b.path);
-      std::memcpy(outBytes + i * stride, &rec, stride);
-      ++i;
+    if (reserved || !cb || !count) return RAS_ERROR_INVALID_PARAMETER;
+    if (!entries && *cb != 0) return RAS_ERROR_INVALID_PARAMETER;
+    const RAS_DWORD stride = entries ? entries->dwSize : RASENTRYNAMEA_SIZE;
+    if (stride != RASENTRYNAMEA_SIZE_V0 && stride != RASENTRYNAMEA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    std::vector<Book> books;
+    {
+        StoreLock lock;
+        if (std::uint32_t rc = LoadBooks(phonebook, books)) return rc;
     }
-  }
-  return 0;
+    std::size_t n = 0;
+    for (const auto& b : books) n += b.entries.size();
+    const RAS_DWORD need = static_cast<RAS_DWORD>(n) * stride;
+    const RAS_DWORD given = *cb;
+    *count = static_cast<RAS_DWORD>(n);
+    *cb = need;
+    if (need > given) return RAS_ERROR_BUFFER_TOO_SMALL;
+    auto* outBytes = reinterpret_cast<std::uint8_t*>(entries);
+    std::size_t i = 0;
+    for (const auto& b : books) {
+        for (const auto& e : b.entries) {
+            RASENTRYNAMEA rec;
+            std::memset(&rec, 0, sizeof rec);
+            rec.dwSize = stride;
+            Put(rec.szEntryName, sizeof rec.szEntryName, e.name);
+            rec.dwFlags = b.index == 1 ? REN_AllUsers : REN_User;
+            Put(rec.szPhonebookPath, sizeof rec.szPhonebookPath, b.path);
+            std::memcpy(outBytes + i * stride, &rec, stride);
+            ++i;
+        }
+    }
+    return 0;
 }
 
 RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
-  if (!buffer || size == 0) return RAS_ERROR_INVALID_PARAMETER;
-  const char* text = KnownErrorText(code);
-  char generic[64];
-  if (!text && code >= 600 && code < 1000) {
-    std::snprintf(generic, sizeof generic, "Remote access error %u.", code);
-    text = generic;
-  }
-  if (!text) {
-    buffer[0] = 0;
-    return RAS_ERROR_INVALID_PARAMETER;
-  }
-  Put(buffer, size, text);
-  return 0;
+    if (!buffer || size == 0) return RAS_ERROR_INVALID_PARAMETER;
+    const char* text = KnownErrorText(code);
+    char generic[64];
+    if (!text && code >= 600 && code < 1000) {
+        std::snprintf(generic, sizeof generic, "Remote access error %u.", code);
+        text = generic;
+    }
+    if (!text) {
+        buffer[0] = 0;
+        return RAS_ERROR_INVALID_PARAMETER;
+    }
+    Put(buffer, size, text);
+    return 0;
 }
 
 RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entryName, RASCREDENTIALSA* cred) {
-  if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
-  if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  StoreLock lock;
-  std::vector<Book> books;
-  Book* book = nullptr;
-  Entry* e = nullptr;
-  if (std::uint32_t rc = FindEntry(phonebook, entryName, books, book, e)) return rc;
-  RAS_DWORD have = 0;
-  if (!e->userName.empty()) have |= RASCM_UserName;
-  if (e->passwordSaved) have |= RASCM_Password;
-  if (!e->domain.empty()) have |= RASCM_Domain;
-  const RAS_DWORD mask = cred->dwMask & have;
-  std::memset(cred, 0, sizeof *cred);
-  cred->dwSize = RASCREDENTIALSA_SIZE;
-  cred->dwMask = mask;
-  if (mask & RASCM_UserName) Put(cred->szUserName, sizeof cred->szUserName, e->userName);
-  if (mask & RASCM_Password) Put(cred->szPassword, sizeof cred->szPassword, e->password);
-  if (mask & RASCM_Domain) Put(cred->szDomain, sizeof cred->szDomain, e->domain);
-  return 0;
+    if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
+    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    StoreLock lock;
+    std::vector<Book> books;
+    Book* book = nullptr;
+    Entry* e = nullptr;
+    if (std::uint32_t rc = FindEntry(phonebook, entryName, books, book, e)) return rc;
+    RAS_DWORD have = 0;
+    if (!e->userName.empty()) have |= RASCM_UserName;
+    if (e->passwordSaved) have |= RASCM_Password;
+    if (!e->domain.empty()) have |= RASCM_Domain;
+    const RAS_DWORD mask = cred->dwMask & have;
+    std::memset(cred, 0, sizeof *cred);
+    cred->dwSize = RASCREDENTIALSA_SIZE;
+    cred->dwMask = mask;
+    if (mask & RASCM_UserName) Put(cred->szUserName, sizeof cred->szUserName, e->userName);
+    if (mask & RASCM_Password) Put(cred->szPassword, sizeof cred->szPassword, e->password);
+    if (mask & RASCM_Domain) Put(cred->szDomain, sizeof cred->szDomain, e->domain);
+    return 0;
 }
 
 RAS_DWORD RasSetCredentialsA(const char* phonebook, const char* entryName, RASCREDENTIALSA* cred,
                              RAS_BOOL clearCredentials) {
-  if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
-  if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  StoreLock lock;
-  std::vector<Book> books;
-  Book* book = nullptr;
-  Entry* e = nullptr;
-  if (std::uint32_t rc = FindEntry(phonebook, entryName, books, book, e)) return rc;
-  const bool clear = clearCredentials != 0;
-  if (cred->dwMask & RASCM_UserName) e->userName = clear ? "" : Field(cred->szUserName, sizeof cred->szUserName);
-  if (cred->dwMask & RASCM_Password) {
-    e->password = clear ? "" : Field(cred->szPassword, sizeof cred->szPassword);
-    e->passwordSaved = !clear;
-  }
-  if (cred->dwMask & RASCM_Domain) e->domain = clear ? "" : Field(cred->szDomain, sizeof cred->szDomain);
-  std::uint32_t code = 0;
-  return SaveBook(*book, code) ? 0 : code;
+    if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
+    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    StoreLock lock;
+    std::vector<Book> books;
+    Book* book = nullptr;
+    Entry* e = nullptr;
+    if (std::uint32_t rc = FindEntry(phonebook, entryName, books, book, e)) return rc;
+    const bool clear = clearCredentials != 0;
+    if (cred->dwMask & RASCM_UserName) e->userName = clear ? "" : Field(cred->szUserName, sizeof cred->szUserName);
+    if (cred->dwMask & RASCM_Password) {
+        e->password = clear ? "" : Field(cred->szPassword, sizeof cred->szPassword);
+        e->passwordSaved = !clear;
+    }
+    if (cred->dwMask & RASCM_Domain) e->domain = clear ? "" : Field(cred->szDomain, sizeof cred->szDomain);
+    std::uint32_t code = 0;
+    return SaveBook(*book, code) ? 0 : code;
 }
 
 RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL* passwordSaved) {
-  if (!params || !passwordSaved) return RAS_ERROR_INVALID_PARAMETER;
-  if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  StoreLock lock;
-  std::vector<Book> books;
-  Book* book = nullptr;
-  Entry* e = nullptr;
-  const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
-  if (std::uint32_t rc = FindEntry(phonebook, name, books, book, e)) return rc;
-  params->szPhoneNumber[0] = 0;
-  Put(params->szCallbackNumber, sizeof params->szCallbackNumber, e->callbackNumber);
-  Put(params->szUserName, sizeof params->szUserName, e->userName);
-  Put(params->szPassword, sizeof params->szPassword, e->passwordSaved ? e->password : "");
-  Put(params->szDomain, sizeof params->szDomain, e->domain);
-  *passwordSaved = e->passwordSaved ? 1 : 0;
-  return 0;
+    if (!params || !passwordSaved) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
+        return RAS_ERROR_INVALID_SIZE;
+    StoreLock lock;
+    std::vector<Book> books;
+    Book* book = nullptr;
+    Entry* e = nullptr;
+    const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
+    if (std::uint32_t rc = FindEntry(phonebook, name, books, book, e)) return rc;
+    params->szPhoneNumber[0] = 0;
+    Put(params->szCallbackNumber, sizeof params->szCallbackNumber, e->callbackNumber);
+    Put(params->szUserName, sizeof params->szUserName, e->userName);
+    Put(params->szPassword, sizeof params->szPassword, e->passwordSaved ? e->password : "");
+    Put(params->szDomain, sizeof params->szDomain, e->domain);
+    *passwordSaved = e->passwordSaved ? 1 : 0;
+    return 0;
 }
 
 RAS_DWORD RasSetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL removePassword) {
-  if (!params) return RAS_ERROR_INVALID_PARAMETER;
-  if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  StoreLock lock;
-  std::vector<Book> books;
-  Book* book = nullptr;
-  Entry* e = nullptr;
-  const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
-  if (std::uint32_t rc = FindEntry(phonebook, name, books, book, e)) return rc;
-  e->userName = Field(params->szUserName, sizeof params->szUserName);
-  e->domain = Field(params->szDomain, sizeof params->szDomain);
-  e->callbackNumber = Field(params->szCallbackNumber, sizeof params->szCallbackNumber);
-  if (removePassword) {
-    e->password.clear();
-    e->passwordSaved = false;
-  } else {
-    e->password = Field(params->szPassword, sizeof params->szPassword);
-    e->passwordSaved = true;
-  }
-  std::uint32_t code = 0;
-  return SaveBook(*book, code) ? 0 : code;
+    if (!params) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
+        return RAS_ERROR_INVALID_SIZE;
+    StoreLock lock;
+    std::vector<Book> books;
+    Book* book = nullptr;
+    Entry* e = nullptr;
+    const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
+    if (std::uint32_t rc = FindEntry(phonebook, name, books, book, e)) return rc;
+    e->userName = Field(params->szUserName, sizeof params->szUserName);
+    e->domain = Field(params->szDomain, sizeof params->szDomain);
+    e->callbackNumber = Field(params->szCallbackNumber, sizeof params->szCallbackNumber);
+    if (removePassword) {
+        e->password.clear();
+        e->passwordSaved = false;
+    } else {
+        e->password = Field(params->szPassword, sizeof params->szPassword);
+        e->passwordSaved = true;
+    }
+    std::uint32_t code = 0;
+    return SaveBook(*book, code) ? 0 : code;
 }
 
 RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entryName, RASENTRYA* props, RAS_DWORD cbProps,
                                  uint8_t*, RAS_DWORD) {
-  if (!entryName || !props) return RAS_ERROR_INVALID_PARAMETER;
-  if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
-  const std::string name = entryName;
-  if (!ValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
-  int index = 0;
-  if (phonebook) {
-    index = BookIndex(phonebook);
-    if (index < 0) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-  }
-  StoreLock lock;
-  Book book;
-  std::uint32_t code = 0;
-  if (!LoadBook(index, book, code)) return code;
-  Entry* e = book.Find(name);
-  if (!e) {
-    book.entries.emplace_back();
-    e = &book.entries.back();
-    e->name = name;
-  }
-  e->phoneNumber = Field(props->szLocalPhoneNumber, sizeof props->szLocalPhoneNumber);
-  e->areaCode = Field(props->szAreaCode, sizeof props->szAreaCode);
-  e->deviceType = Field(props->szDeviceType, sizeof props->szDeviceType);
-  e->deviceName = Field(props->szDeviceName, sizeof props->szDeviceName);
-  e->options = props->dwfOptions;
-  e->netProtocols = props->dwfNetProtocols;
-  e->framing = props->dwFramingProtocol;
-  e->countryId = props->dwCountryID;
-  e->countryCode = props->dwCountryCode;
-  return SaveBook(book, code) ? 0 : code;
+    if (!entryName || !props) return RAS_ERROR_INVALID_PARAMETER;
+    if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    const std::string name = entryName;
+    if (!ValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
+    int index = 0;
+    if (phonebook) {
+        index = BookIndex(phonebook);
+        if (index < 0) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    }
+    StoreLock lock;
+    Book book;
+    std::uint32_t code = 0;
+    if (!LoadBook(index, book, code)) return code;
+    Entry* e = book.Find(name);
+    if (!e) {
+        book.entries.emplace_back();
+        e = &book.entries.back();
+        e->name = name;
+    }
+    e->phoneNumber = Field(props->szLocalPhoneNumber, sizeof props->szLocalPhoneNumber);
+    e->areaCode = Field(props->szAreaCode, sizeof props->szAreaCode);
+    e->deviceType = Field(props->szDeviceType, sizeof props->szDeviceType);
+    e->deviceName = Field(props->szDeviceName, sizeof props->szDeviceName);
+    e->options = props->dwfOptions;
+    e->netProtocols = props->dwfNetProtocols;
+    e->framing = props->dwFramingProtocol;
+    e->countryId = props->dwCountryID;
+    e->countryCode = props->dwCountryCode;
+    return SaveBook(book, code) ? 0 : code;
 }
 
 RAS_DWORD RasGetConnectionStatistics(HRASCONN h, RAS_STATS* stats) { return FillStats(h, stats); }
 
 RAS_DWORD RasClearConnectionStatistics(HRASCONN h) {
-  Script sc = LoadScript();
-  std::int64_t now = NowMs(sc);
-  StoreLock lock;
-  LineState s = LoadState(now);
-  Conn* c = s.Find(h);
-  if (!c) return RAS_ERROR_INVALID_HANDLE;
-  BytesAt(*c, now, c->clearRx, c->clearTx);
-  return SaveState(s) ? 0 : RAS_ERROR_PORT_NOT_AVAILABLE;
+    Script sc = LoadScript();
+    std::int64_t now = NowMs(sc);
+    StoreLock lock;
+    LineState s = LoadState(now);
+    Conn* c = s.Find(h);
+    if (!c) return RAS_ERROR_INVALID_HANDLE;
+    BytesAt(*c, now, c->clearRx, c->clearTx);
+    return SaveState(s) ? 0 : RAS_ERROR_PORT_NOT_AVAILABLE;
 }
 
 RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry, RAS_STATS* stats) {
-  if (subEntry != 1) return RAS_ERROR_INVALID_PARAMETER;
-  return FillStats(h, stats);
+    if (subEntry != 1) return RAS_ERROR_INVALID_PARAMETER;
+    return FillStats(h, stats);
 }
 
 const char* NebrinRasVersionString(const char* key) {
-  if (!key) return nullptr;
-  if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0) return "1.18 simulated";
-  if (std::strcmp(key, "ProductName") == 0) return "Nebrin simulated line";
-  if (std::strcmp(key, "FileDescription") == 0) return "Simulated remote access line (dials nothing)";
-  return nullptr;
+    if (!key) return nullptr;
+    if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0) return "1.18 simulated";
+    if (std::strcmp(key, "ProductName") == 0) return "Nebrin simulated line";
+    if (std::strcmp(key, "FileDescription") == 0) return "Simulated remote access line (dials nothing)";
+    return nullptr;
 }
 
 RAS_DWORD NebrinRasPhoneBooks(char* user, RAS_DWORD userSize, char* allUsers, RAS_DWORD allSize) {
-  if (!user || !allUsers || userSize == 0 || allSize == 0) return RAS_ERROR_INVALID_PARAMETER;
-  Put(user, userSize, BookPath(0));
-  Put(allUsers, allSize, BookPath(1));
-  return 0;
+    if (!user || !allUsers || userSize == 0 || allSize == 0) return RAS_ERROR_INVALID_PARAMETER;
+    Put(user, userSize, BookPath(0));
+    Put(allUsers, allSize, BookPath(1));
+    return 0;
 }
 
 }  // extern "C"

@@ -20,15 +20,15 @@ namespace nebrin::sim {
 // ---- Script ----------------------------------------------------------------
 
 struct Script {
-  std::uint32_t outcome = 0;         // 0 = connect, else the error to fail with
-  std::uint32_t stepDelayMs = 300;   // between two dial states
-  std::uint32_t dropAfterS = 0;      // 0 = never
-  std::uint32_t downloadRate = 262144;  // bytes per second
-  std::uint32_t uploadRate = 65536;
-  std::uint32_t lineBps = 100000000;
-  std::uint32_t wavePercent = 30;    // how much the rates swing (0 = flat)
-  bool checkCredentials = false;
-  std::int64_t clockShiftMs = 0;     // added to the clock (tests, demos)
+    std::uint32_t outcome = 0;            // 0 = connect, else the error to fail with
+    std::uint32_t stepDelayMs = 300;      // between two dial states
+    std::uint32_t dropAfterS = 0;         // 0 = never
+    std::uint32_t downloadRate = 262144;  // bytes per second
+    std::uint32_t uploadRate = 65536;
+    std::uint32_t lineBps = 100000000;
+    std::uint32_t wavePercent = 30;  // how much the rates swing (0 = flat)
+    bool checkCredentials = false;
+    std::int64_t clockShiftMs = 0;  // added to the clock (tests, demos)
 };
 
 std::string DataDir();
@@ -41,29 +41,29 @@ std::int64_t NowMs(const Script& s);
 // ---- Phonebooks ------------------------------------------------------------
 
 struct Entry {
-  std::string name;
-  std::string phoneNumber;
-  std::string deviceType;
-  std::string deviceName;
-  std::string areaCode;
-  std::uint32_t options = 0;
-  std::uint32_t netProtocols = 0;
-  std::uint32_t framing = 0;
-  std::uint32_t countryId = 0;
-  std::uint32_t countryCode = 0;
-  std::string userName;
-  std::string password;
-  bool passwordSaved = false;
-  std::string domain;
-  std::string callbackNumber;
+    std::string name;
+    std::string phoneNumber;
+    std::string deviceType;
+    std::string deviceName;
+    std::string areaCode;
+    std::uint32_t options = 0;
+    std::uint32_t netProtocols = 0;
+    std::uint32_t framing = 0;
+    std::uint32_t countryId = 0;
+    std::uint32_t countryCode = 0;
+    std::string userName;
+    std::string password;
+    bool passwordSaved = false;
+    std::string domain;
+    std::string callbackNumber;
 };
 
 struct Book {
-  int index = 0;  // 0 = current user's, 1 = all users'
-  std::string path;
-  std::vector<Entry> entries;
+    int index = 0;  // 0 = current user's, 1 = all users'
+    std::string path;
+    std::vector<Entry> entries;
 
-  Entry* Find(const std::string& name);
+    Entry* Find(const std::string& name);
 };
 
 std::string BookPath(int index);
@@ -78,26 +78,26 @@ bool ValidEntryName(const std::string& name);
 // ---- Connections -----------------------------------------------------------
 
 struct Conn {
-  std::uint32_t handle = 0;
-  std::uint32_t state = 0;  // last dial state reached
-  std::uint32_t error = 0;  // non-zero: the dial failed with it
-  std::int64_t pid = 0;     // the dialling process
-  std::int64_t dialMs = 0;
-  std::int64_t connectedMs = -1;
-  std::int64_t hangUpMs = -1;
-  std::int64_t dropAfterMs = 0;  // 0 = never
-  std::uint32_t down = 0, up = 0, bps = 0, wave = 0;
-  std::uint64_t clearRx = 0, clearTx = 0;  // counters at the last clear
-  int book = 0;
-  std::string entry, phoneNumber, deviceType, deviceName;
+    std::uint32_t handle = 0;
+    std::uint32_t state = 0;  // last dial state reached
+    std::uint32_t error = 0;  // non-zero: the dial failed with it
+    std::int64_t pid = 0;     // the dialling process
+    std::int64_t dialMs = 0;
+    std::int64_t connectedMs = -1;
+    std::int64_t hangUpMs = -1;
+    std::int64_t dropAfterMs = 0;  // 0 = never
+    std::uint32_t down = 0, up = 0, bps = 0, wave = 0;
+    std::uint64_t clearRx = 0, clearTx = 0;  // counters at the last clear
+    int book = 0;
+    std::string entry, phoneNumber, deviceType, deviceName;
 };
 
 struct LineState {
-  std::uint32_t next = 0x1001;
-  std::string boot;
-  std::vector<Conn> conns;
+    std::uint32_t next = 0x1001;
+    std::string boot;
+    std::vector<Conn> conns;
 
-  Conn* Find(std::uint32_t handle);
+    Conn* Find(std::uint32_t handle);
 };
 
 // What a connection looks like at `now`.
@@ -112,14 +112,14 @@ inline constexpr std::size_t kMaxConnections = 64;
 
 // Holds the cross-process lock while alive (and the in-process one).
 class StoreLock {
- public:
-  StoreLock();
-  ~StoreLock();
-  StoreLock(const StoreLock&) = delete;
-  StoreLock& operator=(const StoreLock&) = delete;
+public:
+    StoreLock();
+    ~StoreLock();
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
 
- private:
-  int fd_ = -1;
+private:
+    int fd_ = -1;
 };
 
 // Under a StoreLock: reads the state and forgets what no longer exists at

@@ -102,8 +102,14 @@ public:
             if (x >= 0 && y >= 0 && x < image_.width() && y < image_.height())
                 Set(static_cast<int>(x), static_cast<int>(y), pen_);
             const long long e2 = 2 * err;
-            if (e2 >= dy) { err += dy; x += sx; }
-            if (e2 <= dx) { err += dx; y += sy; }
+            if (e2 >= dy) {
+                err += dy;
+                x += sx;
+            }
+            if (e2 <= dx) {
+                err += dx;
+                y += sy;
+            }
         }
         update();
     }
@@ -115,17 +121,14 @@ protected:
     }
 
 private:
-    void Set(int x, int y, QRgb colour) {
-        reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = colour;
-    }
+    void Set(int x, int y, QRgb colour) { reinterpret_cast<QRgb*>(image_.scanLine(y))[x] = colour; }
 
     QImage image_;
     QRgb pen_ = qRgb(255, 255, 255);
     QRgb brush_ = qRgb(255, 255, 255);
 };
 
-TStatsFrm::TStatsFrm(QWidget* parent)
-    : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint) {
+TStatsFrm::TStatsFrm(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     resize(kDesignWidth, kDesignHeight);
     dlChart_ = new TStatsScopeView(this);
@@ -162,8 +165,7 @@ void TStatsFrm::FitPanel(const Panel& p) {
     p.panel->resize(r.right() + 1, r.bottom() + 1);
 }
 
-bool TStatsFrm::ApplyTheme(const nebrin::TMivenINI& ini, const QImage& background, const QImage& mask,
-                           QString* error) {
+bool TStatsFrm::ApplyTheme(const nebrin::TMivenINI& ini, const QImage& background, const QImage& mask, QString* error) {
     nebrin::StatsLayout l;
     std::string why;
     if (!nebrin::ReadStatsLayout(ini, l, why)) {

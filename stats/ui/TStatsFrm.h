@@ -22,7 +22,7 @@ class QShowEvent;
 namespace nebrin {
 class ThbScope;
 struct StatsLayout;
-}
+}  // namespace nebrin
 
 class TStatsScopeView;
 

@@ -87,10 +87,10 @@ protected:
         BehaviourSettings s;
         s.autoUpdate = true;
         logic_ = std::make_unique<MainLogic>(s, true, 0);
-        state_ = std::make_unique<MainConnectState>(*logic_, [this] { return now_; }, [this] { ++offlineLooks_; },
-                                                    [] {});
-        workflow_ = std::make_unique<ConnectWorkflow>(ras_, *state_, notice_, dialog_, log_, "Nebrin",
-                                                      "/nonexistent/user.ini");
+        state_ = std::make_unique<MainConnectState>(
+            *logic_, [this] { return now_; }, [this] { ++offlineLooks_; }, [] {});
+        workflow_ =
+            std::make_unique<ConnectWorkflow>(ras_, *state_, notice_, dialog_, log_, "Nebrin", "/nonexistent/user.ini");
     }
     void Connected() {
         logic_->SetBusy(true);

@@ -35,8 +35,10 @@ std::set<std::string> Tree(const fs::path& root) {
     std::set<std::string> out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         std::string rel = fs::relative(it->path(), root).string();
-        if (it->is_symlink()) rel += '@';
-        else if (it->is_directory()) rel += '/';
+        if (it->is_symlink())
+            rel += '@';
+        else if (it->is_directory())
+            rel += '/';
         out.insert(rel);
     }
     return out;
@@ -84,7 +86,7 @@ TEST_F(HostileOfflineNames, FailTheStepOrWriteTheFileNameInsideHtml) {
         {"html/../../outside.html", "outside.html"},
         {"-dash.html", "-dash.html"},
         {"  blank edges.html  ", "  blank edges.html  "},  // the theme reader keeps blanks
-        {"z\xB3o\xBF\xEA.html", "z\xB3o\xBF\xEA.html"},  // Windows-1250 bytes stay as they are
+        {"z\xB3o\xBF\xEA.html", "z\xB3o\xBF\xEA.html"},    // Windows-1250 bytes stay as they are
         {"", ""},
         {"..", ""},
         {"../", ""},
@@ -102,9 +104,8 @@ TEST_F(HostileOfflineNames, FailTheStepOrWriteTheFileNameInsideHtml) {
             SCOPED_TRACE(key + " [" + c.value.substr(0, 40) + "]");
             fs::remove_all(home_ / "html");
             fs::create_directories(home_ / "html");
-            const std::string ini = key == "html"
-                                        ? With(DefaultSettings(), kHtmlLine, "OfflineHTMLSrc=" + c.value)
-                                        : With(DefaultSettings(), kJpegLine, "OfflineBkgJPG=" + c.value);
+            const std::string ini = key == "html" ? With(DefaultSettings(), kHtmlLine, "OfflineHTMLSrc=" + c.value)
+                                                  : With(DefaultSettings(), kJpegLine, "OfflineBkgJPG=" + c.value);
             const bool loaded = Load(ini);
             EXPECT_EQ(loaded, !c.written.empty()) << data_.reason;
             if (!loaded) {
@@ -115,8 +116,8 @@ TEST_F(HostileOfflineNames, FailTheStepOrWriteTheFileNameInsideHtml) {
                 EXPECT_EQ(ReadBytes(path), PlainMembers()[key == "html" ? 5 : 6]);
             }
             // Only html/ gained files; the sandbox is as it was.
-            std::set<std::string> expected = {"outside.html", "prog/", "prog/skin/", "prog/skin/default.nbt",
-                                              "prog/html/", "up/"};
+            std::set<std::string> expected = {"outside.html",          "prog/",      "prog/skin/",
+                                              "prog/skin/default.nbt", "prog/html/", "up/"};
             for (const auto& e : fs::directory_iterator(home_ / "html"))
                 expected.insert("prog/html/" + e.path().filename().string());
             EXPECT_EQ(Tree(sandbox_), expected);

@@ -36,8 +36,8 @@ TEST(BehaviourSettingsTest, YesNoValues) {
     struct Case {
         const char* value;
         bool yes;
-    } cases[] = {{"yes", true}, {"Y", true}, {"True", true}, {"1", true}, {"YES", true},
-                 {"on", false}, {"2", false}, {"", false}, {" yes", false}, {"no", false}};
+    } cases[] = {{"yes", true}, {"Y", true},  {"True", true}, {"1", true},     {"YES", true},
+                 {"on", false}, {"2", false}, {"", false},    {" yes", false}, {"no", false}};
     for (const Case& c : cases) {
         const std::string text = std::string("[ConnectionsControls]\nEnableAutohide=") + c.value +
                                  "\nEnableAutoConnect=" + c.value + "\nEnableAutoUpdate=" + c.value + "\n";
@@ -71,7 +71,7 @@ TEST(BehaviourSettingsTest, WebPaneNeedsAllFourNumbers) {
 TEST(ScaleTest, OnlyA120DpiScreenScalesBy91Over120) {
     struct Case {
         int value, dpi, scaled;
-    } cases[] = {{300, 120, 228}, {180, 120, 137}, {13, 120, 10}, {-11, 120, -8},
+    } cases[] = {{300, 120, 228}, {180, 120, 137}, {13, 120, 10},  {-11, 120, -8},
                  {300, 96, 300},  {300, 144, 300}, {300, 119, 300}};
     for (const Case& c : cases) EXPECT_EQ(ScaleForScreen(c.value, c.dpi), c.scaled) << c.value << "@" << c.dpi;
 }
@@ -235,10 +235,8 @@ TEST_F(MainLogicTest, CloseConfirmation) {
         CloseDecision decision;
         bool hangUp;
     } cases[] = {
-        {false, false, 0, 0, CloseDecision::Proceed, false},
-        {true, false, 7, 0, CloseDecision::Ask, true},
-        {true, false, 0, 9, CloseDecision::Ask, true},
-        {true, false, 0, 0, CloseDecision::Ask, false},
+        {false, false, 0, 0, CloseDecision::Proceed, false}, {true, false, 7, 0, CloseDecision::Ask, true},
+        {true, false, 0, 9, CloseDecision::Ask, true},       {true, false, 0, 0, CloseDecision::Ask, false},
         {true, true, 0, 9, CloseDecision::Proceed, true},
     };
     for (const Case& c : cases) {
@@ -321,7 +319,7 @@ TEST(DragTest, GrabPointStaysUnderTheCursor) {
 
 TEST(TrayMenuTest, OrderAndCaptions) {
     const auto offline = TrayMenu("Nebrin", false);
-    const std::vector<std::string> want = {"Połącz", "-", "Nebrin", "Konfiguracja", "Sprawdź aktualizacje",
+    const std::vector<std::string> want = {"Połącz",      "-", "Nebrin", "Konfiguracja", "Sprawdź aktualizacje",
                                            "O programie", "-", "Zakończ"};
     ASSERT_EQ(offline.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(offline[i].caption, want[i]) << i;

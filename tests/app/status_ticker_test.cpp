@@ -33,12 +33,12 @@ TEST(TickerArithmeticTest, SpeedsAndTexts) {
         std::uint32_t download;
         const char* text;
     } cases[] = {
-        {1000, 1500, 1000, 4, "4 Kb/s"},                    // 500 bytes in a second
-        {0, 124, 1000, 0, "0 Kb/s"},                        // 992 bits: truncated
-        {0, 500, 0, 500, "500 Kb/s"},                       // same tick count: the raw difference
-        {0, 536870912, 1000, 0, "0 Kb/s"},                  // times 8 is 2^32: wraps to 0
-        {0, 600000000, 1000, 505032, "505032 Kb/s"},        // (4800000000 mod 2^32) / 1000
-        {4294967196u, 100, 1000, 1, "1 Kb/s"},              // the counter wrapped: 200 bytes
+        {1000, 1500, 1000, 4, "4 Kb/s"},              // 500 bytes in a second
+        {0, 124, 1000, 0, "0 Kb/s"},                  // 992 bits: truncated
+        {0, 500, 0, 500, "500 Kb/s"},                 // same tick count: the raw difference
+        {0, 536870912, 1000, 0, "0 Kb/s"},            // times 8 is 2^32: wraps to 0
+        {0, 600000000, 1000, 505032, "505032 Kb/s"},  // (4800000000 mod 2^32) / 1000
+        {4294967196u, 100, 1000, 1, "1 Kb/s"},        // the counter wrapped: 200 bytes
         {0, 4294967295u, 0, 4294967295u, "4294967295 Kb/s"},
         {7, 7, 1000, 0, "0 Kb/s"},
     };
@@ -119,7 +119,9 @@ struct InstalledLine {
 
 class StatusTickerTest : public ::testing::Test {
 protected:
-    StatusTickerTest() { ras_.OnStateChanged = [this] { workflow_.RasConStateChanged(); }; }
+    StatusTickerTest() {
+        ras_.OnStateChanged = [this] { workflow_.RasConStateChanged(); };
+    }
 
     // Moves both clocks; the window's timers run as they are due.
     void Advance(std::int64_t ms) {
@@ -250,12 +252,11 @@ TEST_F(StatusTickerTest, SecondConnectionRunsTheComingUpStepsAgain) {
 
     line_.Add(0x20, "Inna");
     Second();
-    EXPECT_EQ(view_.events,
-              (std::vector<std::string>{"online look", "online page", "online look", "online page"}));
+    EXPECT_EQ(view_.events, (std::vector<std::string>{"online look", "online page", "online look", "online page"}));
     EXPECT_EQ(logic_.ActiveHandle(), 0x10u);  // still the first listed
     EXPECT_GT(line_.clearCalls, clears);      // the statistics were reset through the old binding
     EXPECT_EQ(view_.downloadLabel, "0 Kb/s");
-    EXPECT_EQ(ticker_.LastReceived(), 0u);    // counting again from the clearing
+    EXPECT_EQ(ticker_.LastReceived(), 0u);  // counting again from the clearing
 
     // The first listed goes: the other one is watched now.
     line_.Remove(0x10);

@@ -47,7 +47,8 @@ TEST_F(ThemeLoaderTest, GoodPackageAppliesEveryStep) {
     const auto plain = PlainMembers();
     ASSERT_TRUE(LoadPlain(plain)) << data_.reason;
     EXPECT_EQ(data_.failedStep, 0);
-    for (int i = 0; i < kThemeMembers; ++i) EXPECT_EQ(data_.members[static_cast<std::size_t>(i)], plain[static_cast<std::size_t>(i)]) << i;
+    for (int i = 0; i < kThemeMembers; ++i)
+        EXPECT_EQ(data_.members[static_cast<std::size_t>(i)], plain[static_cast<std::size_t>(i)]) << i;
 
     // The offline files carry the file-name part only, whatever separator.
     EXPECT_EQ(data_.offlineHtmlPath, home_.Html() + "/offline.html");
@@ -214,12 +215,8 @@ TEST_F(ThemeLoaderTest, OfflineFileNames) {
         const char* line;
         int failedStep;  // 0: loads
     } cases[] = {
-        {"OfflineHTMLSrc=", 7},
-        {"OfflineHTMLSrc=C:\\web\\", 7},
-        {"OfflineHTMLSrc=..", 7},
-        {"OfflineHTMLSrc=sub/..", 7},
-        {"OfflineHTMLSrc=C:\\web\\page.htm", 0},
-        {"OfflineHTMLSrc=a/b/page.htm", 0},
+        {"OfflineHTMLSrc=", 7},       {"OfflineHTMLSrc=C:\\web\\", 7},         {"OfflineHTMLSrc=..", 7},
+        {"OfflineHTMLSrc=sub/..", 7}, {"OfflineHTMLSrc=C:\\web\\page.htm", 0}, {"OfflineHTMLSrc=a/b/page.htm", 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(LoadSettings(Replace(DefaultSettings(), "OfflineHTMLSrc=offline.html", c.line)), c.failedStep == 0)
@@ -265,8 +262,12 @@ TEST_F(ThemeLoaderTest, OnOffPicturesMustMatchTheButton) {
 }
 
 TEST_F(ThemeLoaderTest, CaptionKeepsWindows1250Bytes) {
-    ASSERT_TRUE(LoadSettings(Replace(DefaultSettings(), "Name=Abc", "Name=\xa3\xf3" "d\xbf")));  // Łódż
-    EXPECT_EQ(data_.caption, "\xa3\xf3" "d\xbf 1.18");
+    ASSERT_TRUE(LoadSettings(Replace(DefaultSettings(), "Name=Abc",
+                                     "Name=\xa3\xf3"
+                                     "d\xbf")));  // Łódż
+    EXPECT_EQ(data_.caption,
+              "\xa3\xf3"
+              "d\xbf 1.18");
 }
 
 TEST(ImageHeaderTest, SizesAndRefusals) {

@@ -64,9 +64,9 @@ protected:
                         {633, "The port is already in use."},
                         {678, "There was no answer."},
                         {691, "Access was denied: user name or password."}};
-        dir = std::filesystem::temp_directory_path() /
-              ("nebrin-wf-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            std::filesystem::temp_directory_path() / ("nebrin-wf-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir);
         userIni = (dir / "user.ini").string();
         std::ofstream(userIni) << "[USER]\n";
@@ -170,10 +170,8 @@ TEST_F(ConnectWorkflowTest, DialConnectsAndLogsEachStateOnce) {
 
     Deliver();
     EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
-                                  "Łączenie: Opening Serial Port (0)",
-                                  "Łączenie: Validating User and Password (5)",
-                                  "Łączenie: Login Authenticated (14)",
-                                  "Łączenie: Connected/Online (8192)"}));
+                                  "Łączenie: Opening Serial Port (0)", "Łączenie: Validating User and Password (5)",
+                                  "Łączenie: Login Authenticated (14)", "Łączenie: Connected/Online (8192)"}));
     // Connected: the dial handle became the active one, the ticker runs.
     ExpectState(true, 0, kHandle);
     EXPECT_TRUE(logic->StatusTicker().Enabled());
@@ -209,11 +207,10 @@ TEST_F(ConnectWorkflowTest, DisconnectWhileDiallingHangsUpWithReportsAndNoRedial
     wf->PolaczExecute();
     EXPECT_EQ(offlineLooks, 1);
     EXPECT_FALSE(logic->Reconnect());
-    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
-                                  "Łączenie: Opening Serial Port (0)",
-                                  "Łączenie: Connecting/Dialling (2)",
-                                  "Rozłączanie: Connected/Negotiation (4)",
-                                  "Rozłączanie: Disconnected/Offline (8193)"}));
+    EXPECT_EQ(log.Lines(),
+              (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin", "Łączenie: Opening Serial Port (0)",
+                     "Łączenie: Connecting/Dialling (2)", "Rozłączanie: Connected/Negotiation (4)",
+                     "Rozłączanie: Disconnected/Offline (8193)"}));
     // The disconnected report ended the dial: the handle moved over, was hung
     // up once more without reports, and the ticker runs again.
     ExpectState(true, 0, kHandle);
@@ -253,8 +250,8 @@ TEST_F(ConnectWorkflowTest, DialErrorIsHungUpAndRedialledOneSecondAfterTheTicker
     EXPECT_EQ(d.dialCalls, 2);
     EXPECT_FALSE(logic->AutoConnectTicker().Enabled());
     // The log holds the new attempt only.
-    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
-                                  "Łączenie: Opening Serial Port (0)"}));
+    EXPECT_EQ(log.Lines(),
+              (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin", "Łączenie: Opening Serial Port (0)"}));
 }
 
 TEST_F(ConnectWorkflowTest, AuthFailureShowsOneMessageAndBlocksTheRedial) {
@@ -262,8 +259,7 @@ TEST_F(ConnectWorkflowTest, AuthFailureShowsOneMessageAndBlocksTheRedial) {
     d.reports = {{5, 0}, {5, 691}, {5, 691}};
     wf->PolaczExecute();
     Deliver();
-    EXPECT_EQ(notice.events,
-              (Lines{"message Status połączenia: Access was denied: user name or password.\r\n(691)"}));
+    EXPECT_EQ(notice.events, (Lines{"message Status połączenia: Access was denied: user name or password.\r\n(691)"}));
     EXPECT_TRUE(logic->AuthFailure());
     EXPECT_EQ(log.Lines().back(), "Łączenie: Access was denied: user name or password. (691)");
     EXPECT_EQ(d.hangUpCalls, 1);
@@ -316,8 +312,8 @@ TEST_F(ConnectWorkflowTest, DialRefusedAtOnceReportsAndStaysIdle) {
     d.writeHandleOnFailure = true;
     logic->SetReconnect(true);
     wf->PolaczExecute();
-    EXPECT_EQ(notice.events, (Lines{"message Połącz: Błąd podczas próby nawiązania połączenia. The port is already in use.",
-                                    "beep"}));
+    EXPECT_EQ(notice.events,
+              (Lines{"message Połącz: Błąd podczas próby nawiązania połączenia. The port is already in use.", "beep"}));
     EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
                                   "Błąd podczas próby nawiązania połączenia: The port is already in use."}));
     ExpectState(false, 0, 0);
@@ -432,11 +428,8 @@ TEST_F(ConnectWorkflowTest, ReportPrefixFollowsTheSource) {
         std::uint16_t code;
         const char* line;
     } cases[] = {
-        {0, 1, "Łączenie: T (1)"},
-        {1, 2, "Status: T (2)"},
-        {2, 3, "Rozłączanie: T (3)"},
-        {3, 4, "T (4)"},
-        {255, 5, "T (5)"},
+        {0, 1, "Łączenie: T (1)"}, {1, 2, "Status: T (2)"}, {2, 3, "Rozłączanie: T (3)"},
+        {3, 4, "T (4)"},           {255, 5, "T (5)"},
     };
     for (const auto& k : cases) {
         c.source = k.source;

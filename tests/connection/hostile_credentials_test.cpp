@@ -32,9 +32,9 @@ std::string Nul(const char* a, const char* b) { return std::string(a) + '\0' + b
 // characters, line breaks, option-like and wildcard starts, the secret-file
 // marker, INI syntax, percent escapes, non-ASCII.
 const std::vector<std::string> kAwkward = {
-    " ",           "\t",         "a b",         "\"quoted\"",   "it's",          "#comment", "a#b",
-    "back\\slash", "\\",         "trailing\\",  "@/etc/shadow", "-option",       "--x",      "*",
-    "*x",          "[USER]",     "name=evil",   "%41%",         "\xE2\x82\xAC",  "zażółć gęślą jaźń",
+    " ",         "\t",         "a b",          "\"quoted\"",        "it's", "#comment", "a#b", "back\\slash",
+    "\\",        "trailing\\", "@/etc/shadow", "-option",           "--x",  "*",        "*x",  "[USER]",
+    "name=evil", "%41%",       "\xE2\x82\xAC", "zażółć gęślą jaźń",
 };
 
 std::string Show(const std::string& v) {
@@ -200,8 +200,8 @@ TEST_F(HostileEntryRecords, TextsGoWholeOrNotAtAll) {
 
     auto& d = RasDouble::I();
     for (const Case& c : cases) {
-        const std::string what = "[" + Show(c.entry) + "] [" + Show(c.service) + "] [" + Show(c.user) + "] [" +
-                                 Show(c.password) + "]";
+        const std::string what =
+            "[" + Show(c.entry) + "] [" + Show(c.service) + "] [" + Show(c.user) + "] [" + Show(c.password) + "]";
         const int props = d.setPropsCalls, params = d.setDialParamsCalls;
         EXPECT_EQ(CreatePPPoEEntry(c.entry, c.service, c.user, c.password), c.rc) << what;
         if (c.rc != 0) {
@@ -281,10 +281,10 @@ protected:
     // Keys of the user's phonebook file, one per line, and its entry count.
     void CheckBookShape(std::size_t entries, const std::string& what) const {
         std::ifstream f(home_ + "/simline-user.pbk", std::ios::binary);
-        static const std::set<std::string> kKeys = {
-            "Name",     "PhoneNumber", "DeviceType",    "DeviceName", "AreaCode",       "Options",
-            "NetProtocols", "FramingProtocol", "CountryID", "CountryCode", "UserName",  "Password",
-            "PasswordSaved", "Domain",  "CallbackNumber"};
+        static const std::set<std::string> kKeys = {"Name",          "PhoneNumber", "DeviceType",    "DeviceName",
+                                                    "AreaCode",      "Options",     "NetProtocols",  "FramingProtocol",
+                                                    "CountryID",     "CountryCode", "UserName",      "Password",
+                                                    "PasswordSaved", "Domain",      "CallbackNumber"};
         std::size_t records = 0;
         for (std::string line; std::getline(f, line);) {
             if (line.empty() || line[0] == ';') continue;
@@ -331,10 +331,11 @@ TEST_F(HostileSimPhonebook, EntryNamesAreRecordsNeverPaths) {
         std::string name;
         bool kept;
     } cases[] = {
-        {"", false},           {" lead", false},       {"trail ", false},     {"new\nline", false},
-        {"cr\rx", false},      {"tab\tx", false},      {"a/b", true},         {"..", true},
-        {"../../escape", true}, {"/etc/passwd", true}, {"..\\up", true},      {"sp ace", true},
-        {"-opt", true},        {"*", true},            {std::string(RAS_MaxEntryName, 'e'), true},
+        {"", false},           {" lead", false}, {"trail ", false},
+        {"new\nline", false},  {"cr\rx", false}, {"tab\tx", false},
+        {"a/b", true},         {"..", true},     {"../../escape", true},
+        {"/etc/passwd", true}, {"..\\up", true}, {"sp ace", true},
+        {"-opt", true},        {"*", true},      {std::string(RAS_MaxEntryName, 'e'), true},
     };
     int kept = 1;
     for (const Case& c : cases) {

@@ -21,9 +21,9 @@ namespace {
 class UserSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("nebrin-us-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            std::filesystem::temp_directory_path() / ("nebrin-us-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir);
         path = (dir / "user.ini").string();
     }
@@ -62,8 +62,8 @@ TEST_F(UserSettingsTest, RoundTripWithPolishLettersSealedAsWindows1250) {
     ProfileIni ini;
     ASSERT_TRUE(ini.Load(path, &error));
     EXPECT_EQ(DecryptString(ini.GetString("USER", "name", "")), "J\xf3zef \xa3\xea\x63ki");
-    EXPECT_EQ(ini.GetString("USER", "passwd", "").find_first_not_of(
-                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+    EXPECT_EQ(ini.GetString("USER", "passwd", "")
+                  .find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
               std::string::npos);
 
     std::vector<std::string> problems;
@@ -193,7 +193,7 @@ TEST(ValidateSettingsTest, CharactersUserIniCannotStoreAreRefusedPerField) {
     EXPECT_NE(m[2].find("„→”"), std::string::npos);
 
     EXPECT_EQ(FirstUnstorableCharacter("zażółć gęślą jaźń"), std::nullopt);
-    EXPECT_EQ(FirstUnstorableCharacter("ab\xff"), "\xEF\xBF\xBD");  // broken UTF-8
+    EXPECT_EQ(FirstUnstorableCharacter("ab\xff"), "\xEF\xBF\xBD");     // broken UTF-8
     EXPECT_EQ(FirstUnstorableCharacter("a\xe4\xb8"), "\xEF\xBF\xBD");  // cut short
 }
 

@@ -18,7 +18,10 @@ constexpr std::int64_t kT0 = 1'710'072'000'000;
 class AlarmTimerTest : public ::testing::Test {
 protected:
     AlarmTimerTest() : clock_(kT0), timer_(clock_) {
-        timer_.onAlarm = [this](const Alarm& a) { fired_.push_back(clock_.NowMs() - kT0); (void)a; };
+        timer_.onAlarm = [this](const Alarm& a) {
+            fired_.push_back(clock_.NowMs() - kT0);
+            (void)a;
+        };
     }
     // Moves the clock in 500 ms steps, ticking like the window's timer.
     void Run(std::int64_t ms) {
@@ -142,11 +145,11 @@ TEST(NextAlarmTime, Periods) {
         {kT0, AlarmRepeat::EachMinute, kT0 + kMinute},
         {kT0, AlarmRepeat::EachHour, kT0 + kHour},
         {kT0, AlarmRepeat::EachDay, kT0 + kDay},
-        {jan31, AlarmRepeat::EachMonth, feb29},                      // no 31st in February
-        {feb29, AlarmRepeat::EachMonth, feb29 + 29 * kDay},          // 2024-03-29
-        {feb29, AlarmRepeat::EachYear, feb29 + 365 * kDay},          // 2025-02-28
-        {jan31, AlarmRepeat::EachYear, jan31 + 366 * kDay},          // 2025-01-31
-        {-kDay + 1000, AlarmRepeat::EachMonth, 30 * kDay + 1000},    // 1969-12-31 → 1970-01-31
+        {jan31, AlarmRepeat::EachMonth, feb29},                    // no 31st in February
+        {feb29, AlarmRepeat::EachMonth, feb29 + 29 * kDay},        // 2024-03-29
+        {feb29, AlarmRepeat::EachYear, feb29 + 365 * kDay},        // 2025-02-28
+        {jan31, AlarmRepeat::EachYear, jan31 + 366 * kDay},        // 2025-01-31
+        {-kDay + 1000, AlarmRepeat::EachMonth, 30 * kDay + 1000},  // 1969-12-31 → 1970-01-31
     };
     for (const Case& c : cases)
         EXPECT_EQ(NextAlarmTime(c.from, c.repeat), c.next) << c.from << " " << static_cast<int>(c.repeat);

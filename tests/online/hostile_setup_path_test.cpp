@@ -62,10 +62,18 @@ protected:
 
 TEST_F(HostileSetupPath, StartsExactlyOneProgramWithExactlyThatPath) {
     const std::vector<std::string> names = {
-        "with blanks  twice",   "semi;colon; touch pwned-semi", "dollar $(touch pwned-dollar)",
-        "back `touch pwned-tick`", "new\nline\ntouch pwned-nl", "amp & touch pwned-amp",
-        "pipe | touch pwned-pipe", "quotes ' \" \\",          "-dash",
-        "glob * ? [x]",         "redirect > pwned-redirect",   "z\xC5\xBC\xC3\xB3\xC5\x82w",
+        "with blanks  twice",
+        "semi;colon; touch pwned-semi",
+        "dollar $(touch pwned-dollar)",
+        "back `touch pwned-tick`",
+        "new\nline\ntouch pwned-nl",
+        "amp & touch pwned-amp",
+        "pipe | touch pwned-pipe",
+        "quotes ' \" \\",
+        "-dash",
+        "glob * ? [x]",
+        "redirect > pwned-redirect",
+        "z\xC5\xBC\xC3\xB3\xC5\x82w",
     };
     for (const std::string& name : names) {
         SCOPED_TRACE(name);

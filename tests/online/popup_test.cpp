@@ -112,8 +112,9 @@ TEST(PopupSchedule, KindsAndRebuilding) {
     ManualClock clock(kStart);
     AlarmTimer timer(clock);
     const std::pair<int, std::optional<AlarmRepeat>> kinds[] = {
-        {0, AlarmRepeat::OneShot}, {1, AlarmRepeat::EachMinute}, {2, AlarmRepeat::EachHour},
-        {3, AlarmRepeat::EachDay}, {4, std::nullopt},           {7, std::nullopt},
+        {0, AlarmRepeat::OneShot},  {1, AlarmRepeat::EachMinute},
+        {2, AlarmRepeat::EachHour}, {3, AlarmRepeat::EachDay},
+        {4, std::nullopt},          {7, std::nullopt},
         {-1, std::nullopt},
     };
     for (const auto& [kind, repeat] : kinds) {
@@ -196,7 +197,8 @@ TEST_F(PopupTest, BadSizeTakesTheDefault) {
 
 TEST(PopupTimerAlarm, Decision) {
     TMivenINI ini;
-    ini.LoadFromBytes(std::string_view("[PopupWindow]\nPopupWidth=800\nPopupHeight=$190\nPopupURL=http://isp.example/\xB9\n"));
+    ini.LoadFromBytes(
+        std::string_view("[PopupWindow]\nPopupWidth=800\nPopupHeight=$190\nPopupURL=http://isp.example/\xB9\n"));
     EXPECT_FALSE(PopupTimerAlarm(ini, /*showing*/ true, /*busy*/ true));
     EXPECT_FALSE(PopupTimerAlarm(ini, false, false));
     EXPECT_EQ(PopupTimerAlarm(ini, false, true), (PopupPage{800, 400, "http://isp.example/ą"}));

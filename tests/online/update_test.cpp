@@ -53,13 +53,13 @@ public:
             if (it == responses.end()) return done({false, "404 Not Found"});
             const Response& r = it->second;
             switch (r.mode) {
-            case Mode::Fail: return done({false, "500 Internal Server Error"});
-            case Mode::CutShort: WriteFile(path, r.body.substr(0, r.body.size() / 2)); return done({false, "cut"});
-            case Mode::IgnoreLimit: WriteFile(path, r.body); return done({true, {}});
-            case Mode::Ok:
-                if (r.body.size() > maxBytes) return done({false, "too large"});
-                WriteFile(path, r.body);
-                return done({true, {}});
+                case Mode::Fail: return done({false, "500 Internal Server Error"});
+                case Mode::CutShort: WriteFile(path, r.body.substr(0, r.body.size() / 2)); return done({false, "cut"});
+                case Mode::IgnoreLimit: WriteFile(path, r.body); return done({true, {}});
+                case Mode::Ok:
+                    if (r.body.size() > maxBytes) return done({false, "too large"});
+                    WriteFile(path, r.body);
+                    return done({true, {}});
             }
         };
         if (deferred)
@@ -164,8 +164,8 @@ TEST_F(UpdateTest, SameVersionEndsQuietlyAndStopsTheHourlyCheck) {
 // program is fetched, made executable for the user, and offered; Cancel
 // keeps the program running with the file in "updates".
 TEST_F(UpdateTest, OtherVersionsAreDownloadedAndOffered) {
-    for (const char* descriptor : {"[PROGRAM]\nversion=1.19\n", "[PROGRAM]\nversion=1.17\n", "[PROGRAM]\n",
-                                   "", "[program]\nVERSION = \"2.0\"\n", "[PROGRAM]\nversion=1.18 \n"}) {
+    for (const char* descriptor : {"[PROGRAM]\nversion=1.19\n", "[PROGRAM]\nversion=1.17\n", "[PROGRAM]\n", "",
+                                   "[program]\nVERSION = \"2.0\"\n", "[PROGRAM]\nversion=1.18 \n"}) {
         SCOPED_TRACE(descriptor);
         log_.clear();
         ask_.asked.clear();
@@ -240,12 +240,11 @@ TEST_F(UpdateTest, FailedDownloadsReplaceNothing) {
          false},
         {"descriptor over 64 KiB", "[PROGRAM]\nversion=1.19\n" + std::string(70'000, ';'), FakeHttp::Mode::Ok,
          FakeHttp::Mode::Ok, "NEW", false},
-        {"descriptor over its limit from a careless fetcher", std::string(70'000, ';'),
-         FakeHttp::Mode::IgnoreLimit, FakeHttp::Mode::Ok, "NEW", false},
+        {"descriptor over its limit from a careless fetcher", std::string(70'000, ';'), FakeHttp::Mode::IgnoreLimit,
+         FakeHttp::Mode::Ok, "NEW", false},
         {"setup server error (500)", "[PROGRAM]\nversion=1.19\n", FakeHttp::Mode::Ok, FakeHttp::Mode::Fail, "NEW",
          false},
-        {"setup cut short", "[PROGRAM]\nversion=1.19\n", FakeHttp::Mode::Ok, FakeHttp::Mode::CutShort, "NEWNEW",
-         false},
+        {"setup cut short", "[PROGRAM]\nversion=1.19\n", FakeHttp::Mode::Ok, FakeHttp::Mode::CutShort, "NEWNEW", false},
         {"setup checksum mismatch", "[PROGRAM]\nversion=1.19\nsha256=" + ToHex(Sha256::Of("OTHER")) + "\n",
          FakeHttp::Mode::Ok, FakeHttp::Mode::Ok, "NEW", true},
         {"setup checksum malformed", "[PROGRAM]\nversion=1.19\nsha256=" + digestOfNew.substr(1) + "\n",
@@ -389,11 +388,14 @@ TEST_F(UpdateTest, DestroyedWhileDownloading) {
 TEST_F(UpdateTest, DownloadedSetupRunsAsAProgram) {
     const int leaked = ::open("/dev/null", O_RDONLY);  // not close-on-exec
     ASSERT_GE(leaked, 3);
-    const std::string script = "#!/bin/sh\n"
-                               "out=\"$(dirname \"$0\")/ran\"\n"
-                               "echo \"$#|$0\" > \"$out\"\n"
-                               "if [ -e /proc/$$/fd/" + std::to_string(leaked) + " ]; then echo open >> \"$out\"; "
-                               "else echo closed >> \"$out\"; fi\n";
+    const std::string script =
+        "#!/bin/sh\n"
+        "out=\"$(dirname \"$0\")/ran\"\n"
+        "echo \"$#|$0\" > \"$out\"\n"
+        "if [ -e /proc/$$/fd/" +
+        std::to_string(leaked) +
+        " ]; then echo open >> \"$out\"; "
+        "else echo closed >> \"$out\"; fi\n";
     Serve("update.ini", "[PROGRAM]\nversion=2\n");
     Serve("NebrinSetup.exe", script);
     struct RealStarter : IProcessStarter {
@@ -430,7 +432,9 @@ TEST(PosixProcessStarter, ReportsWhatCannotStart) {
 TEST(UpdateSettingsTest, ReadFromTheTheme) {
     TMivenINI ini;
     ini.LoadFromBytes(std::string_view("[AutoUpdate]\nAutoUpdateURL=http://isp.example/upd/\n"));
-    UpdateSettings s = ReadUpdateSettings(ini, "Po\xB3\xB9" "czenie");
+    UpdateSettings s = ReadUpdateSettings(ini,
+                                          "Po\xB3\xB9"
+                                          "czenie");
     EXPECT_EQ(s.baseUrl, "http://isp.example/upd/");
     EXPECT_EQ(s.setupName, "NebrinSetup.exe");
     EXPECT_EQ(s.entryName, "Połączenie");

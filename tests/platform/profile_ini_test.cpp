@@ -40,17 +40,17 @@ TEST(ProfileIni, ReadingRules) {
         std::optional<std::string> expected;
     };
     const Case cases[] = {
-        {"USER", "name", "jan.kowalski"},         // trimmed; first occurrence wins
-        {"user", "NAME", "jan.kowalski"},         // names ignore case
-        {" USER ", " name ", "jan.kowalski"},     // and are trimmed
-        {"USER", "passwd", "  spaced  "},         // quotes around the value go
+        {"USER", "name", "jan.kowalski"},      // trimmed; first occurrence wins
+        {"user", "NAME", "jan.kowalski"},      // names ignore case
+        {" USER ", " name ", "jan.kowalski"},  // and are trimmed
+        {"USER", "passwd", "  spaced  "},      // quotes around the value go
         {"USER", "serv", "abc"},
-        {"USER", "mixed", "\"abc'"},              // unmatched quotes stay
+        {"USER", "mixed", "\"abc'"},  // unmatched quotes stay
         {"USER", "; comment", std::nullopt},
         {"USER", "junk line without equals", std::nullopt},
-        {"Other", "count", "12abc"},              // header text after ']' ignored
+        {"Other", "count", "12abc"},  // header text after ']' ignored
         {"USER", "late", "from a repeated section"},
-        {"", "stray", std::nullopt},              // no section, not reachable
+        {"", "stray", std::nullopt},  // no section, not reachable
         {"USER", "missing", std::nullopt},
         {"Missing", "name", std::nullopt},
     };
@@ -66,8 +66,19 @@ TEST(ProfileIni, ReadingRules) {
 
 TEST(ProfileIni, GetInt) {
     const std::pair<const char*, int> cases[] = {
-        {"12", 12}, {"12abc", 12}, {"-5", -5}, {"+5", 5}, {" 7 ", 7}, {"\"8\"", 8}, {"2147483647", 2147483647},
-        {"-2147483648", -2147483647 - 1}, {"abc", -1}, {"", -1}, {"-", -1}, {"99999999999", -1}, {"2147483648", -1},
+        {"12", 12},
+        {"12abc", 12},
+        {"-5", -5},
+        {"+5", 5},
+        {" 7 ", 7},
+        {"\"8\"", 8},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"abc", -1},
+        {"", -1},
+        {"-", -1},
+        {"99999999999", -1},
+        {"2147483648", -1},
     };
     for (const auto& [value, expected] : cases) {
         const ProfileIni ini = ProfileIni::Parse("[S]\nk=" + std::string(value) + "\n");
@@ -85,7 +96,7 @@ TEST(ProfileIni, SetReplacesInPlaceAndKeepsEveryOtherLine) {
         "\r\n"
         "[PROGRAM]\r\n"
         "version=1.18\r\n");
-    ASSERT_TRUE(ini.Set("user", "NAME", "new"));   // the line a read finds, key spelling kept
+    ASSERT_TRUE(ini.Set("user", "NAME", "new"));    // the line a read finds, key spelling kept
     ASSERT_TRUE(ini.Set("USER", "passwd", "x=y"));  // new key: end of its section, before the blank
     ASSERT_TRUE(ini.Set("Extra", "k", "v"));        // new section at the end
     EXPECT_EQ(ini.Serialize(),
@@ -108,8 +119,8 @@ TEST(ProfileIni, SetReplacesInPlaceAndKeepsEveryOtherLine) {
 }
 
 TEST(ProfileIni, SetValuesReadBackExactly) {
-    const char* values[] = {"", "plain", " lead", "trail ", "\"quoted\"", "'single'", "\"", "'a\"", "a;b", "[x]",
-                            "=", "\tTab", "za\xBF\xF3\xB3\xE6"};
+    const char* values[] = {"",     "plain", " lead", "trail ", "\"quoted\"", "'single'",          "\"",
+                            "'a\"", "a;b",   "[x]",   "=",      "\tTab",      "za\xBF\xF3\xB3\xE6"};
     for (const char* v : values) {
         ProfileIni one;
         ASSERT_TRUE(one.Set("S", "k", v));
@@ -122,9 +133,9 @@ TEST(ProfileIni, SetRefusesWhatCannotBeStored) {
         std::string section, key, value;
     };
     const Case cases[] = {
-        {"", "k", "v"}, {"  ", "k", "v"}, {"a]b", "k", "v"}, {"a\nb", "k", "v"},
-        {"S", "", "v"}, {"S", "a=b", "v"}, {"S", ";k", "v"}, {"S", "[k", "v"}, {"S", "k\r", "v"},
-        {"S", "k", "a\nb"}, {"S", "k", "a\rb"}, {"S", "k", std::string("a\0b", 3)},
+        {"", "k", "v"},    {"  ", "k", "v"},   {"a]b", "k", "v"},  {"a\nb", "k", "v"},
+        {"S", "", "v"},    {"S", "a=b", "v"},  {"S", ";k", "v"},   {"S", "[k", "v"},
+        {"S", "k\r", "v"}, {"S", "k", "a\nb"}, {"S", "k", "a\rb"}, {"S", "k", std::string("a\0b", 3)},
     };
     ProfileIni ini = ProfileIni::Parse("[S]\nk=old\n");
     for (const Case& c : cases) {

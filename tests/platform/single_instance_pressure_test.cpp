@@ -166,8 +166,10 @@ TEST_F(SingleInstancePressure, FiftyStartsLeaveOneAndAKilledCopyFreesTheNextStar
     }
     for (std::size_t i = 0; i < children.size(); ++i) {
         if (ended[i]) continue;
-        if (winner < 0) winner = children[i];
-        else others.push_back(children[i]);
+        if (winner < 0)
+            winner = children[i];
+        else
+            others.push_back(children[i]);
     }
     ASSERT_GT(winner, 0);
     EXPECT_TRUE(others.empty()) << others.size() << " starts still running";

@@ -189,6 +189,8 @@ TEST_F(SingleInstanceTest, RuntimeFolderFallsBackToAPrivateTmpFolder) {
     struct stat st {};
     ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
+    if (old)
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
 }

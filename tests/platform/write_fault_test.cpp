@@ -35,10 +35,10 @@ constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
 struct WriteScript {
     std::size_t failAfter = kNoLimit;  // bytes taken before every later call fails
     int failErrno = EIO;
-    bool zeroInsteadOfError = false;   // a failing call returns 0 instead of -1
-    std::size_t chunk = kNoLimit;      // most bytes one call takes
-    int interruptions = 0;             // calls that first fail with EINTR
-    std::size_t killAt = kNoLimit;     // SIGKILL once this many bytes are written
+    bool zeroInsteadOfError = false;  // a failing call returns 0 instead of -1
+    std::size_t chunk = kNoLimit;     // most bytes one call takes
+    int interruptions = 0;            // calls that first fail with EINTR
+    std::size_t killAt = kNoLimit;    // SIGKILL once this many bytes are written
 
     std::size_t written = 0;
     int calls = 0;
@@ -138,10 +138,14 @@ TEST_F(WriteFaults, FailedWriteKeepsThePreviousFile) {
         bool zero;
     };
     const std::vector<Case> cases = {
-        {0, EIO, kNoLimit, false},          {0, ENOSPC, kNoLimit, false},
-        {1, ENOSPC, kNoLimit, false},       {100, EFBIG, 7, false},
-        {1024, EDQUOT, 512, false},         {after.size() - 1, ENOSPC, kNoLimit, false},
-        {after.size() - 1, EIO, 1, false},  {0, 0, kNoLimit, true},  // a write that takes nothing
+        {0, EIO, kNoLimit, false},
+        {0, ENOSPC, kNoLimit, false},
+        {1, ENOSPC, kNoLimit, false},
+        {100, EFBIG, 7, false},
+        {1024, EDQUOT, 512, false},
+        {after.size() - 1, ENOSPC, kNoLimit, false},
+        {after.size() - 1, EIO, 1, false},
+        {0, 0, kNoLimit, true},  // a write that takes nothing
         {700, 0, 64, true},
     };
     for (const Writer w : {Writer::Atomic, Writer::ProfileSave}) {
@@ -257,8 +261,7 @@ TEST_F(WriteFaults, FullFileSystemKeepsThePreviousFile) {
         const int fd = ::open(File("filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) ::_exit(2);
         const std::string block(512, 'f');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
+        while (::write(fd, block.data(), block.size()) > 0) {}
         ::close(fd);
         if (ProfileIni::Parse(after).Save(File("user.ini"), 0600, &error)) ::_exit(3);
         if (error.find(std::strerror(ENOSPC)) == std::string::npos) ::_exit(4);

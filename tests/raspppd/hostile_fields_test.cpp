@@ -13,110 +13,111 @@ namespace nebrin::pppd {
 namespace {
 
 std::string Show(const std::string& v) {
-  return v.size() > 24 ? v.substr(0, 24) + "...(" + std::to_string(v.size()) + ")" : v;
+    return v.size() > 24 ? v.substr(0, 24) + "...(" + std::to_string(v.size()) + ")" : v;
 }
 
 // The words of our peer file for (entry, service, user), in order.
 std::vector<std::string> PeerWords(const std::string& entry, const std::string& service, const std::string& user) {
-  std::vector<std::string> w = {"plugin", "rp-pppoe.so", "nic-eth0"};
-  if (!service.empty()) w.insert(w.end(), {"rp_pppoe_service", service});
-  if (!user.empty()) w.insert(w.end(), {"user", user});
-  w.insert(w.end(), {"linkname", entry, "noauth", "nopersist", "defaultroute", "usepeerdns", "noipdefault",
-                     "lcp-echo-interval", "10", "lcp-echo-failure", "3"});
-  return w;
+    std::vector<std::string> w = {"plugin", "rp-pppoe.so", "nic-eth0"};
+    if (!service.empty()) w.insert(w.end(), {"rp_pppoe_service", service});
+    if (!user.empty()) w.insert(w.end(), {"user", user});
+    w.insert(w.end(), {"linkname", entry, "noauth", "nopersist", "defaultroute", "usepeerdns", "noipdefault",
+                       "lcp-echo-interval", "10", "lcp-echo-failure", "3"});
+    return w;
 }
 
-const std::vector<std::string> kStarts = {"-", "-x", "--defaultroute", "+ipv6", "*", "*x", "@/etc/shadow", "@x",
-                                          "#x", "\"", "\\", " lead", "\ttab"};
+const std::vector<std::string> kStarts = {"-",  "-x", "--defaultroute", "+ipv6", "*", "*x", "@/etc/shadow", "@x", "#x",
+                                          "\"", "\\", " lead",          "\ttab"};
 
 TEST(HostileFields, ServiceAndUserAreOneArgumentWordOrRefused) {
-  struct Case {
-    std::string value;
-    Refusal service, user;
-  };
-  std::vector<Case> cases;
-  for (const std::string& v : kStarts) cases.push_back({v, Refusal::kOk, v == "*" ? Refusal::kWildcard : Refusal::kOk});
-  const std::vector<Case> limits = {
-      {std::string(128, 's'), Refusal::kOk, Refusal::kOk},
-      {std::string(129, 's'), Refusal::kTooLong, Refusal::kOk},
-      {std::string(255, 'x'), Refusal::kTooLong, Refusal::kOk},
-      {std::string(256, 'x'), Refusal::kTooLong, Refusal::kOk},
-      {std::string(257, 'x'), Refusal::kTooLong, Refusal::kTooLong},
-      {std::string(1025, 'x'), Refusal::kTooLong, Refusal::kTooLong},
-      {"-x\nplugin evil.so", Refusal::kLineBreak, Refusal::kLineBreak},
-      {std::string("-x\0plugin", 9), Refusal::kNul, Refusal::kNul},
-  };
-  cases.insert(cases.end(), limits.begin(), limits.end());
+    struct Case {
+        std::string value;
+        Refusal service, user;
+    };
+    std::vector<Case> cases;
+    for (const std::string& v : kStarts)
+        cases.push_back({v, Refusal::kOk, v == "*" ? Refusal::kWildcard : Refusal::kOk});
+    const std::vector<Case> limits = {
+        {std::string(128, 's'), Refusal::kOk, Refusal::kOk},
+        {std::string(129, 's'), Refusal::kTooLong, Refusal::kOk},
+        {std::string(255, 'x'), Refusal::kTooLong, Refusal::kOk},
+        {std::string(256, 'x'), Refusal::kTooLong, Refusal::kOk},
+        {std::string(257, 'x'), Refusal::kTooLong, Refusal::kTooLong},
+        {std::string(1025, 'x'), Refusal::kTooLong, Refusal::kTooLong},
+        {"-x\nplugin evil.so", Refusal::kLineBreak, Refusal::kLineBreak},
+        {std::string("-x\0plugin", 9), Refusal::kNul, Refusal::kNul},
+    };
+    cases.insert(cases.end(), limits.begin(), limits.end());
 
-  for (const Case& c : cases) {
-    EXPECT_EQ(CheckServiceName(c.value), c.service) << Show(c.value);
-    EXPECT_EQ(CheckUserName(c.value), c.user) << Show(c.value);
-    std::string why;
-    const auto asService = BuildPeerFileChecked("dsl", PeerSettings{"eth0", c.value, "jan"}, &why);
-    EXPECT_EQ(asService.has_value(), c.service == Refusal::kOk) << Show(c.value) << ": " << why;
-    if (asService) {
-      EXPECT_EQ(SplitWords(*asService), PeerWords("dsl", c.value, "jan")) << Show(c.value);
+    for (const Case& c : cases) {
+        EXPECT_EQ(CheckServiceName(c.value), c.service) << Show(c.value);
+        EXPECT_EQ(CheckUserName(c.value), c.user) << Show(c.value);
+        std::string why;
+        const auto asService = BuildPeerFileChecked("dsl", PeerSettings{"eth0", c.value, "jan"}, &why);
+        EXPECT_EQ(asService.has_value(), c.service == Refusal::kOk) << Show(c.value) << ": " << why;
+        if (asService) {
+            EXPECT_EQ(SplitWords(*asService), PeerWords("dsl", c.value, "jan")) << Show(c.value);
+        }
+        const auto asUser = BuildPeerFileChecked("dsl", PeerSettings{"eth0", "svc", c.value}, &why);
+        EXPECT_EQ(asUser.has_value(), c.user == Refusal::kOk) << Show(c.value) << ": " << why;
+        if (asUser) {
+            EXPECT_EQ(SplitWords(*asUser), PeerWords("dsl", "svc", c.value)) << Show(c.value);
+        }
     }
-    const auto asUser = BuildPeerFileChecked("dsl", PeerSettings{"eth0", "svc", c.value}, &why);
-    EXPECT_EQ(asUser.has_value(), c.user == Refusal::kOk) << Show(c.value) << ": " << why;
-    if (asUser) {
-      EXPECT_EQ(SplitWords(*asUser), PeerWords("dsl", "svc", c.value)) << Show(c.value);
-    }
-  }
 }
 
 TEST(HostileFields, EntryNamesStartingWithADashStayTheLinknameArgument) {
-  const std::vector<std::string> entries = {"-", "-x", "--nodetach", std::string(kMaxEntryName, '-')};
-  for (const std::string& entry : entries) {
-    ASSERT_TRUE(IsValidEntryName(entry)) << entry;
-    std::string why;
-    const auto text = BuildPeerFileChecked(entry, PeerSettings{"eth0", "", ""}, &why);
-    ASSERT_TRUE(text) << why;
-    EXPECT_EQ(SplitWords(*text), PeerWords(entry, "", "")) << Show(entry);
-  }
-  // Interface names become part of an option word (nic-NAME): a leading '-'
-  // or anything past the kernel's length is refused.
-  EXPECT_FALSE(IsValidInterfaceName("-eth0"));
-  EXPECT_FALSE(IsValidInterfaceName(std::string(kMaxInterfaceName + 1, 'e')));
-  EXPECT_TRUE(IsValidInterfaceName(std::string(kMaxInterfaceName, 'e')));
+    const std::vector<std::string> entries = {"-", "-x", "--nodetach", std::string(kMaxEntryName, '-')};
+    for (const std::string& entry : entries) {
+        ASSERT_TRUE(IsValidEntryName(entry)) << entry;
+        std::string why;
+        const auto text = BuildPeerFileChecked(entry, PeerSettings{"eth0", "", ""}, &why);
+        ASSERT_TRUE(text) << why;
+        EXPECT_EQ(SplitWords(*text), PeerWords(entry, "", "")) << Show(entry);
+    }
+    // Interface names become part of an option word (nic-NAME): a leading '-'
+    // or anything past the kernel's length is refused.
+    EXPECT_FALSE(IsValidInterfaceName("-eth0"));
+    EXPECT_FALSE(IsValidInterfaceName(std::string(kMaxInterfaceName + 1, 'e')));
+    EXPECT_TRUE(IsValidInterfaceName(std::string(kMaxInterfaceName, 'e')));
 }
 
 TEST(HostileFields, SecretsGainExactlyOneThreeWordLineOrNothing) {
-  const std::string before = "# Secrets\nother * \"o p\"\n\"-x\" srv \"kept\"\n";
-  struct Case {
-    std::string user, password;
-    bool stored;
-  };
-  std::vector<Case> cases;
-  for (const std::string& v : kStarts) {
-    cases.push_back({"jan", v, v.front() != '@'});
-    cases.push_back({v, "pw", v != "*"});
-  }
-  const std::vector<Case> limits = {
-      {std::string(255, 'u'), std::string(255, 'p'), true},
-      {std::string(256, 'u'), std::string(256, 'p'), true},
-      {"jan", std::string(257, 'p'), false},
-      {std::string(1025, 'u'), "pw", false},
-      {"jan", std::string(1025, 'p'), false},
-      {"jan", "pw\nevil * x", false},
-      {"jan\r", "pw", false},
-  };
-  cases.insert(cases.end(), limits.begin(), limits.end());
+    const std::string before = "# Secrets\nother * \"o p\"\n\"-x\" srv \"kept\"\n";
+    struct Case {
+        std::string user, password;
+        bool stored;
+    };
+    std::vector<Case> cases;
+    for (const std::string& v : kStarts) {
+        cases.push_back({"jan", v, v.front() != '@'});
+        cases.push_back({v, "pw", v != "*"});
+    }
+    const std::vector<Case> limits = {
+        {std::string(255, 'u'), std::string(255, 'p'), true},
+        {std::string(256, 'u'), std::string(256, 'p'), true},
+        {"jan", std::string(257, 'p'), false},
+        {std::string(1025, 'u'), "pw", false},
+        {"jan", std::string(1025, 'p'), false},
+        {"jan", "pw\nevil * x", false},
+        {"jan\r", "pw", false},
+    };
+    cases.insert(cases.end(), limits.begin(), limits.end());
 
-  for (const Case& c : cases) {
-    const std::string what = "[" + Show(c.user) + "] [" + Show(c.password) + "]";
-    const bool ok = CheckUserName(c.user) == Refusal::kOk && CheckPassword(c.password) == Refusal::kOk;
-    EXPECT_EQ(ok, c.stored) << what;
-    if (!ok) continue;
-    const std::string after = ReplaceSecret(before, c.user, c.password);
-    const std::vector<WordLine> lines = SplitWordLines(after);
-    ASSERT_EQ(lines.size(), SplitWordLines(before).size() + 1) << what;
-    EXPECT_EQ(after.substr(0, before.size()), before) << what;
-    EXPECT_EQ(lines.back().words, (std::vector<std::string>{c.user, "*", c.password})) << what;
-    EXPECT_EQ(FindSecret(after, c.user), c.password) << what;
-    // The line another user has stays as it was.
-    EXPECT_EQ(FindSecret(after, "other"), "o p") << what;
-  }
+    for (const Case& c : cases) {
+        const std::string what = "[" + Show(c.user) + "] [" + Show(c.password) + "]";
+        const bool ok = CheckUserName(c.user) == Refusal::kOk && CheckPassword(c.password) == Refusal::kOk;
+        EXPECT_EQ(ok, c.stored) << what;
+        if (!ok) continue;
+        const std::string after = ReplaceSecret(before, c.user, c.password);
+        const std::vector<WordLine> lines = SplitWordLines(after);
+        ASSERT_EQ(lines.size(), SplitWordLines(before).size() + 1) << what;
+        EXPECT_EQ(after.substr(0, before.size()), before) << what;
+        EXPECT_EQ(lines.back().words, (std::vector<std::string>{c.user, "*", c.password})) << what;
+        EXPECT_EQ(FindSecret(after, c.user), c.password) << what;
+        // The line another user has stays as it was.
+        EXPECT_EQ(FindSecret(after, "other"), "o p") << what;
+    }
 }
 
 }  // namespace

@@ -45,7 +45,9 @@ TEST(PerfDataTest, TotalsAndPortsWithTheMaximumRule) {
     ports.objects[0].list[1].name = u"Com\u017b2";  // converted, ASCII lower-cased
     ASSERT_EQ(Walk(ports.Build(), 1, slots), PerfWalk::Ok);
     EXPECT_EQ(slots.labels[1], "rasa");
-    EXPECT_EQ(slots.labels[2], "com\xC5\xBB" "2");
+    EXPECT_EQ(slots.labels[2],
+              "com\xC5\xBB"
+              "2");
     EXPECT_EQ(slots.sent[1], 100u);
     EXPECT_EQ(slots.received[2], 1001u);
     EXPECT_EQ(slots.totPorts, 2);

@@ -49,11 +49,8 @@ TEST(RasPer9xTest, CountsAgainstTheBaselineAndWrap) {
         std::uint32_t baseline, raw, expected;
     };
     const Case cases[] = {
-        {10, 15, 5},
-        {10, 5, 4294967290u},  // below the baseline: one short of the modular difference
-        {5, 4, 4294967294u},
-        {4294967295u, 0, 0},
-        {0, 4294967295u, 4294967295u},
+        {10, 15, 5},         {10, 5, 4294967290u},  // below the baseline: one short of the modular difference
+        {5, 4, 4294967294u}, {4294967295u, 0, 0},  {0, 4294967295u, 4294967295u},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.baseline << " -> " << c.raw);
@@ -397,8 +394,11 @@ TEST(RasPerStartTest, LineForTheLog) {
         {"no line library", 4, {.ras = &noRas}, "Statystyki połączenia niedostępne !", true},
         {"9x without adapters", 0, {.registry = &emptyRegistry}, "Unable to Locate Win9x Dial-Up Adapter", true},
         {"NT 4 falls back to the helper", 1, {.perfData = &emptyPerf, .pdh = &pdh, .ras = &ras}, std::nullopt, true},
-        {"NT 4 without the helper", 1, {.perfData = &emptyPerf, .pdh = &noPdh, .ras = &ras},
-         "Unable to Find Performance Data Helper Library (PDH.DLL)", true},
+        {"NT 4 without the helper",
+         1,
+         {.perfData = &emptyPerf, .pdh = &noPdh, .ras = &ras},
+         "Unable to Find Performance Data Helper Library (PDH.DLL)",
+         true},
     };
     for (const Case& c : cases) {
         TRasPer per(c.level, c.sources);

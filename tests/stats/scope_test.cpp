@@ -100,7 +100,13 @@ TEST(ScopeTest, SequencesOfSamples) {
     };
     const Case cases[] = {
         {"all zero keeps the scale at 0", 4, 10, {0, 0}, {0, 0, 0, 0}, 0, 0.0, {0, 0, 0, 0}},
-        {"a scrolled-out peak lets the rest grow", 4, 10, {100, 20, 20, 20}, {20, 20, 20, 20}, 20, 0.5,
+        {"a scrolled-out peak lets the rest grow",
+         4,
+         10,
+         {100, 20, 20, 20},
+         {20, 20, 20, 20},
+         20,
+         0.5,
          {10, 10, 10, 10}},
         {"zeros after a peak keep the old scale", 3, 10, {5, 0, 0, 0}, {0, 0, 0}, 0, 2.0, {0, 0, 0}},
         {"negative samples draw below the base", 2, 10, {10, -5}, {-5, -5}, 0, 1.0, {-5, -5}},

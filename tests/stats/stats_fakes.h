@@ -194,8 +194,8 @@ public:
     struct Object {
         std::uint32_t numCounters = 2;  // bytes sent (872) and received (874) first, then fillers
         bool instances = false;
-        std::uint32_t sent = 0, received = 0;  // without instances
-        std::vector<Instance> list{};          // with instances
+        std::uint32_t sent = 0, received = 0;    // without instances
+        std::vector<Instance> list{};            // with instances
         std::int32_t numInstancesOverride = -2;  // -2: the list's size
     };
 

@@ -14,7 +14,9 @@ TEST(Cp1250, PolishLettersRoundTrip) {
     EXPECT_EQ(Utf8ToCp1250(utf8), cp);
     EXPECT_EQ(Cp1250ToUtf8(cp), utf8);
     // Punctuation from the 80..9F block.
-    EXPECT_EQ(Cp1250ToUtf8("Po\xB3\xB9" "cz \x80\x84\x85\x94"), "Połącz €„…”");
+    EXPECT_EQ(Cp1250ToUtf8("Po\xB3\xB9"
+                           "cz \x80\x84\x85\x94"),
+              "Połącz €„…”");
 }
 
 TEST(Cp1250, EveryDefinedByteRoundTripsAndTheUndefinedOnesDoNot) {
@@ -42,7 +44,7 @@ TEST(Cp1250, RefusesInvalidOrUnmappableText) {
         "\xC5",              // cut short
         "a\x80",             // stray continuation byte
         "\xFF",
-        "ñ",                 // Spanish, not in the page
+        "ñ",  // Spanish, not in the page
         "€😀",
     };
     for (const char* c : cases) EXPECT_EQ(Utf8ToCp1250(c), std::nullopt) << c;
@@ -50,8 +52,12 @@ TEST(Cp1250, RefusesInvalidOrUnmappableText) {
 }
 
 TEST(Cp1250, LetterCase) {
-    const std::string upper = "\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF" "AZ\x8A\x8D\x8E\xAA\xBC\xC0\xDE";
-    const std::string lower = "\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF" "az\x9A\x9D\x9E\xBA\xBE\xE0\xFE";
+    const std::string upper =
+        "\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF"
+        "AZ\x8A\x8D\x8E\xAA\xBC\xC0\xDE";
+    const std::string lower =
+        "\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF"
+        "az\x9A\x9D\x9E\xBA\xBE\xE0\xFE";
     for (std::size_t i = 0; i < upper.size(); ++i) {
         const auto u = static_cast<std::uint8_t>(upper[i]);
         const auto l = static_cast<std::uint8_t>(lower[i]);

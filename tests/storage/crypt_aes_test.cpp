@@ -58,12 +58,12 @@ TEST_P(CryptAes, Fips197AppendixC) {
 // NIST SP 800-38A, F.2.1/F.2.2 (CBC-AES128).
 TEST_P(CryptAes, Sp80038aCbc) {
     const AesCipher aes(Hex("2b7e151628aed2a6abf7158809cf4f3c"), 16);
-    const auto plain = Hex(
-        "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-        "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
-    const auto cipher = Hex(
-        "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
-        "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7");
+    const auto plain =
+        Hex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+            "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+    const auto cipher =
+        Hex("7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
+            "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7");
     const AesBlock iv = ToBlock(Hex("000102030405060708090a0b0c0d0e0f"));
 
     std::vector<std::uint8_t> out(plain.size());

@@ -12,8 +12,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 // RFC 4648, section 10.
 const std::pair<const char*, const char*> kRfc4648[] = {
-    {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-    {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+    {"", ""},
+    {"f", "Zg=="},
+    {"fo", "Zm8="},
+    {"foo", "Zm9v"},
+    {"foob", "Zm9vYg=="},
+    {"fooba", "Zm9vYmE="},
+    {"foobar", "Zm9vYmFy"},
 };
 
 TEST(CryptBase64, Rfc4648Vectors) {
@@ -41,17 +46,17 @@ TEST(CryptBase64, RoundTripsAllByteValuesAndLengths) {
 
 TEST(CryptBase64, RefusesWhatIsNotBase64) {
     const char* refused[] = {
-        "Zg=",          // length not a multiple of 4
-        "Zm9vY",        //
-        "Zm9v\r\nYmFy", // line break
-        "Zm9v YmFy",    // blank
-        "Zm,v",         // between "+" and "z" but not in the alphabet
-        "Zm?v", "Zm:v", "Zm@v", "Zm[v", "Zm_v", "Zm-v",
-        "Zm9\x80",      // beyond "z"
-        "=m9v",         // padding in the first two places
-        "Z=9v", "==9v", "====",
-        "Zm=v",         // "=" in the third place must be followed by "="
-        "Zg==Zm9v",     // data after padding
+        "Zg=",           // length not a multiple of 4
+        "Zm9vY",         //
+        "Zm9v\r\nYmFy",  // line break
+        "Zm9v YmFy",     // blank
+        "Zm,v",          // between "+" and "z" but not in the alphabet
+        "Zm?v",         "Zm:v", "Zm@v", "Zm[v", "Zm_v", "Zm-v",
+        "Zm9\x80",  // beyond "z"
+        "=m9v",     // padding in the first two places
+        "Z=9v",         "==9v", "====",
+        "Zm=v",      // "=" in the third place must be followed by "="
+        "Zg==Zm9v",  // data after padding
         "Zm8=Zg==",
     };
     for (const char* text : refused) {
@@ -75,8 +80,7 @@ TEST(CryptBase64, ArbitraryTextEitherDecodesOrIsRefused) {
             const Bytes decoded = Base64Decode(text);
             EXPECT_EQ(text.size() % 4, 0u) << text;
             EXPECT_LE(decoded.size(), text.size() / 4 * 3);
-        } catch (const EBase64Error&) {
-        }
+        } catch (const EBase64Error&) {}
     }
 }
 

@@ -19,7 +19,7 @@ TEST_F(CryptStrings, RoundTripsTextsOfAnyBytes) {
     const std::string texts[] = {
         "",
         "jan.kowalski@example.pl",
-        "p\xb9\xea\x9c\xe6-has\xb3o",        // Windows-1250 bytes above 0x7f
+        "p\xb9\xea\x9c\xe6-has\xb3o",          // Windows-1250 bytes above 0x7f
         "Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87",  // UTF-8
         std::string("nul\0inside", 10),
         std::string(100, '\xff'),
@@ -63,13 +63,15 @@ TEST(CryptPassPhrases, PhraseIsProcessWideAndCanBeCleared) {
     EXPECT_EQ(PassPhrase(), MemberPassPhrase(3));
     const std::string sealed = EncryptString("secret");
     SetPassPhrase(MemberPassPhrase(4));
-    EXPECT_NE([&] {
-        try {
-            return DecryptString(sealed);
-        } catch (const ECipherException&) {
-            return std::string();
-        }
-    }(), "secret");
+    EXPECT_NE(
+        [&] {
+            try {
+                return DecryptString(sealed);
+            } catch (const ECipherException&) {
+                return std::string();
+            }
+        }(),
+        "secret");
     SetPassPhrase(MemberPassPhrase(3));
     EXPECT_EQ(DecryptString(sealed), "secret");
     ClearPassPhrase();

@@ -71,11 +71,16 @@ TEST(ThemeSettingsReader, DuplicateKeysSortFirstWhateverTheLineOrder) {
     };
     const Case cases[] = {
         {{"b", "a"}, "a"},
-        {{"B", "a"}, "a"},            // letter case is ignored by the sort ...
-        {{"a", "A"}, "A"},            // ... and breaks ties by byte order
+        {{"B", "a"}, "a"},  // letter case is ignored by the sort ...
+        {{"a", "A"}, "A"},  // ... and breaks ties by byte order
         {{"b", "A", "a", "B"}, "A"},
-        {{"10", "9"}, "10"},          // text order, not numbers
-        {{"\xAF" "b", "\xBF" "a"}, "\xBF" "a"},  // Windows-1250 letters fold too (Żb / ża)
+        {{"10", "9"}, "10"},  // text order, not numbers
+        {{"\xAF"
+          "b",
+          "\xBF"
+          "a"},
+         "\xBF"
+         "a"},  // Windows-1250 letters fold too (Żb / ża)
         {{"x", ""}, ""},
     };
     for (const Case& c : cases) {
@@ -92,8 +97,8 @@ TEST(ThemeSettingsReader, DuplicateKeysSortFirstWhateverTheLineOrder) {
 
 TEST(ThemeSettingsReader, ReadBool) {
     const std::pair<const char*, bool> cases[] = {
-        {"yes", true}, {"YES", true}, {"y", true}, {"Y", true}, {"1", true}, {"True", true}, {"tRUE", true},
-        {"on", false}, {"2", false}, {"no", false}, {"", false}, {" yes", false}, {"yes ", false}, {"01", false},
+        {"yes", true}, {"YES", true}, {"y", true},   {"Y", true}, {"1", true},     {"True", true},  {"tRUE", true},
+        {"on", false}, {"2", false},  {"no", false}, {"", false}, {" yes", false}, {"yes ", false}, {"01", false},
     };
     for (const auto& [value, expected] : cases) {
         EXPECT_EQ(Load(std::string("[S]\nK=") + value).ReadBool("S", "K"), expected) << "'" << value << "'";
@@ -103,15 +108,25 @@ TEST(ThemeSettingsReader, ReadBool) {
 
 TEST(ThemeSettingsReader, ReadInteger) {
     const std::pair<const char*, int> good[] = {
-        {"0", 0}, {"42", 42}, {"-7", -7}, {"+7", 7}, {"007", 7}, {"16777215", 16777215},
-        {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
-        {"$1F", 31}, {"$ff", 255}, {"-$10", -16}, {"$7FFFFFFF", 2147483647}, {"$FFFFFFFF", -1},
+        {"0", 0},
+        {"42", 42},
+        {"-7", -7},
+        {"+7", 7},
+        {"007", 7},
+        {"16777215", 16777215},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"$1F", 31},
+        {"$ff", 255},
+        {"-$10", -16},
+        {"$7FFFFFFF", 2147483647},
+        {"$FFFFFFFF", -1},
     };
     for (const auto& [value, expected] : good) {
         EXPECT_EQ(Load(std::string("[S]\nK=") + value).ReadInteger("S", "K", -99), expected) << value;
     }
-    const char* bad[] = {"", " 1", "1 ", "1.5", "0x1F", "$", "-", "+", "--1", "2147483648", "-2147483649",
-                         "$100000000", "-$80000001", "$1G", "1e3", "abc"};
+    const char* bad[] = {"",    " 1",         "1 ",          "1.5",        "0x1F",       "$",   "-",   "+",
+                         "--1", "2147483648", "-2147483649", "$100000000", "-$80000001", "$1G", "1e3", "abc"};
     for (const char* value : bad) {
         try {
             Load(std::string("[S]\nK=") + value).ReadInteger("S", "K", 0);

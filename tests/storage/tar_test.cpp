@@ -34,8 +34,7 @@ namespace {
 void* Allocate(std::size_t n) {
     if (gTrack.load(std::memory_order_relaxed)) {
         std::size_t seen = gLargest.load(std::memory_order_relaxed);
-        while (n > seen && !gLargest.compare_exchange_weak(seen, n)) {
-        }
+        while (n > seen && !gLargest.compare_exchange_weak(seen, n)) {}
     }
     return std::malloc(n ? n : 1);
 }
@@ -63,7 +62,8 @@ void PutInt32(Bytes& b, std::int64_t v) {
 }
 
 // A package by hand: magic, count, (size, second word) entries, then data.
-Bytes Package(std::int64_t count, const std::vector<std::int64_t>& sizes, const Bytes& data, std::string_view magic = "NBT") {
+Bytes Package(std::int64_t count, const std::vector<std::int64_t>& sizes, const Bytes& data,
+              std::string_view magic = "NBT") {
     Bytes b(magic.begin(), magic.end());
     PutInt32(b, count);
     for (const std::int64_t s : sizes) {
@@ -83,7 +83,8 @@ public:
     ~TempDir() { std::filesystem::remove_all(path_); }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
     void Put(const std::string& name, const Bytes& b) const {
-        std::ofstream(File(name), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+        std::ofstream(File(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     }
 
 private:
@@ -239,7 +240,10 @@ TEST(PackageArchive, EveryTruncationIsRefused) {
         EXPECT_THROW(tar.Open(dir.File("cut.nbt")), EArchiveError);
         std::string reason;
         EXPECT_FALSE(tar.Open(dir.File("cut.nbt"), &reason));
-        const char* expected = len < 7 ? "truncated header" : len < 31 ? "truncated directory" : len < 36 ? "truncated member 0" : "truncated member 2";
+        const char* expected = len < 7    ? "truncated header"
+                               : len < 31 ? "truncated directory"
+                               : len < 36 ? "truncated member 0"
+                                          : "truncated member 2";
         EXPECT_EQ(reason, expected);
         EXPECT_EQ(tar.Count(), 0);
     }

@@ -47,9 +47,8 @@ class ThemeTool : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists(kTool)) << kTool << " is not built";
-        dir_ = fs::temp_directory_path() /
-               ("nebrin-theme-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("nebrin-theme-test-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -107,9 +106,7 @@ protected:
         return pkg;
     }
 
-    static bool ImagesChecked(const Result& verify) {
-        return verify.out.find("not checked") == std::string::npos;
-    }
+    static bool ImagesChecked(const Result& verify) { return verify.out.find("not checked") == std::string::npos; }
 
     fs::path dir_;
 };
@@ -352,10 +349,11 @@ TEST_F(ThemeTool, DamagedOrForeignInputFailsCleanly) {
         SCOPED_TRACE(name);
         const fs::path f = dir_ / "input.nbt";
         WriteFile(f, data);
-        for (const std::vector<std::string>& args :
-             {std::vector<std::string>{"list", f.string()}, {"verify", f.string()},
-              {"unpack", f.string(), (dir_ / "u").string()}, {"get", f.string(), "MainWindow", "Name"},
-              {"unseal", "--phrase", "x", f.string(), (dir_ / "o").string()}}) {
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"list", f.string()},
+                                                     {"verify", f.string()},
+                                                     {"unpack", f.string(), (dir_ / "u").string()},
+                                                     {"get", f.string(), "MainWindow", "Name"},
+                                                     {"unseal", "--phrase", "x", f.string(), (dir_ / "o").string()}}) {
             const Result r = Run(args);
             EXPECT_EQ(r.signal, 0) << args[0];
             if (args[0] == "unseal") {

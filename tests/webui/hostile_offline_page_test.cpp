@@ -92,15 +92,17 @@ public:
               "}\n"
               "picture('own', 'own.svg');\n"
               "picture('up', '../outside.svg');\n"
-              "picture('absolute', '" + outsideAbs.toUtf8() + "');\n"
-              "picture('encoded', '%2e%2e/outside.svg');\n"
-              "picture('linked', 'linked.svg');\n"
-              "fetch('../secret.txt').then(r => r.text()).then(t => { window.report.fetch = t; },\n"
-              "                                              () => { window.report.fetch = 'blocked'; });\n"
-              "const f = document.createElement('iframe');\n"
-              "f.src = '../outside.html';\n"
-              "document.body.appendChild(f);\n"
-              "</script></body></html>");
+              "picture('absolute', '" +
+                  outsideAbs.toUtf8() +
+                  "');\n"
+                  "picture('encoded', '%2e%2e/outside.svg');\n"
+                  "picture('linked', 'linked.svg');\n"
+                  "fetch('../secret.txt').then(r => r.text()).then(t => { window.report.fetch = t; },\n"
+                  "                                              () => { window.report.fetch = 'blocked'; });\n"
+                  "const f = document.createElement('iframe');\n"
+                  "f.src = '../outside.html';\n"
+                  "document.body.appendChild(f);\n"
+                  "</script></body></html>");
     }
     QString Page() const { return dir_.path() + "/html/offline.html"; }
     QString Outside() const { return dir_.path() + "/outside.html"; }

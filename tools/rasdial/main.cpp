@@ -34,171 +34,170 @@ volatile std::sig_atomic_t g_interrupted = 0;
 void OnSignal(int) { g_interrupted = 1; }
 
 int Usage(const std::string& problem) {
-  if (!problem.empty()) std::cerr << "nebrin-rasdial: " << problem << "\n";
-  std::cerr << "usage: nebrin-rasdial\n"
-               "       nebrin-rasdial ENTRY [USER PASSWORD]\n"
-               "       nebrin-rasdial ENTRY /disconnect\n"
-               "       nebrin-rasdial ENTRY /create SERVICE USER PASSWORD\n";
-  return kUsage;
+    if (!problem.empty()) std::cerr << "nebrin-rasdial: " << problem << "\n";
+    std::cerr << "usage: nebrin-rasdial\n"
+                 "       nebrin-rasdial ENTRY [USER PASSWORD]\n"
+                 "       nebrin-rasdial ENTRY /disconnect\n"
+                 "       nebrin-rasdial ENTRY /create SERVICE USER PASSWORD\n";
+    return kUsage;
 }
 
 int Fail(std::int64_t code, const std::string& text) {
-  std::cerr << "nebrin-rasdial: error " << code << ": " << text << "\n";
-  return kFailed;
+    std::cerr << "nebrin-rasdial: error " << code << ": " << text << "\n";
+    return kFailed;
 }
 
 int NoLibrary() {
-  return Fail(kRasDllNotFound, std::string("RASAPI32.DLL ") + "Not Available (line library " + RasLibraryName() +
-                                   ")");
+    return Fail(kRasDllNotFound,
+                std::string("RASAPI32.DLL ") + "Not Available (line library " + RasLibraryName() + ")");
 }
 
 bool IsOption(const std::string& arg, const char* name) {
-  if (arg.size() < 2 || arg[0] != '/') return false;
-  std::string a;
-  for (char c : arg.substr(1)) a += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return a == name;
+    if (arg.size() < 2 || arg[0] != '/') return false;
+    std::string a;
+    for (char c : arg.substr(1)) a += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return a == name;
 }
 
 bool TooLong(const std::string& s, std::size_t max, const char* what, std::string& problem) {
-  if (s.size() <= max) return false;
-  problem = std::string(what) + " is longer than " + std::to_string(max) + " bytes";
-  return true;
+    if (s.size() <= max) return false;
+    problem = std::string(what) + " is longer than " + std::to_string(max) + " bytes";
+    return true;
 }
 
 int List() {
-  if (!LoadRasApi()) return NoLibrary();
-  TRasCon con;
-  std::int32_t rc = con.EnumConnections();
-  if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
-  for (std::size_t i = 0; i < con.Connections().Count(); ++i) std::cout << con.Connections().EntryName(i) << "\n";
-  return kOk;
+    if (!LoadRasApi()) return NoLibrary();
+    TRasCon con;
+    std::int32_t rc = con.EnumConnections();
+    if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
+    for (std::size_t i = 0; i < con.Connections().Count(); ++i) std::cout << con.Connections().EntryName(i) << "\n";
+    return kOk;
 }
 
 // Where the entry lives: 0 user's, 1 all users' phonebook, -1 not listed.
 std::int32_t EntryLocation(const std::string& entry) {
-  GetPhoneBookEntries("");
-  for (const auto& e : PhoneBookEntries())
-    if (e.EntryName == entry) return e.Location;
-  return -1;
+    GetPhoneBookEntries("");
+    for (const auto& e : PhoneBookEntries())
+        if (e.EntryName == entry) return e.Location;
+    return -1;
 }
 
 int Dial(const std::string& entry, const std::string* user, const std::string* password) {
-  if (!LoadRasApi()) return NoLibrary();
-  TaskQueue queue;
-  TRasCon con(queue.Poster());
-  con.EntryName = entry;
-  con.PhoneNumber.clear();
-  con.SetPBLocation(EntryLocation(entry));
-  if (user) {
-    con.UserName = *user;
-    con.Password = *password;
-    std::int32_t rc = con.SetDialParams();
+    if (!LoadRasApi()) return NoLibrary();
+    TaskQueue queue;
+    TRasCon con(queue.Poster());
+    con.EntryName = entry;
+    con.PhoneNumber.clear();
+    con.SetPBLocation(EntryLocation(entry));
+    if (user) {
+        con.UserName = *user;
+        con.Password = *password;
+        std::int32_t rc = con.SetDialParams();
+        if (rc != 0) return Fail(rc, con.StatusText());
+    }
+
+    bool done = false;
+    std::uint16_t outcome = 0;
+    con.OnStateChanged = [&] {
+        std::uint16_t code = con.StateCode();
+        std::cout << code << " " << con.StatusText() << std::endl;
+        if (code == RASCS_Connected || code == RASCS_Disconnected || (code > 600 && code < 4096)) {
+            done = true;
+            outcome = code;
+        }
+    };
+
+    HRASCONN handle = 0;
+    std::int32_t rc = con.Dial(handle);
     if (rc != 0) return Fail(rc, con.StatusText());
-  }
 
-  bool done = false;
-  std::uint16_t outcome = 0;
-  con.OnStateChanged = [&] {
-    std::uint16_t code = con.StateCode();
-    std::cout << code << " " << con.StatusText() << std::endl;
-    if (code == RASCS_Connected || code == RASCS_Disconnected || (code > 600 && code < 4096)) {
-      done = true;
-      outcome = code;
+    const auto deadline = std::chrono::steady_clock::now() + kDialLimit;
+    while (!done) {
+        queue.RunOne(std::chrono::milliseconds(100));
+        if (done) break;
+        if (g_interrupted || std::chrono::steady_clock::now() > deadline) {
+            con.OnStateChanged = nullptr;
+            con.HangUp(handle, 0, kHangUpTimeoutMs, false);
+            return Fail(RAS_ERROR_DISCONNECTION, g_interrupted ? "interrupted; the dial was hung up"
+                                                               : "the dial did not finish in time; it was hung up");
+        }
     }
-  };
+    if (outcome == RASCS_Connected) return kOk;
 
-  HRASCONN handle = 0;
-  std::int32_t rc = con.Dial(handle);
-  if (rc != 0) return Fail(rc, con.StatusText());
-
-  const auto deadline = std::chrono::steady_clock::now() + kDialLimit;
-  while (!done) {
-    queue.RunOne(std::chrono::milliseconds(100));
-    if (done) break;
-    if (g_interrupted || std::chrono::steady_clock::now() > deadline) {
-      con.OnStateChanged = nullptr;
-      con.HangUp(handle, 0, kHangUpTimeoutMs, false);
-      return Fail(RAS_ERROR_DISCONNECTION, g_interrupted ? "interrupted; the dial was hung up"
-                                                         : "the dial did not finish in time; it was hung up");
-    }
-  }
-  if (outcome == RASCS_Connected) return kOk;
-
-  const std::string text = con.StatusText();
-  con.OnStateChanged = nullptr;
-  con.HangUp(handle, 0, kHangUpTimeoutMs, false);  // free the failed line
-  return Fail(outcome, text);
+    const std::string text = con.StatusText();
+    con.OnStateChanged = nullptr;
+    con.HangUp(handle, 0, kHangUpTimeoutMs, false);  // free the failed line
+    return Fail(outcome, text);
 }
 
 int Disconnect(const std::string& entry) {
-  if (!LoadRasApi()) return NoLibrary();
-  TRasCon con;
-  std::int32_t rc = con.EnumConnections();
-  if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
-  HRASCONN handle = 0;
-  for (std::size_t i = 0; i < con.Connections().Count() && !handle; ++i)
-    if (con.Connections().EntryName(i) == entry) handle = con.Connections().ConnectionHandle(i);
-  if (!handle) {
-    std::cerr << "nebrin-rasdial: no active connection to \"" << entry << "\"\n";
-    return kFailed;
-  }
-  con.OnStateChanged = [&] { std::cout << con.StateCode() << " " << con.StatusText() << std::endl; };
-  rc = con.HangUp(handle, 0, kHangUpTimeoutMs, true);
-  if (rc != 0) return Fail(rc, con.ErrorText(rc));
-  if (con.StateCode() != RASCS_Disconnected && con.StateCode() != RAS_ERROR_INVALID_PORT_HANDLE) {
-    std::cerr << "nebrin-rasdial: the connection did not drop within " << kHangUpTimeoutMs << " ms\n";
-    return kFailed;
-  }
-  return kOk;
+    if (!LoadRasApi()) return NoLibrary();
+    TRasCon con;
+    std::int32_t rc = con.EnumConnections();
+    if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
+    HRASCONN handle = 0;
+    for (std::size_t i = 0; i < con.Connections().Count() && !handle; ++i)
+        if (con.Connections().EntryName(i) == entry) handle = con.Connections().ConnectionHandle(i);
+    if (!handle) {
+        std::cerr << "nebrin-rasdial: no active connection to \"" << entry << "\"\n";
+        return kFailed;
+    }
+    con.OnStateChanged = [&] { std::cout << con.StateCode() << " " << con.StatusText() << std::endl; };
+    rc = con.HangUp(handle, 0, kHangUpTimeoutMs, true);
+    if (rc != 0) return Fail(rc, con.ErrorText(rc));
+    if (con.StateCode() != RASCS_Disconnected && con.StateCode() != RAS_ERROR_INVALID_PORT_HANDLE) {
+        std::cerr << "nebrin-rasdial: the connection did not drop within " << kHangUpTimeoutMs << " ms\n";
+        return kFailed;
+    }
+    return kOk;
 }
 
-int Create(const std::string& entry, const std::string& service, const std::string& user,
-           const std::string& password) {
-  std::int32_t rc = CreatePPPoEEntry(entry, service, user, password);
-  if (rc == -1) return NoLibrary();
-  if (rc != 0) {
-    TRasCon con;
-    return Fail(rc, con.ErrorText(rc));
-  }
-  return kOk;
+int Create(const std::string& entry, const std::string& service, const std::string& user, const std::string& password) {
+    std::int32_t rc = CreatePPPoEEntry(entry, service, user, password);
+    if (rc == -1) return NoLibrary();
+    if (rc != 0) {
+        TRasCon con;
+        return Fail(rc, con.ErrorText(rc));
+    }
+    return kOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  try {
-    if (args.empty()) return List();
-    const std::string& entry = args[0];
-    if (entry == "-h" || entry == "--help" || entry == "/?") {
-      Usage("");
-      return kOk;
-    }
-    if (entry.empty() || entry[0] == '/' || entry[0] == '-') return Usage("the first argument names the entry");
-    std::string problem;
-    if (TooLong(entry, RAS_MaxEntryName, "ENTRY", problem)) return Usage(problem);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    try {
+        if (args.empty()) return List();
+        const std::string& entry = args[0];
+        if (entry == "-h" || entry == "--help" || entry == "/?") {
+            Usage("");
+            return kOk;
+        }
+        if (entry.empty() || entry[0] == '/' || entry[0] == '-') return Usage("the first argument names the entry");
+        std::string problem;
+        if (TooLong(entry, RAS_MaxEntryName, "ENTRY", problem)) return Usage(problem);
 
-    if (args.size() == 1) return Dial(entry, nullptr, nullptr);
-    if (IsOption(args[1], "disconnect") || IsOption(args[1], "d")) {
-      if (args.size() != 2) return Usage("/disconnect takes no further arguments");
-      return Disconnect(entry);
+        if (args.size() == 1) return Dial(entry, nullptr, nullptr);
+        if (IsOption(args[1], "disconnect") || IsOption(args[1], "d")) {
+            if (args.size() != 2) return Usage("/disconnect takes no further arguments");
+            return Disconnect(entry);
+        }
+        if (IsOption(args[1], "create")) {
+            if (args.size() != 5) return Usage("/create needs SERVICE USER PASSWORD");
+            if (TooLong(args[2], RAS_MaxPhoneNumber, "SERVICE", problem) ||
+                TooLong(args[3], RAS_UNLEN, "USER", problem) || TooLong(args[4], RAS_PWLEN, "PASSWORD", problem))
+                return Usage(problem);
+            return Create(entry, args[2], args[3], args[4]);
+        }
+        if (!args[1].empty() && args[1][0] == '/') return Usage("unknown option " + args[1]);
+        if (args.size() != 3) return Usage("give both USER and PASSWORD, or neither");
+        if (TooLong(args[1], RAS_UNLEN, "USER", problem) || TooLong(args[2], RAS_PWLEN, "PASSWORD", problem))
+            return Usage(problem);
+        return Dial(entry, &args[1], &args[2]);
+    } catch (const std::exception& e) {
+        std::cerr << "nebrin-rasdial: " << e.what() << "\n";
+        return kFailed;
     }
-    if (IsOption(args[1], "create")) {
-      if (args.size() != 5) return Usage("/create needs SERVICE USER PASSWORD");
-      if (TooLong(args[2], RAS_MaxPhoneNumber, "SERVICE", problem) ||
-          TooLong(args[3], RAS_UNLEN, "USER", problem) || TooLong(args[4], RAS_PWLEN, "PASSWORD", problem))
-        return Usage(problem);
-      return Create(entry, args[2], args[3], args[4]);
-    }
-    if (!args[1].empty() && args[1][0] == '/') return Usage("unknown option " + args[1]);
-    if (args.size() != 3) return Usage("give both USER and PASSWORD, or neither");
-    if (TooLong(args[1], RAS_UNLEN, "USER", problem) || TooLong(args[2], RAS_PWLEN, "PASSWORD", problem))
-      return Usage(problem);
-    return Dial(entry, &args[1], &args[2]);
-  } catch (const std::exception& e) {
-    std::cerr << "nebrin-rasdial: " << e.what() << "\n";
-    return kFailed;
-  }
 }

@@ -20,8 +20,8 @@ std::optional<ImageInfo> DecodeImage(MemberKind kind, std::span<const std::uint8
         default: return std::nullopt;
     }
     if (data.empty() || data.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
-                                                     static_cast<qsizetype>(data.size()));
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
     const QImage image = QImage::fromData(bytes, format);
     if (image.isNull()) return std::nullopt;
     ImageInfo info;

@@ -168,8 +168,8 @@ int Pack(const std::string& srcDir, const std::string& out) {
         }
         const auto [pos, inserted] = files.emplace(*index, entry.path());
         if (!inserted) {
-            throw Failure{"two files for member " + std::to_string(*index) + ": '" +
-                          pos->second.filename().string() + "' and '" + name + "'"};
+            throw Failure{"two files for member " + std::to_string(*index) + ": '" + pos->second.filename().string() +
+                          "' and '" + name + "'"};
         }
     }
     for (int i = 0; i < kThemeMembers; ++i) {
@@ -217,8 +217,8 @@ int Unpack(const std::string& pkg, const std::string& dir) {
         WriteOutput((fs::path(dir) / UnpackName(i)).string(), plain);
     }
     if (members.size() != static_cast<std::size_t>(kThemeMembers)) {
-        std::cerr << "nebrin-theme: the package has " << members.size() << " members, a theme has "
-                  << kThemeMembers << "\n";
+        std::cerr << "nebrin-theme: the package has " << members.size() << " members, a theme has " << kThemeMembers
+                  << "\n";
         ++failures;
     }
     return failures ? kExitFail : kExitOk;

@@ -5,7 +5,9 @@
 
 TPopupView::TPopupView(QWidget* parent) : QWebEngineView(parent) {
     connect(page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
-        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) Q_EMIT LoadEnded(true);
-        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) Q_EMIT LoadEnded(false);
+        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+            Q_EMIT LoadEnded(true);
+        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+            Q_EMIT LoadEnded(false);
     });
 }

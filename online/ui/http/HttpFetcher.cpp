@@ -110,8 +110,10 @@ void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::
         --pending_;
         QNetworkReply* r = t->reply;
         if (r) {
-            if (r->error() == QNetworkReply::NoError) t->Drain();
-            else t->Fail(r->errorString().toStdString());
+            if (r->error() == QNetworkReply::NoError)
+                t->Drain();
+            else
+                t->Fail(r->errorString().toStdString());
             if (t->failure.empty()) {
                 if (std::string s = t->StatusFailure(); !s.empty()) t->Fail(std::move(s));
             }

@@ -36,9 +36,9 @@ class ConnConfFrmTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApp();
-        dir = std::filesystem::temp_directory_path() /
-              ("nebrin-cc-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            std::filesystem::temp_directory_path() / ("nebrin-cc-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir);
         path = (dir / "user.ini").string();
     }
@@ -70,8 +70,10 @@ protected:
                 texts.push_back(box->text());
                 box->accept();
             }
-            if (f.isVisible() && ++rounds < 50) Drain(f);
-            else if (f.isVisible()) f.reject();
+            if (f.isVisible() && ++rounds < 50)
+                Drain(f);
+            else if (f.isVisible())
+                f.reject();
         });
     }
 

@@ -95,7 +95,7 @@ TEST_F(HttpFetcherTest, FailsWhatIsNotAWholeSuccessfulBody) {
     const struct {
         const char* path;
         std::uint64_t limit;
-    } cases[] = {{"missing", 1 << 20}, {"broken", 1 << 20},    {"cut", 1 << 20},
+    } cases[] = {{"missing", 1 << 20}, {"broken", 1 << 20},        {"cut", 1 << 20},
                  {"too-big", 4999},    {"too-big-streamed", 4999}, {"redirect-to-404", 1 << 20}};
     for (const auto& c : cases) {
         const FetchResult r = Fetch(server.Url(c.path), c.limit);

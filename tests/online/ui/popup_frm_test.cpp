@@ -82,8 +82,7 @@ TEST_F(PopupFrmTest, FailedPageStaysHidden) {
     server_.routes["/missing"] = {404, "<html><body>Not found</body></html>"};
     server_.routes["/broken"] = {500, "<html><body>Server error</body></html>"};
     for (const std::string& url : {unreachable.toStdString(), server_.Url("missing").toStdString(),
-                                   server_.Url("broken").toStdString(), std::string(),
-                                   std::string("::not a url::")}) {
+                                   server_.Url("broken").toStdString(), std::string(), std::string("::not a url::")}) {
         EXPECT_FALSE(Load(PopupPage{600, 300, url})) << url;
         EXPECT_FALSE(frm_.isVisible()) << url;
     }
@@ -97,8 +96,8 @@ TEST(PopupService, TimerFollowsTheLooks) {
     TMivenINI ini;
     TPopupFrm frm;
     bool busy = true;
-    for (const auto& [enabled, kind, runs] : {std::tuple{true, 1, true}, std::tuple{true, 7, false},
-                                              std::tuple{false, 1, false}}) {
+    for (const auto& [enabled, kind, runs] :
+         {std::tuple{true, 1, true}, std::tuple{true, 7, false}, std::tuple{false, 1, false}}) {
         PopupService service(clock, ini, frm, [&] { return busy; });
         service.Configure(enabled, kind);
         EXPECT_FALSE(service.CheckTimerActive());

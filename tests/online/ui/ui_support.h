@@ -136,8 +136,10 @@ private:
         if (auto it = routes.find(target); it != routes.end()) route = it->second;
 
         const QByteArray type = route.body.startsWith("<html") ? "text/html" : "application/octet-stream";
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(route.status) + " Status\r\nConnection: close\r\n"
-                         "Content-Type: " + type + "\r\n";
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(route.status) +
+                         " Status\r\nConnection: close\r\n"
+                         "Content-Type: " +
+                         type + "\r\n";
         if (!route.location.isEmpty()) out += "Location: " + route.location + "\r\n";
         if (route.mode != Mode::NoLength) out += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
         out += "\r\n";

@@ -51,8 +51,7 @@ protected:
         dir_ = tmpl;
         updater_ = std::make_unique<AutoUpdater>(
             dir_.string(), fetcher_, starter_, ask_,
-            UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, nullptr,
-                               [this] { ++closes_; }});
+            UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, nullptr, [this] { ++closes_; }});
         updater_->onFinished = [this](const UpdateCheckResult& r) { result_ = r; };
         Configure(server_.Url("nebrin/").toStdString());
     }

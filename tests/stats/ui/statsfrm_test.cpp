@@ -62,8 +62,7 @@ protected:
 TEST_F(StatsFrmTest, ThemeLaysOutTheWindowWithWhiteByDefault) {
     TStatsFrm frm;
     QString error;
-    ASSERT_TRUE(frm.ApplyTheme(Ini(kLayout), Solid(200, 120, Qt::darkGreen), QImage(), &error))
-        << error.toStdString();
+    ASSERT_TRUE(frm.ApplyTheme(Ini(kLayout), Solid(200, 120, Qt::darkGreen), QImage(), &error)) << error.toStdString();
     EXPECT_EQ(frm.size(), QSize(200, 120));
     ASSERT_TRUE(frm.HasScopes());
     EXPECT_EQ(frm.DownloadScope()->Count(), 100);

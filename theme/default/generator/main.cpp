@@ -30,10 +30,10 @@ namespace {
 
 // ---- layout -----------------------------------------------------------------
 
-constexpr int kW = 300, kH = 180;          // main window
-constexpr int kSW = 300, kSH = 200;        // statistics window
-constexpr int kTabRight = 188;             // header tab of the main window
-constexpr int kShoulder = 8;               // the body's top right of the tab
+constexpr int kW = 300, kH = 180;    // main window
+constexpr int kSW = 300, kSH = 200;  // statistics window
+constexpr int kTabRight = 188;       // header tab of the main window
+constexpr int kShoulder = 8;         // the body's top right of the tab
 constexpr int kCorner = 10;
 
 const QRect kCaption(26, 8, 160, 13);
@@ -42,7 +42,7 @@ const QRect kClose(268, 13, 22, 16);
 const QRect kPane(8, 34, 284, 98);
 const QRect kOnOff(12, 140, 36, 36);
 const QRect kSpeedInset(56, 145, 72, 27);
-const QPoint kSpeed(62, 149);             // 59 x 19 panel
+const QPoint kSpeed(62, 149);  // 59 x 19 panel
 const QRect kInfo(236, 146, 24, 24);
 const QRect kUser(264, 146, 24, 24);
 
@@ -137,7 +137,8 @@ void DrawRim(QImage& img, const QImage& mask, const QColor& outer, const QColor&
         for (int x = 0; x < img.width(); ++x) {
             if (!Inside(mask, x, y)) continue;
             const int d = edgeDistance(x, y);
-            if (d == 1) img.setPixelColor(x, y, outer);
+            if (d == 1)
+                img.setPixelColor(x, y, outer);
             else if (d == 2) {
                 QColor c = copy.pixelColor(x, y);
                 c.setRed((c.red() + inner.red()) / 2);
@@ -314,7 +315,10 @@ void GearGlyph(QPainter& p, const QRectF& r, const QColor& c) {
         const double a = (i / double(teeth * 4)) * 2 * M_PI - M_PI / 2;
         const double rad = (i % 4 == 0 || i % 4 == 1) ? 8.6 : 6.4;
         const QPointF pt(m.x() + rad * std::cos(a), m.y() + rad * std::sin(a));
-        if (i == 0) gear.moveTo(pt); else gear.lineTo(pt);
+        if (i == 0)
+            gear.moveTo(pt);
+        else
+            gear.lineTo(pt);
     }
     gear.closeSubpath();
     QPainterPath hole;
@@ -611,8 +615,9 @@ QString Settings() {
     chart("DL", kDLChart, kTeal);
     chart("UL", kULChart, kAmber);
     auto label = [&](const char* p, const QPoint& at, const QColor& c) {
-        t << p << "Top=" << at.y() << "\n" << p << "Left=" << at.x() << "\n" << p << "Color=" << ColourNumber(c)
-          << "\n";
+        t << p << "Top=" << at.y() << "\n"
+          << p << "Left=" << at.x() << "\n"
+          << p << "Color=" << ColourNumber(c) << "\n";
     };
     label("Download", kDownload, kTeal);
     label("Upload", kUpload, kAmber);
@@ -736,13 +741,15 @@ int main(int argc, char** argv) {
     m[15] = OnOffButton(background, Power::Offline);
 
     const char* names[26] = {
-        "00-settings.ini",     "01-background.bmp",    "02-mask.bmp",           "03-stats-background.bmp",
-        "04-stats-mask.bmp",   "05-offline.html",      "06-offline-background.jpg", "07-minimize-over.bmp",
-        "08-minimize-normal.bmp", "09-minimize-pressed.bmp", "10-close-over.bmp", "11-close-normal.bmp",
-        "12-close-pressed.bmp", "13-onoff-online.bmp", "14-onoff-pressed.bmp",  "15-onoff-offline.bmp",
-        "16-info-over.bmp",    "17-info-normal.bmp",   "18-info-pressed.bmp",   "19-usercfg-over.bmp",
-        "20-usercfg-normal.bmp", "21-usercfg-pressed.bmp", "22-licence.txt",     "23-icon-offline.ico",
-        "24-icon-online.ico",  "25-icon-extra.ico",
+        "00-settings.ini",           "01-background.bmp",    "02-mask.bmp",
+        "03-stats-background.bmp",   "04-stats-mask.bmp",    "05-offline.html",
+        "06-offline-background.jpg", "07-minimize-over.bmp", "08-minimize-normal.bmp",
+        "09-minimize-pressed.bmp",   "10-close-over.bmp",    "11-close-normal.bmp",
+        "12-close-pressed.bmp",      "13-onoff-online.bmp",  "14-onoff-pressed.bmp",
+        "15-onoff-offline.bmp",      "16-info-over.bmp",     "17-info-normal.bmp",
+        "18-info-pressed.bmp",       "19-usercfg-over.bmp",  "20-usercfg-normal.bmp",
+        "21-usercfg-pressed.bmp",    "22-licence.txt",       "23-icon-offline.ico",
+        "24-icon-online.ico",        "25-icon-extra.ico",
     };
     bool ok = true;
     for (int i = 1; i <= 21; ++i) {
@@ -760,13 +767,14 @@ int main(int argc, char** argv) {
     ok = WriteBytes(dir + names[0], Settings().toLatin1()) && ok;
 
     if (argc >= 3) {
-        QImage preview = Preview(m, mainMask, statsMask, QImage::fromData(
-                                                           [&] {
-                                                               QFile f(dir + names[6]);
-                                                               f.open(QIODevice::ReadOnly);
-                                                               return f.readAll();
-                                                           }(),
-                                                           "JPG"));
+        QImage preview = Preview(m, mainMask, statsMask,
+                                 QImage::fromData(
+                                     [&] {
+                                         QFile f(dir + names[6]);
+                                         f.open(QIODevice::ReadOnly);
+                                         return f.readAll();
+                                     }(),
+                                     "JPG"));
         QPainter p(&preview);
         int x = 20 + kW + 20, y = 20 + 4 * 30 + 50;
         for (int k = 0; k < 3; ++k) {
@@ -782,7 +790,8 @@ int main(int argc, char** argv) {
         ok = preview.save(QString::fromLocal8Bit(argv[2]), "PNG") && ok;
         if (argc >= 4) {
             ok = preview.scaled(preview.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation)
-                     .save(QString::fromLocal8Bit(argv[3]), "PNG") && ok;
+                     .save(QString::fromLocal8Bit(argv[3]), "PNG") &&
+                 ok;
         }
     }
     if (!ok) {
