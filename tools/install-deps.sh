@@ -11,6 +11,9 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev valgrind
   ppp python3
+  # the PPPoE access concentrator in a VM (tests/vm): qemu, the initramfs's
+  # busybox, the concentrator
+  qemu-system-x86 busybox-static pppoe
 )
 
 missing=()
