@@ -4,7 +4,8 @@
 # inside, and runs tests/vm/scenarios.sh there. Exit status 0 passed, 1 failed,
 # 77 skipped (what the VM needs is missing; the reason is printed).
 #
-# Environment: NEBRIN_BUILD_DIR (the build tree; its bin/ holds the programs),
+# Environment: NEBRIN_BUILD_DIR (the build tree), NEBRIN_VM_BIN (the programs;
+# default BUILD/bin),
 # NEBRIN_VM_CACHE (kernel package and image; default BUILD/tests/vm/cache),
 # NEBRIN_VM_ONLY (space-separated scenario names to run; default all),
 # NEBRIN_VM_TIMEOUT (seconds for the whole VM run; default 540).
@@ -13,6 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${NEBRIN_BUILD_DIR:?}" && pwd)
 cache=${NEBRIN_VM_CACHE:-$build/tests/vm/cache}
 out=$build/tests/vm/out
+bin=${NEBRIN_VM_BIN:-$build/bin}
 
 skip() { echo "SKIP: $*"; exit 77; }
 
@@ -25,7 +27,7 @@ command -v dpkg-deb >/dev/null && command -v apt-get >/dev/null || skip "apt-get
 command -v python3 >/dev/null || skip "python3 is missing"
 [ "$(id -u)" -eq 0 ] || skip "the VM shares the host's root read-only and needs root to see all of it"
 for f in nebrin-rasdial librasapi-pppd.so; do
-  [ -e "$build/bin/$f" ] || skip "$f is not built"
+  [ -e "$bin/$f" ] || skip "$f is not built"
 done
 
 mkdir -p "$cache"
@@ -45,7 +47,7 @@ mkdir -p "$out"
 # The VM runs copies: editing the sources meanwhile does not disturb it.
 cp "$here/scenarios.sh" "$here/gui.sh" "$out/"
 cat >"$out/vm-run.sh" <<INNER
-export NEBRIN_VM_BIN='$build/bin' NEBRIN_VM_OUT='$out'
+export NEBRIN_VM_BIN='$bin' NEBRIN_VM_OUT='$out'
 export NEBRIN_VM_ONLY='${NEBRIN_VM_ONLY:-}' NEBRIN_VM_TRACE='${NEBRIN_VM_TRACE:-}' NEBRIN_VM_BOOTED_AT=\$(cut -d' ' -f1 /proc/uptime)
 exec bash '$out/scenarios.sh'
 INNER
