@@ -80,7 +80,7 @@ program_under_x() {
         xdotool mousemove $((x + 280)) $((y + 60)) click 1
         sleep 1
         xdotool key shift+F1
-        dlg=$(gui_window "Konfiguracja połączenia" 40) && break
+        dlg=$(gui_window "Konfiguracja połączenia" 60) && break
         [ -z "$(client_pppd)" ] || break
         log "no answer to Shift+F1 yet (try $try)"
     done
@@ -100,7 +100,7 @@ program_under_x() {
     xdotool key Return
     wait_for ppp0_up 90 || { gui_failed program_no_connection "Shift+F1 did not connect"; return; }
     log "Shift+F1 and the settings dialog connected in $(secs "$t0" "$(now)") s"
-    wait_for "gui_look online" 30 || { gui_failed program_not_online "the window does not show the connection"; return; }
+    wait_for "gui_look online" 90 || { gui_failed program_not_online "the window does not show the connection"; return; }
     local first
     first=$(client_pppd)
 
@@ -123,13 +123,13 @@ program_under_x() {
     kill $(ac_pppd)
     wait_for ppp0_gone 30 || { gui_failed program_no_drop "ppp0 still there after the concentrator ended the session"; return; }
     log "ppp0 gone $(secs "$t0" "$(now)") s after the concentrator ended the session"
-    wait_for "gui_look offline" 30 || { gui_failed program_no_offline "the window did not show the drop"; return; }
+    wait_for "gui_look offline" 90 || { gui_failed program_no_offline "the window did not show the drop"; return; }
     log "the window shows the drop after $(secs "$t0" "$(now)") s"
     cp "$OUT/look.png" "$OUT/program_dropped.png"
     wait_for "ppp0_up && [ -n \"\$(client_pppd)\" ] && [ \"\$(client_pppd)\" != \"$first\" ]" 90 ||
         { gui_failed program_no_redial "the program did not dial again by itself"; return; }
     log "dialled again by itself, connected $(secs "$t0" "$(now)") s after the drop"
-    wait_for "gui_look online" 30 || { gui_failed program_not_online "the window does not show the new connection"; return; }
+    wait_for "gui_look online" 90 || { gui_failed program_not_online "the window does not show the new connection"; return; }
     cp "$OUT/look.png" "$OUT/program_redialled.png"
     xdotool mousemove $((x + 280)) $((y + 60)) click 1
     sleep 0.5
