@@ -53,6 +53,8 @@ public:
     void SetMainWindow(QWidget* mainWindow);
     // top := main window top - own height; left := main window left.
     void DockAbove();
+    // Kept out of the taskbar and the pager (X11), from the next showing on.
+    void SetSkipTaskbar(bool skip);
 
     bool HasScopes() const { return dlScope_ != nullptr; }
     const nebrin::ThbScope* DownloadScope() const { return dlScope_.get(); }
@@ -63,6 +65,7 @@ public:
     QString WyslanoText() const;
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -75,6 +78,8 @@ private:
     };
     Panel MakePanel(const QString& caption, QPoint captionAt, QPoint valueAt);
     static void FitPanel(const Panel& p);
+    // The labels' face for the screen's device pixel ratio, when it changed.
+    void RefreshFonts();
 
     QPointer<QWidget> mainWindow_;
     QImage background_;
@@ -83,4 +88,6 @@ private:
     std::unique_ptr<nebrin::ThbScope> dlScope_;
     std::unique_ptr<nebrin::ThbScope> ulScope_;
     Panel download_, upload_, pobrano_, wyslano_;
+    qreal fontRatio_ = 1.0;
+    bool skipTaskbar_ = false;
 };
