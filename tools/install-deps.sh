@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev valgrind
   ppp python3
+  openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
 )
 
 missing=()

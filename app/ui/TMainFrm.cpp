@@ -329,7 +329,7 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     update_ = update;
     if (stats_) {
         stats_->SetMainWindow(this);
-        stats_->SetSkipTaskbar(TrayUsable());
+        stats_->SetSkipTaskbar([this] { return TrayUsable(); });
     }
     // Made after the first activation, they get its settings now.
     if (!logic_->FirstActivationPending()) {
@@ -406,6 +406,9 @@ void TMainFrm::SetTrayIcon(const QIcon& icon) {
     // An empty icon shows the program's own.
     trayIcon_->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
     if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
+    // The notification area may have been found only now.
+    SetSkipTaskbar(this, TrayUsable());
+    if (stats_) stats_->ApplySkipTaskbar();
 }
 
 bool TMainFrm::TrayUsable() const { return trayIcon_ && QSystemTrayIcon::isSystemTrayAvailable(); }
@@ -417,6 +420,8 @@ void TMainFrm::showEvent(QShowEvent* event) {
     // from, it stays out of the taskbar and the pager; without one it must
     // stay findable there.
     SetSkipTaskbar(this, TrayUsable());
+    // Once more when the toolkit has written its own states with the map.
+    QTimer::singleShot(0, this, [this] { SetSkipTaskbar(this, TrayUsable()); });
     RefreshFonts();
     QWidget::showEvent(event);
     // Without a window manager no activation may ever arrive: the first show
@@ -565,6 +570,12 @@ void TMainFrm::moveEvent(QMoveEvent* event) {
 
 bool TMainFrm::event(QEvent* event) {
     if (event->type() == QEvent::ScreenChangeInternal) RefreshFonts();
+    // The native window is made anew when the web pane first draws: its
+    // states go with it.
+    if (event->type() == QEvent::WinIdChange && testAttribute(Qt::WA_WState_Created)) {
+        SetSkipTaskbar(this, TrayUsable());
+        if (stats_) stats_->SetMainWindow(this);
+    }
     return QWidget::event(event);
 }
 

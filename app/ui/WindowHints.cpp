@@ -37,7 +37,8 @@ bool OnX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
 void SetSkipTaskbar(QWidget* window, bool skip) {
-    if (!window || !OnX11()) return;
+    // Only a window that exists natively: none is made for this.
+    if (!window || !OnX11() || !window->testAttribute(Qt::WA_WState_Created)) return;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11 || !x11->connection()) return;
     xcb_connection_t* c = x11->connection();
@@ -80,6 +81,19 @@ void SetSkipTaskbar(QWidget* window, bool skip) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32,
                             static_cast<uint32_t>(current.size()), current.data());
     }
+    xcb_flush(c);
+}
+
+void SetTransientFor(QWidget* window, const QWidget* parent) {
+    if (!window || !parent || !OnX11() || !window->testAttribute(Qt::WA_WState_Created) ||
+        !parent->window()->testAttribute(Qt::WA_WState_Created))
+        return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return;
+    xcb_connection_t* c = x11->connection();
+    const auto w = static_cast<xcb_window_t>(window->winId());
+    const auto p = static_cast<xcb_window_t>(parent->window()->winId());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &p);
     xcb_flush(c);
 }
 

@@ -15,8 +15,14 @@ bool OnX11();
 bool OnWayland();
 
 // _NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER set (or cleared)
-// on an X11 window, mapped or not; nothing on other platforms.
+// on an X11 window, mapped or not; nothing on other platforms or for a
+// window not made yet.
 void SetSkipTaskbar(QWidget* window, bool skip);
+
+// WM_TRANSIENT_FOR of an X11 window: the toolkit writes it only for dialogs
+// and tool windows, and removes it at every showing of any other window, so
+// this is called after the window is shown.
+void SetTransientFor(QWidget* window, const QWidget* parent);
 
 // The screen of `anchor`'s window, else the primary screen.
 QScreen* ScreenOf(const QWidget* anchor);

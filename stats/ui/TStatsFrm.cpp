@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QRegion>
 #include <QShowEvent>
+#include <QTimer>
 #include <QWindow>
 
 #include <cstdint>
@@ -241,20 +242,27 @@ QString TStatsFrm::WyslanoText() const { return wyslano_.value->text(); }
 
 void TStatsFrm::SetMainWindow(QWidget* mainWindow) {
     mainWindow_ = mainWindow;
-    // Kept with the main window by the window manager: above it, minimised
-    // and restored with it, not listed on its own.
-    if (mainWindow && mainWindow->window() != this) {
-        if (QWindow* main = mainWindow->window()->windowHandle()) {
-            winId();
-            windowHandle()->setTransientParent(main);
-        }
-    }
+    KeepTransient();
 }
 
-void TStatsFrm::SetSkipTaskbar(bool skip) {
-    skipTaskbar_ = skip;
-    if (isVisible()) nebrin::SetSkipTaskbar(this, skip);
+void TStatsFrm::KeepTransient() {
+    // Kept with the main window by the window manager: above it, minimised
+    // and restored with it, not listed on its own. The main window's native
+    // window may be made anew, so this is checked at every showing.
+    if (!mainWindow_ || mainWindow_->window() == this) return;
+    QWindow* main = mainWindow_->window()->windowHandle();
+    if (!main) return;
+    winId();
+    if (windowHandle()->transientParent() != main) windowHandle()->setTransientParent(main);
+    if (isVisible()) nebrin::SetTransientFor(this, mainWindow_);
 }
+
+void TStatsFrm::SetSkipTaskbar(std::function<bool()> skip) {
+    skipTaskbar_ = std::move(skip);
+    ApplySkipTaskbar();
+}
+
+void TStatsFrm::ApplySkipTaskbar() { nebrin::SetSkipTaskbar(this, skipTaskbar_ && skipTaskbar_()); }
 
 void TStatsFrm::RefreshFonts() {
     const qreal ratio = devicePixelRatioF();
@@ -269,6 +277,7 @@ void TStatsFrm::RefreshFonts() {
 
 bool TStatsFrm::event(QEvent* event) {
     if (event->type() == QEvent::ScreenChangeInternal) RefreshFonts();
+    if (event->type() == QEvent::WinIdChange && testAttribute(Qt::WA_WState_Created)) ApplySkipTaskbar();
     return QWidget::event(event);
 }
 
@@ -298,7 +307,14 @@ void TStatsFrm::paintEvent(QPaintEvent*) {
 
 void TStatsFrm::showEvent(QShowEvent* event) {
     // Before the window is mapped: its states go with the mapping.
-    nebrin::SetSkipTaskbar(this, skipTaskbar_);
+    KeepTransient();
+    ApplySkipTaskbar();
+    // Once more when the toolkit has written its own states with the map,
+    // and the transient parent it leaves out for a plain window.
+    QTimer::singleShot(0, this, [this] {
+        ApplySkipTaskbar();
+        if (mainWindow_) nebrin::SetTransientFor(this, mainWindow_);
+    });
     RefreshFonts();
     QWidget::showEvent(event);
     // Stay behind the main window in the stacking order.

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 #include "storage/MivenINI.h"
@@ -53,8 +54,10 @@ public:
     void SetMainWindow(QWidget* mainWindow);
     // top := main window top - own height; left := main window left.
     void DockAbove();
-    // Kept out of the taskbar and the pager (X11), from the next showing on.
-    void SetSkipTaskbar(bool skip);
+    // Kept out of the taskbar and the pager (X11) while `skip` says so;
+    // asked at every showing.
+    void SetSkipTaskbar(std::function<bool()> skip);
+    void ApplySkipTaskbar();
 
     bool HasScopes() const { return dlScope_ != nullptr; }
     const nebrin::ThbScope* DownloadScope() const { return dlScope_.get(); }
@@ -80,6 +83,7 @@ private:
     static void FitPanel(const Panel& p);
     // The labels' face for the screen's device pixel ratio, when it changed.
     void RefreshFonts();
+    void KeepTransient();
 
     QPointer<QWidget> mainWindow_;
     QImage background_;
@@ -89,5 +93,5 @@ private:
     std::unique_ptr<nebrin::ThbScope> ulScope_;
     Panel download_, upload_, pobrano_, wyslano_;
     qreal fontRatio_ = 1.0;
-    bool skipTaskbar_ = false;
+    std::function<bool()> skipTaskbar_;
 };
