@@ -18,7 +18,7 @@
 
 #include "app/Desktop.h"
 #include "app/MainClose.h"
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 #include "app/StatusTicker.h"
 #include "app/ui/FirstPaintTrace.h"
 #include "app/ui/MainStatus.h"
@@ -41,7 +41,7 @@
 #include "platform/ProgramDir.h"
 #include "stats/ui/TStatsFrm.h"
 #include "stats/StatsLayout.h"
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 using namespace nebrin;
 
@@ -333,7 +333,7 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     }
     // Made after the first activation, they get its settings now.
     if (!logic_->FirstActivationPending()) {
-        if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+        if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
         if (stats_) stats_->DockAbove();
     }
     status_->SetStatsWindow(stats_);
@@ -457,7 +457,7 @@ void TMainFrm::FormActivate() {
         case MainLogic::Activation::CloseSilently: close(); return;
         case MainLogic::Activation::Ready: break;
     }
-    if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+    if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
     if (stats_) stats_->DockAbove();
     // The web pane comes up after the window has been painted: the web
     // engine's start must not hold the window back.

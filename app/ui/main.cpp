@@ -17,6 +17,7 @@
 #include "app/Desktop.h"
 #include "app/ui/FirstPaintTrace.h"
 #include "app/ui/MessageBoxes.h"
+#include "base/Version.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TMainFrm.h"
 #include "app/ui/ThemePreload.h"
@@ -111,7 +112,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     nebrin::TraceStartupMark("app");
     QApplication::setApplicationName(QStringLiteral("nebrin"));
-    QApplication::setApplicationVersion(QStringLiteral(NEBRIN_VERSION));
+    QApplication::setApplicationVersion(QString::fromUtf8(nebrin::kVersion.data(), nebrin::kVersion.size()));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
     // The toolkit's standard texts in Polish, like the program's own.

@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/WindowHints.h"
 #include "stats/StatsLayout.h"
