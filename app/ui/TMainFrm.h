@@ -24,6 +24,7 @@
 #include "platform/Clock.h"
 
 class QAction;
+class QScreen;
 class QMenu;
 class QSystemTrayIcon;
 class TImageButton;
@@ -123,6 +124,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -140,13 +143,28 @@ private:
     bool TrayUsable() const;
     void KeepStatsAbove();
     void QueueFirstPainted();
-    QRect Scaled(int x, int y, int w, int h) const;
+    // Asks the window manager to move the window with the mouse; false
+    // where it cannot.
+    bool StartSystemMove();
+    // Docks at the bottom right of the primary screen's work area, or, once
+    // the user has moved the window, keeps it on the nearest screen.
+    void PlaceOnScreens();
+    void QueuePlacement();
+    void WatchScreens();
+    void WatchScreen(QScreen* screen);
+    // The small labels' face for the current device pixel ratio.
+    void RefreshFonts();
 
     nebrin::ThemeData theme_;
     std::unique_ptr<nebrin::MainLogic> logic_;
     nebrin::DragModel drag_;
     QString themeFailure_;
-    int dpi_ = 96;
+    qreal fontRatio_ = 1.0;
+    bool userPlaced_ = false;    // dragged away from the dock
+    bool systemMoving_ = false;  // the window manager moves it for the user
+    QPoint systemMoveFrom_;
+    bool placementQueued_ = false;
+    bool minimisedWithoutTray_ = false;
 
     QImage background_;
     QImage statsBackground_;

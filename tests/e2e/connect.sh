@@ -14,7 +14,7 @@ win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.lo
 geo=$(xwininfo -id "$win")
 x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
 y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
-sleep 1
+wait_ready 30 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
 
 # OnOff (default theme: 36 x 36 at 12, 140).
 xdotool mousemove $((x + 30)) $((y + 158)) click 1
