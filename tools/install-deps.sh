@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev valgrind
   ppp python3
+  dpkg-dev lintian appstream librsvg2-bin debootstrap
 )
 
 missing=()
