@@ -15,6 +15,7 @@ packages=(
   # busybox, the concentrator
   qemu-system-x86 busybox-static pppoe
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
+  dpkg-dev lintian appstream librsvg2-bin debootstrap
 )
 
 missing=()

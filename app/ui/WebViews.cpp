@@ -35,7 +35,7 @@ Module& State() {
 
 void* OpenModule(QString& error) {
     std::string why;
-    void* module = nebrin::OpenProgramModule(kModuleName, NEBRIN_INSTALL_LIBDIR, why);
+    void* module = nebrin::OpenProgramModule(kModuleName, why);
     if (!module) error = QString::fromLocal8Bit(why.c_str());
     return module;
 }

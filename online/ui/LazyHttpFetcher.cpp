@@ -19,7 +19,7 @@ LazyHttpFetcher::~LazyHttpFetcher() = default;
 bool LazyHttpFetcher::Open() {
     if (attempted_) return fetcher_ != nullptr;
     attempted_ = true;
-    void* module = modulePath_.empty() ? nebrin::OpenProgramModule(kModuleName, NEBRIN_INSTALL_LIBDIR, error_)
+    void* module = modulePath_.empty() ? nebrin::OpenProgramModule(kModuleName, error_)
                                        : nebrin::OpenModuleFile(modulePath_, error_);
     if (!module) return false;
     auto create = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(module, kEntryPoint));
