@@ -77,4 +77,12 @@ QWidget* CreatePane(QWidget* parent) { return Load() ? State().pane(parent) : nu
 
 QWidget* CreatePopupView(QWidget* parent) { return Load() ? State().popup(parent) : nullptr; }
 
+namespace {
+WebPaneHost* host = nullptr;
+}
+
+void SetHost(WebPaneHost* h) { host = h; }
+
+WebPaneHost* Host() { return host; }
+
 }  // namespace WebViews
