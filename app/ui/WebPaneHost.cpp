@@ -201,7 +201,10 @@ void WebPaneHost::SendPopup() {
 }
 
 void WebPaneHost::Apply(const WebProcessRules::Actions& a) {
-    if (!a.logLine.empty()) ProgramLog().AddLine(a.logLine);
+    if (!a.logLine.empty()) {
+        ProgramLog().AddLine(a.logLine);
+        qWarning("nebrin: %s", a.logLine.c_str());
+    }
     if (a.kill && pid_) {
         ::kill(pid_, SIGKILL);
         killed_ = true;
