@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/MainClose.h"
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 #include "app/StatusTicker.h"
 #include "app/ui/FirstPaintTrace.h"
 #include "app/ui/MainStatus.h"
@@ -38,7 +38,7 @@
 #include "platform/ProgramDir.h"
 #include "stats/ui/TStatsFrm.h"
 #include "stats/StatsLayout.h"
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 using namespace nebrin;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "storage/hbTar.h"
 #include "tests/storage/alloc_probe.h"
 
