@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,13 +15,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "app/ui/FirstPaintTrace.h"
+#include "base/Spawn.h"
 #include "connection/ConnectionLog.h"
 #include "platform/ProgramDir.h"
-
-extern char** environ;
 
 using namespace nebrin;
 using web::Kind;
@@ -42,36 +39,6 @@ WebProcessLimits Limits() {
         if (end != grace && *end == '\0' && ms >= 0) limits.hiddenGraceMs = ms;
     }
     return limits;
-}
-
-// nebrin-web with `channel` as its standard input and none of our other
-// files.
-pid_t SpawnWeb(const std::string& path, int channel, int* err) {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    sigdelset(&all, SIGKILL);
-    sigdelset(&all, SIGSTOP);
-    int rc = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    if (!rc) rc = posix_spawnattr_setsigmask(&attr, &none);
-    if (!rc) rc = posix_spawnattr_setsigdefault(&attr, &all);
-    if (!rc) rc = posix_spawn_file_actions_adddup2(&actions, channel, 0);
-    if (!rc) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    pid_t pid = -1;
-    if (!rc) {
-        std::vector<char> arg0(path.begin(), path.end());
-        arg0.push_back('\0');
-        char* argv[] = {arg0.data(), nullptr};
-        rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv, environ);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    *err = rc;
-    return rc ? -1 : pid;
 }
 
 }  // namespace
@@ -231,8 +198,12 @@ bool WebPaneHost::Start() {
         qWarning("nebrin: no socket for nebrin-web: %s", std::strerror(errno));
         return false;
     }
+    // The socket is its standard input; it gets none of our other files.
+    SpawnRequest request;
+    request.argv = {program_.toStdString()};
+    request.stdIn = pair[1];
     int err = 0;
-    const pid_t pid = SpawnWeb(program_.toStdString(), pair[1], &err);
+    const pid_t pid = SpawnProcess(request, &err);
     ::close(pair[1]);
     if (pid < 0) {
         ::close(pair[0]);
