@@ -117,7 +117,7 @@ private:
         out_.captionTop = Optional("MainWindow", "MWNameTop", 0);
         out_.captionLeft = Optional("MainWindow", "MWNameLeft", 0);
         out_.caption = ini.ReadString("MainWindow", "Name", "");
-        out_.caption.append(" ").append(kProgramVersion);
+        out_.caption.append(" ").append(kVersion);
         out_.captionColour = static_cast<std::uint32_t>(Optional("MainWindow", "MWNameColor", kWhiteColour));
 
         Step(22);

@@ -185,7 +185,7 @@ void UpdateCheck::DescriptorArrived(const std::string& tmp) {
 
     // 4.-5. The version.
     const ProfileIni ini = ProfileIni::Parse(std::span<const std::uint8_t>(bytes));
-    if (ini.GetString("PROGRAM", "version", "") == kUpdateVersion) return Finish("same version");
+    if (ini.GetString("PROGRAM", "version", "") == kVersion) return Finish("same version");
     if (auto sha = ini.Get("PROGRAM", "sha256")) {
         hasSha256_ = true;
         expectedSha256_ = *sha;

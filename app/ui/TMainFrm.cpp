@@ -330,7 +330,7 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     if (stats_) stats_->SetMainWindow(this);
     // Made after the first activation, they get its settings now.
     if (!logic_->FirstActivationPending()) {
-        if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+        if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
         if (stats_) stats_->DockAbove();
     }
     status_->SetStatsWindow(stats_);
@@ -436,7 +436,7 @@ void TMainFrm::FormActivate() {
         case MainLogic::Activation::CloseSilently: close(); return;
         case MainLogic::Activation::Ready: break;
     }
-    if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+    if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
     if (stats_) stats_->DockAbove();
     // The web pane comes up after the window has been painted: the web
     // engine's start must not hold the window back.

@@ -34,13 +34,11 @@
 #include <vector>
 
 #include "platform/Ras.h"
+#include "base/Version.h"
 #include "platform/raspppd/PppLog.h"
 #include "platform/raspppd/PppSystem.h"
 #include "platform/raspppd/PppText.h"
 
-#ifndef NEBRIN_VERSION
-#define NEBRIN_VERSION "0"
-#endif
 
 namespace nebrin::pppd {
 namespace {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/Ras.h"
+#include "base/Version.h"
 #include "platform/rassim/SimStore.h"
 
 namespace nebrin::sim {
@@ -652,7 +653,7 @@ RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry, RAS_STATS* stats)
 
 const char* NebrinRasVersionString(const char* key) {
     if (!key) return nullptr;
-    if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0) return "1.18 simulated";
+    if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0) return NEBRIN_VERSION " simulated";
     if (std::strcmp(key, "ProductName") == 0) return "Nebrin simulated line";
     if (std::strcmp(key, "FileDescription") == 0) return "Simulated remote access line (dials nothing)";
     return nullptr;
