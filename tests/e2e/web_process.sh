@@ -60,6 +60,13 @@ wait_online "$E2E_OUT/web_online.png" 40 || die "no online page in the pane; see
 # The pane is nebrin-web's window inside the main window.
 xwininfo -children -id "$win" | grep -q '"nebrin-web"' || die "nebrin-web's window is not inside the main window"
 
+# Right clicks stay out of the page there too: no menu window comes up.
+menus() { xdotool search --onlyvisible --class nebrin-web 2>/dev/null | wc -l; }
+before=$(menus)
+xdotool mousemove "$px" "$py" click 3
+sleep 1
+[ "$(menus)" = "$before" ] || die "a right click opened a menu in nebrin-web"
+
 first=$(web)
 kill -9 "$first"
 for ((i = 0; i < 75; i++)); do
