@@ -19,7 +19,7 @@ namespace nebrin::web {
 
 enum class Kind : std::uint8_t {
     // nebrin-web to the dialer.
-    Hello = 1,        // numbers: process id. Sent as soon as the stream is read.
+    Hello = 1,        // numbers: process id. Sent once the engine has started.
     Heartbeat = 2,    // every second from the user-interface thread
     PaneLoaded = 3,   // numbers: 1 loaded, 0 failed
     PopupLoaded = 4,  // numbers: 1 loaded, 0 failed

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
+#include <QWebEngineProfile>
 #include <QWindow>
 
 #include <sys/socket.h>
@@ -39,6 +40,15 @@ public:
         connect(&heartbeat_, &QTimer::timeout, this, [this] { Send({Kind::Heartbeat, {}, {}}); });
         heartbeat_.start(kHeartbeatMs);
         Send({Kind::Hello, {static_cast<std::int64_t>(::getpid())}, {}});
+    }
+
+    ~WebProgram() override {
+        // The views go before the engine's profile, their foreign parents
+        // after them.
+        delete popup_;
+        delete pane_;
+        delete paneParent_;
+        delete popupParent_;
     }
 
 private:
@@ -168,8 +178,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("nebrin-web"));
     QApplication::setQuitOnLastWindowClosed(false);
     TRightClickFilter::Install(&app);
+    // The engine starts now, before the first word to the dialer: it may
+    // hold this thread for a while, which is not a hang.
+    QWebEngineProfile::defaultProfile();
     WebProgram program;
-    const int rc = app.exec();
-    // The views go before the engine's profile, which the application owns.
-    return rc;
+    return app.exec();
 }
