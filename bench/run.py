@@ -327,23 +327,33 @@ def idle(build, results, seconds):
     try:
         with open(os.path.join(home, "simline.ini"), "w") as f:
             f.write("[Line]\nStepDelay=50\n")
-        for args in (["Nebrin", "/create", "bench", "user", "secret"], ["Nebrin", "user", "secret"]):
-            subprocess.run([rasdial] + args, check=True, env=env, stdout=subprocess.DEVNULL)
-        log("$ xvfb-run nebrin (connected on the simulated line), idle %d s shown, %d s hidden" % (seconds, seconds))
+        subprocess.run([rasdial, "Nebrin", "/create", "bench", "user", "secret"], check=True, env=env,
+                       stdout=subprocess.DEVNULL)
+        log("$ xvfb-run nebrin: offline page, then connected on the simulated line, idle %d s shown, %d s hidden"
+            % (seconds, seconds))
         proc, pid = start_under_xvfb([nebrin], env)
-        time.sleep(15)  # start, web engine, the connection seen, the online page tried
+        time.sleep(30)  # start, web engine, the offline page
+        figures["offline_pss_kib"] = tree_pss_kib(pid)
+        figures["offline_processes"] = 1 + len(descendants(pid))
+        subprocess.run([rasdial, "Nebrin", "user", "secret"], check=True, env=env, stdout=subprocess.DEVNULL)
+        time.sleep(10)  # the connection seen, the online page tried
 
         def cpu_over(wait):
-            own0, tree0, t0 = cpu_ticks([pid]), cpu_ticks([pid] + descendants(pid)), time.monotonic()
+            t0 = time.monotonic()
+            own0, tree0 = cpu_ticks([pid]), {p: cpu_ticks([p]) for p in [pid] + descendants(pid)}
             time.sleep(wait)
-            own1, tree1, t1 = cpu_ticks([pid]), cpu_ticks([pid] + descendants(pid)), time.monotonic()
-            return t1 - t0, (own1 - own0) / hz / (t1 - t0) * 100, (tree1 - tree0) / hz / (t1 - t0) * 100
+            own1, tree1 = cpu_ticks([pid]), {p: cpu_ticks([p]) for p in [pid] + descendants(pid)}
+            t1 = time.monotonic()
+            # Processes that ended meanwhile are not counted.
+            tree = sum(tree1[p] - tree0[p] for p in tree1 if p in tree0)
+            return t1 - t0, (own1 - own0) / hz / (t1 - t0) * 100, tree / hz / (t1 - t0) * 100
 
-        figures["shown_pss_kib"] = tree_pss_kib(pid)
-        family = descendants(pid)
-        figures["shown_processes"] = 1 + len(family)
-        figures["dialer_pss_kib"] = memory_kib(pid, "Pss")
         wall, own, tree = cpu_over(seconds)
+        # Measured after the idle minute: the engine's start-up allocations
+        # have settled by then.
+        figures["shown_pss_kib"] = tree_pss_kib(pid)
+        figures["shown_processes"] = 1 + len(descendants(pid))
+        figures["dialer_pss_kib"] = memory_kib(pid, "Pss")
         figures.update(shown_seconds=wall, cpu_percent=own, tree_cpu_percent=tree)
         row("CPU of a connected, idle dialer over %.0f s, shown" % wall, "-",
             "%.2f%% of a core (its whole tree %.2f%%)" % (own, tree), "-", "reported, near 0", own < 1.0)
@@ -369,7 +379,7 @@ def idle(build, results, seconds):
             yenv = dict(env, QTWEBENGINE_CHROMIUM_FLAGS=flags)
             log("$ xvfb-run web_yardstick offline.html")
             proc, pid = start_under_xvfb([yard, os.path.join(home, "html", "offline.html")], yenv)
-            time.sleep(15)
+            time.sleep(30)
             figures["yardstick_pss_kib"] = tree_pss_kib(pid)
             figures["yardstick_processes"] = 1 + len(descendants(pid))
     finally:
@@ -380,18 +390,20 @@ def idle(build, results, seconds):
         json.dump(figures, f, indent=1)
     y = figures.get("yardstick_pss_kib")
     yname = "bare QWebEngineView, offline page: PSS of its tree"
-    for key, label, target in (("shown_pss_kib", "connected dialer shown: PSS of its tree", 1.10),
+    for key, label, target in (("offline_pss_kib", "dialer shown, offline page: PSS of its tree", None),
+                               ("shown_pss_kib", "connected dialer shown (online page): PSS of its tree", 1.10),
                                ("hidden_pss_kib", "connected dialer %d s in the tray: PSS of its tree" % seconds,
                                 0.25)):
         m = figures.get(key)
+        goal = "reported" if target is None else "<= %.2fx" % target
         if m is None or not y:
-            row(label, yname, "not measured", "-", "<= %.2fx" % target, False)
+            row(label, yname, "not measured", "-", goal, None if target is None else False)
             continue
         r = m / y
         procs = figures[key.replace("pss_kib", "processes")]
         row(label, yname, "%.0f vs %.0f MiB (%d vs %d processes)" % (m / 1024, y / 1024, procs,
                                                                       figures["yardstick_processes"]),
-            fmt_ratio(r), "<= %.2fx" % target, r <= target)
+            fmt_ratio(r), goal, None if target is None else r <= target)
 
 
 # ---- table ---------------------------------------------------------------------------
