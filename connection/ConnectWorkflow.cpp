@@ -39,6 +39,10 @@ ConnectWorkflow::ConnectWorkflow(IDialController& ras, IMainWindowState& main, I
 
 void ConnectWorkflow::Log(std::string_view line) { log_.AddLine(line); }
 
+void ConnectWorkflow::LogRefusal(std::string_view prefix, std::int32_t code) {
+    Log(std::string(prefix) + Cp1250ToUtf8(ras_.ErrorText(code)) + " (" + std::to_string(code) + ")");
+}
+
 bool ConnectWorkflow::FindEntry(std::int32_t& location) {
     // A listing that fails leaves the list empty: the entry counts as missing.
     GetPhoneBookEntries("");
@@ -85,12 +89,13 @@ void ConnectWorkflow::Dial(std::int32_t location) {
 
     const Credentials c = dialog_.Texts();
     ras_.SetDialSettings(entryName_, "", location, ToPlatformText(c.userName), ToPlatformText(c.password));
-    ras_.SetDialParams();
+    const std::int32_t paramsResult = ras_.SetDialParams();
 
     // One attempt per log: the duplicate rule starts afresh with it.
     log_.Clear();
     lastStateKnown_ = false;
     Log(std::string(kDialStartLine) + Cp1250ToUtf8(entryName_));
+    if (paramsResult != 0) LogRefusal(kDialParamsRefusedLine, paramsResult);
 
     main_.SetDialHandle(0);
     HRASCONN handle = 0;
@@ -126,7 +131,9 @@ bool ConnectWorkflow::RunConfigure() {
         // rule decides.
     }
     const Credentials c = dialog_.Texts();
-    CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName), ToPlatformText(c.password));
+    const std::int32_t result = CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
+                                                 ToPlatformText(c.password));
+    if (result != 0) LogRefusal(kEntryRefusedLine, result);
     return true;
 }
 

@@ -405,8 +405,9 @@ TEST_F(ConnectWorkflowTest, EntryNameFromTheThemeIsLoggedAsText) {
 struct ScriptedController : IDialController {
     void SetDialSettings(const std::string&, const std::string&, std::int32_t, const std::string&,
                          const std::string&) override {}
-    std::int32_t SetDialParams() override { return 0; }
+    std::int32_t SetDialParams() override { return paramsResult; }
     std::int32_t Dial(HRASCONN& h) override {
+        ++dials;
         h = 7;
         return 0;
     }
@@ -415,6 +416,9 @@ struct ScriptedController : IDialController {
     std::uint16_t StateCode() const override { return code; }
     std::string StatusText() const override { return text; }
     std::uint8_t EventSource() const override { return source; }
+    std::string ErrorText(std::int32_t c) override { return "E" + std::to_string(c); }
+    std::int32_t paramsResult = 0;
+    int dials = 0;
     std::uint16_t code = 0;
     std::string text;
     std::uint8_t source = 0;
@@ -438,6 +442,18 @@ TEST_F(ConnectWorkflowTest, ReportPrefixFollowsTheSource) {
         w.RasConStateChanged();
         EXPECT_EQ(log.Lines().back(), k.line);
     }
+}
+
+// A refused save of the dial parameters is logged with its code and text,
+// and the dial still goes on.
+TEST_F(ConnectWorkflowTest, RefusedDialParamsAreLoggedAndTheDialGoesOn) {
+    ScriptedController c;
+    c.paramsResult = 87;
+    ConnectWorkflow w(c, *state, notice, dialog, log, "Nebrin", userIni);
+    w.PolaczExecute();
+    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
+                                  "Nie zapisano parametrów połączenia: E87 (87)"}));
+    EXPECT_EQ(c.dials, 1);
 }
 
 }  // namespace
