@@ -39,7 +39,9 @@ class TMainStatus;
 class ConnectionWiring;
 class UpdateService;
 class PopupService;
+namespace nebrin {
 class WebPaneHost;
+}
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
@@ -165,7 +167,7 @@ private:
     TForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (app/ui/WebViews)
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
-    std::unique_ptr<WebPaneHost> webHost_;
+    std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;
     TImageButton* onOffBtn_ = nullptr;
     TImageButton* minBtn_ = nullptr;

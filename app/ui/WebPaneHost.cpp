@@ -21,7 +21,8 @@
 #include "connection/ConnectionLog.h"
 #include "platform/ProgramDir.h"
 
-using namespace nebrin;
+namespace nebrin {
+
 using web::Kind;
 using web::Message;
 
@@ -319,3 +320,5 @@ void WebPaneHost::CloseChannel() {
     if (channel_ >= 0) ::close(channel_);
     channel_ = -1;
 }
+
+}  // namespace nebrin

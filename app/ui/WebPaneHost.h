@@ -33,6 +33,8 @@
 class QSocketNotifier;
 class QWidget;
 
+namespace nebrin {
+
 class WebPaneHost : public QObject {
     Q_OBJECT
 public:
@@ -73,11 +75,11 @@ private:
     WebPaneHost(QWidget* mainWindow, const QRect& paneRect, const QString& program);
 
     std::int64_t Now() const { return clock_.elapsed(); }
-    void Apply(const nebrin::WebProcessRules::Actions& a);
+    void Apply(const WebProcessRules::Actions& a);
     bool Start();
-    void Send(const nebrin::web::Message& m);
+    void Send(const web::Message& m);
     void Read();
-    void Handle(const nebrin::web::Message& m);
+    void Handle(const web::Message& m);
     void Poll();
     void Reap(bool force);
     void CloseChannel();
@@ -95,16 +97,18 @@ private:
     QString popupUrl_;
     bool popupActive_ = false;
 
-    nebrin::WebProcessRules rules_;
+    WebProcessRules rules_;
     QElapsedTimer clock_;
     QTimer poll_;
     pid_t pid_ = 0;
     int channel_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
-    nebrin::web::Decoder decoder_;
+    web::Decoder decoder_;
     bool paneSent_ = false;
     bool killed_ = false;
     bool heard_ = false;          // a message came from the running process
     bool failed_ = false;         // nebrin-web cannot be used
     std::int64_t endAsked_ = -1;  // when it was told to end
 };
+
+}  // namespace nebrin

@@ -78,11 +78,11 @@ QWidget* CreatePane(QWidget* parent) { return Load() ? State().pane(parent) : nu
 QWidget* CreatePopupView(QWidget* parent) { return Load() ? State().popup(parent) : nullptr; }
 
 namespace {
-WebPaneHost* host = nullptr;
+nebrin::WebPaneHost* host = nullptr;
 }
 
-void SetHost(WebPaneHost* h) { host = h; }
+void SetHost(nebrin::WebPaneHost* h) { host = h; }
 
-WebPaneHost* Host() { return host; }
+nebrin::WebPaneHost* Host() { return host; }
 
 }  // namespace WebViews

@@ -14,7 +14,9 @@
 #include <QString>
 
 class QWidget;
+namespace nebrin {
 class WebPaneHost;
+}
 
 namespace WebViews {
 
@@ -27,7 +29,7 @@ QWidget* CreatePopupView(QWidget* parent);
 
 // nebrin-web's host (app/ui/WebPaneHost.h) when the views run there, for the
 // popup window; nullptr while they run in this process.
-void SetHost(WebPaneHost* host);
-WebPaneHost* Host();
+void SetHost(nebrin::WebPaneHost* host);
+nebrin::WebPaneHost* Host();
 
 }  // namespace WebViews

@@ -73,11 +73,11 @@ void TPopupFrm::ShowPage(const QString& url) {
         NavigateComplete(false);
         return;
     }
-    if (WebPaneHost* host = WebViews::Host()) {
+    if (nebrin::WebPaneHost* host = WebViews::Host()) {
         // The page is nebrin-web's, shown in the page area's own window.
         if (!hostConnected_) {
             hostConnected_ = true;
-            connect(host, &WebPaneHost::PopupLoaded, this, &TPopupFrm::PageLoadEnded);
+            connect(host, &nebrin::WebPaneHost::PopupLoaded, this, &TPopupFrm::PageLoadEnded);
         }
         wb_->setAttribute(Qt::WA_NativeWindow);
         // Sized now: a hidden window's layout waits for its show.
@@ -106,7 +106,7 @@ void TPopupFrm::NavigateComplete(bool ok) {
 void TPopupFrm::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     // nebrin-web may end once no popup shows.
-    if (WebPaneHost* host = WebViews::Host()) host->HidePopup();
+    if (nebrin::WebPaneHost* host = WebViews::Host()) host->HidePopup();
 }
 
 void TPopupFrm::CentreCloseButton() {
