@@ -27,6 +27,7 @@
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TImageButton.h"
 #include "app/ui/ThemePreload.h"
+#include "app/ui/WebPaneHost.h"
 #include "app/ui/WebViews.h"
 #include "app/ui/WindowHints.h"
 #include "connection/ConnectionLog.h"
@@ -158,7 +159,7 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     clockTimer_.start(kClockPollMs);
 }
 
-TMainFrm::~TMainFrm() = default;
+TMainFrm::~TMainFrm() { WebViews::SetHost(nullptr); }
 
 void TMainFrm::CreateControls() {
     captionLabel_ = new TForwardLabel(this);
@@ -462,22 +463,47 @@ void TMainFrm::FormActivate() {
     // The web pane comes up after the window has been painted: the web
     // engine's start must not hold the window back.
     QTimer::singleShot(200, this, [this] {
-        if (closing_) return;
-        if (!wb_) {
-            QString why;
-            if (!WebViews::Load(&why)) {
-                qWarning("nebrin: no web pane: %s", qPrintable(why));
-                return;
-            }
-            wb_ = WebViews::CreatePane(this);
-        }
-        const PaneBounds& b = theme_.webPane;
-        wb_->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
-        wb_->show();
-        // The offline page, or the online one when a connection came up
-        // meanwhile.
-        status_->SetPane(wb_);
+        if (!closing_) ShowWebPane();
     });
+}
+
+void TMainFrm::ShowWebPane() {
+    const PaneBounds& b = theme_.webPane;
+    const QRect bounds(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
+    if (webHost_) return;  // it follows the window itself
+    if (!wb_ && !webInProcess_) {
+        // nebrin-web, in a process of its own, where its window can go
+        // inside ours; else the engine in this process.
+        QString why;
+        webHost_ = WebPaneHost::Create(this, bounds, &why);
+        if (webHost_) {
+            WebViews::SetHost(webHost_.get());
+            connect(webHost_.get(), &WebPaneHost::Unavailable, this, [this] {
+                qWarning("nebrin: nebrin-web cannot be used; the web pane runs in the program");
+                WebViews::SetHost(nullptr);
+                webHost_.release()->deleteLater();
+                webInProcess_ = true;
+                if (!closing_) ShowWebPane();
+            });
+            status_->SetPane(webHost_.get());
+            return;
+        }
+        qInfo("nebrin: the web pane runs in the program: %s", qPrintable(why));
+        webInProcess_ = true;
+    }
+    if (!wb_) {
+        QString why;
+        if (!WebViews::Load(&why)) {
+            qWarning("nebrin: no web pane: %s", qPrintable(why));
+            return;
+        }
+        wb_ = WebViews::CreatePane(this);
+    }
+    wb_->setGeometry(bounds);
+    wb_->show();
+    // The offline page, or the online one when a connection came up
+    // meanwhile.
+    status_->SetPane(wb_);
 }
 
 void TMainFrm::OnClock() { Apply(logic_->Advance(clock_.elapsed())); }

@@ -40,6 +40,9 @@ class TMainStatus;
 class ConnectionWiring;
 class UpdateService;
 class PopupService;
+namespace nebrin {
+class WebPaneHost;
+}
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
@@ -136,6 +139,7 @@ private:
     void CreateTray();
     bool ApplyTheme(QtThemeImages& images, const std::vector<nebrin::RegionRect>& maskRuns);
     void FormActivate();
+    void ShowWebPane();
     void OnClock();
     void Apply(const nebrin::WindowActions& a);
     void DragTo(const QPoint& cursor);
@@ -180,6 +184,9 @@ private:
     TForwardLabel* smul_ = nullptr;
     TForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (app/ui/WebViews)
+    // The web pane in nebrin-web, where it can be used (then wb_ stays null).
+    std::unique_ptr<nebrin::WebPaneHost> webHost_;
+    bool webInProcess_ = false;
     TImageButton* onOffBtn_ = nullptr;
     TImageButton* minBtn_ = nullptr;
     TImageButton* closeBtn_ = nullptr;

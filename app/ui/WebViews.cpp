@@ -77,4 +77,12 @@ QWidget* CreatePane(QWidget* parent) { return Load() ? State().pane(parent) : nu
 
 QWidget* CreatePopupView(QWidget* parent) { return Load() ? State().popup(parent) : nullptr; }
 
+namespace {
+nebrin::WebPaneHost* host = nullptr;
+}
+
+void SetHost(nebrin::WebPaneHost* h) { host = h; }
+
+nebrin::WebPaneHost* Host() { return host; }
+
 }  // namespace WebViews

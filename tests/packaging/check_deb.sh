@@ -122,7 +122,7 @@ expected() {
     for f in bin/nebrin bin/nebrin-rasdial bin/nebrin-theme \
         "$moduledir"/libnebrin-web.so "$moduledir"/libnebrin-http.so \
         "$moduledir"/librasapi-pppd.so "$moduledir"/librasapi-sim.so \
-        libexec/nebrin/nebrin-ppp-helper \
+        libexec/nebrin/nebrin-ppp-helper libexec/nebrin/nebrin-web \
         share/polkit-1/actions/org.nebrin.ppp-helper.policy share/polkit-1/rules.d/50-nebrin-ppp-helper.rules \
         share/nebrin/skin/default.nbt \
         share/applications/nebrin.desktop share/metainfo/org.nebrin.Nebrin.metainfo.xml \
