@@ -31,10 +31,11 @@ bool LazyHttpFetcher::Open() {
     return fetcher_ != nullptr;
 }
 
-void LazyHttpFetcher::Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) {
+void LazyHttpFetcher::Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, int deadlineMs,
+                            Done done) {
     if (!Open()) {
         done(nebrin::FetchResult{false, "no HTTP client: " + error_});
         return;
     }
-    fetcher_->Start(url, path, maxBytes, std::move(done));
+    fetcher_->Start(url, path, maxBytes, deadlineMs, std::move(done));
 }
