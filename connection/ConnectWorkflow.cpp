@@ -56,8 +56,29 @@ void ConnectWorkflow::PolaczExecute() {
     // A timer or a shortcut may fire while this call's dialog or message is
     // still up; the first call finishes alone.
     if (inDialog_) return;
-    Guard guard(inDialog_);
+    {
+        Guard guard(inDialog_);
+        PolaczSteps();
+    }
+    RunDeferredRedial();
+}
 
+void ConnectWorkflow::RedialDue() {
+    if (inDialog_) {
+        // The timer has disabled itself: without this the redial is lost.
+        redialDeferred_ = true;
+        return;
+    }
+    PolaczExecute();
+}
+
+void ConnectWorkflow::RunDeferredRedial() {
+    if (!redialDeferred_) return;
+    redialDeferred_ = false;
+    if (main_.Reconnect() && !main_.AuthFailure() && !main_.Busy()) PolaczExecute();
+}
+
+void ConnectWorkflow::PolaczSteps() {
     main_.SetReconnect(false);
 
     std::int32_t location = -1;
@@ -112,8 +133,13 @@ void ConnectWorkflow::Dial(std::int32_t location) {
 
 bool ConnectWorkflow::Configure() {
     if (inDialog_) return false;
-    Guard guard(inDialog_);
-    return RunConfigure();
+    bool accepted;
+    {
+        Guard guard(inDialog_);
+        accepted = RunConfigure();
+    }
+    RunDeferredRedial();
+    return accepted;
 }
 
 bool ConnectWorkflow::RunConfigure() {
