@@ -44,7 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const CredentialsTable after = ReadCredentialsFile(BuildCredentialsFile(table));
     FUZZ_CHECK(after == table);
     for (const auto& [name, c] : before)
-        if (name != entry)
-            FUZZ_CHECK(std::find(after.begin(), after.end(), std::make_pair(name, c)) != after.end());
+        if (name != entry) FUZZ_CHECK(std::find(after.begin(), after.end(), std::make_pair(name, c)) != after.end());
     return 0;
 }
