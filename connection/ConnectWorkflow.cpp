@@ -152,7 +152,12 @@ bool ConnectWorkflow::RunConfigure() {
         // rule decides.
     }
     const Credentials c = dialog_.Texts();
-    CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName), ToPlatformText(c.password));
+    std::int32_t rc = CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
+                                       ToPlatformText(c.password));
+    // The entry's own write failing is the real cause of what follows.
+    if (const std::int32_t props = LastEntryPropertiesResult(); props != 0) rc = props;
+    if (rc > 0)
+        Log(std::string(kCreateRefusedLine) + Cp1250ToUtf8(ras_.ErrorText(rc)) + " (" + std::to_string(rc) + ")");
     return true;
 }
 

@@ -42,6 +42,7 @@ inline constexpr std::string_view kDialPrefix = "Łączenie: ";
 inline constexpr std::string_view kStatusPrefix = "Status: ";
 inline constexpr std::string_view kHangUpPrefix = "Rozłączanie: ";
 inline constexpr std::string_view kDisconnectedLine = "Rozłączony";
+inline constexpr std::string_view kCreateRefusedLine = "Błąd podczas tworzenia połączenia: ";
 inline constexpr std::string_view kConnectTitle = "Połącz";
 inline constexpr std::string_view kConnectionStatusTitle = "Status połączenia";
 
@@ -69,6 +70,8 @@ public:
     virtual std::uint16_t StateCode() const = 0;
     virtual std::string StatusText() const = 0;
     virtual std::uint8_t EventSource() const = 0;
+    // The text of a result code.
+    virtual std::string ErrorText(std::int32_t code) = 0;
 };
 
 // The controller itself.
@@ -92,6 +95,7 @@ public:
     std::uint16_t StateCode() const override { return ras_.StateCode(); }
     std::string StatusText() const override { return ras_.StatusText(); }
     std::uint8_t EventSource() const override { return ras_.EventSource(); }
+    std::string ErrorText(std::int32_t code) override { return ras_.ErrorText(code); }
 
 private:
     TRasCon& ras_;

@@ -39,6 +39,7 @@ public:
     std::uint16_t StateCode() const override { return 0; }
     std::string StatusText() const override { return {}; }
     std::uint8_t EventSource() const override { return 0; }
+    std::string ErrorText(std::int32_t) override { return {}; }
 
     std::vector<std::tuple<HRASCONN, std::int32_t, std::uint32_t, bool>> hangUps;
 };

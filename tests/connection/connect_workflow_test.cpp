@@ -456,6 +456,13 @@ TEST_F(ConnectWorkflowTest, AcceptingSettingsWhileConnectedHangsUpAndRedialsWith
     EXPECT_EQ(std::string(d.lastDialParams.szPassword), "haslo2");
 }
 
+// The entry cannot be written (no wired interface): the log names that cause.
+TEST_F(ConnectWorkflowTest, RefusedEntryIsLoggedWithItsCause) {
+    RasDouble::I().setPropsResult = 633;
+    EXPECT_TRUE(wf->Configure());
+    EXPECT_EQ(log.Lines(), (Lines{"Błąd podczas tworzenia połączenia: The port is already in use. (633)"}));
+}
+
 TEST_F(ConnectWorkflowTest, CancelledSettingsChangeNothing) {
     Connect();
     dialog.accept = false;
@@ -487,6 +494,7 @@ struct ScriptedController : IDialController {
     std::uint16_t StateCode() const override { return code; }
     std::string StatusText() const override { return text; }
     std::uint8_t EventSource() const override { return source; }
+    std::string ErrorText(std::int32_t) override { return {}; }
     std::uint16_t code = 0;
     std::string text;
     std::uint8_t source = 0;
