@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "online/UpdateTicks.h"
+#include "base/Version.h"
 
 namespace nebrin {
 
 class TMivenINI;
 
 // The program's own version text.
-inline constexpr std::string_view kProgramVersion = "1.18";
 
 // Period of all four timers of the main window.
 inline constexpr std::int64_t kTimerPeriodMs = 1000;

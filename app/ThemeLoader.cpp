@@ -3,8 +3,9 @@
 #include <exception>
 #include <string_view>
 
+#include "base/Endian.h"
 #include "platform/ProgramDir.h"
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "storage/PassPhrases.h"
 #include "storage/hbCrypt.h"
 #include "storage/hbTar.h"
@@ -14,13 +15,8 @@ namespace {
 
 namespace mem = theme_member;
 
-std::uint32_t Le32(std::span<const std::uint8_t> d, std::size_t at) {
-    return static_cast<std::uint32_t>(d[at]) | static_cast<std::uint32_t>(d[at + 1]) << 8 |
-           static_cast<std::uint32_t>(d[at + 2]) << 16 | static_cast<std::uint32_t>(d[at + 3]) << 24;
-}
-std::uint16_t Le16(std::span<const std::uint8_t> d, std::size_t at) {
-    return static_cast<std::uint16_t>(d[at] | d[at + 1] << 8);
-}
+std::uint32_t Le32(std::span<const std::uint8_t> d, std::size_t at) { return LoadLe32(d.data() + at); }
+std::uint16_t Le16(std::span<const std::uint8_t> d, std::size_t at) { return LoadLe16(d.data() + at); }
 
 // Failure of one step: remembered in ThemeData, the load stops.
 struct StepFailed {
@@ -121,7 +117,7 @@ private:
         out_.captionTop = Optional("MainWindow", "MWNameTop", 0);
         out_.captionLeft = Optional("MainWindow", "MWNameLeft", 0);
         out_.caption = ini.ReadString("MainWindow", "Name", "");
-        out_.caption.append(" ").append(kProgramVersion);
+        out_.caption.append(" ").append(kVersion);
         out_.captionColour = static_cast<std::uint32_t>(Optional("MainWindow", "MWNameColor", kWhiteColour));
 
         Step(22);

@@ -59,7 +59,7 @@ struct ThemeData {
 
     int captionTop = 0;
     int captionLeft = 0;
-    std::string caption;  // Name + " " + "1.18", Windows-1250 bytes; also the tray hint
+    std::string caption;  // Name + " " + kVersion, Windows-1250 bytes; also the tray hint
     std::uint32_t captionColour = kWhiteColour;
 
     bool popupEnabled = false;

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "connection/ConnectionLog.h"
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 namespace nebrin {
 namespace {

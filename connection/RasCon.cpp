@@ -1,5 +1,7 @@
 #include "connection/RasCon.h"
 
+#include "platform/RasAbi.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -90,13 +92,7 @@ void* FunctionAddress(Fn fn) {
     return p;
 }
 
-void CopyField(char* dst, std::size_t fieldSize, const std::string& src) {
-    std::size_t n = std::min(src.size(), fieldSize - 1);
-    std::memcpy(dst, src.data(), n);
-    dst[n] = 0;
-}
-
-std::string FieldText(const char* p, std::size_t fieldSize) { return std::string(p, ::strnlen(p, fieldSize)); }
+using ras_abi::FieldText;
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -322,9 +318,9 @@ std::int32_t TRasCon::SetDialParams() {
             cred.dwMask = RASCM_UserName;
             if (!Password.empty() || passwordSaved_) cred.dwMask |= RASCM_Password;
             if (!Domain.empty()) cred.dwMask |= RASCM_Domain;
-            CopyField(cred.szUserName, sizeof cred.szUserName, UserName);
-            CopyField(cred.szPassword, sizeof cred.szPassword, Password);
-            CopyField(cred.szDomain, sizeof cred.szDomain, Domain);
+            ras_abi::PutField(cred.szUserName, UserName);
+            ras_abi::PutField(cred.szPassword, Password);
+            ras_abi::PutField(cred.szDomain, Domain);
             rc = static_cast<std::int32_t>(fn(PhoneBookArgument(), EntryName.c_str(), &cred, 0));
             std::memset(cred.szPassword, 0, sizeof cred.szPassword);
         }
@@ -378,7 +374,7 @@ std::int32_t TRasCon::GetDialParams() {
         } else {
             std::memset(&dialParams_, 0, sizeof dialParams_);
             dialParams_.dwSize = DialParamsSize(0);
-            CopyField(dialParams_.szEntryName, sizeof dialParams_.szEntryName, EntryName);
+            ras_abi::PutField(dialParams_.szEntryName, EntryName);
             RAS_BOOL saved = 0;
             rc = static_cast<std::int32_t>(fn(PhoneBookArgument(), &dialParams_, &saved));
             if (rc == 0) {
@@ -398,12 +394,12 @@ std::int32_t TRasCon::GetDialParams() {
 void TRasCon::FillDialParams() {
     std::memset(&dialParams_, 0, sizeof dialParams_);
     dialParams_.dwSize = DialParamsSize(RasPlatformLevel());
-    CopyField(dialParams_.szEntryName, sizeof dialParams_.szEntryName, EntryName);
-    CopyField(dialParams_.szPhoneNumber, sizeof dialParams_.szPhoneNumber, PhoneNumber);
-    CopyField(dialParams_.szCallbackNumber, sizeof dialParams_.szCallbackNumber, CallbackNumber);
-    CopyField(dialParams_.szUserName, sizeof dialParams_.szUserName, UserName);
-    CopyField(dialParams_.szPassword, sizeof dialParams_.szPassword, Password);
-    CopyField(dialParams_.szDomain, sizeof dialParams_.szDomain, Domain);
+    ras_abi::PutField(dialParams_.szEntryName, EntryName);
+    ras_abi::PutField(dialParams_.szPhoneNumber, PhoneNumber);
+    ras_abi::PutField(dialParams_.szCallbackNumber, CallbackNumber);
+    ras_abi::PutField(dialParams_.szUserName, UserName);
+    ras_abi::PutField(dialParams_.szPassword, Password);
+    ras_abi::PutField(dialParams_.szDomain, Domain);
     dialParams_.dwSubEntry = static_cast<RAS_DWORD>(SubEntry);
     dialParams_.dwCallbackId = static_cast<RAS_DWORD>(CallbackId);
 }

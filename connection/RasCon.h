@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "connection/hbRas.h"
+#include "base/Version.h"
 
 namespace nebrin {
 
@@ -98,7 +99,7 @@ public:
     std::int32_t CallbackId = 0;
     std::string DeviceType, DeviceName, DevicePort;  // entry device fields, unused
     std::string DUNVersion, DUNInfo;                 // informational
-    std::string Version = "TRasCon 1.18";
+    std::string Version = "TRasCon " NEBRIN_VERSION;
 
     // 0 = current user's phonebook, 1 = all users'. Acts on level 2 and above
     // only, for 0 and 1: PhoneBookPath and the phonebook passed to the platform

@@ -4,7 +4,7 @@
 
 #include "platform/ProfileIni.h"
 #include "platform/ProgramDir.h"
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 #include "storage/PassPhrases.h"
 #include "storage/hbCrypt.h"
 

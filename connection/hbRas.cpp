@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/ProgramDir.h"
+#include "platform/RasAbi.h"
 
 namespace nebrin {
 namespace {
@@ -288,12 +289,6 @@ std::int32_t PhoneBookEntryCount() {
 
 namespace {
 
-void CopyField(char* dst, std::size_t fieldSize, const std::string& src) {
-    std::size_t n = std::min(src.size(), fieldSize - 1);
-    std::memcpy(dst, src.data(), n);
-    dst[n] = 0;
-}
-
 void LoadWriterLocked(LoaderState& s) {
     if (s.writerAttempted) return;
     s.writerAttempted = true;
@@ -344,10 +339,10 @@ std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& s
     std::memset(&entry, 0, sizeof entry);
     entry.dwSize = RASENTRYA_SIZE;
     entry.dwfOptions = RASEO_RemoteDefaultGateway;
-    CopyField(entry.szLocalPhoneNumber, sizeof entry.szLocalPhoneNumber, serviceName);
+    ras_abi::PutField(entry.szLocalPhoneNumber, serviceName);
     entry.dwfNetProtocols = RASNP_Ip;
-    CopyField(entry.szDeviceType, sizeof entry.szDeviceType, "PPPoE");
-    CopyField(entry.szDeviceName, sizeof entry.szDeviceName, "WAN Miniport (PPPOE)");
+    ras_abi::PutField(entry.szDeviceType, "PPPoE");
+    ras_abi::PutField(entry.szDeviceName, "WAN Miniport (PPPOE)");
     if (setProps)
         gLastPropertiesResult =
             static_cast<std::int32_t>(setProps(nullptr, entryName.c_str(), &entry, RASENTRYA_SIZE, nullptr, 0));
@@ -356,10 +351,10 @@ std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& s
     RASDIALPARAMSA dp;
     std::memset(&dp, 0, sizeof dp);
     dp.dwSize = RASDIALPARAMSA_SIZE;
-    CopyField(dp.szEntryName, sizeof dp.szEntryName, entryName);
-    CopyField(dp.szPhoneNumber, sizeof dp.szPhoneNumber, serviceName);
-    CopyField(dp.szUserName, sizeof dp.szUserName, userName);
-    CopyField(dp.szPassword, sizeof dp.szPassword, password);
+    ras_abi::PutField(dp.szEntryName, entryName);
+    ras_abi::PutField(dp.szPhoneNumber, serviceName);
+    ras_abi::PutField(dp.szUserName, userName);
+    ras_abi::PutField(dp.szPassword, password);
     std::int32_t rc = static_cast<std::int32_t>(setDialParams(nullptr, &dp, 0));
     std::memset(dp.szPassword, 0, sizeof dp.szPassword);
     return rc;

@@ -1,6 +1,6 @@
 #include "online/Popup.h"
 
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 #include "storage/MivenINI.h"
 
 namespace nebrin {

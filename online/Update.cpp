@@ -10,8 +10,8 @@
 
 #include "online/Sha256.h"
 #include "platform/ProfileIni.h"
-#include "storage/AtomicFile.h"
-#include "storage/Cp1250.h"
+#include "base/AtomicFile.h"
+#include "base/Cp1250.h"
 #include "storage/MivenINI.h"
 
 namespace nebrin {
@@ -45,48 +45,6 @@ bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") |
 bool IsPlainFileName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
            name.find('\0') == std::string_view::npos;
-}
-
-std::string DirOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-}
-
-// A fresh, empty temporary file beside `target`; empty on failure.
-std::string MakeTemp(const std::string& target, std::string* error) {
-    std::string pattern = target + std::string(kPartTag) + "XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = Errno(pattern);
-        return {};
-    }
-    ::close(fd);
-    return std::string(buf.data());
-}
-
-// Flushes `tmp`, gives it `mode` and renames it over `target`.
-bool Commit(const std::string& tmp, const std::string& target, mode_t mode, std::string* error) {
-    const int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        *error = Errno(tmp);
-        return false;
-    }
-    const bool ok = ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
-    if (!ok) *error = Errno(tmp);
-    ::close(fd);
-    if (!ok) return false;
-    if (::rename(tmp.c_str(), target.c_str()) != 0) {
-        *error = Errno(target);
-        return false;
-    }
-    const int dfd = ::open(DirOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
 }
 
 // Size of a regular file, or -1.
@@ -189,7 +147,7 @@ bool UpdateCheck::Start(const UpdateSettings& settings, Done done) {
 void UpdateCheck::Download(const std::string& url, const std::string& target, std::uint64_t maxBytes, Next next) {
     if (!IsHttpUrl(url)) return next(false, "not an http(s) address: " + url);
     std::string error;
-    const std::string tmp = MakeTemp(target, &error);
+    const std::string tmp = MakeTempFileBeside(target, kPartTag, &error);
     if (tmp.empty()) return next(false, error);
     std::weak_ptr<bool> alive = alive_;
     http_.Start(url, tmp, maxBytes, [alive, tmp, maxBytes, next = std::move(next)](const FetchResult& r) {
@@ -213,7 +171,8 @@ void UpdateCheck::Download(const std::string& url, const std::string& target, st
 void UpdateCheck::DescriptorArrived(const std::string& tmp) {
     std::string error;
     std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(tmp, bytes, &error, kDescriptorMaxBytes) || !Commit(tmp, DescriptorPath(), 0600, &error)) {
+    if (!ReadWholeFile(tmp, bytes, &error, kDescriptorMaxBytes) ||
+        !CommitTempFile(tmp, DescriptorPath(), 0600, &error)) {
         ::unlink(tmp.c_str());
         return Finish("descriptor: " + error);
     }
@@ -226,7 +185,7 @@ void UpdateCheck::DescriptorArrived(const std::string& tmp) {
 
     // 4.-5. The version.
     const ProfileIni ini = ProfileIni::Parse(std::span<const std::uint8_t>(bytes));
-    if (ini.GetString("PROGRAM", "version", "") == kUpdateVersion) return Finish("same version");
+    if (ini.GetString("PROGRAM", "version", "") == kVersion) return Finish("same version");
     if (auto sha = ini.Get("PROGRAM", "sha256")) {
         hasSha256_ = true;
         expectedSha256_ = *sha;
@@ -258,7 +217,7 @@ void UpdateCheck::SetupArrived(const std::string& tmp) {
     }
     std::string error;
     const std::string setupPath = SetupPath(settings_.setupName);
-    if (!Commit(tmp, setupPath, 0700, &error)) {
+    if (!CommitTempFile(tmp, setupPath, 0700, &error)) {
         ::unlink(tmp.c_str());
         return Finish("setup: " + error);
     }

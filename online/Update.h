@@ -11,7 +11,7 @@
 //     ends the check with false, silently;
 //  3. the descriptor arrived: the hourly ticker is switched off for the rest
 //     of the run (also for a check started from the menu);
-//  4. "version" in "PROGRAM": exactly "1.18" ends the check with false; any
+//  4. "version" in "PROGRAM": exactly this program's version (kVersion) ends the check with false; any
 //     other text, the empty text of a missing key included, is newer;
 //  5. two log lines, then download "AutoUpdateURL" + "ProgramSetupName" (at
 //     most 512 MiB); a failure ends the check with false;
@@ -30,6 +30,7 @@
 #include <functional>
 
 #include "online/UpdateTicks.h"
+#include "base/Version.h"
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,7 +39,6 @@ namespace nebrin {
 
 class TMivenINI;
 
-inline constexpr std::string_view kUpdateVersion = "1.18";
 inline constexpr std::string_view kUpdatesDirName = "updates";
 inline constexpr std::string_view kDescriptorName = "update.ini";
 inline constexpr std::string_view kDefaultSetupName = "NebrinSetup.exe";

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace nebrin {
 namespace {

@@ -1,5 +1,7 @@
 #include "storage/Aes.h"
 
+#include "base/Endian.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -95,15 +97,6 @@ constexpr Tables MakeTables() {
 
 constexpr Tables kT = MakeTables();
 
-inline std::uint32_t Load32(const std::uint8_t* p) noexcept { return Word(p[0], p[1], p[2], p[3]); }
-
-inline void Store32(std::uint8_t* p, std::uint32_t w) noexcept {
-    p[0] = static_cast<std::uint8_t>(w >> 24);
-    p[1] = static_cast<std::uint8_t>(w >> 16);
-    p[2] = static_cast<std::uint8_t>(w >> 8);
-    p[3] = static_cast<std::uint8_t>(w);
-}
-
 inline std::uint32_t SubWord(std::uint32_t w) noexcept {
     return Word(kSbox[w >> 24], kSbox[(w >> 16) & 0xFF], kSbox[(w >> 8) & 0xFF], kSbox[w & 0xFF]);
 }
@@ -117,10 +110,10 @@ inline std::uint32_t InvMixColumn(std::uint32_t w) noexcept {
 // ---- Portable block functions ------------------------------------------
 
 void PortableEncrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out) noexcept {
-    std::uint32_t s0 = Load32(in) ^ rk[0];
-    std::uint32_t s1 = Load32(in + 4) ^ rk[1];
-    std::uint32_t s2 = Load32(in + 8) ^ rk[2];
-    std::uint32_t s3 = Load32(in + 12) ^ rk[3];
+    std::uint32_t s0 = LoadBe32(in) ^ rk[0];
+    std::uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
+    std::uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
+    std::uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
     const auto& te = kT.te;
     for (int r = 1; r < rounds; ++r) {
         rk += 4;
@@ -138,20 +131,20 @@ void PortableEncrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in
         s3 = t3;
     }
     rk += 4;
-    Store32(out, Word(kSbox[s0 >> 24], kSbox[(s1 >> 16) & 0xFF], kSbox[(s2 >> 8) & 0xFF], kSbox[s3 & 0xFF]) ^ rk[0]);
-    Store32(out + 4,
-            Word(kSbox[s1 >> 24], kSbox[(s2 >> 16) & 0xFF], kSbox[(s3 >> 8) & 0xFF], kSbox[s0 & 0xFF]) ^ rk[1]);
-    Store32(out + 8,
-            Word(kSbox[s2 >> 24], kSbox[(s3 >> 16) & 0xFF], kSbox[(s0 >> 8) & 0xFF], kSbox[s1 & 0xFF]) ^ rk[2]);
-    Store32(out + 12,
-            Word(kSbox[s3 >> 24], kSbox[(s0 >> 16) & 0xFF], kSbox[(s1 >> 8) & 0xFF], kSbox[s2 & 0xFF]) ^ rk[3]);
+    StoreBe32(out, Word(kSbox[s0 >> 24], kSbox[(s1 >> 16) & 0xFF], kSbox[(s2 >> 8) & 0xFF], kSbox[s3 & 0xFF]) ^ rk[0]);
+    StoreBe32(out + 4,
+              Word(kSbox[s1 >> 24], kSbox[(s2 >> 16) & 0xFF], kSbox[(s3 >> 8) & 0xFF], kSbox[s0 & 0xFF]) ^ rk[1]);
+    StoreBe32(out + 8,
+              Word(kSbox[s2 >> 24], kSbox[(s3 >> 16) & 0xFF], kSbox[(s0 >> 8) & 0xFF], kSbox[s1 & 0xFF]) ^ rk[2]);
+    StoreBe32(out + 12,
+              Word(kSbox[s3 >> 24], kSbox[(s0 >> 16) & 0xFF], kSbox[(s1 >> 8) & 0xFF], kSbox[s2 & 0xFF]) ^ rk[3]);
 }
 
 void PortableDecrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out) noexcept {
-    std::uint32_t s0 = Load32(in) ^ rk[0];
-    std::uint32_t s1 = Load32(in + 4) ^ rk[1];
-    std::uint32_t s2 = Load32(in + 8) ^ rk[2];
-    std::uint32_t s3 = Load32(in + 12) ^ rk[3];
+    std::uint32_t s0 = LoadBe32(in) ^ rk[0];
+    std::uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
+    std::uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
+    std::uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
     const auto& td = kT.td;
     for (int r = 1; r < rounds; ++r) {
         rk += 4;
@@ -170,19 +163,19 @@ void PortableDecrypt(const std::uint32_t* rk, int rounds, const std::uint8_t* in
     }
     rk += 4;
     const auto& is = kInvSbox;
-    Store32(out, Word(is[s0 >> 24], is[(s3 >> 16) & 0xFF], is[(s2 >> 8) & 0xFF], is[s1 & 0xFF]) ^ rk[0]);
-    Store32(out + 4, Word(is[s1 >> 24], is[(s0 >> 16) & 0xFF], is[(s3 >> 8) & 0xFF], is[s2 & 0xFF]) ^ rk[1]);
-    Store32(out + 8, Word(is[s2 >> 24], is[(s1 >> 16) & 0xFF], is[(s0 >> 8) & 0xFF], is[s3 & 0xFF]) ^ rk[2]);
-    Store32(out + 12, Word(is[s3 >> 24], is[(s2 >> 16) & 0xFF], is[(s1 >> 8) & 0xFF], is[s0 & 0xFF]) ^ rk[3]);
+    StoreBe32(out, Word(is[s0 >> 24], is[(s3 >> 16) & 0xFF], is[(s2 >> 8) & 0xFF], is[s1 & 0xFF]) ^ rk[0]);
+    StoreBe32(out + 4, Word(is[s1 >> 24], is[(s0 >> 16) & 0xFF], is[(s3 >> 8) & 0xFF], is[s2 & 0xFF]) ^ rk[1]);
+    StoreBe32(out + 8, Word(is[s2 >> 24], is[(s1 >> 16) & 0xFF], is[(s0 >> 8) & 0xFF], is[s3 & 0xFF]) ^ rk[2]);
+    StoreBe32(out + 12, Word(is[s3 >> 24], is[(s2 >> 16) & 0xFF], is[(s1 >> 8) & 0xFF], is[s0 & 0xFF]) ^ rk[3]);
 }
 
 // Two independent blocks at once: the table lookups of one fill the other's
 // waits (CBC decryption has its blocks independent).
 void PortableDecrypt2(const std::uint32_t* rk, int rounds, const std::uint8_t* in, std::uint8_t* out) noexcept {
-    std::uint32_t a0 = Load32(in) ^ rk[0], a1 = Load32(in + 4) ^ rk[1];
-    std::uint32_t a2 = Load32(in + 8) ^ rk[2], a3 = Load32(in + 12) ^ rk[3];
-    std::uint32_t b0 = Load32(in + 16) ^ rk[0], b1 = Load32(in + 20) ^ rk[1];
-    std::uint32_t b2 = Load32(in + 24) ^ rk[2], b3 = Load32(in + 28) ^ rk[3];
+    std::uint32_t a0 = LoadBe32(in) ^ rk[0], a1 = LoadBe32(in + 4) ^ rk[1];
+    std::uint32_t a2 = LoadBe32(in + 8) ^ rk[2], a3 = LoadBe32(in + 12) ^ rk[3];
+    std::uint32_t b0 = LoadBe32(in + 16) ^ rk[0], b1 = LoadBe32(in + 20) ^ rk[1];
+    std::uint32_t b2 = LoadBe32(in + 24) ^ rk[2], b3 = LoadBe32(in + 28) ^ rk[3];
     const auto& td = kT.td;
 #define NEBRIN_TD(s0, s1, s2, s3, k) \
     (td[0][(s0) >> 24] ^ td[1][((s1) >> 16) & 0xFF] ^ td[2][((s2) >> 8) & 0xFF] ^ td[3][(s3)&0xFF] ^ (k))
@@ -206,14 +199,14 @@ void PortableDecrypt2(const std::uint32_t* rk, int rounds, const std::uint8_t* i
     const auto& is = kInvSbox;
 #define NEBRIN_LAST(s0, s1, s2, s3, k) \
     (Word(is[(s0) >> 24], is[((s1) >> 16) & 0xFF], is[((s2) >> 8) & 0xFF], is[(s3)&0xFF]) ^ (k))
-    Store32(out, NEBRIN_LAST(a0, a3, a2, a1, rk[0]));
-    Store32(out + 4, NEBRIN_LAST(a1, a0, a3, a2, rk[1]));
-    Store32(out + 8, NEBRIN_LAST(a2, a1, a0, a3, rk[2]));
-    Store32(out + 12, NEBRIN_LAST(a3, a2, a1, a0, rk[3]));
-    Store32(out + 16, NEBRIN_LAST(b0, b3, b2, b1, rk[0]));
-    Store32(out + 20, NEBRIN_LAST(b1, b0, b3, b2, rk[1]));
-    Store32(out + 24, NEBRIN_LAST(b2, b1, b0, b3, rk[2]));
-    Store32(out + 28, NEBRIN_LAST(b3, b2, b1, b0, rk[3]));
+    StoreBe32(out, NEBRIN_LAST(a0, a3, a2, a1, rk[0]));
+    StoreBe32(out + 4, NEBRIN_LAST(a1, a0, a3, a2, rk[1]));
+    StoreBe32(out + 8, NEBRIN_LAST(a2, a1, a0, a3, rk[2]));
+    StoreBe32(out + 12, NEBRIN_LAST(a3, a2, a1, a0, rk[3]));
+    StoreBe32(out + 16, NEBRIN_LAST(b0, b3, b2, b1, rk[0]));
+    StoreBe32(out + 20, NEBRIN_LAST(b1, b0, b3, b2, rk[1]));
+    StoreBe32(out + 24, NEBRIN_LAST(b2, b1, b0, b3, rk[2]));
+    StoreBe32(out + 28, NEBRIN_LAST(b3, b2, b1, b0, rk[3]));
 #undef NEBRIN_LAST
 }
 
@@ -279,7 +272,7 @@ AesCipher::AesCipher(std::span<const std::uint8_t> key, int keySize) {
     const int total = 4 * (rounds_ + 1);
 
     std::uint32_t* w = encWords_.data();
-    for (int i = 0; i < nk; ++i) w[i] = Load32(key.data() + 4 * i);
+    for (int i = 0; i < nk; ++i) w[i] = LoadBe32(key.data() + 4 * i);
     std::uint8_t rcon = 0x01;
     for (int i = nk; i < total; ++i) {
         std::uint32_t temp = w[i - 1];
@@ -302,8 +295,8 @@ AesCipher::AesCipher(std::span<const std::uint8_t> key, int keySize) {
         }
     }
     for (int i = 0; i < total; ++i) {
-        Store32(encBytes_.data() + 4 * i, encWords_[i]);
-        Store32(decBytes_.data() + 4 * i, decWords_[i]);
+        StoreBe32(encBytes_.data() + 4 * i, encWords_[i]);
+        StoreBe32(decBytes_.data() + 4 * i, decWords_[i]);
     }
     accelerated_ = AesAccelerated();
 }

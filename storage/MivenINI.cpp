@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "storage/AtomicFile.h"
-#include "storage/Cp1250.h"
+#include "base/AtomicFile.h"
+#include "base/Cp1250.h"
 
 namespace nebrin {
 namespace {

@@ -1,5 +1,7 @@
 #include "storage/hbCrypt.h"
 
+#include "base/Endian.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -100,17 +102,6 @@ inline void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint3
     d ^= d << 11;
 }
 
-inline std::uint32_t LoadLe(const std::uint8_t* p) noexcept {
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
-}
-
-inline void StoreLe(std::uint8_t* p, std::uint32_t w) noexcept {
-    p[0] = static_cast<std::uint8_t>(w);
-    p[1] = static_cast<std::uint8_t>(w >> 8);
-    p[2] = static_cast<std::uint8_t>(w >> 16);
-    p[3] = static_cast<std::uint8_t>(w >> 24);
-}
-
 class Digest {
 public:
     Digest() { std::memcpy(buffer_, kPiBytes, sizeof buffer_); }
@@ -189,8 +180,8 @@ private:
     }
 
     void EncryptBlock(std::uint8_t* block) noexcept {
-        std::uint32_t r0 = LoadLe(block), r1 = LoadLe(block + 4);
-        std::uint32_t l0 = LoadLe(block + 8), l1 = LoadLe(block + 12);
+        std::uint32_t r0 = LoadLe32(block), r1 = LoadLe32(block + 4);
+        std::uint32_t l0 = LoadLe32(block + 8), l1 = LoadLe32(block + 12);
         for (int r = 0; r < 8; ++r) {
             std::uint32_t a = r0, b = subkeys_[r].first, c = r1, d = subkeys_[r].second;
             Mix(a, b, c, d);
@@ -204,10 +195,10 @@ private:
             r0 = w0;
             r1 = w1;
         }
-        StoreLe(block, l0);
-        StoreLe(block + 4, l1);
-        StoreLe(block + 8, r0);
-        StoreLe(block + 12, r1);
+        StoreLe32(block, l0);
+        StoreLe32(block + 4, l1);
+        StoreLe32(block + 8, r0);
+        StoreLe32(block + 12, r1);
     }
 
     struct Pair {

@@ -7,25 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
+#include "base/Endian.h"
 
 namespace nebrin {
 namespace {
 
 constexpr std::uint8_t kMagic[3] = {'N', 'B', 'T'};
 
-std::int32_t LoadInt32(const std::uint8_t* p) {
-    const std::uint32_t v =
-        std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-    return static_cast<std::int32_t>(v);
-}
-
-void StoreInt32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-}
+std::int32_t LoadInt32(const std::uint8_t* p) { return static_cast<std::int32_t>(LoadLe32(p)); }
 
 // A view that only moves forward; every read states its length first and is
 // refused when fewer bytes remain.
@@ -300,11 +290,11 @@ std::vector<std::uint8_t> BuildPackage(const std::vector<std::vector<std::uint8_
     }
     std::vector<std::uint8_t> out(total);
     std::memcpy(out.data(), kMagic, 3);
-    StoreInt32(out.data() + 3, static_cast<std::uint32_t>(members.size()));
+    StoreLe32(out.data() + 3, static_cast<std::uint32_t>(members.size()));
     std::uint8_t* entry = out.data() + kPackageHeaderSize;
     for (const auto& m : members) {
-        StoreInt32(entry, static_cast<std::uint32_t>(m.size()));
-        StoreInt32(entry + 4, 0);
+        StoreLe32(entry, static_cast<std::uint32_t>(m.size()));
+        StoreLe32(entry + 4, 0);
         entry += kPackageEntrySize;
     }
     std::uint8_t* dst = entry;

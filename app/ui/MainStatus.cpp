@@ -10,7 +10,7 @@
 #include "stats/RasPer.h"
 #include "stats/RasStatsLoader.h"
 #include "stats/ui/TStatsFrm.h"
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 using namespace nebrin;
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/MainClose.h"
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 #include "app/StatusTicker.h"
 #include "app/ui/FirstPaintTrace.h"
 #include "app/ui/MainStatus.h"
@@ -37,7 +37,7 @@
 #include "platform/ProgramDir.h"
 #include "stats/ui/TStatsFrm.h"
 #include "stats/StatsLayout.h"
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 using namespace nebrin;
 
@@ -329,7 +329,7 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     if (stats_) stats_->SetMainWindow(this);
     // Made after the first activation, they get its settings now.
     if (!logic_->FirstActivationPending()) {
-        if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+        if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
         if (stats_) stats_->DockAbove();
     }
     status_->SetStatsWindow(stats_);
@@ -442,7 +442,7 @@ void TMainFrm::FormActivate() {
         case MainLogic::Activation::CloseSilently: close(); return;
         case MainLogic::Activation::Ready: break;
     }
-    if (informacja_) informacja_->SetVersion(QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+    if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
     if (stats_) stats_->DockAbove();
     // The web pane comes up after the window has been painted: the web
     // engine's start must not hold the window back.

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/MainLogic.h"
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 #include "app/ThemeLoader.h"
 #include "platform/Clock.h"
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 #include "app/ThemeLoader.h"
 
 // Decodes the theme's pictures with the toolkit's image readers, which work

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/ui/FirstPaintTrace.h"
+#include "base/Version.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TMainFrm.h"
 #include "app/ui/ThemePreload.h"
@@ -104,7 +105,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     nebrin::TraceStartupMark("app");
     QApplication::setApplicationName(QStringLiteral("nebrin"));
-    QApplication::setApplicationVersion(QStringLiteral(NEBRIN_VERSION));
+    QApplication::setApplicationVersion(QString::fromUtf8(nebrin::kVersion.data(), nebrin::kVersion.size()));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
     SkinFonts::Load();

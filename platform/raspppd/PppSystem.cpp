@@ -8,7 +8,6 @@
 #include <sys/file.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,9 +23,8 @@
 #include <tuple>
 
 #include "platform/Ras.h"
-#include "storage/AtomicFile.h"
-
-extern char** environ;
+#include "base/AtomicFile.h"
+#include "base/Spawn.h"
 
 namespace nebrin::pppd {
 namespace {
@@ -146,44 +144,17 @@ std::optional<Child> Spawn(const std::vector<std::string>& argv, bool pipeIn, bo
         closeAll();
         return std::nullopt;
     }
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    if (pipeIn) {
-        posix_spawn_file_actions_adddup2(&fa, inPipe[0], 0);
-    } else {
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    }
+    SpawnRequest request;
+    request.argv = argv;
+    request.stdIn = pipeIn ? inPipe[0] : SpawnRequest::kDevNull;
     if (pipeOut) {
-        posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
-        if (mergeErr) posix_spawn_file_actions_adddup2(&fa, outPipe[1], 2);
+        request.stdOut = outPipe[1];
+        if (mergeErr) request.stdErr = outPipe[1];
     }
-    if (extraFd >= 0) {
-        posix_spawn_file_actions_adddup2(&fa, extraFd, 3);
-        posix_spawn_file_actions_addclosefrom_np(&fa, 4);
-    } else {
-        posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-    }
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int s : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, s);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (newSession) flags |= POSIX_SPAWN_SETSID;
-    posix_spawnattr_setflags(&attr, flags);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0].c_str(), &fa, &attr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    request.newSession = newSession;
+    request.fd3 = extraFd;
+    int rc = 0;
+    const pid_t pid = SpawnProcess(request, &rc);
     if (rc != 0) {
         *err = rc;
         closeAll();
@@ -705,6 +676,11 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
     if (!WriteFileAtomically(path, *content, mode, &error)) {
         if (why) *why = error;
         return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    }
+    if (exists && ::geteuid() == 0) {
+        if (::chown(path.c_str(), st.st_uid, st.st_gid) != 0) {
+            // The file is in place and root's; only its former group is lost.
+        }
     }
     return 0;
 }

@@ -38,13 +38,11 @@
 #include <vector>
 
 #include "platform/Ras.h"
+#include "platform/RasAbi.h"
+#include "base/Version.h"
 #include "platform/raspppd/PppLog.h"
 #include "platform/raspppd/PppSystem.h"
 #include "platform/raspppd/PppText.h"
-
-#ifndef NEBRIN_VERSION
-#define NEBRIN_VERSION "0"
-#endif
 
 namespace nebrin::pppd {
 namespace {
@@ -105,12 +103,7 @@ std::optional<std::string> Field(const char (&f)[N]) {
     return std::string(f, n);
 }
 
-template <std::size_t N>
-void Put(char (&f)[N], std::string_view v) {
-    const std::size_t n = v.size() < N - 1 ? v.size() : N - 1;
-    std::memcpy(f, v.data(), n);
-    f[n] = '\0';
-}
+using ras_abi::PutField;
 
 bool PhonebookOk(const Config& cfg, const char* phonebook) {
     if (!phonebook || !*phonebook) return true;
@@ -381,22 +374,6 @@ std::optional<Spawned> StartPppd(const Config& cfg, const std::string& entry, co
     return child;
 }
 
-template <typename Record>
-RAS_DWORD FillTable(Record* table, RAS_DWORD* cb, RAS_DWORD* count, RAS_DWORD stride, std::size_t n,
-                    const std::function<void(Record&, std::size_t)>& fill) {
-    const std::uint64_t required = static_cast<std::uint64_t>(stride) * n;
-    const std::size_t fits = table ? *cb / stride : 0;
-    auto* bytes = reinterpret_cast<std::uint8_t*>(table);
-    for (std::size_t i = 0; i < n && i < fits; ++i) {
-        Record r{};
-        fill(r, i);
-        std::memcpy(bytes + i * stride, &r, stride);
-    }
-    *count = static_cast<RAS_DWORD>(n);
-    *cb = static_cast<RAS_DWORD>(required > UINT32_MAX ? UINT32_MAX : required);
-    return n > fits ? RAS_ERROR_BUFFER_TOO_SMALL : 0;
-}
-
 }  // namespace
 }  // namespace nebrin::pppd
 
@@ -406,11 +383,7 @@ extern "C" {
 
 RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS_DWORD notifierType, void* notifier,
                    HRASCONN* out) {
-    if (out) *out = 0;
-    if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
-    if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0)
-        return RAS_ERROR_INVALID_SIZE;
-    if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckDialArgs(ext, params, notifierType, notifier, out)) return rc;
     const Config cfg = ConfigFromEnvironment();
     if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
     const auto entry = Field(params->szEntryName);
@@ -504,9 +477,9 @@ RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* status) {
         r.dwSize = status->dwSize;
         r.rasconnstate = state;
         r.dwError = error;
-        Put(r.szDeviceType, "PPPoE");
-        Put(r.szDeviceName, ethernet.empty() ? std::string("PPPoE") : ethernet);
-        Put(r.szPhoneNumber, service);
+        PutField(r.szDeviceType, "PPPoE");
+        PutField(r.szDeviceName, ethernet.empty() ? std::string("PPPoE") : ethernet);
+        PutField(r.szPhoneNumber, service);
         std::memcpy(status, &r, status->dwSize);
         return static_cast<RAS_DWORD>(0);
     };
@@ -543,47 +516,38 @@ RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* status) {
 }
 
 RAS_DWORD RasEnumConnectionsA(RASCONNA* conns, RAS_DWORD* cb, RAS_DWORD* count) {
-    if (!cb || !count || (!conns && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
-    RAS_DWORD stride = RASCONNA_SIZE;
-    if (conns) {
-        if (*cb < sizeof(RAS_DWORD)) return RAS_ERROR_INVALID_SIZE;
-        stride = conns->dwSize;
-        if (stride != RASCONNA_SIZE && stride != RASCONNA_SIZE_V2 && stride != RASCONNA_SIZE_V1 &&
-            stride != RASCONNA_SIZE_V0)
-            return RAS_ERROR_INVALID_SIZE;
-    }
+    RAS_DWORD stride = 0;
+    if (RAS_DWORD rc =
+            nebrin::ras_abi::CheckTableArgs(conns, cb, count, RASCONNA_SIZE, nebrin::ras_abi::kConnSizes, &stride))
+        return rc;
     const Config cfg = ConfigFromEnvironment();
     const std::vector<Listed> list = ListSessions(cfg);
-    return FillTable<RASCONNA>(conns, cb, count, stride, list.size(), [&](RASCONNA& r, std::size_t i) {
-        r.dwSize = stride;
+    return nebrin::ras_abi::FillTable(conns, cb, count, stride, list.size(), [&](RASCONNA& r, std::size_t i) {
         r.hrasconn = static_cast<HRASCONN>(list[i].pid);
-        Put(r.szEntryName, list[i].entry);
-        Put(r.szDeviceType, "PPPoE");
-        Put(r.szDeviceName, list[i].ethernet.empty() ? std::string("PPPoE") : list[i].ethernet);
-        Put(r.szPhonebook, cfg.peersDir);
+        PutField(r.szEntryName, list[i].entry);
+        PutField(r.szDeviceType, "PPPoE");
+        PutField(r.szDeviceName, list[i].ethernet.empty() ? std::string("PPPoE") : list[i].ethernet);
+        PutField(r.szPhonebook, cfg.peersDir);
         r.dwSubEntry = 1;
     });
 }
 
 RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYNAMEA* entries, RAS_DWORD* cb,
                           RAS_DWORD* count) {
-    if (reserved || !cb || !count || (!entries && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
-    RAS_DWORD stride = RASENTRYNAMEA_SIZE;
-    if (entries) {
-        if (*cb < sizeof(RAS_DWORD)) return RAS_ERROR_INVALID_SIZE;
-        stride = entries->dwSize;
-        if (stride != RASENTRYNAMEA_SIZE && stride != RASENTRYNAMEA_SIZE_V0) return RAS_ERROR_INVALID_SIZE;
-    }
+    if (reserved) return RAS_ERROR_INVALID_PARAMETER;
+    RAS_DWORD stride = 0;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckTableArgs(entries, cb, count, RASENTRYNAMEA_SIZE,
+                                                       nebrin::ras_abi::kEntryNameSizes, &stride))
+        return rc;
     const Config cfg = ConfigFromEnvironment();
     if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
     std::uint32_t error = 0;
     const std::vector<std::string> names = ListPeerNames(cfg, &error);
     if (error) return error;
-    return FillTable<RASENTRYNAMEA>(entries, cb, count, stride, names.size(), [&](RASENTRYNAMEA& r, std::size_t i) {
-        r.dwSize = stride;
-        Put(r.szEntryName, names[i]);
+    return nebrin::ras_abi::FillTable(entries, cb, count, stride, names.size(), [&](RASENTRYNAMEA& r, std::size_t i) {
+        PutField(r.szEntryName, names[i]);
         r.dwFlags = REN_AllUsers;
-        Put(r.szPhonebookPath, cfg.peersDir);
+        PutField(r.szPhonebookPath, cfg.peersDir);
     });
 }
 
@@ -610,16 +574,16 @@ RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entry, RASCREDEN
     if (!PeerExists(cfg, name)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     const RAS_DWORD wanted = cred->dwMask;
     cred->dwMask = 0;
-    Put(cred->szUserName, "");
-    Put(cred->szPassword, "");
-    Put(cred->szDomain, "");
+    PutField(cred->szUserName, "");
+    PutField(cred->szPassword, "");
+    PutField(cred->szDomain, "");
     const StoredCredentials c = CredentialsOf(cfg, name, PeerOf(cfg, name));
     if ((wanted & RASCM_UserName) && !c.user.empty()) {
-        Put(cred->szUserName, c.user);
+        PutField(cred->szUserName, c.user);
         cred->dwMask |= RASCM_UserName;
     }
     if ((wanted & RASCM_Password) && c.password) {
-        Put(cred->szPassword, *c.password);
+        PutField(cred->szPassword, *c.password);
         cred->dwMask |= RASCM_Password;
     }
     return 0;
@@ -658,11 +622,11 @@ RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, 
     if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     const PeerInfo peer = PeerOf(cfg, *entry);
     const StoredCredentials c = CredentialsOf(cfg, *entry, peer);
-    Put(params->szPhoneNumber, peer.service);
-    Put(params->szCallbackNumber, "");
-    Put(params->szUserName, c.user);
-    Put(params->szPassword, c.password.value_or(std::string()));
-    Put(params->szDomain, "");
+    PutField(params->szPhoneNumber, peer.service);
+    PutField(params->szCallbackNumber, "");
+    PutField(params->szUserName, c.user);
+    PutField(params->szPassword, c.password.value_or(std::string()));
+    PutField(params->szDomain, "");
     if (passwordSaved) *passwordSaved = c.password ? 1 : 0;
     return 0;
 }

@@ -18,17 +18,14 @@
 #include <vector>
 
 #include "platform/Ras.h"
+#include "platform/RasAbi.h"
+#include "base/Version.h"
 #include "platform/rassim/SimStore.h"
 
 namespace nebrin::sim {
 namespace {
 
-void Put(char* dst, std::size_t size, const std::string& s) {
-    if (size == 0) return;
-    std::size_t n = std::min(s.size(), size - 1);
-    std::memcpy(dst, s.data(), n);
-    dst[n] = 0;
-}
+using ras_abi::PutField;
 
 std::string Field(const char* p, std::size_t size) { return std::string(p, ::strnlen(p, size)); }
 
@@ -256,10 +253,6 @@ std::uint32_t FindEntry(const char* phonebook, const std::string& name, std::vec
     return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 }
 
-bool ValidConnSize(RAS_DWORD size) {
-    return size == RASCONNA_SIZE_V0 || size == RASCONNA_SIZE_V1 || size == RASCONNA_SIZE_V2 || size == RASCONNA_SIZE;
-}
-
 bool Listed(const Conn& c, std::int64_t now) {
     Phase p = PhaseAt(c, now);
     return p == Phase::Dialling || p == Phase::Connected;
@@ -303,11 +296,7 @@ extern "C" {
 
 RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS_DWORD notifierType, void* notifier,
                    HRASCONN* out) {
-    if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
-    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
-        return RAS_ERROR_INVALID_SIZE;
-    if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
-    *out = 0;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckDialArgs(ext, params, notifierType, notifier, out)) return rc;
     const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
     const std::string user = Field(params->szUserName, sizeof params->szUserName);
     const std::string password = Field(params->szPassword, sizeof params->szPassword);
@@ -417,18 +406,18 @@ RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* st) {
         case Phase::HungUp: full.rasconnstate = RASCS_Disconnected; break;
         case Phase::Gone: return RAS_ERROR_INVALID_HANDLE;
     }
-    Put(full.szDeviceType, sizeof full.szDeviceType, c->deviceType);
-    Put(full.szDeviceName, sizeof full.szDeviceName, c->deviceName);
-    Put(full.szPhoneNumber, sizeof full.szPhoneNumber, c->phoneNumber);
+    PutField(full.szDeviceType, sizeof full.szDeviceType, c->deviceType);
+    PutField(full.szDeviceName, sizeof full.szDeviceName, c->deviceName);
+    PutField(full.szPhoneNumber, sizeof full.szPhoneNumber, c->phoneNumber);
     std::memcpy(st, &full, st->dwSize);
     return 0;
 }
 
 RAS_DWORD RasEnumConnectionsA(RASCONNA* conns, RAS_DWORD* cb, RAS_DWORD* count) {
-    if (!cb || !count) return RAS_ERROR_INVALID_PARAMETER;
-    if (!conns && *cb != 0) return RAS_ERROR_INVALID_PARAMETER;
-    const RAS_DWORD stride = conns ? conns->dwSize : RASCONNA_SIZE;
-    if (!ValidConnSize(stride)) return RAS_ERROR_INVALID_SIZE;
+    RAS_DWORD stride = 0;
+    if (RAS_DWORD rc =
+            nebrin::ras_abi::CheckTableArgs(conns, cb, count, RASCONNA_SIZE, nebrin::ras_abi::kConnSizes, &stride))
+        return rc;
     Script sc = LoadScript();
     std::int64_t now = NowMs(sc);
     std::vector<Conn> listed;
@@ -438,64 +427,44 @@ RAS_DWORD RasEnumConnectionsA(RASCONNA* conns, RAS_DWORD* cb, RAS_DWORD* count) 
         for (const auto& c : s.conns)
             if (Listed(c, now)) listed.push_back(c);
     }
-    const RAS_DWORD need = static_cast<RAS_DWORD>(listed.size()) * stride;
-    const std::size_t fit = *cb / stride;
-    auto* outBytes = reinterpret_cast<std::uint8_t*>(conns);
-    for (std::size_t i = 0; i < listed.size() && i < fit; ++i) {
+    return nebrin::ras_abi::FillTable(conns, cb, count, stride, listed.size(), [&](RASCONNA& rec, std::size_t i) {
         const Conn& c = listed[i];
-        RASCONNA rec;
-        std::memset(&rec, 0, sizeof rec);
-        rec.dwSize = stride;
         rec.hrasconn = c.handle;
-        Put(rec.szEntryName, sizeof rec.szEntryName, c.entry);
-        Put(rec.szDeviceType, sizeof rec.szDeviceType, c.deviceType);
-        Put(rec.szDeviceName, sizeof rec.szDeviceName, c.deviceName);
-        Put(rec.szPhonebook, sizeof rec.szPhonebook, BookPath(c.book));
+        PutField(rec.szEntryName, c.entry);
+        PutField(rec.szDeviceType, c.deviceType);
+        PutField(rec.szDeviceName, c.deviceName);
+        PutField(rec.szPhonebook, BookPath(c.book));
         rec.dwSubEntry = 1;
         rec.guidEntry.Data1 = c.handle;
         rec.dwFlags = c.book == 1 ? 1u : 0u;
         rec.luid.LowPart = c.handle;
-        std::memcpy(outBytes + i * stride, &rec, stride);
-    }
-    const RAS_DWORD given = *cb;
-    *count = static_cast<RAS_DWORD>(listed.size());
-    *cb = need;
-    return need > given ? RAS_ERROR_BUFFER_TOO_SMALL : 0;
+    });
 }
 
 RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYNAMEA* entries, RAS_DWORD* cb,
                           RAS_DWORD* count) {
-    if (reserved || !cb || !count) return RAS_ERROR_INVALID_PARAMETER;
-    if (!entries && *cb != 0) return RAS_ERROR_INVALID_PARAMETER;
-    const RAS_DWORD stride = entries ? entries->dwSize : RASENTRYNAMEA_SIZE;
-    if (stride != RASENTRYNAMEA_SIZE_V0 && stride != RASENTRYNAMEA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    if (reserved) return RAS_ERROR_INVALID_PARAMETER;
+    RAS_DWORD stride = 0;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckTableArgs(entries, cb, count, RASENTRYNAMEA_SIZE,
+                                                       nebrin::ras_abi::kEntryNameSizes, &stride))
+        return rc;
     std::vector<Book> books;
     {
         StoreLock lock;
         if (std::uint32_t rc = LoadBooks(phonebook, books)) return rc;
     }
-    std::size_t n = 0;
-    for (const auto& b : books) n += b.entries.size();
-    const RAS_DWORD need = static_cast<RAS_DWORD>(n) * stride;
-    const RAS_DWORD given = *cb;
-    *count = static_cast<RAS_DWORD>(n);
-    *cb = need;
-    if (need > given) return RAS_ERROR_BUFFER_TOO_SMALL;
-    auto* outBytes = reinterpret_cast<std::uint8_t*>(entries);
-    std::size_t i = 0;
-    for (const auto& b : books) {
-        for (const auto& e : b.entries) {
-            RASENTRYNAMEA rec;
-            std::memset(&rec, 0, sizeof rec);
-            rec.dwSize = stride;
-            Put(rec.szEntryName, sizeof rec.szEntryName, e.name);
-            rec.dwFlags = b.index == 1 ? REN_AllUsers : REN_User;
-            Put(rec.szPhonebookPath, sizeof rec.szPhonebookPath, b.path);
-            std::memcpy(outBytes + i * stride, &rec, stride);
-            ++i;
-        }
-    }
-    return 0;
+    struct Row {
+        const Book* book;
+        const std::string* name;
+    };
+    std::vector<Row> rows;
+    for (const auto& b : books)
+        for (const auto& e : b.entries) rows.push_back({&b, &e.name});
+    return nebrin::ras_abi::FillTable(entries, cb, count, stride, rows.size(), [&](RASENTRYNAMEA& rec, std::size_t i) {
+        PutField(rec.szEntryName, *rows[i].name);
+        rec.dwFlags = rows[i].book->index == 1 ? REN_AllUsers : REN_User;
+        PutField(rec.szPhonebookPath, rows[i].book->path);
+    });
 }
 
 RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
@@ -510,7 +479,7 @@ RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
         buffer[0] = 0;
         return RAS_ERROR_INVALID_PARAMETER;
     }
-    Put(buffer, size, text);
+    PutField(buffer, size, text);
     return 0;
 }
 
@@ -530,9 +499,9 @@ RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entryName, RASCR
     std::memset(cred, 0, sizeof *cred);
     cred->dwSize = RASCREDENTIALSA_SIZE;
     cred->dwMask = mask;
-    if (mask & RASCM_UserName) Put(cred->szUserName, sizeof cred->szUserName, e->userName);
-    if (mask & RASCM_Password) Put(cred->szPassword, sizeof cred->szPassword, e->password);
-    if (mask & RASCM_Domain) Put(cred->szDomain, sizeof cred->szDomain, e->domain);
+    if (mask & RASCM_UserName) PutField(cred->szUserName, e->userName);
+    if (mask & RASCM_Password) PutField(cred->szPassword, e->password);
+    if (mask & RASCM_Domain) PutField(cred->szDomain, e->domain);
     return 0;
 }
 
@@ -567,10 +536,10 @@ RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, 
     const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
     if (std::uint32_t rc = FindEntry(phonebook, name, books, book, e)) return rc;
     params->szPhoneNumber[0] = 0;
-    Put(params->szCallbackNumber, sizeof params->szCallbackNumber, e->callbackNumber);
-    Put(params->szUserName, sizeof params->szUserName, e->userName);
-    Put(params->szPassword, sizeof params->szPassword, e->passwordSaved ? e->password : "");
-    Put(params->szDomain, sizeof params->szDomain, e->domain);
+    PutField(params->szCallbackNumber, e->callbackNumber);
+    PutField(params->szUserName, e->userName);
+    PutField(params->szPassword, e->passwordSaved ? e->password : "");
+    PutField(params->szDomain, e->domain);
     *passwordSaved = e->passwordSaved ? 1 : 0;
     return 0;
 }
@@ -652,7 +621,8 @@ RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry, RAS_STATS* stats)
 
 const char* NebrinRasVersionString(const char* key) {
     if (!key) return nullptr;
-    if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0) return "1.18 simulated";
+    if (std::strcmp(key, "ProductVersion") == 0 || std::strcmp(key, "FileVersion") == 0)
+        return NEBRIN_VERSION " simulated";
     if (std::strcmp(key, "ProductName") == 0) return "Nebrin simulated line";
     if (std::strcmp(key, "FileDescription") == 0) return "Simulated remote access line (dials nothing)";
     return nullptr;
@@ -660,8 +630,8 @@ const char* NebrinRasVersionString(const char* key) {
 
 RAS_DWORD NebrinRasPhoneBooks(char* user, RAS_DWORD userSize, char* allUsers, RAS_DWORD allSize) {
     if (!user || !allUsers || userSize == 0 || allSize == 0) return RAS_ERROR_INVALID_PARAMETER;
-    Put(user, userSize, BookPath(0));
-    Put(allUsers, allSize, BookPath(1));
+    PutField(user, userSize, BookPath(0));
+    PutField(allUsers, allSize, BookPath(1));
     return 0;
 }
 

@@ -16,7 +16,7 @@
 #include "platform/ProfileIni.h"
 #include "platform/ProgramDir.h"
 #include "platform/Ras.h"
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace nebrin::sim {
 namespace {
@@ -160,7 +160,7 @@ Script LoadScript() {
     if (::access(path.c_str(), F_OK) != 0) {
         // A first run leaves the keys for the user to edit; a folder we cannot
         // write only means the defaults apply.
-        WriteFileAtomically(path, std::string_view(kDefaultScript), 0644, nullptr);
+        (void)WriteFileAtomically(path, std::string_view(kDefaultScript), 0644, nullptr);
     }
     ProfileIni ini;
     std::string err;

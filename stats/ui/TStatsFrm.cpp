@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 #include "stats/StatsLayout.h"
 #include "stats/hbScope.h"
 

@@ -1,4 +1,4 @@
-#include "app/RegionBuilder.h"
+#include "base/RegionBuilder.h"
 
 #include <gtest/gtest.h>
 

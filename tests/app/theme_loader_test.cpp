@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "base/Version.h"
 #include "storage/PassPhrases.h"
 #include "storage/hbCrypt.h"
 #include "tests/app/theme_fixture.h"
@@ -66,7 +67,7 @@ TEST_F(ThemeLoaderTest, GoodPackageAppliesEveryStep) {
     EXPECT_EQ(data_.speedTop, 149);
     EXPECT_EQ(data_.speedLeft, 62);
     EXPECT_EQ(data_.speedColour, 255u);
-    EXPECT_EQ(data_.caption, "Abc 1.18");
+    EXPECT_EQ(data_.caption, "Abc " NEBRIN_VERSION);
     EXPECT_EQ(data_.captionTop, 8);
     EXPECT_EQ(data_.captionLeft, 26);
     EXPECT_EQ(data_.captionColour, 65280u);
@@ -87,7 +88,7 @@ TEST_F(ThemeLoaderTest, DefaultsOfOptionalKeys) {
     ASSERT_TRUE(LoadSettings(ini)) << data_.reason;
     EXPECT_FALSE(data_.speedPanelVisible);
     EXPECT_EQ(data_.speedColour, 16777215u);
-    EXPECT_EQ(data_.caption, " 1.18");
+    EXPECT_EQ(data_.caption, " " NEBRIN_VERSION);
     EXPECT_EQ(data_.captionTop, 0);
     EXPECT_EQ(data_.captionLeft, 0);
     EXPECT_EQ(data_.captionColour, 16777215u);
@@ -267,7 +268,7 @@ TEST_F(ThemeLoaderTest, CaptionKeepsWindows1250Bytes) {
                                      "d\xbf")));  // Łódż
     EXPECT_EQ(data_.caption,
               "\xa3\xf3"
-              "d\xbf 1.18");
+              "d\xbf " NEBRIN_VERSION);
 }
 
 TEST(ImageHeaderTest, SizesAndRefusals) {

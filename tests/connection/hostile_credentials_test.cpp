@@ -18,7 +18,7 @@
 #include "RasDouble.h"
 #include "connection/UserSettings.h"
 #include "connection/hbRas.h"
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 namespace nebrin {
 namespace {

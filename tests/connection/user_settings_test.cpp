@@ -11,7 +11,7 @@
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"
 #include "platform/ProfileIni.h"
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "storage/PassPhrases.h"
 #include "storage/hbCrypt.h"
 

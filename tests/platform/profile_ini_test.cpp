@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 
 #include "platform/ProfileIni.h"
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace nebrin {
 namespace {

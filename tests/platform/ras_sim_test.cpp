@@ -11,6 +11,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "base/Version.h"
 #include "connection/RasCon.h"
 #include "connection/TaskQueue.h"
 #include "connection/hbRas.h"
@@ -78,7 +79,7 @@ protected:
 };
 
 TEST_F(SimLineTest, SaysWhatItIs) {
-    EXPECT_EQ(DUNVersion(), "1.18 simulated");
+    EXPECT_EQ(DUNVersion(), NEBRIN_VERSION " simulated");
     EXPECT_EQ(DefaultPhoneBooks(0), home + "/simline-user.pbk");
     EXPECT_EQ(DefaultPhoneBooks(1), home + "/simline-allusers.pbk");
     char buf[256];

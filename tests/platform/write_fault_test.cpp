@@ -24,7 +24,7 @@
 
 #include "connection/UserSettings.h"
 #include "platform/ProfileIni.h"
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace nebrin {
 namespace {

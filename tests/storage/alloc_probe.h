@@ -1,5 +1,5 @@
 // The largest-allocation record kept by the storage test program's replaced
-// operator new (defined once, in tar_test.cpp): while gTrack is set, gLargest
+// operator new (defined once, in alloc_probe.cpp): while gTrack is set, gLargest
 // holds the largest single allocation seen.
 #pragma once
 

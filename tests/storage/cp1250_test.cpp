@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 namespace nebrin {
 namespace {

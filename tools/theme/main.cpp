@@ -26,7 +26,7 @@
 #include <system_error>
 #include <vector>
 
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "storage/MivenINI.h"
 #include "storage/PassPhrases.h"
 #include "storage/ThemeSchema.h"

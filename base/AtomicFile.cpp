@@ -1,4 +1,4 @@
-#include "storage/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -24,6 +24,21 @@ std::string FolderOf(const std::string& path) {
 std::string BaseOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Renames `temp` over `path` and makes the rename durable; the new file is in
+// place either way once rename succeeded.
+bool RenameIntoPlace(const std::string& temp, const std::string& path, std::string* error) {
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        SetError(error, "cannot rename the temporary file to '" + path + "'", errno);
+        return false;
+    }
+    const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 std::atomic<WriteCallForTesting> gWriteCall{nullptr};
@@ -80,19 +95,40 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         SetError(error, "cannot close '" + temp + "'", err);
         return false;
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
+    if (!RenameIntoPlace(temp, path, error)) {
         ::unlink(temp.c_str());
-        SetError(error, "cannot rename the temporary file to '" + path + "'", err);
         return false;
     }
-    // Make the rename itself durable; the new file is in place either way.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
     return true;
+}
+
+std::string MakeTempFileBeside(const std::string& target, std::string_view tag, std::string* error) {
+    std::string temp = target;
+    temp += tag;
+    temp += "XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        SetError(error, temp, errno);
+        return {};
+    }
+    ::close(fd);
+    return temp;
+}
+
+bool CommitTempFile(const std::string& temp, const std::string& target, unsigned mode, std::string* error) {
+    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        SetError(error, temp, errno);
+        return false;
+    }
+    const bool ok = ::fsync(fd) == 0 && ::fchmod(fd, static_cast<mode_t>(mode & 07777)) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!ok) {
+        SetError(error, temp, err);
+        return false;
+    }
+    return RenameIntoPlace(temp, target, error);
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view text, unsigned mode, std::string* error) {

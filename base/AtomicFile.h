@@ -20,9 +20,21 @@ namespace nebrin {
 // sets `mode` (exactly, not filtered by the umask), renames it over `path` and
 // fsyncs the folder. On any failure the previous file is untouched, the
 // temporary is removed, and false is returned with *error (if given) set.
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, unsigned mode,
-                         std::string* error);
-bool WriteFileAtomically(const std::string& path, std::string_view text, unsigned mode, std::string* error);
+[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, unsigned mode,
+                                       std::string* error);
+[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view text, unsigned mode,
+                                       std::string* error);
+
+// For a file that another writer fills (a download streamed to disk): a
+// fresh, empty temporary file `target + tag + XXXXXX` beside `target`. Empty
+// with *error set on failure.
+[[nodiscard]] std::string MakeTempFileBeside(const std::string& target, std::string_view tag, std::string* error);
+
+// The commit of such a file: flushes `temp` to disk, gives it `mode`, renames
+// it over `target` and flushes the folder. On failure `temp` is left for the
+// caller to remove and the previous `target` is untouched.
+[[nodiscard]] bool CommitTempFile(const std::string& temp, const std::string& target, unsigned mode,
+                                  std::string* error);
 
 // For tests only: replaces the write(2) call of WriteFileAtomically, to inject
 // short writes, failures and a full disk. nullptr restores the system call.
@@ -35,10 +47,10 @@ inline constexpr std::size_t kReadWholeFileLimit = std::size_t{256} << 20;
 // Reads a whole file into `out` (replacing its content). Refuses folders and
 // anything larger than maxBytes (checked before allocating). False with
 // *error set on failure; `out` is then left as it was.
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error,
-                   std::size_t maxBytes = kReadWholeFileLimit);
+[[nodiscard]] bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error,
+                                 std::size_t maxBytes = kReadWholeFileLimit);
 // The same, returning the bytes; nullopt on failure.
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error,
-                                                       std::size_t maxBytes = kReadWholeFileLimit);
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error,
+                                                                     std::size_t maxBytes = kReadWholeFileLimit);
 
 }  // namespace nebrin

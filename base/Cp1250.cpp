@@ -1,4 +1,4 @@
-#include "storage/Cp1250.h"
+#include "base/Cp1250.h"
 
 #include <algorithm>
 #include <array>

@@ -1,0 +1,86 @@
+// RasAbi: what every side of the RAS interface does the same way with the
+// records of platform/Ras.h: fixed-size text fields, the argument checks of
+// RasDialA and of the enumerations, and the filling of a caller's table.
+// Both line libraries and the program's loader use these, so the rules
+// cannot drift apart.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "platform/Ras.h"
+
+namespace nebrin::ras_abi {
+
+// Copies `text` into a field of `size` bytes, cut to fit, always terminated.
+inline void PutField(char* field, std::size_t size, std::string_view text) {
+    if (size == 0) return;
+    const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+template <std::size_t N>
+void PutField(char (&field)[N], std::string_view text) {
+    PutField(field, N, text);
+}
+
+// The text of a field up to its terminator or its end.
+inline std::string FieldText(const char* field, std::size_t size) { return std::string(field, ::strnlen(field, size)); }
+
+// RasDialA's own arguments. *out (when given) is cleared before anything is
+// checked, so a refused call never leaves a stale handle behind.
+inline RAS_DWORD CheckDialArgs(const void* ext, const RASDIALPARAMSA* params, RAS_DWORD notifierType,
+                               const void* notifier, HRASCONN* out) {
+    if (out) *out = 0;
+    if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
+        return RAS_ERROR_INVALID_SIZE;
+    if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
+    return 0;
+}
+
+// The arguments of an enumeration (RasEnumConnectionsA, RasEnumEntriesA):
+// `table` may be null only with *cb == 0; otherwise its first record's dwSize
+// is one of `sizes` and becomes *stride (`defaultSize` without a table).
+template <typename Record>
+RAS_DWORD CheckTableArgs(const Record* table, const RAS_DWORD* cb, const RAS_DWORD* count, RAS_DWORD defaultSize,
+                         std::initializer_list<RAS_DWORD> sizes, RAS_DWORD* stride) {
+    if (!cb || !count || (!table && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
+    *stride = defaultSize;
+    if (!table) return 0;
+    if (*cb < sizeof(RAS_DWORD)) return RAS_ERROR_INVALID_SIZE;
+    *stride = table->dwSize;
+    for (RAS_DWORD s : sizes)
+        if (s == *stride) return 0;
+    return RAS_ERROR_INVALID_SIZE;
+}
+
+inline constexpr std::initializer_list<RAS_DWORD> kConnSizes = {RASCONNA_SIZE_V0, RASCONNA_SIZE_V1, RASCONNA_SIZE_V2,
+                                                                RASCONNA_SIZE};
+inline constexpr std::initializer_list<RAS_DWORD> kEntryNameSizes = {RASENTRYNAMEA_SIZE_V0, RASENTRYNAMEA_SIZE};
+
+// Fills as many of `n` records as fit in *cb bytes of `table` (each zeroed,
+// then given by fill(record, i), then cut to `stride` bytes), and answers the
+// count and the bytes needed; ERROR_BUFFER_TOO_SMALL when not all fit.
+template <typename Record, typename Fill>
+RAS_DWORD FillTable(Record* table, RAS_DWORD* cb, RAS_DWORD* count, RAS_DWORD stride, std::size_t n, Fill&& fill) {
+    const std::uint64_t required = static_cast<std::uint64_t>(stride) * n;
+    const std::size_t fits = table && stride ? *cb / stride : 0;
+    auto* bytes = reinterpret_cast<std::uint8_t*>(table);
+    for (std::size_t i = 0; i < n && i < fits; ++i) {
+        Record r{};
+        r.dwSize = stride;
+        fill(r, i);
+        std::memcpy(bytes + i * stride, &r, stride);
+    }
+    *count = static_cast<RAS_DWORD>(n);
+    *cb = static_cast<RAS_DWORD>(required > UINT32_MAX ? UINT32_MAX : required);
+    return n > fits ? RAS_ERROR_BUFFER_TOO_SMALL : 0;
+}
+
+}  // namespace nebrin::ras_abi
