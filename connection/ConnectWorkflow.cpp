@@ -39,6 +39,10 @@ ConnectWorkflow::ConnectWorkflow(IDialController& ras, IMainWindowState& main, I
 
 void ConnectWorkflow::Log(std::string_view line) { log_.AddLine(line); }
 
+void ConnectWorkflow::LogRefusal(std::string_view prefix, std::int32_t code) {
+    Log(std::string(prefix) + Cp1250ToUtf8(ras_.ErrorText(code)) + " (" + std::to_string(code) + ")");
+}
+
 bool ConnectWorkflow::FindEntry(std::int32_t& location) {
     // A listing that fails leaves the list empty: the entry counts as missing.
     GetPhoneBookEntries("");
@@ -106,12 +110,13 @@ void ConnectWorkflow::Dial(std::int32_t location) {
 
     const Credentials c = dialog_.Texts();
     ras_.SetDialSettings(entryName_, "", location, ToPlatformText(c.userName), ToPlatformText(c.password));
-    ras_.SetDialParams();
+    const std::int32_t paramsResult = ras_.SetDialParams();
 
     // One attempt per log: the duplicate rule starts afresh with it.
     log_.Clear();
     lastStateKnown_ = false;
     Log(std::string(kDialStartLine) + Cp1250ToUtf8(entryName_));
+    if (paramsResult != 0) LogRefusal(kDialParamsRefusedLine, paramsResult);
 
     main_.SetDialHandle(0);
     HRASCONN handle = 0;
@@ -152,12 +157,11 @@ bool ConnectWorkflow::RunConfigure() {
         // rule decides.
     }
     const Credentials c = dialog_.Texts();
-    std::int32_t rc = CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
-                                       ToPlatformText(c.password));
+    std::int32_t result = CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
+                                           ToPlatformText(c.password));
     // The entry's own write failing is the real cause of what follows.
-    if (const std::int32_t props = LastEntryPropertiesResult(); props != 0) rc = props;
-    if (rc > 0)
-        Log(std::string(kCreateRefusedLine) + Cp1250ToUtf8(ras_.ErrorText(rc)) + " (" + std::to_string(rc) + ")");
+    if (const std::int32_t props = LastEntryPropertiesResult(); props != 0) result = props;
+    if (result != 0) LogRefusal(kEntryRefusedLine, result);
     return true;
 }
 

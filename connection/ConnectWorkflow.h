@@ -38,11 +38,14 @@ inline constexpr std::string_view kEntryMissingMessage =
 inline constexpr std::string_view kDialStartLine = "Przygotowanie do ustanowienia połączenia: ";
 inline constexpr std::string_view kDialRefusedMessage = "Błąd podczas próby nawiązania połączenia. ";
 inline constexpr std::string_view kDialRefusedLine = "Błąd podczas próby nawiązania połączenia: ";
+// A refused save of the dial parameters or of the entry: the dial goes on,
+// the log keeps the reason (a later failure may otherwise look unrelated).
+inline constexpr std::string_view kDialParamsRefusedLine = "Nie zapisano parametrów połączenia: ";
+inline constexpr std::string_view kEntryRefusedLine = "Nie zapisano ustawień połączenia: ";
 inline constexpr std::string_view kDialPrefix = "Łączenie: ";
 inline constexpr std::string_view kStatusPrefix = "Status: ";
 inline constexpr std::string_view kHangUpPrefix = "Rozłączanie: ";
 inline constexpr std::string_view kDisconnectedLine = "Rozłączony";
-inline constexpr std::string_view kCreateRefusedLine = "Błąd podczas tworzenia połączenia: ";
 inline constexpr std::string_view kConnectTitle = "Połącz";
 inline constexpr std::string_view kConnectionStatusTitle = "Status połączenia";
 
@@ -61,16 +64,16 @@ public:
     // (texts as the platform takes them: Windows-1250 bytes).
     virtual void SetDialSettings(const std::string& entryName, const std::string& phoneNumber, std::int32_t pbLocation,
                                  const std::string& userName, const std::string& password) = 0;
-    virtual std::int32_t SetDialParams() = 0;
+    [[nodiscard]] virtual std::int32_t SetDialParams() = 0;
     // 0 and a handle: the dial has started, its reports follow.
-    virtual std::int32_t Dial(HRASCONN& handle) = 0;
+    [[nodiscard]] virtual std::int32_t Dial(HRASCONN& handle) = 0;
     virtual std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify) = 0;
     virtual std::int32_t HangUpHandle(HRASCONN handle) = 0;
     // The last report: state (or error) code, its text, who raised it.
     virtual std::uint16_t StateCode() const = 0;
     virtual std::string StatusText() const = 0;
     virtual std::uint8_t EventSource() const = 0;
-    // The text of a result code.
+    // The platform's text of a result code (Windows-1250 bytes).
     virtual std::string ErrorText(std::int32_t code) = 0;
 };
 
@@ -202,6 +205,8 @@ private:
     bool RunConfigure();
     void Dial(std::int32_t location);
     void Log(std::string_view line);
+    // "<prefix><text> (<code>)" for a refused call.
+    void LogRefusal(std::string_view prefix, std::int32_t code);
 
     IDialController& ras_;
     IMainWindowState& main_;

@@ -122,7 +122,7 @@ public:
 
     // ---- Operations ----
     // Stores UserName/Password/Domain for EntryName in the platform.
-    std::int32_t SetDialParams();
+    [[nodiscard]] std::int32_t SetDialParams();
     // Reads the stored credentials of EntryName into the properties.
     std::int32_t GetDialParams();
     // GetDialParams, then StartDial. 0 = dial started; progress follows.

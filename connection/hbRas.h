@@ -92,8 +92,8 @@ std::int32_t PhoneBookEntryCount();
 // fit its field whole (entry name 256, service name 128, user name and
 // password 256 bytes) or holds a NUL is refused, nothing written: 123 for
 // the entry name, 87 for the others.
-std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName, const std::string& userName,
-                              const std::string& password);
+[[nodiscard]] std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName,
+                                            const std::string& userName, const std::string& password);
 // What the last CreatePPPoEEntry's writing of the entry's properties gave
 // (0 when it was written, or not reached). CreatePPPoEEntry answers with the
 // credentials' result; when the entry itself could not be written, this is

@@ -20,7 +20,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   gen=()
   command -v ninja >/dev/null && gen=(-G Ninja)
   cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DNEBRIN_SANITIZE=address,undefined -DNEBRIN_UI=OFF -DNEBRIN_BENCH=OFF
+    -DNEBRIN_SANITIZE=address,undefined -DNEBRIN_UI=OFF -DNEBRIN_BENCH=OFF -DNEBRIN_WERROR=ON
 fi
 
 reports="$here/$build/sanitizer-reports"

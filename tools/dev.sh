@@ -28,7 +28,7 @@ case "${1:-}" in
     exec "$build/bin/nebrin-theme" --help
     ;;
   test)
-    configure
+    configure -DNEBRIN_WERROR=ON
     cmake --build "$build" -j "$jobs"
     cd "$build"
     # Tests that need a real X server start their own Xvfb; the other Qt

@@ -39,7 +39,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   command -v ninja >/dev/null && gen=(-G Ninja)
   CC=clang CXX=clang++ cmake -S . -B "$build" "${gen[@]}" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEBRIN_FUZZ=ON -DNEBRIN_SANITIZE=address,undefined \
-    -DNEBRIN_UI=OFF -DNEBRIN_TESTS=OFF -DNEBRIN_BENCH=OFF >/dev/null
+    -DNEBRIN_UI=OFF -DNEBRIN_TESTS=OFF -DNEBRIN_BENCH=OFF -DNEBRIN_WERROR=ON >/dev/null
 fi
 targets=()
 for h in "${harnesses[@]}"; do targets+=("nebrin_fuzz_$h"); done

@@ -460,7 +460,7 @@ TEST_F(ConnectWorkflowTest, AcceptingSettingsWhileConnectedHangsUpAndRedialsWith
 TEST_F(ConnectWorkflowTest, RefusedEntryIsLoggedWithItsCause) {
     RasDouble::I().setPropsResult = 633;
     EXPECT_TRUE(wf->Configure());
-    EXPECT_EQ(log.Lines(), (Lines{"Błąd podczas tworzenia połączenia: The port is already in use. (633)"}));
+    EXPECT_EQ(log.Lines(), (Lines{"Nie zapisano ustawień połączenia: The port is already in use. (633)"}));
 }
 
 TEST_F(ConnectWorkflowTest, CancelledSettingsChangeNothing) {
@@ -484,8 +484,9 @@ TEST_F(ConnectWorkflowTest, EntryNameFromTheThemeIsLoggedAsText) {
 struct ScriptedController : IDialController {
     void SetDialSettings(const std::string&, const std::string&, std::int32_t, const std::string&,
                          const std::string&) override {}
-    std::int32_t SetDialParams() override { return 0; }
+    std::int32_t SetDialParams() override { return paramsResult; }
     std::int32_t Dial(HRASCONN& h) override {
+        ++dials;
         h = 7;
         return 0;
     }
@@ -494,7 +495,9 @@ struct ScriptedController : IDialController {
     std::uint16_t StateCode() const override { return code; }
     std::string StatusText() const override { return text; }
     std::uint8_t EventSource() const override { return source; }
-    std::string ErrorText(std::int32_t) override { return {}; }
+    std::string ErrorText(std::int32_t c) override { return "E" + std::to_string(c); }
+    std::int32_t paramsResult = 0;
+    int dials = 0;
     std::uint16_t code = 0;
     std::string text;
     std::uint8_t source = 0;
@@ -518,6 +521,18 @@ TEST_F(ConnectWorkflowTest, ReportPrefixFollowsTheSource) {
         w.RasConStateChanged();
         EXPECT_EQ(log.Lines().back(), k.line);
     }
+}
+
+// A refused save of the dial parameters is logged with its code and text,
+// and the dial still goes on.
+TEST_F(ConnectWorkflowTest, RefusedDialParamsAreLoggedAndTheDialGoesOn) {
+    ScriptedController c;
+    c.paramsResult = 87;
+    ConnectWorkflow w(c, *state, notice, dialog, log, "Nebrin", userIni);
+    w.PolaczExecute();
+    EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
+                                  "Nie zapisano parametrów połączenia: E87 (87)"}));
+    EXPECT_EQ(c.dials, 1);
 }
 
 }  // namespace

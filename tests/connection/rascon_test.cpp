@@ -99,7 +99,7 @@ TEST_F(RasConTest, CredentialMasksOnModernLevels) {
     EXPECT_TRUE(c->PasswordSaved());
     c->Password.clear();
     c->Domain.clear();
-    c->SetDialParams();
+    EXPECT_EQ(c->SetDialParams(), 0);
     EXPECT_EQ(RasDouble::I().lastSetCred.dwMask, 3u);
 }
 

@@ -183,8 +183,11 @@ TEST_F(HttpFetcherTest, ThroughTheModule) {
             EXPECT_TRUE(WaitUntil([&] { return calls > 0; })) << c.name;
             EXPECT_EQ(calls, 1) << c.name;
             EXPECT_EQ(result.ok, c.ok) << c.name << ": " << result.error;
-            if (c.ok) EXPECT_EQ(Body(), "[PROGRAM]\nversion=3\n");
-            if (!c.ok) EXPECT_NE(result.error.find("no HTTP client"), std::string::npos) << result.error;
+            if (c.ok) {
+                EXPECT_EQ(Body(), "[PROGRAM]\nversion=3\n");
+            } else {
+                EXPECT_NE(result.error.find("no HTTP client"), std::string::npos) << result.error;
+            }
         }
     }
 }
