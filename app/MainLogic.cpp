@@ -165,7 +165,7 @@ MainLogic::Activation MainLogic::Activate() {
 WindowActions MainLogic::Advance(std::int64_t nowMs) {
     WindowActions a;
     if (ticker_.Poll(nowMs)) a.statusTick = true;
-    if (autoConnect_.Poll(nowMs)) {
+    if (connectionAttached_ && autoConnect_.Poll(nowMs)) {
         // One dial, one second after it was armed.
         autoConnect_.SetEnabled(false, nowMs);
         a.connect = true;

@@ -300,8 +300,15 @@ bool FitsField(const std::string& text, std::size_t fieldSize) {
 
 }  // namespace
 
+namespace {
+std::atomic<std::int32_t> gLastPropertiesResult{0};
+}
+
+std::int32_t LastEntryPropertiesResult() { return gLastPropertiesResult.load(); }
+
 std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName, const std::string& userName,
                               const std::string& password) {
+    gLastPropertiesResult = 0;
     // A text cut to its field would create another entry or store other
     // credentials than the ones given: refused before anything is written.
     if (!FitsField(entryName, RAS_MaxEntryName + 1)) return RAS_ERROR_INVALID_NAME;
@@ -326,7 +333,9 @@ std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& s
     entry.dwfNetProtocols = RASNP_Ip;
     ras_abi::PutField(entry.szDeviceType, "PPPoE");
     ras_abi::PutField(entry.szDeviceName, "WAN Miniport (PPPOE)");
-    if (setProps) (void)setProps(nullptr, entryName.c_str(), &entry, RASENTRYA_SIZE, nullptr, 0);
+    if (setProps)
+        gLastPropertiesResult =
+            static_cast<std::int32_t>(setProps(nullptr, entryName.c_str(), &entry, RASENTRYA_SIZE, nullptr, 0));
 
     if (!setDialParams) return -1;
     RASDIALPARAMSA dp;

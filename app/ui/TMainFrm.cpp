@@ -347,6 +347,13 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
         w.close = [this] { close(); };
         connection_ = std::make_unique<ConnectionWiring>(w, *conf, logic_->Settings().entryName);
         status_->Attach(connection_->RasCon(), connection_->Workflow(), *logic_);
+        // An auto-connect that fell due before this dials at the next poll;
+        // a press that came before this runs now.
+        logic_->ConnectionAttached();
+        if (polaczPending_) {
+            polaczPending_ = false;
+            QTimer::singleShot(0, this, &TMainFrm::PolaczExecute);
+        }
     }
     // The update check: from the tray item and the hourly AutoUpdateTicker.
     if (!updateService_) {
@@ -522,7 +529,7 @@ void TMainFrm::Apply(const WindowActions& a) {
         stats_->DockAbove();
     }
     if (a.statusTick) status_->Tick();
-    if (a.connect) PolaczExecute();
+    if (a.connect && connection_) connection_->Workflow().RedialDue();
     if (a.updateCheckDue) CheckUpdateClick();
 }
 
@@ -695,7 +702,11 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
 // ---- commands ------------------------------------------------------------------------
 
 void TMainFrm::PolaczExecute() {
-    if (connection_) connection_->Workflow().PolaczExecute();
+    if (connection_) {
+        connection_->Workflow().PolaczExecute();
+    } else {
+        polaczPending_ = true;  // the connection control comes right after the first paint
+    }
 }
 
 void TMainFrm::CheckUpdateClick() {

@@ -219,5 +219,7 @@ private:
 
     bool activationQueued_ = false;
     bool firstPaintQueued_ = false;
+    // OnOff, Shift+F1 or the tray's item before the connection control exists.
+    bool polaczPending_ = false;
     bool closing_ = false;
 };

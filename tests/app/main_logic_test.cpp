@@ -131,6 +131,7 @@ TEST_F(MainLogicTest, AutoConnectDialsOnceOneSecondAfterStart) {
     BehaviourSettings s;
     s.autoConnect = true;
     MainLogic logic(s, true, 10'000);
+    logic.ConnectionAttached();
     EXPECT_FALSE(logic.Advance(10'999).connect);
     EXPECT_TRUE(logic.Advance(11'000).connect);
     EXPECT_FALSE(logic.AutoConnectTicker().Enabled());
