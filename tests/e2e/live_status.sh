@@ -25,9 +25,13 @@ printf '<html><body style="margin:0;background:#00c000;border:8px solid red">onl
 printf '[Line]\nOutcome=connected\nStepDelay=50\nDropAfter=10\n' >"$home/simline.ini"
 rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
 
+export NEBRIN_TRACE_FIRST_PAINT=1
 start_nebrin "$home"
 pid=$LAST_PID
-win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
+wait_window Nebrin 30 >/dev/null || die "no main window; log: $(cat "$WORK/nebrin.log")"
+# The offline page loaded; the start has made the main window anew.
+wait_ready 60 || die "the start did not end (no offline page); log: $(cat "$WORK/nebrin.log")"
+win=$(wait_window Nebrin 5) || die "no main window after the start; log: $(cat "$WORK/nebrin.log")"
 geo=$(xwininfo -id "$win")
 x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
 y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
@@ -52,7 +56,6 @@ wait_pane() {
   return 1
 }
 
-sleep 2
 import -window root "$E2E_OUT/live_offline.png"
 is_green "$(pane "$E2E_OUT/live_offline.png")" && die "the online page shows before any connection"
 

@@ -4,9 +4,13 @@
 . "$(dirname "$0")/lib.sh"
 start_x
 home=$(make_home)
+export NEBRIN_TRACE_FIRST_PAINT=1
 start_nebrin "$home"
 pid=$LAST_PID
-win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
+wait_window Nebrin 30 >/dev/null || die "no main window; log: $(cat "$WORK/nebrin.log")"
+# The offline page loaded; the start has made the main window anew.
+wait_ready 60 || die "the start did not end (no offline page); log: $(cat "$WORK/nebrin.log")"
+win=$(wait_window Nebrin 5) || die "no main window after the start; log: $(cat "$WORK/nebrin.log")"
 
 geo=$(xwininfo -id "$win")
 x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
@@ -16,8 +20,6 @@ h=$(awk '/Height:/ {print $2}' <<<"$geo")
 [ "$w" = 300 ] && [ "$h" = 180 ] || die "window is ${w}x${h}, expected 300x180"
 [ "$x" = $((1024 - 300)) ] && [ "$y" = $((768 - 180)) ] || die "window at $x,$y, expected the bottom right"
 
-# Give the offline page a moment to render, then look.
-sleep 3
 shot="$E2E_OUT/start_window.png"
 import -window root "$shot" || die "no screenshot"
 # The mask's top-left colour is cut away: the white root shows there.
