@@ -49,10 +49,6 @@ struct PaneBounds {
 };
 std::optional<PaneBounds> ReadWebPaneBounds(const TMivenINI& ini, std::string* reason);
 
-// A design length on a screen of `logicalDpi`: scaled by 91/120 (rounded as
-// MulDiv does) on a 120 dpi screen, unchanged on any other.
-int ScaleForScreen(int value, int logicalDpi);
-
 // ---- timers ----------------------------------------------------------------
 
 // A timer of the main window on an injected millisecond clock. Like a window

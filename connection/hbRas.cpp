@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/ProgramDir.h"
+#include "platform/ProgramModule.h"
 #include "platform/RasAbi.h"
 
 namespace nebrin {
@@ -45,24 +45,14 @@ LoaderState& State() {
     return *s;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Opens the configured line library: next to the executable first, then the
-// dynamic linker's search. nullptr when it cannot be opened.
+// Opens the configured line library: a path exactly, a file name where the
+// program keeps its modules (next to the executable, the installed module
+// folder, the dynamic linker's search). nullptr when it cannot be opened.
 void* OpenLineLibrary(const std::string& name) {
     if (name.empty()) return nullptr;
     if (name.find('/') != std::string::npos) return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    std::string exeDir = ExecutableDir();
-    if (!exeDir.empty()) {
-        std::string local = JoinPath(exeDir, name);
-        if (FileExists(local)) {
-            if (void* h = ::dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
-        }
-    }
-    return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    return OpenProgramModule(name, why);
 }
 
 template <typename Fn>
