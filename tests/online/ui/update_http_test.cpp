@@ -49,21 +49,18 @@ protected:
         char tmpl[] = "/tmp/nebrin updates XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
-        updater_ = std::make_unique<AutoUpdater>(
-            dir_.string(), fetcher_, starter_, ask_,
-            UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, nullptr, [this] { ++closes_; }});
-        updater_->onFinished = [this](const UpdateCheckResult& r) { result_ = r; };
+        check_ = std::make_unique<UpdateCheck>(dir_.string(), fetcher_, starter_, ask_,
+                                               UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); },
+                                                                  [this] { ++fetched_; }, [this] { ++closes_; }});
         Configure(server_.Url("nebrin/").toStdString());
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    void Configure(const std::string& base) {
-        updater_->Configure(true, UpdateSettings{base, "NebrinSetup.exe", "Nebrin"});
-    }
+    void Configure(const std::string& base) { settings_ = UpdateSettings{base, "NebrinSetup.exe", "Nebrin"}; }
     // A menu check, waited for.
     UpdateCheckResult Check() {
         result_.reset();
-        EXPECT_TRUE(updater_->CheckNow());
+        EXPECT_TRUE(check_->Start(settings_, [this](const UpdateCheckResult& r) { result_ = r; }));
         EXPECT_TRUE(WaitUntil([this] { return result_.has_value(); }));
         return result_.value_or(UpdateCheckResult{});
     }
@@ -78,8 +75,10 @@ protected:
     Starter starter_;
     Ask ask_;
     fs::path dir_;
-    std::unique_ptr<AutoUpdater> updater_;
+    std::unique_ptr<UpdateCheck> check_;
+    UpdateSettings settings_;
     std::vector<std::string> log_;
+    int fetched_ = 0;  // each fetched descriptor switches the hourly check off
     int closes_ = 0;
     std::optional<UpdateCheckResult> result_;
 };
@@ -89,7 +88,7 @@ TEST_F(UpdateOverHttpTest, SameVersion) {
     const UpdateCheckResult r = Check();
     EXPECT_FALSE(r.setupDownloaded);
     EXPECT_TRUE(log_.empty());
-    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 1);
     EXPECT_EQ(server_.requests.size(), 1u);
 }
 
@@ -103,7 +102,7 @@ TEST_F(UpdateOverHttpTest, NewerVersionCancelledThenAccepted) {
     EXPECT_EQ(ReadFile(Updates() / "NebrinSetup.exe"), "#!/bin/sh\n");
     EXPECT_TRUE(starter_.started.empty());
     EXPECT_EQ(closes_, 0);
-    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 1);
 
     ask_.answer = true;
     r = Check();
@@ -158,7 +157,7 @@ TEST_F(UpdateOverHttpTest, EmptyAddressFails) {
     EXPECT_FALSE(r.setupDownloaded);
     EXPECT_FALSE(r.descriptorFetched);
     EXPECT_TRUE(server_.requests.empty());
-    EXPECT_TRUE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 0);
 }
 
 }  // namespace
