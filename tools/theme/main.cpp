@@ -114,7 +114,7 @@ std::vector<Bytes> OpenPackage(const std::string& path) {
     const Bytes data = ReadInput(path);
     ThbTar tar;
     std::string err;
-    if (!tar.OpenBytes(data, &err)) {
+    if (tar.OpenBytes(data, &err) != PackageStatus::Ok) {
         throw Failure{"'" + path + "' is not a theme package" + (err.empty() ? "" : ": " + err)};
     }
     std::vector<Bytes> members;
@@ -353,7 +353,7 @@ int Get(const std::string& file, const std::string& section, const std::string& 
     if (data.size() >= 3 && data[0] == 'N' && data[1] == 'B' && data[2] == 'T') {
         ThbTar tar;
         std::string err;
-        if (!tar.OpenBytes(data, &err)) {
+        if (tar.OpenBytes(data, &err) != PackageStatus::Ok) {
             throw Failure{"'" + file + "' is not a theme package" + (err.empty() ? "" : ": " + err)};
         }
         if (tar.Count() < 1) throw Failure{"'" + file + "' has no theme settings member"};
