@@ -16,7 +16,6 @@
 #include "app/ui/SkinFonts.h"
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"
-#include "storage/PassPhrases.h"
 #include "storage/hbCrypt.h"
 
 namespace {
@@ -121,9 +120,6 @@ TConnConfFrm::TConnConfFrm(QWidget* parent, const QString& userIniPath)
     connect(ok, &QPushButton::clicked, this, &TConnConfFrm::OkClick);
     connect(cancel, &QPushButton::clicked, this, &TConnConfFrm::CancelClick);
 
-    // The theme loading changed the pass phrase member by member; from here
-    // on the credentials' phrase is the one in force.
-    nebrin::SetPassPhrase(nebrin::CredentialsPassPhrase());
     Load();
 }
 

@@ -127,9 +127,8 @@ std::vector<Bytes> OpenPackage(const std::string& path) {
 
 // Unseals member `index` with its own pass phrase.
 Bytes UnsealMember(int index, std::span<const std::uint8_t> sealed) {
-    SetPassPhrase(MemberPassPhrase(index));
     Bytes plain;
-    DecryptStream(sealed, plain);
+    DecryptStream(CipherKey(MemberPassPhrase(index)), sealed, plain);
     return plain;
 }
 
@@ -184,8 +183,7 @@ int Pack(const std::string& srcDir, const std::string& out) {
         const std::uintmax_t size = fs::file_size(path, sec);
         if (!sec && size > kMaxPlainMember) throw Failure{"'" + path.string() + "' is too large for a package member"};
         const Bytes plain = ReadInput(path.string());
-        SetPassPhrase(MemberPassPhrase(index));
-        sealed.push_back(EncryptStream(plain));
+        sealed.push_back(EncryptStream(CipherKey(MemberPassPhrase(index)), plain));
     }
     std::string err;
     if (!WritePackage(out, sealed, &err)) throw Failure{"cannot write '" + out + "': " + err};
@@ -389,13 +387,13 @@ int Digest(const std::string& text, std::size_t size) {
 
 int Seal(bool encrypt, const std::string& phrase, const std::string& in, const std::string& out) {
     const Bytes input = ReadInput(in);
-    SetPassPhrase(phrase);
+    const CipherKey key(phrase);
     Bytes result;
     if (encrypt) {
-        result = EncryptStream(input);
+        result = EncryptStream(key, input);
     } else {
         try {
-            DecryptStream(input, result);
+            DecryptStream(key, input, result);
         } catch (const std::exception& e) {
             throw Failure{"cannot unseal '" + in + "': " + e.what()};
         }
