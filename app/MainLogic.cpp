@@ -56,13 +56,6 @@ std::optional<PaneBounds> ReadWebPaneBounds(const TMivenINI& ini, std::string* r
     return b;
 }
 
-int ScaleForScreen(int value, int logicalDpi) {
-    if (logicalDpi != 120) return value;
-    // MulDiv(value, 91, 120): rounds half away from zero.
-    const long long p = static_cast<long long>(value) * 91;
-    return static_cast<int>(p >= 0 ? (p + 60) / 120 : -((-p + 60) / 120));
-}
-
 // ---- PeriodicTimer
 
 void PeriodicTimer::SetEnabled(bool on, std::int64_t nowMs) {
@@ -172,7 +165,7 @@ MainLogic::Activation MainLogic::Activate() {
 WindowActions MainLogic::Advance(std::int64_t nowMs) {
     WindowActions a;
     if (ticker_.Poll(nowMs)) a.statusTick = true;
-    if (autoConnect_.Poll(nowMs)) {
+    if (connectionAttached_ && autoConnect_.Poll(nowMs)) {
         // One dial, one second after it was armed.
         autoConnect_.SetEnabled(false, nowMs);
         a.connect = true;

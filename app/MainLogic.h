@@ -49,10 +49,6 @@ struct PaneBounds {
 };
 std::optional<PaneBounds> ReadWebPaneBounds(const TMivenINI& ini, std::string* reason);
 
-// A design length on a screen of `logicalDpi`: scaled by 91/120 (rounded as
-// MulDiv does) on a 120 dpi screen, unchanged on any other.
-int ScaleForScreen(int value, int logicalDpi);
-
 // ---- timers ----------------------------------------------------------------
 
 // A timer of the main window on an injected millisecond clock. Like a window
@@ -224,6 +220,11 @@ public:
     // Runs every timer due at `nowMs`, in the order status ticker,
     // auto-connect, auto-hide, auto-update, and returns what to do.
     WindowActions Advance(std::int64_t nowMs);
+    // The connection control exists from now on: until then a due
+    // AutoConnectTicker stays due (it fires at the first Advance after this)
+    // instead of asking for a dial nobody could run.
+    void ConnectionAttached() { connectionAttached_ = true; }
+    bool ConnectionIsAttached() const { return connectionAttached_; }
     // After an update check started by the timer: a fetched descriptor stops
     // the hourly checks for the rest of the run.
     void UpdateCheckFinished(bool descriptorFetched, std::int64_t nowMs);
@@ -258,6 +259,7 @@ private:
     bool authFailure_ = false;
     bool online_ = false;
     bool statsWasShowing_ = false;
+    bool connectionAttached_ = false;
     std::uint32_t dialHandle_ = 0;
     std::uint32_t activeHandle_ = 0;
     int autoHideCount_ = 0;

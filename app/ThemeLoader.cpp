@@ -1,6 +1,7 @@
 #include "app/ThemeLoader.h"
 
 #include <exception>
+#include <stdexcept>
 #include <string_view>
 
 #include "base/Endian.h"
@@ -136,6 +137,13 @@ private:
         const auto pane = ReadWebPaneBounds(ini, &why);
         if (!pane) Fail(why);
         out_.webPane = *pane;
+        // A provider who signs updates must not lose that to a typing error:
+        // a key that is there but unusable fails like a bad required key.
+        try {
+            (void)ReadUpdateKey(ini);
+        } catch (const std::runtime_error& e) {
+            Fail(e.what());
+        }
     }
 
     void Step(int n) { step_ = n; }
@@ -183,7 +191,7 @@ private:
         // Written at every start; a file that already holds these bytes is
         // left alone, which spares the start two flushes to disk.
         MemberBytes existing;
-        if (ReadWholeFile(path, existing, nullptr, bytes.size()) && existing == bytes) return path;
+        if (ReadOwnFile(path, existing, nullptr, bytes.size()) && existing == bytes) return path;
         std::string err;
         if (!WriteFileAtomically(path, std::span<const std::uint8_t>(bytes), 0644, &err)) {
             Fail(Member(index) + ": cannot write " + path + ": " + err);

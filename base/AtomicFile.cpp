@@ -137,11 +137,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view text, unsigne
         error);
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error, std::size_t maxBytes) {
+namespace {
+
+bool ReadRegularFile(const std::string& path, int flags, std::vector<std::uint8_t>& out, std::string* error,
+                     std::size_t maxBytes) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking: opening a FIFO for reading would otherwise wait for
+        // a writer that never comes.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW)) {
+        if (error) *error = "'" + path + "' is a symbolic link, not a file";
+        return false;
+    }
     if (fd < 0) {
         SetError(error, "cannot open '" + path + "'", errno);
         return false;
@@ -153,9 +162,9 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std:
         SetError(error, "cannot examine '" + path + "'", err);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        if (error) *error = "'" + path + "' is a folder";
+        if (error) *error = "'" + path + "' is " + (S_ISDIR(st.st_mode) ? "a folder" : "not a regular file");
         return false;
     }
     auto tooLarge = [&] {
@@ -164,12 +173,10 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std:
         return false;
     };
     std::vector<std::uint8_t> data;
-    if (S_ISREG(st.st_mode)) {
-        if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) return tooLarge();
-        data.reserve(static_cast<std::size_t>(st.st_size));
-    }
+    if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) return tooLarge();
+    data.reserve(static_cast<std::size_t>(st.st_size));
     // Read to the end rather than trusting the size: the file may change, and
-    // pipes and devices have none.
+    // files under /proc and /sys have none.
     std::uint8_t chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -187,6 +194,16 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std:
     ::close(fd);
     out = std::move(data);
     return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error, std::size_t maxBytes) {
+    return ReadRegularFile(path, 0, out, error, maxBytes);
+}
+
+bool ReadOwnFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error, std::size_t maxBytes) {
+    return ReadRegularFile(path, O_NOFOLLOW, out, error, maxBytes);
 }
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error,

@@ -44,13 +44,21 @@ void SetWriteCallForTesting(WriteCallForTesting call);
 // Default ceiling for ReadWholeFile.
 inline constexpr std::size_t kReadWholeFileLimit = std::size_t{256} << 20;
 
-// Reads a whole file into `out` (replacing its content). Refuses folders and
-// anything larger than maxBytes (checked before allocating). False with
-// *error set on failure; `out` is then left as it was.
+// Reads a whole regular file into `out` (replacing its content). Refuses
+// anything but a regular file (a pipe or a device planted under the name
+// never blocks the caller) and anything larger than maxBytes (checked before
+// allocating). False with *error set on failure; `out` is then left as it
+// was.
 [[nodiscard]] bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error,
                                  std::size_t maxBytes = kReadWholeFileLimit);
 // The same, returning the bytes; nullopt on failure.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error,
                                                                      std::size_t maxBytes = kReadWholeFileLimit);
+
+// ReadWholeFile for the files the program writes itself (html pages,
+// user.ini, the simulated line's files, downloads): a symbolic link in place
+// of the file is refused as well.
+[[nodiscard]] bool ReadOwnFile(const std::string& path, std::vector<std::uint8_t>& out, std::string* error,
+                               std::size_t maxBytes = kReadWholeFileLimit);
 
 }  // namespace nebrin

@@ -56,8 +56,9 @@ pid_t SpawnProcess(const SpawnRequest& request, int* err) {
     if (!rc) rc = SetStream(&actions, request.stdIn, 0);
     if (!rc) rc = SetStream(&actions, request.stdOut, 1);
     if (!rc) rc = SetStream(&actions, request.stdErr, 2);
+    if (!rc && request.fd3 >= 0) rc = posix_spawn_file_actions_adddup2(&actions, request.fd3, 3);
     // Our lock files, sockets and pipes must not outlive us in the child.
-    if (!rc) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!rc) rc = posix_spawn_file_actions_addclosefrom_np(&actions, request.fd3 >= 0 ? 4 : 3);
     pid_t pid = -1;
     if (!rc) {
         std::vector<char*> args;

@@ -1,6 +1,6 @@
 // Spawn: the one way the program starts another program. posix_spawn, never
 // a shell; the child gets default signal handling with nothing blocked and
-// none of this process's open files beyond its standard streams.
+// none of this process's open files beyond its standard streams (and fd3).
 #pragma once
 
 #include <string>
@@ -20,6 +20,9 @@ struct SpawnRequest {
     int stdOut = kInherit;
     int stdErr = kInherit;
     bool newSession = false;  // the child leads a session of its own
+    // A descriptor of ours that becomes the child's descriptor 3 (how pppd's
+    // passwordfd plugin gets the password), or -1 for none.
+    int fd3 = -1;
 };
 
 // The child's process id, or -1 with *err set to the error number.

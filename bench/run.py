@@ -245,9 +245,76 @@ def cpu_ticks(pids):
     return total
 
 
+def tree_pss_kib(pid):
+    return sum(memory_kib(p, "Pss") for p in [pid] + descendants(pid))
+
+
+def start_under_xvfb(argv, env):
+    """The program under its own Xvfb; returns (xvfb-run process, program pid)."""
+    proc = subprocess.Popen(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp",
+                             sys.executable, os.path.join(HERE, "startup.py"), "--exec"] + argv,
+                            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    line = proc.stderr.readline().decode()
+    pid = int(line.split()[1])
+    # Drain the rest of its messages without keeping them.
+    subprocess.Popen(["cat"], stdin=proc.stderr, stdout=subprocess.DEVNULL)
+    return proc, pid
+
+
+def end_under_xvfb(proc, pid):
+    if pid is not None:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    if proc is not None:
+        try:
+            proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            if pid is not None:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            proc.wait(timeout=20)
+
+
+def display_env(pid):
+    """DISPLAY and XAUTHORITY of a running program, for xdotool."""
+    with open("/proc/%d/environ" % pid, "rb") as f:
+        pairs = [e.split(b"=", 1) for e in f.read().split(b"\0") if b"=" in e]
+    env = dict(os.environ)
+    for k, v in pairs:
+        if k in (b"DISPLAY", b"XAUTHORITY"):
+            env[k.decode()] = v.decode()
+    return env
+
+
+def minimise(build, home, pid):
+    """The minimise button, clicked: without a notification area (Xvfb) the
+    window goes to the task bar, which counts as the tray for nebrin-web."""
+    env = display_env(pid)
+    win = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Nebrin$"], env=env,
+                         capture_output=True, text=True, check=True).stdout.split()[0]
+    geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", win], env=env, capture_output=True,
+                         text=True, check=True).stdout
+    pos = dict(line.split("=", 1) for line in geo.split())
+    theme = os.path.join(build, "bin", "nebrin-theme")
+    skin = os.path.join(home, "skin", "default.nbt")
+
+    def key(section, name):
+        return int(subprocess.run([theme, "get", skin, section, name], capture_output=True, text=True,
+                                  check=True).stdout.strip())
+
+    x = int(pos["X"]) + key("MinimizeButton", "MinBtnLeft") + 5
+    y = int(pos["Y"]) + key("MinimizeButton", "MinBtnTop") + 5
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=env, check=True)
+
+
 def idle(build, results, seconds):
     nebrin = os.path.join(build, "bin", "nebrin")
     rasdial = os.path.join(build, "bin", "nebrin-rasdial")
+    yard = os.path.join(build, "bench", "web_yardstick")
     if not (os.path.exists(nebrin) and os.path.exists(rasdial)):
         row("CPU of a connected, idle dialer", "-", "not built", "-", "reported, near 0")
         return
@@ -255,62 +322,88 @@ def idle(build, results, seconds):
     env = dict(os.environ, NEBRIN_HOME=home, NEBRIN_RAS="sim", QT_LOGGING_RULES="qt.webenginecontext=false")
     env.pop("DISPLAY", None)
     proc, pid = None, None
+    figures = {}
+    hz = os.sysconf("SC_CLK_TCK")
     try:
         with open(os.path.join(home, "simline.ini"), "w") as f:
             f.write("[Line]\nStepDelay=50\n")
-        for args in (["Nebrin", "/create", "bench", "user", "secret"], ["Nebrin", "user", "secret"]):
-            subprocess.run([rasdial] + args, check=True, env=env, stdout=subprocess.DEVNULL)
-        log("$ xvfb-run nebrin (connected on the simulated line), idle %d s" % seconds)
-        proc = subprocess.Popen(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp",
-                                 sys.executable, os.path.join(HERE, "startup.py"), "--exec", nebrin],
-                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
-        line = proc.stderr.readline().decode()
-        pid = int(line.split()[1])
-        # Drain the rest of its messages without keeping them.
-        subprocess.Popen(["cat"], stdin=proc.stderr, stdout=subprocess.DEVNULL)
-        time.sleep(15)  # start, web engine, the connection seen, the online page tried
-        family = [pid] + descendants(pid)
-        engines = [p for p in family[1:] if proc_name(p).startswith("QtWebEngine")]
-        hz = os.sysconf("SC_CLK_TCK")
-        t0, own0, eng0 = time.monotonic(), cpu_ticks([pid]), cpu_ticks(engines)
-        time.sleep(seconds)
-        t1, own1, eng1 = time.monotonic(), cpu_ticks([pid]), cpu_ticks(engines)
-        wall = t1 - t0
-        own = (own1 - own0) / hz / wall * 100
-        eng = (eng1 - eng0) / hz / wall * 100
-        row("CPU of a connected, idle dialer over %.0f s" % wall, "-",
-            "%.2f%% of a core (web engine processes %.2f%%)" % (own, eng), "-", "reported, near 0", own < 1.0)
-        rss, pss = memory_kib(pid, "Rss"), memory_kib(pid, "Pss")
-        erss = sum(memory_kib(p, "Rss") for p in engines)
-        epss = sum(memory_kib(p, "Pss") for p in engines)
-        row("resident memory of the dialer", "-", "RSS %.1f MiB (PSS %.1f)" % (rss / 1024, pss / 1024), "-",
-            "reported")
-        row("resident memory of its web-engine processes (%d)" % len(engines), "-",
-            "RSS %.1f MiB (PSS %.1f)" % (erss / 1024, epss / 1024), "-", "reported")
-        with open(os.path.join(results, "idle.json"), "w") as f:
-            json.dump({"seconds": wall, "cpu_percent": own, "engine_cpu_percent": eng, "rss_kib": rss,
-                       "pss_kib": pss, "engine_rss_kib": erss, "engine_pss_kib": epss,
-                       "engine_processes": len(engines)}, f, indent=1)
+        subprocess.run([rasdial, "Nebrin", "/create", "bench", "user", "secret"], check=True, env=env,
+                       stdout=subprocess.DEVNULL)
+        log("$ xvfb-run nebrin: offline page, then connected on the simulated line, idle %d s shown, %d s hidden"
+            % (seconds, seconds))
+        proc, pid = start_under_xvfb([nebrin], env)
+        time.sleep(30)  # start, web engine, the offline page
+        figures["offline_pss_kib"] = tree_pss_kib(pid)
+        figures["offline_processes"] = 1 + len(descendants(pid))
+        subprocess.run([rasdial, "Nebrin", "user", "secret"], check=True, env=env, stdout=subprocess.DEVNULL)
+        time.sleep(10)  # the connection seen, the online page tried
+
+        def cpu_over(wait):
+            t0 = time.monotonic()
+            own0, tree0 = cpu_ticks([pid]), {p: cpu_ticks([p]) for p in [pid] + descendants(pid)}
+            time.sleep(wait)
+            own1, tree1 = cpu_ticks([pid]), {p: cpu_ticks([p]) for p in [pid] + descendants(pid)}
+            t1 = time.monotonic()
+            # Processes that ended meanwhile are not counted.
+            tree = sum(tree1[p] - tree0[p] for p in tree1 if p in tree0)
+            return t1 - t0, (own1 - own0) / hz / (t1 - t0) * 100, tree / hz / (t1 - t0) * 100
+
+        wall, own, tree = cpu_over(seconds)
+        # Measured after the idle minute: the engine's start-up allocations
+        # have settled by then.
+        figures["shown_pss_kib"] = tree_pss_kib(pid)
+        figures["shown_processes"] = 1 + len(descendants(pid))
+        figures["dialer_pss_kib"] = memory_kib(pid, "Pss")
+        figures.update(shown_seconds=wall, cpu_percent=own, tree_cpu_percent=tree)
+        row("CPU of a connected, idle dialer over %.0f s, shown" % wall, "-",
+            "%.2f%% of a core (its whole tree %.2f%%)" % (own, tree), "-", "reported, near 0", own < 1.0)
+
+        if shutil.which("xdotool"):
+            minimise(build, home, pid)
+            wall, own, tree = cpu_over(seconds)
+            figures["hidden_pss_kib"] = tree_pss_kib(pid)
+            figures["hidden_processes"] = 1 + len(descendants(pid))
+            figures.update(hidden_seconds=wall, hidden_cpu_percent=own, hidden_tree_cpu_percent=tree)
+            row("CPU of a connected, idle dialer over %.0f s, in the tray" % wall, "-",
+                "%.2f%% of a core (its whole tree %.2f%%)" % (own, tree), "-", "reported, near 0", own < 1.0)
     finally:
-        if pid is not None:
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        if proc is not None:
-            try:
-                proc.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                if pid is not None:
-                    try:
-                        os.kill(pid, signal.SIGKILL)
-                    except ProcessLookupError:
-                        pass
-                proc.wait(timeout=20)
+        end_under_xvfb(proc, pid)
         subprocess.run([rasdial, "Nebrin", "/disconnect"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
+
+    # The yardstick: a bare web view showing the offline page the dialer wrote.
+    proc, pid = None, None
+    try:
+        if os.path.exists(yard):
+            flags = "--disable-gpu" + (" --no-sandbox" if os.geteuid() == 0 else "")
+            yenv = dict(env, QTWEBENGINE_CHROMIUM_FLAGS=flags)
+            log("$ xvfb-run web_yardstick offline.html")
+            proc, pid = start_under_xvfb([yard, os.path.join(home, "html", "offline.html")], yenv)
+            time.sleep(30)
+            figures["yardstick_pss_kib"] = tree_pss_kib(pid)
+            figures["yardstick_processes"] = 1 + len(descendants(pid))
+    finally:
+        end_under_xvfb(proc, pid)
         shutil.rmtree(home, ignore_errors=True)
+
+    with open(os.path.join(results, "idle.json"), "w") as f:
+        json.dump(figures, f, indent=1)
+    y = figures.get("yardstick_pss_kib")
+    yname = "bare QWebEngineView, offline page: PSS of its tree"
+    for key, label, target in (("offline_pss_kib", "dialer shown, offline page: PSS of its tree", None),
+                               ("shown_pss_kib", "connected dialer shown (online page): PSS of its tree", 1.10),
+                               ("hidden_pss_kib", "connected dialer %d s in the tray: PSS of its tree" % seconds,
+                                0.25)):
+        m = figures.get(key)
+        goal = "reported" if target is None else "<= %.2fx" % target
+        if m is None or not y:
+            row(label, yname, "not measured", "-", goal, None if target is None else False)
+            continue
+        r = m / y
+        procs = figures[key.replace("pss_kib", "processes")]
+        row(label, yname, "%.0f vs %.0f MiB (%d vs %d processes)" % (m / 1024, y / 1024, procs,
+                                                                      figures["yardstick_processes"]),
+            fmt_ratio(r), goal, None if target is None else r <= target)
 
 
 # ---- table ---------------------------------------------------------------------------

@@ -15,7 +15,7 @@ fi
 targets=(bench_cipher bench_theme nebrin-theme nebrin_default_theme)
 [ -f "$root/bench/bench_tick.cpp" ] && targets+=(bench_tick)
 if grep -q '^NEBRIN_UI:BOOL=ON' "$build/CMakeCache.txt"; then
-  targets+=(nebrin firstpaint_yardstick rasapi-sim nebrin-rasdial)
+  targets+=(nebrin nebrin-web-program firstpaint_yardstick web_yardstick rasapi-sim nebrin-rasdial)
 fi
 # The machine is shared: two jobs at most.
 cmake --build "$build" --target "${targets[@]}" -j2

@@ -60,8 +60,29 @@ void ConnectWorkflow::PolaczExecute() {
     // A timer or a shortcut may fire while this call's dialog or message is
     // still up; the first call finishes alone.
     if (inDialog_) return;
-    Guard guard(inDialog_);
+    {
+        Guard guard(inDialog_);
+        PolaczSteps();
+    }
+    RunDeferredRedial();
+}
 
+void ConnectWorkflow::RedialDue() {
+    if (inDialog_) {
+        // The timer has disabled itself: without this the redial is lost.
+        redialDeferred_ = true;
+        return;
+    }
+    PolaczExecute();
+}
+
+void ConnectWorkflow::RunDeferredRedial() {
+    if (!redialDeferred_) return;
+    redialDeferred_ = false;
+    if (main_.Reconnect() && !main_.AuthFailure() && !main_.Busy()) PolaczExecute();
+}
+
+void ConnectWorkflow::PolaczSteps() {
     main_.SetReconnect(false);
 
     std::int32_t location = -1;
@@ -117,8 +138,13 @@ void ConnectWorkflow::Dial(std::int32_t location) {
 
 bool ConnectWorkflow::Configure() {
     if (inDialog_) return false;
-    Guard guard(inDialog_);
-    return RunConfigure();
+    bool accepted;
+    {
+        Guard guard(inDialog_);
+        accepted = RunConfigure();
+    }
+    RunDeferredRedial();
+    return accepted;
 }
 
 bool ConnectWorkflow::RunConfigure() {
@@ -131,8 +157,10 @@ bool ConnectWorkflow::RunConfigure() {
         // rule decides.
     }
     const Credentials c = dialog_.Texts();
-    const std::int32_t result = CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
-                                                 ToPlatformText(c.password));
+    std::int32_t result = CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
+                                           ToPlatformText(c.password));
+    // The entry's own write failing is the real cause of what follows.
+    if (const std::int32_t props = LastEntryPropertiesResult(); props != 0) result = props;
     if (result != 0) LogRefusal(kEntryRefusedLine, result);
     return true;
 }

@@ -168,6 +168,11 @@ public:
     // Connect when idle, hang up when busy. A call made while an earlier one
     // still shows its dialog or message is ignored.
     void PolaczExecute();
+    // AutoConnectTicker fired: PolaczExecute. When a dialog or message of the
+    // workflow is showing, the redial waits for it to close and then runs,
+    // unless what the user did there made it moot (the reconnect flag was
+    // cleared, a 691 came, or a connection is busy again).
+    void RedialDue();
     // Shows the settings dialog; when accepted, hangs up a busy connection and
     // writes the PPPoE entry. True when accepted. Ignored (false) while a
     // dialog of the workflow is already showing.
@@ -195,6 +200,8 @@ public:
 private:
     // Lists the phonebooks; true with the entry's location when it is there.
     bool FindEntry(std::int32_t& location);
+    void PolaczSteps();
+    void RunDeferredRedial();
     bool RunConfigure();
     void Dial(std::int32_t location);
     void Log(std::string_view line);
@@ -211,6 +218,7 @@ private:
     std::uint16_t lastState_ = 0;
     bool lastStateKnown_ = false;
     bool inDialog_ = false;
+    bool redialDeferred_ = false;
 };
 
 }  // namespace nebrin

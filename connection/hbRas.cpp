@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/ProgramDir.h"
+#include "platform/ProgramModule.h"
 #include "platform/RasAbi.h"
 
 namespace nebrin {
@@ -45,24 +45,14 @@ LoaderState& State() {
     return *s;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Opens the configured line library: next to the executable first, then the
-// dynamic linker's search. nullptr when it cannot be opened.
+// Opens the configured line library: a path exactly, a file name where the
+// program keeps its modules (next to the executable, the installed module
+// folder, the dynamic linker's search). nullptr when it cannot be opened.
 void* OpenLineLibrary(const std::string& name) {
     if (name.empty()) return nullptr;
     if (name.find('/') != std::string::npos) return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    std::string exeDir = ExecutableDir();
-    if (!exeDir.empty()) {
-        std::string local = JoinPath(exeDir, name);
-        if (FileExists(local)) {
-            if (void* h = ::dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
-        }
-    }
-    return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    return OpenProgramModule(name, why);
 }
 
 template <typename Fn>
@@ -310,8 +300,15 @@ bool FitsField(const std::string& text, std::size_t fieldSize) {
 
 }  // namespace
 
+namespace {
+std::atomic<std::int32_t> gLastPropertiesResult{0};
+}
+
+std::int32_t LastEntryPropertiesResult() { return gLastPropertiesResult.load(); }
+
 std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName, const std::string& userName,
                               const std::string& password) {
+    gLastPropertiesResult = 0;
     // A text cut to its field would create another entry or store other
     // credentials than the ones given: refused before anything is written.
     if (!FitsField(entryName, RAS_MaxEntryName + 1)) return RAS_ERROR_INVALID_NAME;
@@ -336,7 +333,9 @@ std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& s
     entry.dwfNetProtocols = RASNP_Ip;
     ras_abi::PutField(entry.szDeviceType, "PPPoE");
     ras_abi::PutField(entry.szDeviceName, "WAN Miniport (PPPOE)");
-    if (setProps) (void)setProps(nullptr, entryName.c_str(), &entry, RASENTRYA_SIZE, nullptr, 0);
+    if (setProps)
+        gLastPropertiesResult =
+            static_cast<std::int32_t>(setProps(nullptr, entryName.c_str(), &entry, RASENTRYA_SIZE, nullptr, 0));
 
     if (!setDialParams) return -1;
     RASDIALPARAMSA dp;

@@ -94,6 +94,11 @@ std::int32_t PhoneBookEntryCount();
 // the entry name, 87 for the others.
 [[nodiscard]] std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName,
                                             const std::string& userName, const std::string& password);
+// What the last CreatePPPoEEntry's writing of the entry's properties gave
+// (0 when it was written, or not reached). CreatePPPoEEntry answers with the
+// credentials' result; when the entry itself could not be written, this is
+// the real cause (a later "no such entry" follows from it).
+std::int32_t LastEntryPropertiesResult();
 
 // Version text `key` of a line library ("RASAPI32.DLL", an empty name or the
 // loader's name mean the configured line library); empty when unavailable.

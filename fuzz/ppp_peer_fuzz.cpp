@@ -1,7 +1,7 @@
 // Peer files: any text reads without a fault, and a peer file we build from
 // values that pass the checks reads back to the same values. The input is
-// the text to read, then the entry name, interface, service and user, cut at
-// 0x01 bytes.
+// the text to read, then the entry name, interface, service and a part whose
+// length sets the owner's uid, cut at 0x01 bytes.
 #include <string>
 #include <vector>
 
@@ -34,16 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(at == parts[0].size());
 
     const std::string entry(parts[1]);
-    const PeerSettings settings{std::string(parts[2]), std::string(parts[3]), std::string(parts[4])};
+    const PeerSettings settings{std::string(parts[2]), std::string(parts[3])};
+    const std::uint32_t uid = static_cast<std::uint32_t>(parts[4].size() * 1000u);
     std::string why;
-    const std::optional<std::string> file = BuildPeerFileChecked(entry, settings, &why);
+    const std::optional<std::string> file = BuildPeerFileChecked(entry, settings, uid, &why);
     FUZZ_CHECK(file.has_value() == why.empty());
     if (!file) return 0;
     const PeerInfo read = ReadPeerFile(*file);
-    FUZZ_CHECK(read.ours && read.pppoe);
+    FUZZ_CHECK(read.ours && read.pppoe && read.passwordfd && read.ownerUid == uid);
     FUZZ_CHECK(read.interface == settings.interface);
     FUZZ_CHECK(read.service == settings.service);
-    FUZZ_CHECK(read.user == settings.user);
+    FUZZ_CHECK(read.user.empty());
     FUZZ_CHECK(read.linkname == entry);
     return 0;
 }

@@ -147,6 +147,25 @@ std::optional<Sha256::Digest> ParseSha256Hex(std::string_view text) {
     return d;
 }
 
+std::optional<Sha256::Digest> Sha256OfDescriptor(int fd, std::uint64_t* length, std::string* error) {
+    Sha256 s;
+    std::vector<std::uint8_t> buf(std::size_t{1} << 16);
+    std::uint64_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buf.data(), buf.size(), static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        offset += static_cast<std::uint64_t>(n);
+        s.Update(std::span(buf.data(), static_cast<std::size_t>(n)));
+    }
+    if (length) *length = offset;
+    return s.Final();
+}
+
 std::optional<Sha256::Digest> Sha256OfFile(const std::string& path, std::string* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

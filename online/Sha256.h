@@ -1,8 +1,7 @@
 #pragma once
 // SHA-256, used to check a downloaded setup program against the digest that
 // the update descriptor names. Our own implementation of the algorithm of
-// FIPS PUB 180-4 (Secure Hash Standard, NIST, August 2015), section 6.2; the
-// program links no crypto library.
+// FIPS PUB 180-4 (Secure Hash Standard, NIST, August 2015), section 6.2.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -45,5 +44,9 @@ std::optional<Sha256::Digest> ParseSha256Hex(std::string_view text);
 // The digest of a whole file, read in chunks; nullopt with *error set when
 // it cannot be read.
 std::optional<Sha256::Digest> Sha256OfFile(const std::string& path, std::string* error);
+
+// The digest of everything an open file holds, read from its start without
+// moving its offset; *length (when given) is the number of bytes read.
+std::optional<Sha256::Digest> Sha256OfDescriptor(int fd, std::uint64_t* length, std::string* error);
 
 }  // namespace nebrin

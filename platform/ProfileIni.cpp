@@ -1,17 +1,54 @@
 #include "platform/ProfileIni.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <sys/stat.h>
 
 #include "base/AtomicFile.h"
+#include "base/Cp1250.h"
 
 namespace nebrin {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
+// What the platform trims around names and values: blank, tab, vertical
+// tab, form feed and the end-of-file mark 0x1A.
+constexpr std::string_view kBlanks = " \t\v\f\x1A";
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// UTF-16 text (after its byte-order mark) in Windows-1250, as the platform's
+// ANSI profile functions read it: a character without a Windows-1250 byte
+// becomes '?', and so does a lone half of a surrogate pair; a trailing odd
+// byte is dropped.
+std::string Utf16ToCp1250(std::span<const std::uint8_t> bytes, bool bigEndian) {
+    static const std::array<std::uint8_t, 0x2200> table = [] {
+        std::array<std::uint8_t, 0x2200> t{};
+        for (int b = 1; b < 256; ++b) {
+            const char32_t cp = Cp1250CodePoint(static_cast<std::uint8_t>(b));
+            if (cp < t.size()) t[cp] = static_cast<std::uint8_t>(b);
+        }
+        return t;
+    }();
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const unsigned unit = bigEndian ? (bytes[i] << 8 | bytes[i + 1]) : (bytes[i] | bytes[i + 1] << 8);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+            const unsigned next = bigEndian ? (bytes[i + 2] << 8 | bytes[i + 3]) : (bytes[i + 2] | bytes[i + 3] << 8);
+            if (next >= 0xDC00 && next <= 0xDFFF) i += 2;  // one character beyond the table
+            out.push_back('?');
+            continue;
+        }
+        if (unit == 0) {
+            out.push_back('\0');
+        } else {
+            const std::uint8_t b = unit < table.size() ? table[unit] : 0;
+            out.push_back(b ? static_cast<char>(b) : '?');
+        }
+    }
+    return out;
+}
 
 std::string_view Trim(std::string_view s) {
     const std::size_t first = s.find_first_not_of(kBlanks);
@@ -58,7 +95,10 @@ ProfileIni::Line ProfileIni::Classify(std::string text) {
     } else if (const std::size_t eq = t.find('='); eq != std::string_view::npos && !Trim(t.substr(0, eq)).empty()) {
         line.kind = Kind::Key;
         line.name = Trim(t.substr(0, eq));
-        line.value = Trim(t.substr(eq + 1));
+        // A NUL ends the value.
+        std::string_view value = t.substr(eq + 1);
+        value = value.substr(0, value.find('\0'));
+        line.value = Trim(value);
     }
     line.text = std::move(text);
     return line;
@@ -89,17 +129,22 @@ ProfileIni ProfileIni::Parse(std::string_view text) {
 }
 
 ProfileIni ProfileIni::Parse(std::span<const std::uint8_t> bytes) {
+    // Saved as "Unicode" by a Windows editor: UTF-16 with its byte-order mark.
+    if (bytes.size() >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+        const bool bigEndian = bytes[0] == 0xFE;
+        return Parse(std::string_view(Utf16ToCp1250(bytes.subspan(2), bigEndian)));
+    }
     return Parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 bool ProfileIni::Load(const std::string& path, std::string* error) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
         *this = ProfileIni();
         return true;
     }
     std::vector<std::uint8_t> data;
-    if (!ReadWholeFile(path, data, error, kMaxFileSize)) return false;
+    if (!ReadOwnFile(path, data, error, kMaxFileSize)) return false;
     *this = Parse(data);
     return true;
 }

@@ -2,10 +2,13 @@
 // (user.ini, update.ini, simline.ini).
 //
 // Reading: section and key names match case-insensitively (ASCII); section
-// names, keys and values are trimmed of blanks; quotes around a whole value
+// names, keys and values are trimmed of blanks (blank, tab, vertical tab,
+// form feed and 0x1A); a NUL ends a value; quotes around a whole value
 // (matching ' or ") are stripped; lines whose first non-blank character is ';'
 // are comments; the first occurrence of a key wins. Lines before the first
-// section header belong to no section.
+// section header belong to no section. A UTF-8 byte-order mark is skipped; a
+// file in UTF-16 (little- or big-endian, with its byte-order mark) is read as
+// its Windows-1250 text, a character without a Windows-1250 byte as '?'.
 //
 // Writing keeps every line as it was, in order: Set replaces the value of the
 // key it would read in place, or appends the key to its section, or appends a

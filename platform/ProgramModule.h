@@ -6,13 +6,13 @@
 
 namespace nebrin {
 
-// Opens module `fileName` (e.g. "libnebrin-web.so"): next to the executable
-// (build tree, portable bundle), then in the installed library folder
-// ("../<installLibDir>" from the executable's folder), then through the
-// dynamic loader's own search. Returns the handle, which stays open for the
-// rest of the run, or nullptr with the loader's reason (or "not found") in
-// `error`. Any thread.
-void* OpenProgramModule(const std::string& fileName, const std::string& installLibDir, std::string& error);
+// Opens module `fileName` (e.g. "libnebrin-web.so", "librasapi-sim.so"):
+// next to the executable (build tree, portable bundle), then in the
+// installed module folder (<prefix>/lib/<multiarch>/nebrin, reached from the
+// executable's <prefix>/bin), then through the dynamic loader's own search.
+// Returns the handle, which stays open for the rest of the run, or nullptr
+// with the loader's reason (or "not found") in `error`. Any thread.
+void* OpenProgramModule(const std::string& fileName, std::string& error);
 
 // Opens the module at `path` exactly; nullptr with the loader's reason in
 // `error` when it cannot be opened.

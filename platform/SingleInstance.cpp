@@ -23,17 +23,12 @@ namespace {
 constexpr std::size_t kMaxMessage = 64 * 1024;
 constexpr char kAck = 'A';
 
-bool IsOwnPrivateDir(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return false;
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return false;
-    if ((st.st_mode & 077) != 0) return ::chmod(path.c_str(), 0700) == 0;
-    return true;
-}
-
-bool IsDir(const char* path) {
-    struct stat st {};
-    return path && path[0] == '/' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+// The other end of a connected Unix socket runs as this user.
+bool PeerIsUs(int fd) {
+    ucred cred{};
+    socklen_t size = sizeof cred;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && size == sizeof cred &&
+           cred.uid == ::getuid();
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
@@ -101,12 +96,20 @@ std::string InstanceKey(std::string_view identity) {
     return buf;
 }
 
+bool IsPrivateDir(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && path[0] == '/' && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::getuid() && (st.st_mode & 07777) == 0700;
+}
+
 std::string InstanceRuntimeDir() {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (IsDir(xdg)) return xdg;
+    if (xdg && IsPrivateDir(xdg)) return xdg;
+    // Our own, made 0700. One that exists but is not ours, not a folder or
+    // open to others is not repaired: someone else may have been in it.
     std::string dir = "/tmp/nebrin-" + std::to_string(::getuid());
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return IsOwnPrivateDir(dir) ? dir : std::string();
+    return IsPrivateDir(dir) ? dir : std::string();
 }
 
 std::string JoinCommandLine(const std::vector<std::string>& args) {
@@ -158,9 +161,18 @@ SingleInstance::Role SingleInstance::Acquire() {
     socketPath_ = dir_ + "/nebrin-" + key + ".sock";
 
     if (lockFd_ < 0) {
-        lockFd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        lockFd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (lockFd_ < 0) {
             error_ = "cannot open " + lockPath_ + ": " + std::strerror(errno);
+            return *(role_ = Role::Alone);
+        }
+        // Only a file of ours: a FIFO, a device or another user's file
+        // planted under the name is not a lock.
+        struct stat st {};
+        if (::fstat(lockFd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+            error_ = lockPath_ + " is not a regular file of this user";
+            ::close(lockFd_);
+            lockFd_ = -1;
             return *(role_ = Role::Alone);
         }
     }
@@ -207,6 +219,12 @@ bool SingleInstance::SendToRunning(std::string_view message, int timeoutMs) {
         int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) return false;
         if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            // Our command line goes to a copy of ours only.
+            if (!PeerIsUs(fd)) {
+                error_ = socketPath_ + " belongs to another user";
+                ::close(fd);
+                return false;
+            }
             bool ok = WriteAll(fd, message.data(), message.size(), deadline) && ::shutdown(fd, SHUT_WR) == 0;
             char ack = 0;
             if (ok) {
@@ -237,6 +255,11 @@ std::optional<std::string> SingleInstance::ReadMessage(int timeoutMs) {
         fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::nullopt;
+    // Another user's command line is not ours to act on: dropped unread.
+    if (!PeerIsUs(fd)) {
+        ::close(fd);
+        return std::nullopt;
+    }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string message;
     char buf[4096];

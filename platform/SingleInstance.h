@@ -3,16 +3,20 @@
 //
 // The identity is the program's path (or NEBRIN_HOME, see ProgramDir.h)
 // upper-cased with every '/' turned into '_'. From it come two names in a
-// per-user folder ($XDG_RUNTIME_DIR, else /tmp/nebrin-<uid>, mode 0700):
+// per-user folder ($XDG_RUNTIME_DIR when it is a folder of ours with mode
+// 0700, else /tmp/nebrin-<uid>, made 0700 and checked the same way):
 //
 //   nebrin-<hash>.lock  held with flock() by the running copy for its whole
 //                       life; the kernel drops the lock when the process ends,
 //                       however it ends, so a crashed copy never blocks the
 //                       next start. Of two starts at the same moment exactly
-//                       one gets the lock.
+//                       one gets the lock. Only a regular file of ours
+//                       counts (opened without following links).
 //   nebrin-<hash>.sock  a Unix-domain stream socket the running copy listens
 //                       on; a later start connects, sends its command line and
-//                       exits. The running copy comes to the front.
+//                       exits. The running copy comes to the front. Both
+//                       ends check who is at the other (SO_PEERCRED): no
+//                       command line goes to or comes from another user.
 //
 // Both descriptors are close-on-exec, so child processes never inherit the
 // lock. No Qt here: the window layer watches ListenFd() and calls
@@ -30,9 +34,9 @@ std::string InstanceIdentity(std::string_view path);
 // 16 hex digits naming the lock and socket of an identity (64-bit FNV-1a).
 std::string InstanceKey(std::string_view identity);
 
-// $XDG_RUNTIME_DIR when it is an existing folder, else /tmp/nebrin-<uid>
-// (created 0700; refused when it exists but is not a folder of ours that
-// only we can open). Empty when no usable folder exists.
+// $XDG_RUNTIME_DIR when it is a folder (not a link) of this user with mode
+// 0700, else /tmp/nebrin-<uid> (created 0700; refused when it exists but is
+// not such a folder). Empty when no usable folder exists.
 std::string InstanceRuntimeDir();
 
 // Joins argv into one line: arguments separated by a blank, each wrapped in
@@ -69,7 +73,8 @@ public:
 
     // First copy: accepts one waiting connection and reads its message to the
     // end (at most 64 KiB, waiting at most `timeoutMs` for the sender).
-    // nullopt when no connection was waiting.
+    // nullopt when no connection was waiting, or it came from another user
+    // (that connection is closed unanswered).
     std::optional<std::string> ReadMessage(int timeoutMs = 1000);
 
     std::string ErrorText() const { return error_; }

@@ -1,9 +1,11 @@
 #include "storage/ThemeSchema.h"
 
+#include <algorithm>
 #include <exception>
 #include <iterator>
 #include <stdexcept>
 
+#include "storage/Base64.h"
 #include "storage/MivenINI.h"
 
 namespace nebrin {
@@ -118,6 +120,7 @@ constexpr SettingKey kSettingKeyTable[] = {
     {"StatsWindow", "ULTotalColor", T::Colour, "16777215"},
     {"AutoUpdate", "AutoUpdateURL", T::Text, ""},
     {"AutoUpdate", "ProgramSetupName", T::Text, "NebrinSetup.exe"},
+    {"AutoUpdate", "UpdateKey", T::Text, ""},
 };
 
 std::vector<RequiredKey> BuildRequiredKeys() {
@@ -204,6 +207,33 @@ bool IsSafeOfflineFileName(std::string_view name) {
     return true;
 }
 
+std::optional<UpdateKeyBytes> ParseUpdateKey(std::string_view base64) {
+    const std::size_t first = base64.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::nullopt;
+    base64 = base64.substr(first, base64.find_last_not_of(" \t") - first + 1);
+    std::vector<std::uint8_t> raw;
+    try {
+        raw = Base64Decode(base64);
+    } catch (const EBase64Error&) {
+        return std::nullopt;
+    }
+    if (raw.size() != kUpdateKeyBytes) return std::nullopt;
+    UpdateKeyBytes key{};
+    std::copy(raw.begin(), raw.end(), key.begin());
+    return key;
+}
+
+std::optional<UpdateKeyBytes> ReadUpdateKey(const TMivenINI& ini) {
+    const std::string value = ini.ReadString(kUpdateKeySection, kUpdateKeyName, "");
+    if (value.find_first_not_of(" \t") == std::string::npos) return std::nullopt;
+    auto key = ParseUpdateKey(value);
+    if (!key) {
+        throw std::runtime_error("[AutoUpdate] UpdateKey: not an Ed25519 public key (Base64 of 32 bytes): '" + value +
+                                 "'");
+    }
+    return key;
+}
+
 std::vector<std::string> CheckThemeSettings(const TMivenINI& ini) {
     std::vector<std::string> problems;
     for (const SettingKey& k : kSettingKeyTable) {
@@ -239,6 +269,11 @@ std::vector<std::string> CheckThemeSettings(const TMivenINI& ini) {
     }
     if (names.size() == 2 && names[0] == names[1]) {
         problems.push_back("[OfflineInfo] OfflineHTMLSrc and OfflineBkgJPG name the same file '" + names[0] + "'");
+    }
+    try {
+        (void)ReadUpdateKey(ini);
+    } catch (const std::runtime_error& e) {
+        problems.emplace_back(e.what());
     }
     return problems;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -129,11 +130,28 @@ std::string_view PathFileName(std::string_view path);
 // html folder: not empty, not "." or "..", no control characters, no ':'.
 bool IsSafeOfflineFileName(std::string_view name);
 
+// "UpdateKey" in "AutoUpdate": the provider's Ed25519 public key that signs
+// the update descriptor, as Base64 of its 32 raw bytes (44 characters,
+// blanks around it allowed).
+inline constexpr std::string_view kUpdateKeySection = "AutoUpdate";
+inline constexpr std::string_view kUpdateKeyName = "UpdateKey";
+inline constexpr std::size_t kUpdateKeyBytes = 32;
+using UpdateKeyBytes = std::array<std::uint8_t, kUpdateKeyBytes>;
+
+// The key of a value that is not empty after trimming blanks; nullopt for
+// anything but Base64 of exactly 32 bytes.
+std::optional<UpdateKeyBytes> ParseUpdateKey(std::string_view base64);
+
+// The theme's update key: absent or empty is nullopt (updates are not
+// signed); a present value that is not a key throws std::runtime_error.
+std::optional<UpdateKeyBytes> ReadUpdateKey(const TMivenINI& ini);
+
 // Checks the theme settings the way the theme loading will read them.
 // One problem text per missing or non-numeric required key, per present but
 // non-numeric optional integer or colour, and per unusable offline page file
 // name (OfflineHTMLSrc, OfflineBkgJPG, which must also differ from each
-// other). Empty when the settings are usable.
+// other), and for an "UpdateKey" that is present but not a key. Empty when
+// the settings are usable.
 std::vector<std::string> CheckThemeSettings(const TMivenINI& ini);
 
 }  // namespace nebrin

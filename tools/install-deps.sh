@@ -7,10 +7,15 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
-  libgl-dev libegl-dev libxkbcommon-dev libfontconfig-dev
+  libgl-dev libegl-dev libxkbcommon-dev libfontconfig-dev libxcb1-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev valgrind
   ppp python3
+  # the PPPoE access concentrator in a VM (tests/vm): qemu, the initramfs's
+  # busybox, the concentrator
+  qemu-system-x86 busybox-static pppoe
+  openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
+  dpkg-dev lintian appstream librsvg2-bin debootstrap
 )
 
 missing=()

@@ -47,7 +47,7 @@ void TMainStatus::Attach(TRasCon& ras, ConnectWorkflow& workflow, MainLogic& log
     ticker_->ResetBaselines();
 }
 
-void TMainStatus::SetPane(QWidget* pane) {
+void TMainStatus::SetPane(QObject* pane) {
     pane_ = pane;
     ShowPage();
 }
@@ -57,7 +57,8 @@ void TMainStatus::Tick() {
 }
 
 void TMainStatus::ShowPage() {
-    // The pane comes from the web module: Navigate is called by name.
+    // The pane is the web module's view or nebrin-web's host: Navigate is
+    // called by name.
     if (pane_) QMetaObject::invokeMethod(pane_, "Navigate", Q_ARG(QString, online_ ? onlineUrl_ : offlinePage_));
 }
 

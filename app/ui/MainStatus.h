@@ -54,8 +54,9 @@ public:
     // the flags, and the window's state where the flags live.
     void Attach(nebrin::TRasCon& ras, nebrin::ConnectWorkflow& workflow, nebrin::MainLogic& logic);
     void SetStatsWindow(TStatsFrm* stats) { stats_ = stats; }
-    // The pane shows the page of the moment at once.
-    void SetPane(QWidget* pane);
+    // The pane shows the page of the moment at once: an object with an
+    // invokable Navigate(QString) (the in-process view or nebrin-web's host).
+    void SetPane(QObject* pane);
 
     // tICKERTimer; nothing happens before Attach.
     void Tick();
@@ -76,7 +77,7 @@ private:
     QString onlineUrl_;
     bool online_ = false;
     QPointer<TStatsFrm> stats_;
-    QPointer<QWidget> pane_;
+    QPointer<QObject> pane_;
     std::unique_ptr<nebrin::TRasPer> counter_;
     std::unique_ptr<nebrin::MainConnectState> flags_;
     std::unique_ptr<nebrin::ITickerState> state_;

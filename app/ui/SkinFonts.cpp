@@ -7,6 +7,10 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <string>
+
+#include "app/Desktop.h"
+
 namespace SkinFonts {
 
 void ReadConfiguration() { FcInit(); }
@@ -34,8 +38,12 @@ QFont Tahoma(int pixelHeight, bool bold) {
     return f;
 }
 
-QFont SmallFonts(int pixelHeight) {
-    QFont f(QStringLiteral("Small Fonts"));
+QFont SmallFonts(int pixelHeight, qreal devicePixelRatio) {
+    QStringList families;
+    for (const std::string& name : nebrin::SmallLabelFamilies(devicePixelRatio))
+        families << QString::fromStdString(name);
+    QFont f(families.first());
+    f.setFamilies(families);
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(pixelHeight > 0 ? pixelHeight : 9);
     return f;

@@ -17,6 +17,10 @@ void ReadConfiguration();
 void Load();
 
 QFont Tahoma(int pixelHeight, bool bold = false);
-QFont SmallFonts(int pixelHeight);
+// The small labels' font: "Small Fonts" is a bitmap face that a scaled
+// screen would draw at one device pixel per pixel with scaled spacing, so
+// where the device pixel ratio is not 1 a scalable face of the same logical
+// size takes its place.
+QFont SmallFonts(int pixelHeight, qreal devicePixelRatio = 1.0);
 
 }  // namespace SkinFonts

@@ -5,26 +5,31 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
 #include <QShortcut>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 #include <vector>
 
+#include "app/Desktop.h"
 #include "app/MainClose.h"
 #include "base/RegionBuilder.h"
 #include "app/StatusTicker.h"
 #include "app/ui/FirstPaintTrace.h"
 #include "app/ui/MainStatus.h"
+#include "app/ui/MessageBoxes.h"
 #include "app/ui/RightClickFilter.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TImageButton.h"
 #include "app/ui/ThemePreload.h"
+#include "app/ui/WebPaneHost.h"
 #include "app/ui/WebViews.h"
+#include "app/ui/WindowHints.h"
 #include "connection/ConnectionLog.h"
 #include "connection/ui/ConnectionWiring.h"
 #include "connection/ui/TConnConfFrm.h"
@@ -84,13 +89,14 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     clock_.start();
     setAttribute(Qt::WA_QuitOnClose, false);
 
-    // 1. A 120 dpi screen scales the design by 91/120. Where the toolkit
-    // scales the whole window itself (device pixel ratio above 1), it reports
-    // its logical resolution after that scaling, so the skin is not shrunk a
-    // second time below the theme's own positions.
-    if (QScreen* s = screen()) dpi_ = qRound(s->logicalDotsPerInchY());
-    setFixedSize(ScaleForScreen(kDesignWidth, dpi_), ScaleForScreen(kDesignHeight, dpi_));
-    setFont(SkinFonts::Tahoma(ScaleForScreen(11, dpi_)));
+    // 1. The design size. The toolkit scales the whole window to the
+    // screen's resolution itself, so the skin keeps its own pixels (no 91/120
+    // shrink of the window without its pictures).
+    setFixedSize(kDesignWidth, kDesignHeight);
+    setFont(SkinFonts::Tahoma(11));
+    // Native Wayland cannot shape a window: what the mask cuts away is left
+    // transparent instead (the mask still takes the input).
+    if (OnWayland()) setAttribute(Qt::WA_TranslucentBackground);
 
     // 2. The controls and the five image buttons.
     CreateControls();
@@ -135,12 +141,10 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     status_ = std::make_unique<TMainStatus>(TMainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_},
                                             theme_.offlineHtmlPath, OnlineUrl(theme_.ini));
 
-    // 8. Bottom right of the work area.
-    if (QScreen* s = screen()) {
-        const QRect work = s->availableGeometry();
-        const Point p = DockBottomRight({work.left(), work.top()}, work.width(), work.height(), width(), height());
-        move(p.x, p.y);
-    }
+    // 8. Bottom right of the work area, and again whenever the screens
+    // change.
+    PlaceOnScreens();
+    WatchScreens();
 
     // 10. The entry name names the tray item and the window.
     nebrinPopupName_->setText(EntryName());
@@ -155,20 +159,17 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     clockTimer_.start(kClockPollMs);
 }
 
-TMainFrm::~TMainFrm() = default;
-
-QRect TMainFrm::Scaled(int x, int y, int w, int h) const {
-    return QRect(ScaleForScreen(x, dpi_), ScaleForScreen(y, dpi_), ScaleForScreen(w, dpi_), ScaleForScreen(h, dpi_));
-}
+TMainFrm::~TMainFrm() { WebViews::SetHost(nullptr); }
 
 void TMainFrm::CreateControls() {
     captionLabel_ = new TForwardLabel(this);
-    captionLabel_->setGeometry(Scaled(6, 6, 230, 13));
-    captionLabel_->setFont(SkinFonts::Tahoma(ScaleForScreen(11, dpi_), true));
+    captionLabel_->setGeometry(6, 6, 230, 13);
+    captionLabel_->setFont(SkinFonts::Tahoma(11, true));
     captionLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SetTextColour(captionLabel_, Qt::white);
     connect(captionLabel_, &TForwardLabel::pressed, this, [this](QMouseEvent* e) {
         const QPoint in = e->position().toPoint();
+        if (e->button() == Qt::LeftButton && StartSystemMove()) return;
         drag_.CaptionDown(e->button() == Qt::LeftButton, {in.x(), in.y()}, {captionLabel_->x(), captionLabel_->y()});
     });
     connect(captionLabel_, &TForwardLabel::moved, this,
@@ -177,14 +178,15 @@ void TMainFrm::CreateControls() {
     connect(captionLabel_, &TForwardLabel::doubleClicked, this, &TMainFrm::CaptionLabelDblClick);
 
     speedPanel_ = new QWidget(this);
-    speedPanel_->setGeometry(Scaled(64, 145, 59, 19));
+    speedPanel_->setGeometry(64, 145, 59, 19);
     speedPanel_->setCursor(Qt::PointingHandCursor);
     speedPanel_->installEventFilter(this);
-    const QFont small = SkinFonts::SmallFonts(ScaleForScreen(9, dpi_));
+    fontRatio_ = devicePixelRatioF();
+    const QFont small = SkinFonts::SmallFonts(9, fontRatio_);
     auto makeLabel = [&](const QString& text, int x, int y) {
         auto* l = new TForwardLabel(text, speedPanel_);
         l->setFont(small);
-        l->move(ScaleForScreen(x, dpi_), ScaleForScreen(y, dpi_));
+        l->move(x, y);
         l->adjustSize();
         SetTextColour(l, Qt::gray);
         // Each label reacts to a click like the panel.
@@ -326,7 +328,10 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     stats_ = stats;
     popup_ = popup;
     update_ = update;
-    if (stats_) stats_->SetMainWindow(this);
+    if (stats_) {
+        stats_->SetMainWindow(this);
+        stats_->SetSkipTaskbar([this] { return TrayUsable(); });
+    }
     // Made after the first activation, they get its settings now.
     if (!logic_->FirstActivationPending()) {
         if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
@@ -342,6 +347,13 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
         w.close = [this] { close(); };
         connection_ = std::make_unique<ConnectionWiring>(w, *conf, logic_->Settings().entryName);
         status_->Attach(connection_->RasCon(), connection_->Workflow(), *logic_);
+        // An auto-connect that fell due before this dials at the next poll;
+        // a press that came before this runs now.
+        logic_->ConnectionAttached();
+        if (polaczPending_) {
+            polaczPending_ = false;
+            QTimer::singleShot(0, this, &TMainFrm::PolaczExecute);
+        }
     }
     // The update check: from the tray item and the hourly AutoUpdateTicker.
     if (!updateService_) {
@@ -402,6 +414,9 @@ void TMainFrm::SetTrayIcon(const QIcon& icon) {
     // An empty icon shows the program's own.
     trayIcon_->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
     if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
+    // The notification area may have been found only now.
+    SetSkipTaskbar(this, TrayUsable());
+    if (stats_) stats_->ApplySkipTaskbar();
 }
 
 bool TMainFrm::TrayUsable() const { return trayIcon_ && QSystemTrayIcon::isSystemTrayAvailable(); }
@@ -409,6 +424,13 @@ bool TMainFrm::TrayUsable() const { return trayIcon_ && QSystemTrayIcon::isSyste
 // ---- activation and the clock ------------------------------------------------------
 
 void TMainFrm::showEvent(QShowEvent* event) {
+    // Before the window is mapped: with a notification area to bring it back
+    // from, it stays out of the taskbar and the pager; without one it must
+    // stay findable there.
+    SetSkipTaskbar(this, TrayUsable());
+    // Once more when the toolkit has written its own states with the map.
+    QTimer::singleShot(0, this, [this] { SetSkipTaskbar(this, TrayUsable()); });
+    RefreshFonts();
     QWidget::showEvent(event);
     // Without a window manager no activation may ever arrive: the first show
     // counts as the first activation too.
@@ -421,11 +443,19 @@ void TMainFrm::showEvent(QShowEvent* event) {
 void TMainFrm::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
-    if (event->type() == QEvent::WindowStateChange && !(windowState() & Qt::WindowMinimized) && !TrayUsable() &&
-        logic_->StatsWasShowing() && stats_ && !stats_->isVisible()) {
-        // Back from a minimise without a notification area.
-        stats_->show();
-        stats_->DockAbove();
+    // Back from a minimise without a notification area: the statistics
+    // window comes back with the main window, never before it. A Wayland
+    // compositor does not report the minimised state, so there only the main
+    // window's activation counts.
+    const bool restored = (event->type() == QEvent::WindowStateChange && !OnWayland() &&
+                           !(windowState() & Qt::WindowMinimized) && isVisible()) ||
+                          (event->type() == QEvent::ActivationChange && isActiveWindow());
+    if (restored && minimisedWithoutTray_) {
+        minimisedWithoutTray_ = false;
+        if (logic_->StatsWasShowing() && stats_ && !stats_->isVisible()) {
+            stats_->show();
+            stats_->DockAbove();
+        }
     }
 }
 
@@ -440,22 +470,47 @@ void TMainFrm::FormActivate() {
     // The web pane comes up after the window has been painted: the web
     // engine's start must not hold the window back.
     QTimer::singleShot(kWebPaneDelayMs, this, [this] {
-        if (closing_) return;
-        if (!wb_) {
-            QString why;
-            if (!WebViews::Load(&why)) {
-                qWarning("nebrin: no web pane: %s", qPrintable(why));
-                return;
-            }
-            wb_ = WebViews::CreatePane(this);
-        }
-        const PaneBounds& b = theme_.webPane;
-        wb_->setGeometry(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
-        wb_->show();
-        // The offline page, or the online one when a connection came up
-        // meanwhile.
-        status_->SetPane(wb_);
+        if (!closing_) ShowWebPane();
     });
+}
+
+void TMainFrm::ShowWebPane() {
+    const PaneBounds& b = theme_.webPane;
+    const QRect bounds(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
+    if (webHost_) return;  // it follows the window itself
+    if (!wb_ && !webInProcess_) {
+        // nebrin-web, in a process of its own, where its window can go
+        // inside ours; else the engine in this process.
+        QString why;
+        webHost_ = WebPaneHost::Create(this, bounds, &why);
+        if (webHost_) {
+            WebViews::SetHost(webHost_.get());
+            connect(webHost_.get(), &WebPaneHost::Unavailable, this, [this] {
+                qWarning("nebrin: nebrin-web cannot be used; the web pane runs in the program");
+                WebViews::SetHost(nullptr);
+                webHost_.release()->deleteLater();
+                webInProcess_ = true;
+                if (!closing_) ShowWebPane();
+            });
+            status_->SetPane(webHost_.get());
+            return;
+        }
+        qInfo("nebrin: the web pane runs in the program: %s", qPrintable(why));
+        webInProcess_ = true;
+    }
+    if (!wb_) {
+        QString why;
+        if (!WebViews::Load(&why)) {
+            qWarning("nebrin: no web pane: %s", qPrintable(why));
+            return;
+        }
+        wb_ = WebViews::CreatePane(this);
+    }
+    wb_->setGeometry(bounds);
+    wb_->show();
+    // The offline page, or the online one when a connection came up
+    // meanwhile.
+    status_->SetPane(wb_);
 }
 
 void TMainFrm::OnClock() { Apply(logic_->Advance(clock_.elapsed())); }
@@ -474,17 +529,19 @@ void TMainFrm::Apply(const WindowActions& a) {
         stats_->DockAbove();
     }
     if (a.statusTick) status_->Tick();
-    if (a.connect) PolaczExecute();
+    if (a.connect && connection_) connection_->Workflow().RedialDue();
     if (a.updateCheckDue) CheckUpdateClick();
 }
 
 void TMainFrm::HideToTray() {
     // Without a notification area a hidden window could never be brought
     // back from the tray: it is minimised instead.
-    if (TrayUsable())
+    if (TrayUsable()) {
         hide();
-    else
+    } else {
+        minimisedWithoutTray_ = true;
         showMinimized();
+    }
 }
 
 void TMainFrm::BringToFront() {
@@ -499,6 +556,13 @@ void TMainFrm::BringToFront() {
 void TMainFrm::paintEvent(QPaintEvent*) {
     if (background_.isNull()) return;
     QPainter p(this);
+    if (testAttribute(Qt::WA_TranslucentBackground)) {
+        // The shape by the pixels' alpha: nothing outside the mask.
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(rect(), Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        if (!mask().isEmpty()) p.setClipRegion(mask());
+    }
     p.drawImage(QPoint(0, 0), background_);
     TraceStartupMark("first-paint");
     QueueFirstPainted();
@@ -513,7 +577,96 @@ void TMainFrm::QueueFirstPainted() {
 
 void TMainFrm::mousePressEvent(QMouseEvent* e) {
     const QPoint in = e->position().toPoint();
+    if (e->button() == Qt::LeftButton && StartSystemMove()) return;
     drag_.BackgroundDown(e->button() == Qt::LeftButton, {in.x(), in.y()});
+}
+
+bool TMainFrm::StartSystemMove() {
+    // The window manager or compositor moves the window itself where it
+    // can (the only way on Wayland); where it cannot, the window follows the
+    // mouse by its own arithmetic.
+    QWindow* w = windowHandle();
+    if (!w || !w->startSystemMove()) return false;
+    drag_.Up();
+    systemMoving_ = true;
+    systemMoveFrom_ = pos();
+    return true;
+}
+
+void TMainFrm::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (systemMoving_ && pos() != systemMoveFrom_) userPlaced_ = true;
+    // Whoever moved the window (a drag, the window manager, a panel that
+    // took the space): the statistics window stays directly above it.
+    KeepStatsAbove();
+}
+
+bool TMainFrm::event(QEvent* event) {
+    if (event->type() == QEvent::ScreenChangeInternal) RefreshFonts();
+    // The native window is made anew when the web pane first draws: its
+    // states go with it.
+    if (event->type() == QEvent::WinIdChange && testAttribute(Qt::WA_WState_Created)) {
+        SetSkipTaskbar(this, TrayUsable());
+        if (stats_) stats_->SetMainWindow(this);
+    }
+    return QWidget::event(event);
+}
+
+void TMainFrm::RefreshFonts() {
+    const qreal ratio = devicePixelRatioF();
+    if (qFuzzyCompare(ratio, fontRatio_)) return;
+    fontRatio_ = ratio;
+    const QFont small = SkinFonts::SmallFonts(9, ratio);
+    for (QLabel* l : {smdl_, downloadLabel_, smul_, uploadLabel_}) {
+        l->setFont(small);
+        l->adjustSize();
+    }
+}
+
+void TMainFrm::WatchScreens() {
+    auto* app = qGuiApp;
+    connect(app, &QGuiApplication::screenAdded, this, [this](QScreen* s) {
+        WatchScreen(s);
+        QueuePlacement();
+    });
+    connect(app, &QGuiApplication::screenRemoved, this, &TMainFrm::QueuePlacement);
+    connect(app, &QGuiApplication::primaryScreenChanged, this, &TMainFrm::QueuePlacement);
+    for (QScreen* s : QGuiApplication::screens()) WatchScreen(s);
+}
+
+void TMainFrm::WatchScreen(QScreen* s) {
+    connect(s, &QScreen::geometryChanged, this, &TMainFrm::QueuePlacement);
+    connect(s, &QScreen::availableGeometryChanged, this, &TMainFrm::QueuePlacement);
+}
+
+void TMainFrm::QueuePlacement() {
+    // A change of screens comes as several signals: placed once after them.
+    if (placementQueued_) return;
+    placementQueued_ = true;
+    QTimer::singleShot(0, this, &TMainFrm::PlaceOnScreens);
+}
+
+void TMainFrm::PlaceOnScreens() {
+    placementQueued_ = false;
+    auto toRect = [](const QRect& r) { return nebrin::Rect{r.left(), r.top(), r.width(), r.height()}; };
+    if (!userPlaced_) {
+        // Docked at the bottom right of the primary screen's work area.
+        QScreen* s = QGuiApplication::primaryScreen();
+        if (!s) return;
+        const auto [x, y] = DockInArea(toRect(s->availableGeometry()), width(), height(), s->devicePixelRatio());
+        systemMoving_ = false;
+        move(x, y);
+    } else {
+        // Where the user put it, pulled onto the nearest screen's work area.
+        std::vector<nebrin::Rect> areas;
+        for (QScreen* s : QGuiApplication::screens()) areas.push_back(toRect(s->availableGeometry()));
+        const int i = NearestArea(areas, toRect(geometry()));
+        if (i < 0) return;
+        const auto [x, y] = ClampIntoArea(toRect(geometry()), areas[static_cast<std::size_t>(i)]);
+        if (QPoint(x, y) != pos()) move(x, y);
+    }
+    RefreshFonts();
+    KeepStatsAbove();
 }
 
 void TMainFrm::mouseMoveEvent(QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); }
@@ -523,6 +676,7 @@ void TMainFrm::mouseReleaseEvent(QMouseEvent*) { drag_.Up(); }
 void TMainFrm::DragTo(const QPoint& cursor) {
     const auto to = drag_.Move({cursor.x(), cursor.y()});
     if (!to) return;
+    userPlaced_ = true;
     move(to->x, to->y);
     KeepStatsAbove();
 }
@@ -548,7 +702,11 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
 // ---- commands ------------------------------------------------------------------------
 
 void TMainFrm::PolaczExecute() {
-    if (connection_) connection_->Workflow().PolaczExecute();
+    if (connection_) {
+        connection_->Workflow().PolaczExecute();
+    } else {
+        polaczPending_ = true;  // the connection control comes right after the first paint
+    }
 }
 
 void TMainFrm::CheckUpdateClick() {
@@ -597,9 +755,8 @@ void TMainFrm::FormClose(QCloseEvent* event) {
     const auto ask = [this] {
         QString question = QString::fromUtf8(kCloseQuestion.data(), static_cast<qsizetype>(kCloseQuestion.size()));
         question.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCloseTitle.data(), kCloseTitle.size()), question,
-                        QMessageBox::Ok | QMessageBox::Cancel, this);
-        return box.exec() == QMessageBox::Ok;
+        return ShowMessage(this, QMessageBox::Question, QString::fromUtf8(kCloseTitle.data(), kCloseTitle.size()),
+                           question, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
     };
     if (!FormCloseSteps(*logic_, connection_ ? &connection_->Workflow() : nullptr, clock_.elapsed(), ask)) {
         event->ignore();  // refused: nothing changes

@@ -24,6 +24,7 @@
 #include "platform/Clock.h"
 
 class QAction;
+class QScreen;
 class QMenu;
 class QSystemTrayIcon;
 class TImageButton;
@@ -39,6 +40,9 @@ class TMainStatus;
 class ConnectionWiring;
 class UpdateService;
 class PopupService;
+namespace nebrin {
+class WebPaneHost;
+}
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
@@ -120,6 +124,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -130,6 +136,7 @@ private:
     void CreateTray();
     void ApplyTheme(QtThemeImages& images, const std::vector<nebrin::RegionRect>& maskRuns);
     void FormActivate();
+    void ShowWebPane();
     void OnClock();
     void Apply(const nebrin::WindowActions& a);
     void DragTo(const QPoint& cursor);
@@ -137,13 +144,28 @@ private:
     bool TrayUsable() const;
     void KeepStatsAbove();
     void QueueFirstPainted();
-    QRect Scaled(int x, int y, int w, int h) const;
+    // Asks the window manager to move the window with the mouse; false
+    // where it cannot.
+    bool StartSystemMove();
+    // Docks at the bottom right of the primary screen's work area, or, once
+    // the user has moved the window, keeps it on the nearest screen.
+    void PlaceOnScreens();
+    void QueuePlacement();
+    void WatchScreens();
+    void WatchScreen(QScreen* screen);
+    // The small labels' face for the current device pixel ratio.
+    void RefreshFonts();
 
     nebrin::ThemeData theme_;
     std::unique_ptr<nebrin::MainLogic> logic_;
     nebrin::DragModel drag_;
     QString themeFailure_;
-    int dpi_ = 96;
+    qreal fontRatio_ = 1.0;
+    bool userPlaced_ = false;    // dragged away from the dock
+    bool systemMoving_ = false;  // the window manager moves it for the user
+    QPoint systemMoveFrom_;
+    bool placementQueued_ = false;
+    bool minimisedWithoutTray_ = false;
 
     QImage background_;
     QImage statsBackground_;
@@ -159,6 +181,9 @@ private:
     TForwardLabel* smul_ = nullptr;
     TForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (app/ui/WebViews)
+    // The web pane in nebrin-web, where it can be used (then wb_ stays null).
+    std::unique_ptr<nebrin::WebPaneHost> webHost_;
+    bool webInProcess_ = false;
     TImageButton* onOffBtn_ = nullptr;
     TImageButton* minBtn_ = nullptr;
     TImageButton* closeBtn_ = nullptr;
@@ -191,5 +216,7 @@ private:
 
     bool activationQueued_ = false;
     bool firstPaintQueued_ = false;
+    // OnOff, Shift+F1 or the tray's item before the connection control exists.
+    bool polaczPending_ = false;
     bool closing_ = false;
 };

@@ -35,7 +35,7 @@ Module& State() {
 
 void* OpenModule(QString& error) {
     std::string why;
-    void* module = nebrin::OpenProgramModule(kModuleName, NEBRIN_INSTALL_LIBDIR, why);
+    void* module = nebrin::OpenProgramModule(kModuleName, why);
     if (!module) error = QString::fromLocal8Bit(why.c_str());
     return module;
 }
@@ -76,5 +76,13 @@ bool Load(QString* error) {
 QWidget* CreatePane(QWidget* parent) { return Load() ? State().pane(parent) : nullptr; }
 
 QWidget* CreatePopupView(QWidget* parent) { return Load() ? State().popup(parent) : nullptr; }
+
+namespace {
+nebrin::WebPaneHost* host = nullptr;
+}
+
+void SetHost(nebrin::WebPaneHost* h) { host = h; }
+
+nebrin::WebPaneHost* Host() { return host; }
 
 }  // namespace WebViews

@@ -14,6 +14,9 @@
 #include <QString>
 
 class QWidget;
+namespace nebrin {
+class WebPaneHost;
+}
 
 namespace WebViews {
 
@@ -23,5 +26,10 @@ bool Load(QString* error = nullptr);
 // nullptr when the module cannot be loaded.
 QWidget* CreatePane(QWidget* parent);
 QWidget* CreatePopupView(QWidget* parent);
+
+// nebrin-web's host (app/ui/WebPaneHost.h) when the views run there, for the
+// popup window; nullptr while they run in this process.
+void SetHost(nebrin::WebPaneHost* host);
+nebrin::WebPaneHost* Host();
 
 }  // namespace WebViews

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/Desktop.h"
 #include "app/ui/FirstPaintTrace.h"
+#include "app/ui/MessageBoxes.h"
 #include "base/Version.h"
 #include "app/ui/SkinFonts.h"
 #include "app/ui/TMainFrm.h"
@@ -87,6 +89,11 @@ int main(int argc, char* argv[]) {
     // also sets up the OpenGL sharing it needs.
     PrepareWebEngineFlags();
 
+    // X11 (also Xwayland) before native Wayland, where a window may neither
+    // place itself nor stay on top; the user's own choice wins.
+    for (const auto& [name, value] : nebrin::ChoosePlatform([](const char* n) { return std::getenv(n); }))
+        ::setenv(name.c_str(), value.c_str(), 1);
+
     // The theme package is read from the theme folder; the offline page is
     // written to html/ of the data folder. Installed, that folder is the
     // user's own and is made here; next to the program it must exist.
@@ -108,6 +115,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QString::fromUtf8(nebrin::kVersion.data(), nebrin::kVersion.size()));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
+    // The toolkit's standard texts in Polish, like the program's own.
+    nebrin::LoadToolkitPolish(app);
     SkinFonts::Load();
     QApplication::setFont(SkinFonts::Tahoma(11));
 

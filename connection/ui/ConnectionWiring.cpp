@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QMetaObject>
 
+#include "app/ui/MessageBoxes.h"
 #include "app/MainConnectState.h"
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"
@@ -12,9 +12,8 @@
 void QtUserNotice::Message(std::string_view title, std::string_view text) {
     QString body = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), body,
-                    QMessageBox::Ok, parent_);
-    box.exec();
+    nebrin::ShowMessage(parent_, QMessageBox::Warning,
+                        QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), body, QMessageBox::Ok);
 }
 
 void QtUserNotice::Beep() { QApplication::beep(); }

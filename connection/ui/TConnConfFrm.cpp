@@ -13,7 +13,9 @@
 #include <QShowEvent>
 #include <QTabWidget>
 
+#include "app/ui/MessageBoxes.h"
 #include "app/ui/SkinFonts.h"
+#include "app/ui/WindowHints.h"
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"
 #include "storage/hbCrypt.h"
@@ -141,10 +143,7 @@ void TConnConfFrm::showEvent(QShowEvent* event) {
         for (QLineEdit* e : {userName_, userPassword_, checkPassword_, serverName_}) e->clear();
         Load();
         userName_->setFocus();
-        if (QScreen* s = QGuiApplication::primaryScreen()) {
-            const QRect a = s->availableGeometry();
-            move(a.left() + (a.width() - width()) / 2, a.top() + (a.height() - height()) / 2);
-        }
+        nebrin::CentreOnScreenOf(this, parentWidget());
     }
     QDialog::showEvent(event);
 }
@@ -164,9 +163,8 @@ void TConnConfFrm::OkClick() {
         nebrin::ValidateSettings(userName_->text().toStdString(), userPassword_->text().toStdString(),
                                  checkPassword_->text().toStdString(), serverName_->text().toStdString());
     for (const std::string& m : messages) {
-        QMessageBox box(QMessageBox::Warning, Q(nebrin::kValidationTitle), QString::fromStdString(m), QMessageBox::Ok,
-                        this);
-        box.exec();
+        nebrin::ShowMessage(this, QMessageBox::Warning, Q(nebrin::kValidationTitle), QString::fromStdString(m),
+                            QMessageBox::Ok);
     }
     if (!messages.empty()) return;
     accepted_ = true;
@@ -174,10 +172,10 @@ void TConnConfFrm::OkClick() {
     if (!nebrin::SaveUserSettings(path_, Texts(), &error)) {
         // The texts still serve this run (the dial and the phonebook entry);
         // the user is told that they were not kept.
-        QMessageBox box(QMessageBox::Warning, windowTitle(),
-                        QStringLiteral("Nie udało się zapisać ustawień połączenia.\n") + QString::fromStdString(error),
-                        QMessageBox::Ok, this);
-        box.exec();
+        nebrin::ShowMessage(
+            this, QMessageBox::Warning, windowTitle(),
+            QStringLiteral("Nie udało się zapisać ustawień połączenia.\n") + QString::fromStdString(error),
+            QMessageBox::Ok);
     }
     accept();
 }

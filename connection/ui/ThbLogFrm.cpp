@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/ui/SkinFonts.h"
+#include "app/ui/WindowHints.h"
 
 ThbLogFrm::ThbLogFrm(const QString& entryName, QWidget* parent, nebrin::ConnectionLog* log)
     : QDialog(parent), log_(log ? log : &nebrin::ProgramLog()) {
@@ -23,7 +24,10 @@ ThbLogFrm::ThbLogFrm(const QString& entryName, QWidget* parent, nebrin::Connecti
     memo_ = new QPlainTextEdit(group);
     memo_->setObjectName(QStringLiteral("Memo"));
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long lines (the server's refusal texts) wrap: no sideways scrolling.
+    memo_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memo_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    memo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(memo_);
     auto* close = new QPushButton(QStringLiteral("&Zamknij"), this);
     close->setGeometry(132, 253, 75, 25);
@@ -50,10 +54,7 @@ void ThbLogFrm::showEvent(QShowEvent* event) {
     // Centred on the screen the first time; where the user left it after.
     if (!placed_) {
         placed_ = true;
-        if (QScreen* s = QGuiApplication::primaryScreen()) {
-            const QRect a = s->availableGeometry();
-            move(a.left() + (a.width() - width()) / 2, a.top() + (a.height() - height()) / 2);
-        }
+        nebrin::CentreOnScreenOf(this, parentWidget());
     }
     QDialog::showEvent(event);
 }

@@ -19,7 +19,7 @@ LazyHttpFetcher::~LazyHttpFetcher() = default;
 bool LazyHttpFetcher::Open() {
     if (attempted_) return fetcher_ != nullptr;
     attempted_ = true;
-    void* module = modulePath_.empty() ? nebrin::OpenProgramModule(kModuleName, NEBRIN_INSTALL_LIBDIR, error_)
+    void* module = modulePath_.empty() ? nebrin::OpenProgramModule(kModuleName, error_)
                                        : nebrin::OpenModuleFile(modulePath_, error_);
     if (!module) return false;
     auto create = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(module, kEntryPoint));
@@ -31,10 +31,11 @@ bool LazyHttpFetcher::Open() {
     return fetcher_ != nullptr;
 }
 
-void LazyHttpFetcher::Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) {
+void LazyHttpFetcher::Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, int deadlineMs,
+                            Done done) {
     if (!Open()) {
         done(nebrin::FetchResult{false, "no HTTP client: " + error_});
         return;
     }
-    fetcher_->Start(url, path, maxBytes, std::move(done));
+    fetcher_->Start(url, path, maxBytes, deadlineMs, std::move(done));
 }

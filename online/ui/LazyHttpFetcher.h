@@ -17,7 +17,8 @@ public:
     ~LazyHttpFetcher() override;
 
     // As IHttpFetcher::Start; user-interface thread.
-    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) override;
+    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, int deadlineMs,
+               Done done) override;
 
 private:
     bool Open();

@@ -1,16 +1,15 @@
 #include "online/ui/OnlineServices.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QWidget>
 
+#include "app/ui/MessageBoxes.h"
 #include "online/ui/TPopupFrm.h"
 
 bool MessageBoxAsk::OkCancel(const std::string& caption, const std::string& text) {
-    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::Ok | QMessageBox::Cancel, parent_);
-    box.setDefaultButton(QMessageBox::Ok);
-    return box.exec() == QMessageBox::Ok;
+    return nebrin::ShowMessage(parent_, QMessageBox::Question, QString::fromStdString(caption),
+                               QString::fromStdString(text), QMessageBox::Ok | QMessageBox::Cancel,
+                               QMessageBox::Ok) == QMessageBox::Ok;
 }
 
 UpdateService::UpdateService(QWidget* dialogParent, const std::string& dataDir, QObject* parent)
@@ -28,8 +27,8 @@ bool UpdateService::Check(const nebrin::UpdateSettings& settings) {
     return check_->Start(settings, [this](const nebrin::UpdateCheckResult& r) {
         if (!r.error.empty()) {
             // The folder for the files could not be made: tell the user.
-            QMessageBox::critical(dialogParent_, QApplication::applicationDisplayName(),
-                                  QString::fromStdString(r.error));
+            nebrin::ShowMessage(dialogParent_, QMessageBox::Critical, QApplication::applicationDisplayName(),
+                                QString::fromStdString(r.error), QMessageBox::Ok);
         }
         emit Finished(r.setupDownloaded);
     });

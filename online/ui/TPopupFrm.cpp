@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/ui/WebPaneHost.h"
 #include "app/ui/WebViews.h"
 
 TPopupFrm::TPopupFrm(QWidget* parent)
@@ -72,6 +73,18 @@ void TPopupFrm::ShowPage(const QString& url) {
         NavigateComplete(false);
         return;
     }
+    if (nebrin::WebPaneHost* host = WebViews::Host()) {
+        // The page is nebrin-web's, shown in the page area's own window.
+        if (!hostConnected_) {
+            hostConnected_ = true;
+            connect(host, &nebrin::WebPaneHost::PopupLoaded, this, &TPopupFrm::PageLoadEnded);
+        }
+        wb_->setAttribute(Qt::WA_NativeWindow);
+        // Sized now: a hidden window's layout waits for its show.
+        wb_->resize(width(), height() - bottomPanel_->height());
+        host->ShowPopup(wb_, address.toString());
+        return;
+    }
     if (!MakeView()) {
         NavigateComplete(false);  // no web engine: nothing can be shown
         return;
@@ -88,6 +101,12 @@ void TPopupFrm::NavigateComplete(bool ok) {
         close();
     }
     emit PageLoaded(ok);
+}
+
+void TPopupFrm::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // nebrin-web may end once no popup shows.
+    if (nebrin::WebPaneHost* host = WebViews::Host()) host->HidePopup();
 }
 
 void TPopupFrm::CentreCloseButton() {

@@ -41,6 +41,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private Q_SLOTS:
     void PageLoadEnded(bool ok);
@@ -56,4 +57,5 @@ private:
     QString pageUrl_;
     bool centreOnShow_ = true;
     bool viewMade_ = false;
+    bool hostConnected_ = false;  // to nebrin-web's host (app/ui/WebPaneHost.h)
 };

@@ -187,13 +187,14 @@ const char* ErrorText(std::uint32_t code) {
         case RAS_ERROR_INVALID_HANDLE: return "The connection does not exist.";
         case RAS_ERROR_NOT_ENOUGH_MEMORY: return "Not enough memory.";
         case RAS_ERROR_INVALID_PARAMETER:
-            return "A value cannot be stored in pppd's files: it is empty where a value is needed, too long, holds a "
-                   "line break or NUL, is a password beginning with '@' or a user name \"*\". Nothing was written.";
+            return "A value cannot be stored: it is empty where a value is needed, too long, holds a line break or "
+                   "NUL, or is a user name \"*\". Nothing was written.";
         case RAS_ERROR_INVALID_NAME:
             return "The entry name must be a plain file name: letters, digits, '.', '_' and '-', not starting with "
                    "'.'.";
         case RAS_ERROR_ALREADY_EXISTS:
-            return "A pppd peer file of this name exists that the dialer did not write; it was left as it is.";
+            return "A pppd peer file of this name exists that the dialer did not write for this user; it was left as "
+                   "it is.";
         case RAS_PENDING: return "An operation is pending.";
         case RAS_ERROR_INVALID_PORT_HANDLE: return "The connection handle is not valid.";
         case RAS_ERROR_PORT_ALREADY_OPEN: return "This entry is already connected or being dialled.";
@@ -204,16 +205,17 @@ const char* ErrorText(std::uint32_t code) {
         case RAS_ERROR_CANNOT_OPEN_PHONEBOOK: return "The phonebook is not pppd's peers folder and cannot be used.";
         case RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY: return "The entry has no peer file in pppd's peers folder.";
         case RAS_ERROR_CANNOT_WRITE_PHONEBOOK:
-            return "The pppd peer or secrets file could not be written (writing /etc/ppp needs the administrator's "
-                   "authorisation).";
+            return "The pppd peer file or the user's credentials could not be written (writing /etc/ppp/peers needs "
+                   "the administrator's authorisation; a user has at most 16 peer files).";
         case kErrCorruptPeerFile:
             return "pppd rejected the options of this entry's peer file (or its PPPoE plugin is missing).";
         case RAS_ERROR_DISCONNECTION: return "The connection was terminated.";
         case RAS_ERROR_REMOTE_DISCONNECTION: return "The connection was closed by the access concentrator.";
         case kErrUserDisconnection: return "The connection was hung up.";
         case RAS_ERROR_INVALID_SIZE: return "The record size is not valid.";
-        case RAS_ERROR_PORT_ALREADY_IN_USE:
-            return "The Ethernet interface for this entry is missing or cannot be opened.";
+        case kErrNoWiredInterface:
+            return "No wired interface found: PPPoE needs an Ethernet interface (a network card, a VLAN, a bridge or "
+                   "a veth); loopback, ppp, tunnel and wireless interfaces are not chosen.";
         case kErrPeerNotAuthenticated:
             return "The access concentrator did not authenticate itself, and pppd's options require it.";
         case RAS_ERROR_NO_DIALIN_PERMISSION: return "pppd may not be run by this user: add the user to the dip group.";

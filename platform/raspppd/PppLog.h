@@ -29,6 +29,9 @@ inline constexpr std::uint32_t kErrUnknownDeviceType = 663;  // not a PPPoE entr
 inline constexpr std::uint32_t kErrNoKernelPpp = 711;        // no PPP in the kernel
 inline constexpr std::uint32_t kErrPppNoProtocols = 720;     // negotiation failed
 inline constexpr std::uint32_t kErrLoopback = 737;
+// No Ethernet interface to run PPPoE over (the automatic choice skips
+// virtual, wireless, loopback, ppp and tunnel interfaces).
+inline constexpr std::uint32_t kErrNoWiredInterface = RAS_ERROR_PORT_ALREADY_IN_USE;  // 633
 // The PPP daemon itself cannot be started (not installed, not executable).
 inline constexpr std::uint32_t kErrNoPppd = RAS_ERROR_DEVICE_DOES_NOT_EXIST;  // 608
 

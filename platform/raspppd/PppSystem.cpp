@@ -3,6 +3,9 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +30,7 @@ namespace nebrin::pppd {
 namespace {
 
 constexpr std::size_t kPeerFileLimit = 64 * 1024;
-constexpr std::size_t kSecretsFileLimit = 4 * 1024 * 1024;
+constexpr std::size_t kCredentialsFileLimit = 1024 * 1024;
 constexpr std::size_t kHelperAnswerLimit = 8 * 1024;
 
 std::optional<std::string> ReadText(const std::string& path, std::size_t limit) {
@@ -123,7 +127,7 @@ struct Child {
 // posix_spawn with optional pipes for standard input and output; standard
 // error follows standard output when mergeErr is set, else it is inherited.
 std::optional<Child> Spawn(const std::vector<std::string>& argv, bool pipeIn, bool pipeOut, bool mergeErr,
-                           bool newSession, int* err) {
+                           bool newSession, int extraFd, int* err) {
     *err = 0;
     if (argv.empty()) {
         *err = EINVAL;
@@ -148,6 +152,7 @@ std::optional<Child> Spawn(const std::vector<std::string>& argv, bool pipeIn, bo
         if (mergeErr) request.stdErr = outPipe[1];
     }
     request.newSession = newSession;
+    request.fd3 = extraFd;
     int rc = 0;
     const pid_t pid = SpawnProcess(request, &rc);
     if (rc != 0) {
@@ -176,11 +181,6 @@ int WaitExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// What the last helper run wrote, so that storing the same user and
-// password again (every connect does) needs no new authorisation.
-std::mutex gHelperCacheMutex;
-std::map<std::string, std::optional<std::string>> gHelperSecrets;
-
 std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::string* why) {
     const std::string path = HelperPath(cfg);
     if (path.empty()) {
@@ -200,7 +200,7 @@ std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::st
         }
     }
     int err = 0;
-    auto child = Spawn(argv, true, true, false, false, &err);
+    auto child = Spawn(argv, true, true, false, false, -1, &err);
     if (!child) {
         if (why) *why = "cannot start " + argv[0] + ": " + std::strerror(err);
         return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
@@ -267,7 +267,6 @@ Config ConfigFromEnvironment() {
     Config cfg;
     bool set = false;
     if (std::string v = Env("NEBRIN_PPP_PEERS", &set); set && !v.empty()) cfg.peersDir = v;
-    if (std::string v = Env("NEBRIN_PPP_ETC", &set); set && !v.empty()) cfg.etcDir = v;
     if (std::string v = Env("NEBRIN_PPPD", &set); set && !v.empty()) cfg.pppd = v;
     if (std::string v = Env("NEBRIN_PPP_RUNDIR", &set); set && !v.empty()) {
         cfg.runDirs.clear();
@@ -285,7 +284,22 @@ Config ConfigFromEnvironment() {
     if (std::string v = Env("NEBRIN_PPP_HELPER", &set); set) cfg.helper = v;
     if (std::string v = Env("NEBRIN_PPP_ELEVATE", &set); set) cfg.elevate = v;
     if (std::string v = Env("NEBRIN_PPP_USE_HELPER", &set); set) cfg.forceHelper = v == "1";
-    for (std::string* dir : {&cfg.peersDir, &cfg.etcDir, &cfg.sysNet})
+    // The user's own folders.
+    std::string config = Env("XDG_CONFIG_HOME", &set);
+    if (config.empty() || config.front() != '/') {
+        std::string home = Env("HOME", &set);
+        if (home.empty()) {
+            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
+        }
+        if (!home.empty() && home.front() == '/') config = home + "/.config";
+    }
+    if (!config.empty()) cfg.credentialsFile = config + "/nebrin/pppd-credentials";
+    if (std::string run = Env("XDG_RUNTIME_DIR", &set); !run.empty() && run.front() == '/') {
+        cfg.stateDir = run + "/nebrin";
+    } else if (!config.empty()) {
+        cfg.stateDir = config + "/nebrin";
+    }
+    for (std::string* dir : {&cfg.peersDir, &cfg.sysNet})
         while (dir->size() > 1 && dir->back() == '/') dir->pop_back();
     return cfg;
 }
@@ -294,6 +308,11 @@ Config ConfigFromEnvironment() {
 
 bool InterfaceExists(const Config& cfg, const std::string& name) {
     return IsValidInterfaceName(name) && Exists(cfg.sysNet + "/" + name);
+}
+
+bool IsEthernetInterface(const Config& cfg, const std::string& name) {
+    return InterfaceExists(cfg, name) &&
+           ReadNumber(cfg.sysNet + "/" + name + "/type") == std::optional<std::uint64_t>(1);  // ARPHRD_ETHER
 }
 
 bool InterfaceUp(const Config& cfg, const std::string& name) {
@@ -369,8 +388,8 @@ std::optional<std::string> ReadPeerText(const Config& cfg, const std::string& en
     return ReadText(cfg.peersDir + "/" + entry, kPeerFileLimit);
 }
 
-std::optional<std::string> ReadSecretsFile(const Config& cfg, const char* name) {
-    return ReadText(cfg.etcDir + "/" + name, kSecretsFileLimit);
+namespace {
+std::int64_t LinkUpTime(const Config& cfg, const std::string& entry, pid_t pid);
 }
 
 // ---- Running sessions -------------------------------------------------------------------------
@@ -466,20 +485,158 @@ std::vector<PidSession> FindPidSessions(const Config& cfg) {
         s.entry = entry;
         s.interface = seen.interface;
         s.sinceSeconds = seen.since;
+        // The pid file was written before authentication; our mark when the
+        // link came up, when there is one, is later and right.
+        if (const std::int64_t up = LinkUpTime(cfg, entry, pid); up >= seen.since) s.sinceSeconds = up;
         out.push_back(std::move(s));
     }
     return out;
 }
 
-// ---- Writing ----------------------------------------------------------------------------------------
+// ---- Link-up marks ----------------------------------------------------------------------------------
+
+namespace {
+
+std::string LinkUpPath(const Config& cfg, const std::string& entry) { return cfg.stateDir + "/pppd-" + entry + ".up"; }
+
+// Makes the user's folder `dir` (and its parent) private when missing.
+bool MakeOwnFolder(const std::string& dir) {
+    const std::size_t slash = dir.rfind('/');
+    if (slash != std::string::npos && slash > 0) ::mkdir(dir.substr(0, slash).c_str(), 0700);
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// The time of the link-up mark of (entry, pid); 0 when there is none.
+std::int64_t LinkUpTime(const Config& cfg, const std::string& entry, pid_t pid) {
+    if (cfg.stateDir.empty()) return 0;
+    auto line = ReadFirstLine(LinkUpPath(cfg, entry));
+    if (!line) return 0;
+    const std::size_t blank = line->find(' ');
+    std::uint64_t markPid = 0;
+    std::uint64_t when = 0;
+    if (blank == std::string::npos || !ParseUnsigned(std::string_view(*line).substr(0, blank), &markPid) ||
+        !ParseUnsigned(std::string_view(*line).substr(blank + 1), &when) ||
+        markPid != static_cast<std::uint64_t>(pid) || when > INT64_MAX)
+        return 0;
+    return static_cast<std::int64_t>(when);
+}
+
+}  // namespace
+
+void RecordLinkUp(const Config& cfg, const std::string& entry, pid_t pid, std::int64_t epochSeconds) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry) || !MakeOwnFolder(cfg.stateDir)) return;
+    (void)WriteFileAtomically(LinkUpPath(cfg, entry), std::to_string(pid) + " " + std::to_string(epochSeconds) + "\n",
+                              0600, nullptr);
+}
+
+void ForgetLinkUp(const Config& cfg, const std::string& entry, pid_t pid) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry)) return;
+    if (LinkUpTime(cfg, entry, pid) != 0) ::unlink(LinkUpPath(cfg, entry).c_str());
+}
+
+// ---- The credentials store ---------------------------------------------------------------------------
+
+namespace {
+
+// Holds an exclusive lock on a folder while it lives.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& dir) : fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {}
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+CredentialsTable ReadCredentialsTable(const Config& cfg) {
+    auto text = ReadText(cfg.credentialsFile, kCredentialsFileLimit);
+    return text ? ReadCredentialsFile(*text) : CredentialsTable{};
+}
+
+}  // namespace
+
+std::optional<StoredCredentials> LoadCredentials(const Config& cfg, const std::string& entry) {
+    if (cfg.credentialsFile.empty()) return std::nullopt;
+    for (auto& [name, c] : ReadCredentialsTable(cfg))
+        if (name == entry) return c;
+    return std::nullopt;
+}
+
+std::uint32_t SaveCredentials(const Config& cfg, const std::string& entry,
+                              const std::optional<StoredCredentials>& credentials) {
+    if (cfg.credentialsFile.empty() || !IsValidEntryName(entry)) return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    const std::string dir = cfg.credentialsFile.substr(0, cfg.credentialsFile.rfind('/'));
+    if (!MakeOwnFolder(dir)) return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    // The window and the command-line tool may store at the same time.
+    FolderLock lock(dir);
+    if (!lock.Held()) return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    std::optional<std::string> before = ReadText(cfg.credentialsFile, kCredentialsFileLimit);
+    if (!before && Exists(cfg.credentialsFile)) return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;  // not ours to lose
+    CredentialsTable table = before ? ReadCredentialsFile(*before) : CredentialsTable{};
+    auto it = std::find_if(table.begin(), table.end(), [&](const auto& e) { return e.first == entry; });
+    if (credentials) {
+        if (it != table.end()) {
+            it->second = *credentials;
+        } else {
+            table.emplace_back(entry, *credentials);
+            std::sort(table.begin(), table.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        }
+    } else if (it != table.end()) {
+        table.erase(it);
+    }
+    const std::string text = BuildCredentialsFile(table);
+    if (before && *before == text) return 0;
+    return WriteFileAtomically(cfg.credentialsFile, text, 0600, nullptr) ? 0 : RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+}
+
+// ---- Writing peer files ------------------------------------------------------------------------------
+
+namespace {
+
+// How many peer files of the folder user uid owns.
+std::size_t PeersOf(const Config& cfg, std::uint32_t uid) {
+    std::uint32_t error = 0;
+    std::size_t n = 0;
+    for (const std::string& name : ListPeerNames(cfg, &error)) {
+        auto text = ReadText(cfg.peersDir + "/" + name, kPeerFileLimit);
+        if (!text) continue;
+        const PeerInfo info = ReadPeerFile(*text);
+        n += info.ours && info.ownerUid == uid;
+    }
+    return n;
+}
+
+}  // namespace
 
 std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
-                              std::string* why) {
+                              std::uint32_t callerUid, std::string* why) {
     std::string refusal;
-    auto content = BuildPeerFileChecked(entry, settings, &refusal);
+    auto content = BuildPeerFileChecked(entry, settings, callerUid, &refusal);
     if (!content) {
         if (why) *why = refusal;
         return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
+    }
+    if (!IsEthernetInterface(cfg, settings.interface)) {
+        if (why) *why = settings.interface + " is not an Ethernet interface of " + cfg.sysNet;
+        return RAS_ERROR_PORT_ALREADY_IN_USE;
+    }
+    // Every check and the write under one lock: parallel requests neither
+    // pass the count together nor lose each other's files.
+    FolderLock lock(cfg.peersDir);
+    if (!lock.Held()) {
+        if (why) *why = "cannot open " + cfg.peersDir;
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
     const std::string path = cfg.peersDir + "/" + entry;
     struct stat st {};
@@ -495,12 +652,25 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
             if (why) *why = "cannot read " + path;
             return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
         }
-        if (!ReadPeerFile(*old).ours) {
+        const PeerInfo info = ReadPeerFile(*old);
+        if (!info.ours) {
             if (why) *why = path + " was not written by the dialer";
+            return RAS_ERROR_ALREADY_EXISTS;
+        }
+        if (info.ownerUid && *info.ownerUid != callerUid) {
+            // Another user's entry: it serves this user as it is, and only
+            // its owner may change it.
+            if (*old == BuildPeerFile(entry, settings, *info.ownerUid)) return 0;
+            if (why) *why = path + " belongs to the user of uid " + std::to_string(*info.ownerUid);
             return RAS_ERROR_ALREADY_EXISTS;
         }
         if (*old == *content) return 0;
         mode = st.st_mode & 0644;
+    } else if (PeersOf(cfg, callerUid) >= kMaxPeersPerUser) {
+        if (why)
+            *why = "the user of uid " + std::to_string(callerUid) + " has " + std::to_string(kMaxPeersPerUser) +
+                   " peer files already";
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
     std::string error;
     if (!WriteFileAtomically(path, *content, mode, &error)) {
@@ -515,131 +685,36 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
     return 0;
 }
 
-std::uint32_t WriteSecretDirect(const Config& cfg, const std::string& user, const std::optional<std::string>& secret,
-                                std::string* why) {
-    if (Refusal r = CheckUserName(user); r != Refusal::kOk) {
-        if (why) *why = RefusalText(r, "user name");
-        return RAS_ERROR_INVALID_PARAMETER;
-    }
-    if (secret) {
-        if (Refusal r = CheckPassword(*secret); r != Refusal::kOk) {
-            if (why) *why = RefusalText(r, "password");
-            return RAS_ERROR_INVALID_PARAMETER;
-        }
-    }
-    struct Done {
-        std::string path;
-        std::optional<std::string> before;  // nullopt: the file did not exist
-    };
-    std::vector<Done> done;
-    auto rollBack = [&] {
-        for (auto it = done.rbegin(); it != done.rend(); ++it) {
-            if (it->before) {
-                // Best effort: the write that failed is what gets reported.
-                (void)WriteFileAtomically(it->path, *it->before, 0600, nullptr);
-            } else {
-                ::unlink(it->path.c_str());
-            }
-        }
-    };
-    for (const char* name : {"chap-secrets", "pap-secrets"}) {
-        const std::string path = cfg.etcDir + "/" + name;
-        std::optional<std::string> before;
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) {
-            std::string error;
-            std::vector<std::uint8_t> bytes;
-            if (!ReadWholeFile(path, bytes, &error, kSecretsFileLimit)) {
-                rollBack();
-                if (why) *why = error;
-                return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-            }
-            before = std::string(bytes.begin(), bytes.end());
-        } else if (errno != ENOENT) {
-            rollBack();
-            if (why) *why = "cannot examine " + path + ": " + std::strerror(errno);
-            return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-        }
-        const std::string old = before.value_or(std::string());
-        const std::string updated = ReplaceSecret(old, user, secret);
-        if (updated == old) continue;
-        std::string error;
-        if (!WriteFileAtomically(path, updated, 0600, &error)) {
-            rollBack();
-            if (why) *why = error;
-            return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-        }
-        done.push_back({path, before});
-    }
-    return 0;
-}
-
 std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerSettings& settings, std::string* why) {
+    const std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
     std::string refusal;
-    auto content = BuildPeerFileChecked(entry, settings, &refusal);
+    auto content = BuildPeerFileChecked(entry, settings, uid, &refusal);
     if (!content) {
         if (why) *why = refusal;
         return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
     }
-    // Nothing to do when the file already says exactly this.
-    if (auto old = ReadPeerText(cfg, entry); old && *old == *content) return 0;
-    if (!UseHelper(cfg, cfg.peersDir)) return WritePeerDirect(cfg, entry, settings, why);
+    // Nothing to do when the file already says exactly this, for us or for
+    // the user it belongs to.
+    if (auto old = ReadPeerText(cfg, entry)) {
+        const PeerInfo info = ReadPeerFile(*old);
+        if (info.ours && info.ownerUid && *old == BuildPeerFile(entry, settings, *info.ownerUid)) return 0;
+    }
+    if (!UseHelper(cfg, cfg.peersDir)) return WritePeerDirect(cfg, entry, settings, uid, why);
     HelperRequest req;
-    req.kind = HelperRequest::Kind::kPeer;
     req.entry = entry;
     req.peer = settings;
     return RunHelper(cfg, req, why);
 }
 
-std::uint32_t WriteSecret(const Config& cfg, const std::string& user, const std::optional<std::string>& secret,
-                          std::string* why) {
-    if (Refusal r = CheckUserName(user); r != Refusal::kOk) {
-        if (why) *why = RefusalText(r, "user name");
-        return RAS_ERROR_INVALID_PARAMETER;
-    }
-    if (secret) {
-        if (Refusal r = CheckPassword(*secret); r != Refusal::kOk) {
-            if (why) *why = RefusalText(r, "password");
-            return RAS_ERROR_INVALID_PARAMETER;
-        }
-    }
-    if (!UseHelper(cfg, cfg.etcDir)) return WriteSecretDirect(cfg, user, secret, why);
-    const std::string key = cfg.etcDir + '\n' + user;
-    {
-        std::lock_guard<std::mutex> lock(gHelperCacheMutex);
-        auto it = gHelperSecrets.find(key);
-        if (it != gHelperSecrets.end() && it->second == secret) return 0;
-    }
-    HelperRequest req;
-    req.kind = secret ? HelperRequest::Kind::kSecret : HelperRequest::Kind::kForget;
-    req.user = user;
-    req.password = secret.value_or(std::string());
-    const std::uint32_t rc = RunHelper(cfg, req, why);
-    std::lock_guard<std::mutex> lock(gHelperCacheMutex);
-    if (rc == 0) {
-        gHelperSecrets[key] = secret;
-    } else {
-        gHelperSecrets.erase(key);
-    }
-    return rc;
-}
-
 // ---- Helper requests ------------------------------------------------------------------------------
 
 namespace {
-constexpr std::string_view kHelperMagic = "nebrin-ppp-helper 1";
+constexpr std::string_view kHelperMagic = "nebrin-ppp-helper 2";
 }
 
 std::string EncodeHelperRequest(const HelperRequest& r) {
     std::string out(kHelperMagic);
-    out += '\n';
-    switch (r.kind) {
-        case HelperRequest::Kind::kPeer:
-            out += "peer\n" + r.entry + "\n" + r.peer.interface + "\n" + r.peer.service + "\n" + r.peer.user + "\n";
-            break;
-        case HelperRequest::Kind::kSecret: out += "secret\n" + r.user + "\n" + r.password + "\n"; break;
-        case HelperRequest::Kind::kForget: out += "forget\n" + r.user + "\n"; break;
-    }
+    out += "\npeer\n" + r.entry + "\n" + r.peer.interface + "\n" + r.peer.service + "\n";
     return out;
 }
 
@@ -653,40 +728,23 @@ std::optional<HelperRequest> ParseHelperRequest(std::string_view bytes) {
         lines.emplace_back(bytes.substr(start, nl - start));
         start = nl + 1;
     }
-    if (lines.size() < 2 || lines[0] != kHelperMagic) return std::nullopt;
+    if (lines.size() != 5 || lines[0] != kHelperMagic || lines[1] != "peer") return std::nullopt;
     HelperRequest r;
-    if (lines[1] == "peer" && lines.size() == 6) {
-        r.kind = HelperRequest::Kind::kPeer;
-        r.entry = lines[2];
-        r.peer.interface = lines[3];
-        r.peer.service = lines[4];
-        r.peer.user = lines[5];
-    } else if (lines[1] == "secret" && lines.size() == 4) {
-        r.kind = HelperRequest::Kind::kSecret;
-        r.user = lines[2];
-        r.password = lines[3];
-    } else if (lines[1] == "forget" && lines.size() == 3) {
-        r.kind = HelperRequest::Kind::kForget;
-        r.user = lines[2];
-    } else {
-        return std::nullopt;
-    }
+    r.entry = lines[2];
+    r.peer.interface = lines[3];
+    r.peer.service = lines[4];
     return r;
 }
 
-std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uint32_t* code) {
+std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uint32_t callerUid, std::uint32_t* code) {
     auto req = ParseHelperRequest(bytes);
     std::string why;
     std::uint32_t rc;
     if (!req) {
         rc = RAS_ERROR_INVALID_PARAMETER;
         why = "malformed request";
-    } else if (req->kind == HelperRequest::Kind::kPeer) {
-        rc = WritePeerDirect(cfg, req->entry, req->peer, &why);
-    } else if (req->kind == HelperRequest::Kind::kSecret) {
-        rc = WriteSecretDirect(cfg, req->user, req->password, &why);
     } else {
-        rc = WriteSecretDirect(cfg, req->user, std::nullopt, &why);
+        rc = WritePeerDirect(cfg, req->entry, req->peer, callerUid, &why);
     }
     if (code) *code = rc;
     std::string answer = std::to_string(rc) + "\n";
@@ -696,6 +754,40 @@ std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uin
         answer += why + "\n";
     }
     return answer;
+}
+
+HelperContext DecideHelperContext(std::uint32_t uid, std::uint32_t euid, const char* pkexecUid) {
+    HelperContext c;
+    c.privileged = euid == 0 || uid != euid;
+    c.callerUid = uid;
+    if (uid == 0 && pkexecUid) {
+        std::uint64_t v = 0;
+        if (ParseUnsigned(pkexecUid, &v) && *pkexecUid >= '0' && *pkexecUid <= '9' && v < UINT32_MAX)
+            c.callerUid = static_cast<std::uint32_t>(v);
+    }
+    return c;
+}
+
+RequestRead ReadHelperRequest(int fd, std::size_t limitBytes, int limitMs, std::string* out) {
+    out->clear();
+    using SteadyClock = std::chrono::steady_clock;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(limitMs);
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+        if (left <= 0) return RequestRead::kTimedOut;
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(left));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return RequestRead::kFailed;
+        if (r == 0) return RequestRead::kTimedOut;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) return RequestRead::kFailed;
+        if (n == 0) return RequestRead::kOk;
+        out->append(buf, static_cast<std::size_t>(n));
+        if (out->size() > limitBytes) return RequestRead::kTooLong;
+    }
 }
 
 std::string HelperPath(const Config& cfg) {
@@ -711,8 +803,8 @@ std::string HelperPath(const Config& cfg) {
 
 // ---- Processes --------------------------------------------------------------------------------------
 
-std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int* err) {
-    auto child = Spawn(argv, false, true, true, true, err);
+std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int extraFd, int* err) {
+    auto child = Spawn(argv, false, true, true, true, extraFd, err);
     if (!child) return std::nullopt;
     return Spawned{child->pid, child->outFd};
 }

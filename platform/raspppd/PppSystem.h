@@ -4,7 +4,6 @@
 // Folders (each may be redirected by an environment variable, mainly for
 // tests and for a stand-in pppd):
 //   NEBRIN_PPP_PEERS     peer files (the phonebook)       default /etc/ppp/peers
-//   NEBRIN_PPP_ETC       chap-secrets and pap-secrets     default /etc/ppp
 //   NEBRIN_PPPD          the pppd program                 default /usr/sbin/pppd
 //   NEBRIN_PPP_RUNDIR    folders of pppd's pid files,     default /run:/var/run:/etc/ppp
 //                        ':'-separated
@@ -19,6 +18,10 @@
 //                        are writable (tests)
 // pppd itself always reads "call ENTRY" from /etc/ppp/peers; the redirected
 // peers folder only reaches a stand-in pppd, which inherits the environment.
+//
+// The user's own files: the credentials store $XDG_CONFIG_HOME/nebrin/
+// pppd-credentials (default ~/.config), and the link-up marks of sessions in
+// $XDG_RUNTIME_DIR/nebrin (else the store's folder).
 #pragma once
 
 #include <sys/types.h>
@@ -34,7 +37,6 @@ namespace nebrin::pppd {
 
 struct Config {
     std::string peersDir = "/etc/ppp/peers";
-    std::string etcDir = "/etc/ppp";
     std::string pppd = "/usr/sbin/pppd";
     std::vector<std::string> runDirs = {"/run", "/var/run", "/etc/ppp"};
     std::string sysNet = "/sys/class/net";
@@ -42,6 +44,8 @@ struct Config {
     std::string helper;  // empty: look it up (HelperPath)
     std::string elevate = "pkexec";
     bool forceHelper = false;
+    std::string credentialsFile;  // empty: no home folder known
+    std::string stateDir;         // empty: no link-up marks
 };
 
 // The system's folders, ignoring the environment (the helper under pkexec).
@@ -60,6 +64,9 @@ struct InterfaceCounters {
 };
 
 bool InterfaceExists(const Config& cfg, const std::string& name);
+// Present and of Ethernet type (sysfs type 1: a network card, a VLAN, a
+// bridge, a veth), the only kind PPPoE runs over; never loopback, ppp or tun.
+bool IsEthernetInterface(const Config& cfg, const std::string& name);
 // Present and administratively up (IFF_UP in its flags; present counts as up
 // when the flags cannot be read).
 bool InterfaceUp(const Config& cfg, const std::string& name);
@@ -79,69 +86,95 @@ bool PeerExists(const Config& cfg, const std::string& entry);
 // The peer file's text; nullopt when it is missing or unreadable.
 std::optional<std::string> ReadPeerText(const Config& cfg, const std::string& entry);
 
-// A secrets file of the etc folder ("chap-secrets", "pap-secrets"); nullopt
-// when it is missing or unreadable (it is root's alone on a real system).
-std::optional<std::string> ReadSecretsFile(const Config& cfg, const char* name);
-
 // ---- Running sessions (pppd's pid files) ---------------------------------------------
 
 struct PidSession {
     pid_t pid = 0;
     std::string entry;
     std::string interface;          // empty until pppd has named it
-    std::int64_t sinceSeconds = 0;  // when the interface's pid file was written (epoch seconds), 0 unknown
+    std::int64_t sinceSeconds = 0;  // when the link came up (epoch seconds), 0 unknown
 };
 // pppd sessions running for peer files of the peers folder: from link pid
 // files ("ppp-ENTRY.pid", pid and optionally the interface) and interface
 // pid files ("pppN.pid"), checked against the running process's command
-// line ("call ENTRY"), so a stale pid file or a reused pid never counts.
+// line ("call ENTRY"), so a stale pid file or a reused pid never counts. The
+// link came up when our link-up mark says (RecordLinkUp), else when the
+// interface's pid file was written (a little before authentication).
 std::vector<PidSession> FindPidSessions(const Config& cfg);
 // True when process pid is alive and (if its command line is readable) runs
 // "call ENTRY".
 bool ProcessRunsEntry(pid_t pid, const std::string& entry);
 
-// ---- Writing pppd's files ------------------------------------------------------------
+// The link-up mark of a session this user's dial saw reach the connected
+// state: written then, removed when the session ends.
+void RecordLinkUp(const Config& cfg, const std::string& entry, pid_t pid, std::int64_t epochSeconds);
+void ForgetLinkUp(const Config& cfg, const std::string& entry, pid_t pid);
 
-// Writes the peer file of a PPPoE entry (whole or not at all). Refuses a
-// peer file that exists but was not written by us (RAS_ERROR_ALREADY_EXISTS).
-// Directly when the folder is writable, else through the helper. 0 or a RAS
+// ---- The user's credentials store -----------------------------------------------------
+
+// The stored credentials of an entry; nullopt when there are none.
+std::optional<StoredCredentials> LoadCredentials(const Config& cfg, const std::string& entry);
+// Stores (or with nullopt removes) an entry's credentials: the file is
+// replaced whole, mode 0600, its folder made 0700 when missing. 0 or
+// RAS_ERROR_CANNOT_WRITE_PHONEBOOK.
+std::uint32_t SaveCredentials(const Config& cfg, const std::string& entry,
+                              const std::optional<StoredCredentials>& credentials);
+
+// ---- Writing peer files ---------------------------------------------------------------
+
+// At most this many peer files per user.
+inline constexpr std::size_t kMaxPeersPerUser = 16;
+
+// Writes the peer file of a PPPoE entry for this process's user (whole or not
+// at all): directly when the folder is writable, else through the helper.
+// Nothing is written when the file already says this (also when another
+// user's file does: that user's entry serves this one as it is). 0 or a RAS
 // code; *why gets a detail text on failure.
 std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerSettings& settings, std::string* why);
-// Replaces (secret set) or removes (nullopt) the user's line in chap-secrets
-// and pap-secrets, keeping every other line; files stay mode 0600.
-std::uint32_t WriteSecret(const Config& cfg, const std::string& user, const std::optional<std::string>& secret,
-                          std::string* why);
 
-// The same, always in this process (the helper's side).
+// The same in this process, for user callerUid (the helper's side). Under a
+// lock on the peers folder: refuses a file the dialer did not write and one
+// of another user (RAS_ERROR_ALREADY_EXISTS), an interface that is missing
+// or not Ethernet (RAS_ERROR_PORT_ALREADY_IN_USE), and a new file beyond
+// kMaxPeersPerUser of that user (RAS_ERROR_CANNOT_WRITE_PHONEBOOK).
 std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
-                              std::string* why);
-std::uint32_t WriteSecretDirect(const Config& cfg, const std::string& user, const std::optional<std::string>& secret,
-                                std::string* why);
+                              std::uint32_t callerUid, std::string* why);
 
-// ---- The helper's request format -----------------------------------------------------
+// ---- The helper ------------------------------------------------------------------------
 //
 // One request on the helper's standard input, every field on a line of its
 // own (values never hold line breaks):
-//   nebrin-ppp-helper 1
-//   peer | secret | forget
-//   peer:   entry, interface, service, user
-//   secret: user, password
-//   forget: user
+//   nebrin-ppp-helper 2
+//   peer
+//   entry, interface, service
 // The helper answers on standard output with the result code on the first
 // line and, on failure, a text on the second.
 
 struct HelperRequest {
-    enum class Kind { kPeer, kSecret, kForget } kind = Kind::kPeer;
     std::string entry;
     PeerSettings peer;
-    std::string user;
-    std::string password;
 };
 std::string EncodeHelperRequest(const HelperRequest& request);
 // nullopt for anything that is not exactly one well-formed request.
 std::optional<HelperRequest> ParseHelperRequest(std::string_view bytes);
-// Carries out a request with the direct writers; the answer text as above.
-std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uint32_t* code);
+// Carries out a request for user callerUid; the answer text as above.
+std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uint32_t callerUid, std::uint32_t* code);
+
+// Who the helper works for, and with which folders. It is privileged when
+// it runs as root or set-uid (euid 0, or uid != euid): then the environment
+// is ignored and the system's folders are used. The calling user is the one
+// pkexec names (PKEXEC_UID, honoured only when the real uid is root), else
+// the real uid.
+struct HelperContext {
+    bool privileged = false;
+    std::uint32_t callerUid = 0;
+};
+HelperContext DecideHelperContext(std::uint32_t uid, std::uint32_t euid, const char* pkexecUid);
+
+// Reads one request from fd: at most limitBytes, ended by end of file within
+// limitMs. kTimedOut for a writer that never finishes.
+enum class RequestRead { kOk, kTooLong, kTimedOut, kFailed };
+RequestRead ReadHelperRequest(int fd, std::size_t limitBytes, int limitMs, std::string* out);
 
 // The helper program to run (absolute path); empty when none is found.
 std::string HelperPath(const Config& cfg);
@@ -149,13 +182,13 @@ std::string HelperPath(const Config& cfg);
 // ---- Processes --------------------------------------------------------------------------
 
 // Starts argv[0] (a path) in a session of its own with standard input from
-// /dev/null and standard output and error into a pipe; no other descriptor
-// is inherited. Returns the pid and the pipe's read end, or nullopt with
+// /dev/null and standard output and error into a pipe; extraFd (when >= 0)
+// becomes the child's descriptor 3; no other descriptor is inherited. Returns the pid and the pipe's read end, or nullopt with
 // *err set to the errno of the failure.
 struct Spawned {
     pid_t pid = 0;
     int outFd = -1;
 };
-std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int* err);
+std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int extraFd, int* err);
 
 }  // namespace nebrin::pppd

@@ -1,5 +1,7 @@
 #include "platform/raspppd/PppText.h"
 
+#include <algorithm>
+
 namespace nebrin::pppd {
 namespace {
 
@@ -54,7 +56,6 @@ Refusal CheckUserName(std::string_view user) {
 Refusal CheckPassword(std::string_view password) {
     if (password.size() > kMaxPassword) return Refusal::kTooLong;
     if (Refusal r = CheckBytes(password); r != Refusal::kOk) return r;
-    if (!password.empty() && password.front() == '@') return Refusal::kSecretFromFile;
     return Refusal::kOk;
 }
 
@@ -73,8 +74,6 @@ std::string RefusalText(Refusal r, std::string_view field) {
         case Refusal::kNul: return "The " + f + " holds a NUL byte, which pppd's files cannot store.";
         case Refusal::kBadCharacter: return "The " + f + " may hold only letters, digits, '.', '_' and '-'.";
         case Refusal::kDotName: return "The " + f + " may not start with '.'.";
-        case Refusal::kSecretFromFile:
-            return "The " + f + " begins with '@', which pppd would read as the name of a file holding the secret.";
         case Refusal::kWildcard: return "The " + f + " \"*\" would match every user in pppd's secrets files.";
     }
     return "The " + f + " is not valid.";
@@ -168,14 +167,20 @@ std::vector<std::string> SplitWords(std::string_view text) {
     return words;
 }
 
-std::string BuildPeerFile(std::string_view entry, const PeerSettings& s) {
-    std::string out;
-    out += kPeerFileMarker;
+std::string PeerFileMarker(std::uint32_t ownerUid) {
+    return "# Nebrin PPPoE entry of uid " + std::to_string(ownerUid) +
+           ": written by the dialer, changes here are replaced.";
+}
+
+std::string BuildPeerFile(std::string_view entry, const PeerSettings& s, std::uint32_t ownerUid) {
+    std::string out = PeerFileMarker(ownerUid);
     out += '\n';
     out += "plugin rp-pppoe.so\n";
     out += "nic-" + s.interface + "\n";
     if (!s.service.empty()) out += "rp_pppoe_service " + QuoteWord(s.service) + "\n";
-    if (!s.user.empty()) out += "user " + QuoteWord(s.user) + "\n";
+    // The password comes through a pipe at the dial ("passwordfd N"); this
+    // privileged option loads the plugin that reads it.
+    out += "plugin passwordfd.so\n";
     // The link pid file (ppp-<entry>.pid) is how a running session is found.
     out += "linkname " + QuoteWord(entry) + "\n";
     // The access concentrator does not authenticate itself to its clients.
@@ -190,7 +195,8 @@ std::string BuildPeerFile(std::string_view entry, const PeerSettings& s) {
     return out;
 }
 
-std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& s, std::string* why) {
+std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& s, std::uint32_t ownerUid,
+                                                std::string* why) {
     auto refuse = [&](Refusal r, std::string_view field) -> std::optional<std::string> {
         if (why) *why = RefusalText(r, field);
         return std::nullopt;
@@ -198,22 +204,49 @@ std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const Pe
     if (Refusal r = CheckEntryName(entry); r != Refusal::kOk) return refuse(r, "entry name");
     if (!IsValidInterfaceName(s.interface)) return refuse(Refusal::kBadCharacter, "network interface name");
     if (Refusal r = CheckServiceName(s.service); r != Refusal::kOk) return refuse(r, "service name");
-    if (!s.user.empty())
-        if (Refusal r = CheckUserName(s.user); r != Refusal::kOk) return refuse(r, "user name");
-    return BuildPeerFile(entry, s);
+    return BuildPeerFile(entry, s, ownerUid);
 }
+
+namespace {
+
+// The owner of a marker line; nullopt for the earlier marker without one.
+// False when the line is not a marker of ours at all.
+bool ReadMarker(std::string_view line, std::optional<std::uint32_t>* owner) {
+    if (line == kPeerFileMarker) {
+        *owner = std::nullopt;
+        return true;
+    }
+    constexpr std::string_view kHead = "# Nebrin PPPoE entry of uid ";
+    constexpr std::string_view kTail = ": written by the dialer, changes here are replaced.";
+    if (line.size() <= kHead.size() + kTail.size() || line.substr(0, kHead.size()) != kHead ||
+        line.substr(line.size() - kTail.size()) != kTail)
+        return false;
+    const std::string_view digits = line.substr(kHead.size(), line.size() - kHead.size() - kTail.size());
+    if (digits.size() > 10 || (digits.size() > 1 && digits.front() == '0')) return false;
+    std::uint64_t v = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (v > UINT32_MAX) return false;
+    *owner = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+}  // namespace
 
 PeerInfo ReadPeerFile(std::string_view text) {
     PeerInfo info;
-    info.ours = text.substr(0, kPeerFileMarker.size()) == kPeerFileMarker &&
-                (text.size() == kPeerFileMarker.size() || text[kPeerFileMarker.size()] == '\n');
+    const std::size_t nl = text.find('\n');
+    info.ours = ReadMarker(text.substr(0, nl), &info.ownerUid);
     const std::vector<std::string> w = SplitWords(text);
     for (std::size_t i = 0; i < w.size(); ++i) {
         const std::string& word = w[i];
         const bool hasNext = i + 1 < w.size();
         if (word == "plugin" && hasNext) {
-            if (w[i + 1].find("pppoe") != std::string::npos) info.pppoe = true;
-            ++i;
+            const std::string& plugin = w[++i];
+            if (plugin.find("pppoe") != std::string::npos) info.pppoe = true;
+            if (plugin == "passwordfd.so" || plugin.ends_with("/passwordfd.so")) info.passwordfd = true;
         } else if (word == "user" && hasNext) {
             info.user = w[++i];
         } else if ((word == "rp_pppoe_service" || word == "pppoe-service") && hasNext) {
@@ -227,55 +260,32 @@ PeerInfo ReadPeerFile(std::string_view text) {
     return info;
 }
 
-std::string SecretLine(std::string_view user, std::string_view secret) {
-    return QuoteWord(user) + " * " + QuoteWord(secret) + "\n";
-}
+// ---- The credentials store
 
-namespace {
-bool IsUsersLine(const WordLine& line, std::string_view user) {
-    return line.words.size() >= 2 && line.words[0] == user && line.words[1] == "*";
-}
-}  // namespace
-
-std::optional<std::string> FindSecret(std::string_view text, std::string_view user) {
-    for (const WordLine& line : SplitWordLines(text)) {
-        if (!IsUsersLine(line, user)) continue;
-        if (line.words.size() < 3) return std::nullopt;
-        const std::string& secret = line.words[2];
-        if (!secret.empty() && secret.front() == '@') return std::nullopt;
-        return secret;
-    }
-    return std::nullopt;
-}
-
-std::string ReplaceSecret(std::string_view text, std::string_view user, const std::optional<std::string>& secret) {
-    std::string out;
-    out.reserve(text.size() + user.size() + (secret ? secret->size() : 0) + 16);
-    std::size_t pos = 0;
-    bool written = false;
-    for (const WordLine& line : SplitWordLines(text)) {
-        if (!IsUsersLine(line, user)) continue;
-        out.append(text.substr(pos, line.begin - pos));
-        if (secret && !written) {
-            out += SecretLine(user, *secret);
-            written = true;
-        }
-        pos = line.end;
-    }
-    out.append(text.substr(pos));
-    if (secret && !written) {
-        std::string appended = out;
-        if (!appended.empty() && appended.back() != '\n') appended += '\n';
-        const std::size_t lineStart = appended.size();
-        appended += SecretLine(user, *secret);
-        // A text that ends inside a quote or after a backslash would take the
-        // appended line into its last one (pppd reads it so too); the new line
-        // then goes first, where it cannot change how the rest reads.
-        const std::vector<WordLine> lines = SplitWordLines(appended);
-        if (!lines.empty() && lines.back().begin == lineStart) return appended;
-        return SecretLine(user, *secret) + out;
+std::string BuildCredentialsFile(const CredentialsTable& table) {
+    std::string out = "# Nebrin: PPPoE credentials of this user (entry, user name, password), private to the user.\n";
+    for (const auto& [entry, c] : table) {
+        out += QuoteWord(entry) + " " + QuoteWord(c.user);
+        if (c.password) out += " " + QuoteWord(*c.password);
+        out += "\n";
     }
     return out;
+}
+
+CredentialsTable ReadCredentialsFile(std::string_view text) {
+    CredentialsTable table;
+    for (const WordLine& line : SplitWordLines(text)) {
+        const auto& w = line.words;
+        if (w.size() < 2 || w.size() > 3 || !IsValidEntryName(w[0])) continue;
+        const bool seen = std::any_of(table.begin(), table.end(), [&](const auto& e) { return e.first == w[0]; });
+        if (seen) continue;
+        StoredCredentials c;
+        c.user = w[1];
+        if (w.size() == 3) c.password = w[2];
+        table.emplace_back(w[0], std::move(c));
+    }
+    std::sort(table.begin(), table.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return table;
 }
 
 }  // namespace nebrin::pppd

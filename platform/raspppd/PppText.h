@@ -1,10 +1,10 @@
 // PppText: the text side of the pppd line: pppd's word rules, the peer files
-// we write for PPPoE entries and the user's line in the secrets files.
+// we write for PPPoE entries and the user's own credentials store.
 //
 // Everything here is a pure function over strings, so the readers can be fed
 // arbitrary bytes (tests, fuzzing) without touching the file system.
 //
-// pppd reads options and secrets files as words: whitespace separates words,
+// pppd reads options files as words (our credentials store follows it): whitespace separates words,
 // a double-quoted run keeps whitespace, a backslash quotes the next
 // character, and '#' at the start of a word comments out the rest of the
 // line. We always write values as one double-quoted word in which only '\'
@@ -28,7 +28,7 @@ namespace nebrin::pppd {
 // pid file, so entry names stay below NAME_MAX - 8.
 inline constexpr std::size_t kMaxEntryName = 247;
 inline constexpr std::size_t kMaxUserName = 256;
-inline constexpr std::size_t kMaxPassword = 256;
+inline constexpr std::size_t kMaxPassword = 255;
 inline constexpr std::size_t kMaxServiceName = 128;
 inline constexpr std::size_t kMaxInterfaceName = 15;  // IFNAMSIZ - 1
 
@@ -37,14 +37,13 @@ inline constexpr std::size_t kMaxInterfaceName = 15;  // IFNAMSIZ - 1
 // Why a value was refused; kOk when it may be written.
 enum class Refusal {
     kOk,
-    kEmpty,           // a required value is empty
-    kTooLong,         // longer than its field
-    kLineBreak,       // holds a line feed or carriage return
-    kNul,             // holds a NUL byte
-    kBadCharacter,    // a character outside the value's alphabet
-    kDotName,         // "." / ".." or a name starting with '.'
-    kSecretFromFile,  // a password starting with '@' (pppd reads a file then)
-    kWildcard,        // a user name "*" (pppd reads it as "any client")
+    kEmpty,         // a required value is empty
+    kTooLong,       // longer than its field
+    kLineBreak,     // holds a line feed or carriage return
+    kNul,           // holds a NUL byte
+    kBadCharacter,  // a character outside the value's alphabet
+    kDotName,       // "." / ".." or a name starting with '.'
+    kWildcard,      // a user name "*" (pppd reads it as "any client" in its secrets files)
 };
 
 // Entry names are plain file names: letters, digits, '.', '_', '-', not
@@ -56,7 +55,8 @@ bool IsValidEntryName(std::string_view name);
 bool IsValidInterfaceName(std::string_view name);
 // User names: non-empty, not "*", no line break or NUL, at most kMaxUserName.
 Refusal CheckUserName(std::string_view user);
-// Passwords: may be empty; no line break or NUL; not starting with '@'.
+// Passwords: may be empty; no line break or NUL; at most kMaxPassword bytes
+// (pppd's passwordfd plugin reads at most that many).
 Refusal CheckPassword(std::string_view password);
 // Service names: may be empty (any service); no line break or NUL.
 Refusal CheckServiceName(std::string_view service);
@@ -83,10 +83,15 @@ std::vector<std::string> SplitWords(std::string_view text);
 
 // ---- Peer files ----------------------------------------------------------------
 
-// The first line of every peer file we write; a peer file without it was
-// written by someone else and is never overwritten.
+// The first line of every peer file we write names the user (uid) it was
+// written for: "# Nebrin PPPoE entry of uid 1000: written by the dialer,
+// changes here are replaced." Only that user may replace it. A peer file
+// without such a line was written by someone else and is never overwritten;
+// one with the line of earlier versions (kPeerFileMarker, no uid) belongs
+// to whoever replaces it first.
 inline constexpr std::string_view kPeerFileMarker =
     "# Nebrin PPPoE entry: written by the dialer, changes here are replaced.";
+std::string PeerFileMarker(std::uint32_t ownerUid);
 
 // LCP echo settings of our peer files: a dead line is noticed within about
 // interval * failures seconds.
@@ -96,46 +101,47 @@ inline constexpr int kLcpEchoFailure = 3;
 struct PeerSettings {
     std::string interface;  // Ethernet interface (nic-<interface>)
     std::string service;    // PPPoE service name, empty for any
-    std::string user;       // user name, empty for none yet
+    bool operator==(const PeerSettings&) const = default;
 };
 
-// The complete peer file for a PPPoE entry. The caller has validated every
-// value (see BuildPeerFileChecked for the checking form).
-std::string BuildPeerFile(std::string_view entry, const PeerSettings& settings);
+// The complete peer file for a PPPoE entry of user ownerUid. The caller has
+// validated every value (see BuildPeerFileChecked for the checking form).
+// It holds no credentials: the user name and the password come on pppd's
+// command line ("user NAME passwordfd N") and through a pipe.
+std::string BuildPeerFile(std::string_view entry, const PeerSettings& settings, std::uint32_t ownerUid);
 // Validates, then builds; nullopt with *why set when a value is refused.
-std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& settings, std::string* why);
+std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& settings,
+                                                std::uint32_t ownerUid, std::string* why);
 
 // What a peer file says (ours or anyone's): the nic- interface, the PPPoE
-// service, the user, the link name and whether it loads a PPPoE plugin.
-// Unknown options are ignored.
+// service, the user, the link name, whether it loads a PPPoE plugin and the
+// passwordfd plugin. Unknown options are ignored.
 struct PeerInfo {
     bool pppoe = false;
-    bool ours = false;  // starts with kPeerFileMarker
+    bool passwordfd = false;                // loads passwordfd.so: "passwordfd N" may be given
+    bool ours = false;                      // starts with our marker line
+    std::optional<std::uint32_t> ownerUid;  // from the marker; none in earlier versions' files
     std::string interface;
     std::string service;
-    std::string user;
+    std::string user;  // earlier versions wrote the user name here
     std::string linkname;
 };
 PeerInfo ReadPeerFile(std::string_view text);
 
-// ---- Secrets files ---------------------------------------------------------------
+// ---- The user's credentials store --------------------------------------------------
+//
+// One line per entry, each value one quoted word: entry, user name and, when
+// it is saved, the password. Lines starting with '#' are comments.
 
-// The line we write for a user: "user" * "secret".
-std::string SecretLine(std::string_view user, std::string_view secret);
-
-// The secret of `user` for any server ("*"), from the first line whose first
-// two words are the user and "*". nullopt when there is none, when the line
-// has no secret word, or when the secret names a file ('@...': pppd would
-// read the secret from that file; we never follow it).
-std::optional<std::string> FindSecret(std::string_view text, std::string_view user);
-
-// The text with the user's line replaced: the first line whose words start
-// with (user, "*") becomes SecretLine(user, secret); later such lines are
-// dropped (pppd would otherwise face two secrets for one name); every other
-// byte stays as it was. Without such a line the new line is appended (after a
-// line feed when the text does not end with one), or put first when the text
-// ends inside a quote or after a backslash. secret nullopt removes the user's
-// lines instead.
-std::string ReplaceSecret(std::string_view text, std::string_view user, const std::optional<std::string>& secret);
+struct StoredCredentials {
+    std::string user;
+    std::optional<std::string> password;  // nullopt: not saved
+    bool operator==(const StoredCredentials&) const = default;
+};
+using CredentialsTable = std::vector<std::pair<std::string, StoredCredentials>>;  // sorted by entry name
+std::string BuildCredentialsFile(const CredentialsTable& table);
+// Lines that are not an entry name and one or two more words are skipped;
+// the first line of an entry counts.
+CredentialsTable ReadCredentialsFile(std::string_view text);
 
 }  // namespace nebrin::pppd

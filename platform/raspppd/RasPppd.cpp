@@ -2,15 +2,19 @@
 //
 // Phonebook: the peer files of pppd's peers folder; every entry is an
 // all-users entry whose phonebook path is that folder. Credentials: the
-// entry's "user" option and that user's line in chap-secrets and
-// pap-secrets. A connection handle is the pid of the entry's pppd.
+// user's own store (never pppd's secrets files). A connection handle is the
+// pid of the entry's pppd.
 //
-// Dialling starts "pppd call ENTRY nodetach" with its output in a pipe; a
-// thread of ours reads the log, reports the dial states to the notifier and,
-// when pppd ends before the connection is up, the RAS code of its end.
-// Sessions started elsewhere (an earlier run of the program) are found
-// through pppd's pid files. Statistics come from the ppp interface's kernel
-// counters, less a baseline kept here (kernel counters cannot be reset).
+// Dialling starts "pppd call ENTRY user NAME passwordfd 3 nodetach" with the
+// password in a pipe on descriptor 3 and pppd's output in another; a thread
+// of ours reads the log, reports the dial states to the notifier and, when
+// pppd ends before the connection is up, the RAS code of its end. A hung-up
+// connection stays listed, in the state "disconnected", until its pppd has
+// exited. Sessions started elsewhere (an earlier run of the program) are
+// found through pppd's pid files. Statistics come from the ppp interface's
+// kernel counters, less a baseline kept here (kernel counters cannot be
+// reset).
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -46,6 +50,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Session {
+    Config cfg;
     pid_t pid = 0;
     std::string entry;
     std::string ethernet;
@@ -78,7 +83,7 @@ struct LineState {
     std::mutex mutex;
     std::condition_variable changed;
     std::map<pid_t, std::shared_ptr<Session>> sessions;
-    std::set<pid_t> hungUpOthers;  // sessions of earlier runs we ended, while they finish
+    std::map<pid_t, std::string> hungUpOthers;  // sessions of earlier runs we ended (pid, entry), while they finish
     std::map<std::string, Baseline> baselines;
 };
 LineState& State() {
@@ -88,7 +93,7 @@ LineState& State() {
 std::mutex& gMutex = State().mutex;
 std::condition_variable& gChanged = State().changed;
 std::map<pid_t, std::shared_ptr<Session>>& gSessions = State().sessions;
-std::set<pid_t>& gHungUpOthers = State().hungUpOthers;
+std::map<pid_t, std::string>& gHungUpOthers = State().hungUpOthers;
 std::map<std::string, Baseline>& gBaselines = State().baselines;
 
 template <std::size_t N>
@@ -165,8 +170,12 @@ void RunDial(std::shared_ptr<Session> s) {
             gChanged.notify_all();
             if (s->notifier) Notify(*s, st, 0);
             if (st == RASCS_Connected) {
-                std::lock_guard<std::mutex> lock(gMutex);
-                s->notify = false;  // the dial is over; a later drop shows in the status
+                {
+                    std::lock_guard<std::mutex> lock(gMutex);
+                    s->notify = false;  // the dial is over; a later drop shows in the status
+                }
+                // For a later run, which finds the session through pid files.
+                RecordLinkUp(s->cfg, s->entry, s->pid, static_cast<std::int64_t>(std::time(nullptr)));
             }
         }
     };
@@ -202,6 +211,7 @@ void RunDial(std::shared_ptr<Session> s) {
         connected = s->connected;
     }
     const std::uint32_t code = progress.Result(status, hungUp);
+    if (connected) ForgetLinkUp(s->cfg, s->entry, s->pid);
     {
         std::lock_guard<std::mutex> lock(gMutex);
         s->finished = true;
@@ -231,16 +241,16 @@ std::vector<Listed> ListSessions(const Config& cfg) {
     {
         std::lock_guard<std::mutex> lock(gMutex);
         for (auto it = gHungUpOthers.begin(); it != gHungUpOthers.end();) {
-            if (::kill(*it, 0) != 0 && errno == ESRCH) {
+            if (!ProcessRunsEntry(it->first, it->second)) {
                 it = gHungUpOthers.erase(it);
             } else {
-                skip.insert(*it);
                 ++it;
             }
         }
+        // Hung up but still running counts: its pppd still holds the line.
         for (const auto& [pid, s] : gSessions) {
             skip.insert(pid);
-            if (!s->hungUp && !s->finished) out.push_back({pid, s->entry, s->ethernet});
+            if (!s->finished) out.push_back({pid, s->entry, s->ethernet});
         }
     }
     for (const PidSession& ps : FindPidSessions(cfg)) {
@@ -294,37 +304,74 @@ bool ResolveConnection(const Config& cfg, HRASCONN h, std::string* iface, std::u
 
 // ---- Credentials ----------------------------------------------------------------------
 
-// Stores the user name (when given) in the entry's peer file and the
-// password (when given) or its removal in the secrets files. Everything is
-// checked before anything is written.
+// The credentials of an entry: the user's store, else (an entry of an earlier
+// version) the user name of its peer file without a password.
+StoredCredentials CredentialsOf(const Config& cfg, const std::string& entry, const PeerInfo& peer) {
+    if (auto c = LoadCredentials(cfg, entry)) return *c;
+    StoredCredentials c;
+    c.user = peer.user;
+    return c;
+}
+
+// Stores the user name (when given) and the password (when given) or its
+// removal in the user's own store. Everything is checked before anything is
+// written. A peer file of ours from an earlier version (credentials in
+// pppd's secrets files) is brought up to date on the way; when that cannot
+// be done, its dial goes on as it did.
 std::uint32_t StoreCredentials(const Config& cfg, const std::string& entry, const std::optional<std::string>& user,
                                const std::optional<std::string>& password, bool removePassword) {
     if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     const PeerInfo info = PeerOf(cfg, entry);
-    const std::string effectiveUser = user ? *user : info.user;
-    if (user && CheckUserName(*user) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
-    if (password && CheckPassword(*password) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
-    if ((password || removePassword) && CheckUserName(effectiveUser) != Refusal::kOk)
-        return RAS_ERROR_INVALID_PARAMETER;
-    if (user && info.ours && *user != info.user) {
-        PeerSettings settings{info.interface, info.service, *user};
-        if (std::uint32_t rc = WritePeer(cfg, entry, settings, nullptr); rc != 0) return rc;
+    StoredCredentials c = CredentialsOf(cfg, entry, info);
+    if (user) {
+        if (CheckUserName(*user) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
+        if (*user != c.user) c.password.reset();  // a password belongs to its user name
+        c.user = *user;
     }
-    if (password) return WriteSecret(cfg, effectiveUser, *password, nullptr);
-    if (removePassword) return WriteSecret(cfg, effectiveUser, std::nullopt, nullptr);
+    if (password && CheckPassword(*password) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
+    if ((password || removePassword) && CheckUserName(c.user) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
+    if (password) c.password = *password;
+    if (removePassword) c.password.reset();
+    if (const std::uint32_t rc = SaveCredentials(cfg, entry, c); rc != 0) return rc;
+    if (info.ours && !info.passwordfd && IsValidInterfaceName(info.interface) &&
+        (!info.ownerUid || *info.ownerUid == static_cast<std::uint32_t>(::getuid())))
+        (void)WritePeer(cfg, entry, PeerSettings{info.interface, info.service}, nullptr);
     return 0;
 }
 
-// The stored secret of a user, when the secrets files can be read (root;
-// for everyone else they are private and pppd reads them itself).
-std::optional<std::string> StoredSecret(const Config& cfg, const std::string& user) {
-    if (user.empty()) return std::nullopt;
-    for (const char* name : {"chap-secrets", "pap-secrets"}) {
-        auto text = ReadSecretsFile(cfg, name);
-        if (!text) continue;
-        if (auto secret = FindSecret(*text, user)) return secret;
+// Starts pppd for the entry; the password goes through a pipe on the
+// child's descriptor 3 when the peer file loads passwordfd.so.
+std::optional<Spawned> StartPppd(const Config& cfg, const std::string& entry, const PeerInfo& peer,
+                                 const StoredCredentials& c, int* err) {
+    std::vector<std::string> argv = {cfg.pppd, "call", entry};
+    int pw[2] = {-1, -1};
+    if (peer.passwordfd && !c.user.empty()) {
+        if (::pipe2(pw, O_CLOEXEC) != 0) {
+            *err = errno;
+            return std::nullopt;
+        }
+        // The bytes exactly, then the end: the plugin keeps every byte it
+        // reads. A password is far smaller than a pipe's buffer.
+        const std::string& secret = c.password.value_or(std::string());
+        std::size_t done = 0;
+        while (done < secret.size()) {
+            const ssize_t n = ::write(pw[1], secret.data() + done, secret.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::close(pw[1]);
+        if (done != secret.size()) {
+            ::close(pw[0]);
+            *err = EIO;
+            return std::nullopt;
+        }
+        argv.insert(argv.end(), {"user", c.user, "passwordfd", "3"});
     }
-    return std::nullopt;
+    argv.push_back("nodetach");
+    auto child = SpawnWithOutputPipe(argv, pw[0], err);
+    if (pw[0] >= 0) ::close(pw[0]);
+    return child;
 }
 
 }  // namespace
@@ -345,7 +392,22 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     if (EntryBusy(cfg, *entry)) return RAS_ERROR_PORT_ALREADY_OPEN;
 
     const PeerInfo peer = PeerOf(cfg, *entry);
+    // The dial parameters' credentials, or without a user name the stored ones.
+    StoredCredentials credentials;
+    if (auto user = Field(params->szUserName); user && !user->empty()) {
+        auto password = Field(params->szPassword);
+        if (!password) return RAS_ERROR_INVALID_PARAMETER;
+        credentials.user = *user;
+        credentials.password = *password;
+    } else {
+        credentials = CredentialsOf(cfg, *entry, peer);
+    }
+    if (!credentials.user.empty() && (CheckUserName(credentials.user) != Refusal::kOk ||
+                                      CheckPassword(credentials.password.value_or("")) != Refusal::kOk))
+        return RAS_ERROR_INVALID_PARAMETER;
+
     auto s = std::make_shared<Session>();
+    s->cfg = cfg;
     s->entry = *entry;
     s->ethernet = peer.interface;
     s->service = peer.service;
@@ -354,10 +416,9 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     s->callbackId = params->dwSize >= RASDIALPARAMSA_SIZE ? params->dwCallbackId : 0;
     s->subEntry = params->dwSize >= RASDIALPARAMSA_SIZE && params->dwSubEntry ? params->dwSubEntry : 1;
 
-    // The credentials come from the entry's peer file and pppd's secrets
-    // files, never from the command line.
+    // The password never appears on a command line.
     int err = 0;
-    auto child = SpawnWithOutputPipe({cfg.pppd, "call", *entry, "nodetach"}, &err);
+    auto child = StartPppd(cfg, *entry, peer, credentials, &err);
     if (!child) return kErrNoPppd;
     s->pid = child->pid;
     s->outFd = child->outFd;
@@ -382,9 +443,11 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
         auto it = gSessions.find(*pid);
         if (it != gSessions.end()) {
             Session& s = *it->second;
+            // pppd ends the session with its peer and then exits; until then
+            // the connection stays listed as disconnected.
+            if (!s.hungUp && !s.exited) ::kill(s.pid, SIGTERM);
             s.hungUp = true;
             s.notify = false;
-            if (!s.exited) ::kill(s.pid, SIGTERM);
             if (s.finished) gSessions.erase(it);
             gChanged.notify_all();
             return 0;
@@ -396,7 +459,7 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
         if (ps.pid != *pid) continue;
         if (::kill(ps.pid, SIGTERM) != 0 && errno == EPERM) return RAS_ERROR_NO_DIALIN_PERMISSION;
         std::lock_guard<std::mutex> lock(gMutex);
-        gHungUpOthers.insert(ps.pid);
+        gHungUpOthers[ps.pid] = ps.entry;
         return 0;
     }
     return RAS_ERROR_INVALID_HANDLE;
@@ -425,11 +488,19 @@ RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* status) {
         std::lock_guard<std::mutex> lock(gMutex);
         auto it = gSessions.find(*pid);
         if (it != gSessions.end()) {
-            if (it->second->hungUp) return RAS_ERROR_INVALID_HANDLE;
             ours = it->second;
+            if (ours->hungUp) {
+                if (ours->finished) return RAS_ERROR_INVALID_HANDLE;
+                return fill(RASCS_Disconnected, 0, ours->ethernet, ours->service);
+            }
             if (!ours->connected) return fill(ours->state, ours->error, ours->ethernet, ours->service);
-        } else if (gHungUpOthers.count(*pid)) {
-            return RAS_ERROR_INVALID_HANDLE;
+        } else if (auto other = gHungUpOthers.find(*pid); other != gHungUpOthers.end()) {
+            if (!ProcessRunsEntry(other->first, other->second)) {
+                gHungUpOthers.erase(other);
+                return RAS_ERROR_INVALID_HANDLE;
+            }
+            const PeerInfo peer = PeerOf(cfg, other->second);
+            return fill(RASCS_Disconnected, 0, peer.interface, peer.service);
         }
     }
     std::string iface;
@@ -506,16 +577,14 @@ RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entry, RASCREDEN
     PutField(cred->szUserName, "");
     PutField(cred->szPassword, "");
     PutField(cred->szDomain, "");
-    const std::string user = PeerOf(cfg, name).user;
-    if ((wanted & RASCM_UserName) && !user.empty()) {
-        PutField(cred->szUserName, user);
+    const StoredCredentials c = CredentialsOf(cfg, name, PeerOf(cfg, name));
+    if ((wanted & RASCM_UserName) && !c.user.empty()) {
+        PutField(cred->szUserName, c.user);
         cred->dwMask |= RASCM_UserName;
     }
-    if (wanted & RASCM_Password) {
-        if (auto secret = StoredSecret(cfg, user)) {
-            PutField(cred->szPassword, *secret);
-            cred->dwMask |= RASCM_Password;
-        }
+    if ((wanted & RASCM_Password) && c.password) {
+        PutField(cred->szPassword, *c.password);
+        cred->dwMask |= RASCM_Password;
     }
     return 0;
 }
@@ -552,13 +621,13 @@ RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, 
     if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
     if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     const PeerInfo peer = PeerOf(cfg, *entry);
-    const auto secret = StoredSecret(cfg, peer.user);
+    const StoredCredentials c = CredentialsOf(cfg, *entry, peer);
     PutField(params->szPhoneNumber, peer.service);
     PutField(params->szCallbackNumber, "");
-    PutField(params->szUserName, peer.user);
-    PutField(params->szPassword, secret.value_or(std::string()));
+    PutField(params->szUserName, c.user);
+    PutField(params->szPassword, c.password.value_or(std::string()));
     PutField(params->szDomain, "");
-    if (passwordSaved) *passwordSaved = secret ? 1 : 0;
+    if (passwordSaved) *passwordSaved = c.password ? 1 : 0;
     return 0;
 }
 
@@ -597,18 +666,19 @@ RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entry, RASEN
         return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;  // there, but we cannot even read it
     }
     // The Ethernet interface: the configured one, the record's device name
-    // when it names an interface, the first wired interface that is up, the
-    // one the entry had, or the first wired interface at all.
+    // when it names an Ethernet interface, the first wired interface that is
+    // up, the one the entry had, or the first wired interface at all.
     std::string iface = cfg.interfaceOverride;
     if (iface.empty()) {
-        if (auto dev = Field(props->szDeviceName); dev && InterfaceExists(cfg, *dev)) iface = *dev;
+        if (auto dev = Field(props->szDeviceName); dev && IsEthernetInterface(cfg, *dev)) iface = *dev;
     }
     if (iface.empty()) iface = PickWiredInterface(cfg, true);
-    if (iface.empty() && IsValidInterfaceName(old.interface)) iface = old.interface;
+    if (iface.empty() && IsEthernetInterface(cfg, old.interface)) iface = old.interface;
     if (iface.empty()) iface = PickWiredInterface(cfg, false);
-    if (iface.empty()) return RAS_ERROR_PORT_ALREADY_IN_USE;
+    if (iface.empty()) return kErrNoWiredInterface;
     if (!IsValidInterfaceName(iface)) return RAS_ERROR_INVALID_PARAMETER;
-    return WritePeer(cfg, name, PeerSettings{iface, *service, old.user}, nullptr);
+    if (!IsEthernetInterface(cfg, iface)) return kErrNoWiredInterface;
+    return WritePeer(cfg, name, PeerSettings{iface, *service}, nullptr);
 }
 
 RAS_DWORD RasGetConnectionStatistics(HRASCONN h, RAS_STATS* stats) {

@@ -216,7 +216,7 @@ bool LoadBook(int index, Book& book, std::uint32_t& code) {
     book.path = BookPath(index);
     if (::access(book.path.c_str(), F_OK) != 0) return true;  // no phonebook yet: empty
     std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(book.path, bytes, nullptr, kMaxFileBytes)) {
+    if (!ReadOwnFile(book.path, bytes, nullptr, kMaxFileBytes)) {
         code = RAS_ERROR_CANNOT_LOAD_PHONEBOOK;
         return false;
     }
@@ -343,7 +343,7 @@ void BytesAt(const Conn& c, std::int64_t now, std::uint64_t& rx, std::uint64_t& 
 StoreLock::StoreLock() {
     ProcessMutex().lock();
     std::string path = JoinPath(DataDir(), "simline.lock");
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd_ >= 0) {
         while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {}
     }
@@ -359,7 +359,7 @@ LineState LoadState(std::int64_t now) {
     s.boot = BootId();
     std::vector<std::uint8_t> bytes;
     std::string path = JoinPath(DataDir(), "simline.state");
-    if (!ReadWholeFile(path, bytes, nullptr, kMaxFileBytes)) return s;
+    if (!ReadOwnFile(path, bytes, nullptr, kMaxFileBytes)) return s;
     std::string text(bytes.begin(), bytes.end());
     std::istringstream in(text);
     std::string line;

@@ -8,12 +8,16 @@
 #include <QPainter>
 #include <QRegion>
 #include <QShowEvent>
+#include <QTimer>
+#include <QWindow>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "base/RegionBuilder.h"
+#include "app/ui/SkinFonts.h"
+#include "app/ui/WindowHints.h"
 #include "stats/StatsLayout.h"
 #include "stats/hbScope.h"
 
@@ -24,13 +28,6 @@ constexpr int kDesignHeight = 260;
 
 QColor FromSystemColour(std::uint32_t c) {
     return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
-}
-
-QFont SmallFont() {
-    QFont f;
-    f.setFamilies({QStringLiteral("Small Fonts"), QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
-    f.setPixelSize(9);
-    return f;
 }
 
 void SetTextColour(QLabel* label, const QColor& colour) {
@@ -128,9 +125,18 @@ private:
     QRgb brush_ = qRgb(255, 255, 255);
 };
 
-TStatsFrm::TStatsFrm(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint) {
+// A window of its own (not a tool window, which some window managers hide
+// while another program is active), with a title for the window lists; the
+// main window becomes its transient parent.
+TStatsFrm::TStatsFrm(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowTitle(QStringLiteral("Statystyki połączenia"));
+    // Native Wayland cannot shape a window: what the mask cuts away is left
+    // transparent instead.
+    if (nebrin::OnWayland()) setAttribute(Qt::WA_TranslucentBackground);
     resize(kDesignWidth, kDesignHeight);
+    fontRatio_ = devicePixelRatioF();
     dlChart_ = new TStatsScopeView(this);
     ulChart_ = new TStatsScopeView(this);
     download_ = MakePanel(QStringLiteral("DL:"), {0, 0}, {15, 0});
@@ -148,7 +154,7 @@ TStatsFrm::Panel TStatsFrm::MakePanel(const QString& caption, QPoint captionAt, 
     p.caption = new QLabel(caption, p.panel);
     p.value = new QLabel(p.panel);
     for (QLabel* l : {p.caption, p.value}) {
-        l->setFont(SmallFont());
+        l->setFont(SkinFonts::SmallFonts(9, devicePixelRatioF()));
         l->setAttribute(Qt::WA_TranslucentBackground);
         SetTextColour(l, Qt::white);
     }
@@ -234,7 +240,46 @@ QString TStatsFrm::ULText() const { return upload_.value->text(); }
 QString TStatsFrm::PobranoText() const { return pobrano_.value->text(); }
 QString TStatsFrm::WyslanoText() const { return wyslano_.value->text(); }
 
-void TStatsFrm::SetMainWindow(QWidget* mainWindow) { mainWindow_ = mainWindow; }
+void TStatsFrm::SetMainWindow(QWidget* mainWindow) {
+    mainWindow_ = mainWindow;
+    KeepTransient();
+}
+
+void TStatsFrm::KeepTransient() {
+    // Kept with the main window by the window manager: above it, minimised
+    // and restored with it, not listed on its own. The main window's native
+    // window may be made anew, so this is checked at every showing.
+    if (!mainWindow_ || mainWindow_->window() == this) return;
+    QWindow* main = mainWindow_->window()->windowHandle();
+    if (!main) return;
+    winId();
+    if (windowHandle()->transientParent() != main) windowHandle()->setTransientParent(main);
+    if (isVisible()) nebrin::SetTransientFor(this, mainWindow_);
+}
+
+void TStatsFrm::SetSkipTaskbar(std::function<bool()> skip) {
+    skipTaskbar_ = std::move(skip);
+    ApplySkipTaskbar();
+}
+
+void TStatsFrm::ApplySkipTaskbar() { nebrin::SetSkipTaskbar(this, skipTaskbar_ && skipTaskbar_()); }
+
+void TStatsFrm::RefreshFonts() {
+    const qreal ratio = devicePixelRatioF();
+    if (qFuzzyCompare(ratio, fontRatio_)) return;
+    fontRatio_ = ratio;
+    for (const Panel* p : {&download_, &upload_, &pobrano_, &wyslano_}) {
+        p->caption->setFont(SkinFonts::SmallFonts(9, ratio));
+        p->value->setFont(SkinFonts::SmallFonts(9, ratio));
+        FitPanel(*p);
+    }
+}
+
+bool TStatsFrm::event(QEvent* event) {
+    if (event->type() == QEvent::ScreenChangeInternal) RefreshFonts();
+    if (event->type() == QEvent::WinIdChange && testAttribute(Qt::WA_WState_Created)) ApplySkipTaskbar();
+    return QWidget::event(event);
+}
 
 void TStatsFrm::DockAbove() {
     if (!mainWindow_) return;
@@ -251,10 +296,26 @@ void TStatsFrm::closeEvent(QCloseEvent* event) {
 
 void TStatsFrm::paintEvent(QPaintEvent*) {
     QPainter p(this);
+    if (testAttribute(Qt::WA_TranslucentBackground)) {
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(rect(), Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        if (!mask().isEmpty()) p.setClipRegion(mask());
+    }
     if (!background_.isNull()) p.drawImage(0, 0, background_);
 }
 
 void TStatsFrm::showEvent(QShowEvent* event) {
+    // Before the window is mapped: its states go with the mapping.
+    KeepTransient();
+    ApplySkipTaskbar();
+    // Once more when the toolkit has written its own states with the map,
+    // and the transient parent it leaves out for a plain window.
+    QTimer::singleShot(0, this, [this] {
+        ApplySkipTaskbar();
+        if (mainWindow_) nebrin::SetTransientFor(this, mainWindow_);
+    });
+    RefreshFonts();
     QWidget::showEvent(event);
     // Stay behind the main window in the stacking order.
     if (mainWindow_ && mainWindow_->isVisible() && mainWindow_->isWindow() && mainWindow_ != parentWidget())

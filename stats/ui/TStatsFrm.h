@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 #include "storage/MivenINI.h"
@@ -53,6 +54,10 @@ public:
     void SetMainWindow(QWidget* mainWindow);
     // top := main window top - own height; left := main window left.
     void DockAbove();
+    // Kept out of the taskbar and the pager (X11) while `skip` says so;
+    // asked at every showing.
+    void SetSkipTaskbar(std::function<bool()> skip);
+    void ApplySkipTaskbar();
 
     bool HasScopes() const { return dlScope_ != nullptr; }
     const nebrin::ThbScope* DownloadScope() const { return dlScope_.get(); }
@@ -63,6 +68,7 @@ public:
     QString WyslanoText() const;
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -75,6 +81,9 @@ private:
     };
     Panel MakePanel(const QString& caption, QPoint captionAt, QPoint valueAt);
     static void FitPanel(const Panel& p);
+    // The labels' face for the screen's device pixel ratio, when it changed.
+    void RefreshFonts();
+    void KeepTransient();
 
     QPointer<QWidget> mainWindow_;
     QImage background_;
@@ -83,4 +92,6 @@ private:
     std::unique_ptr<nebrin::ThbScope> dlScope_;
     std::unique_ptr<nebrin::ThbScope> ulScope_;
     Panel download_, upload_, pobrano_, wyslano_;
+    qreal fontRatio_ = 1.0;
+    std::function<bool()> skipTaskbar_;
 };

@@ -59,7 +59,7 @@ public:
 // Answers from a table of bodies, at once.
 class TableHttp final : public IHttpFetcher {
 public:
-    void Start(const std::string& url, const std::string& path, std::uint64_t, Done done) override {
+    void Start(const std::string& url, const std::string& path, std::uint64_t, int, Done done) override {
         const auto it = bodies.find(url);
         if (it == bodies.end()) return done({false, "404"});
         std::ofstream(path, std::ios::binary) << it->second;
@@ -70,7 +70,7 @@ public:
 
 class RecordingStarter final : public IProcessStarter {
 public:
-    bool Start(const std::string& path, std::string*) override {
+    bool Start(int, const std::string& path, std::string*) override {
         started.push_back(path);
         return true;
     }

@@ -68,14 +68,6 @@ TEST(BehaviourSettingsTest, WebPaneNeedsAllFourNumbers) {
     EXPECT_EQ(reason, "[WebBrowser] BWTop: not a number");
 }
 
-TEST(ScaleTest, OnlyA120DpiScreenScalesBy91Over120) {
-    struct Case {
-        int value, dpi, scaled;
-    } cases[] = {{300, 120, 228}, {180, 120, 137}, {13, 120, 10},  {-11, 120, -8},
-                 {300, 96, 300},  {300, 144, 300}, {300, 119, 300}};
-    for (const Case& c : cases) EXPECT_EQ(ScaleForScreen(c.value, c.dpi), c.scaled) << c.value << "@" << c.dpi;
-}
-
 TEST(PeriodicTimerTest, TicksEverySecondWithoutCatchingUp) {
     PeriodicTimer t;
     EXPECT_FALSE(t.Poll(5000));  // disabled
@@ -139,6 +131,7 @@ TEST_F(MainLogicTest, AutoConnectDialsOnceOneSecondAfterStart) {
     BehaviourSettings s;
     s.autoConnect = true;
     MainLogic logic(s, true, 10'000);
+    logic.ConnectionAttached();
     EXPECT_FALSE(logic.Advance(10'999).connect);
     EXPECT_TRUE(logic.Advance(11'000).connect);
     EXPECT_FALSE(logic.AutoConnectTicker().Enabled());

@@ -121,6 +121,7 @@ class StatusTickerTest : public ::testing::Test {
 protected:
     StatusTickerTest() {
         ras_.OnStateChanged = [this] { workflow_.RasConStateChanged(); };
+        logic_.ConnectionAttached();
     }
 
     // Moves both clocks; the window's timers run as they are due.

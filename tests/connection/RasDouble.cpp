@@ -195,7 +195,7 @@ RAS_DWORD SetProps(const char*, const char* entry, RASENTRYA* e, RAS_DWORD cb, u
     d.lastEntry = *e;
     d.lastEntryName = entry;
     d.lastEntrySize = cb;
-    return 0;
+    return d.setPropsResult;
 }
 
 RAS_DWORD Stats(HRASCONN, RAS_STATS*) { return 0; }

@@ -63,6 +63,7 @@ public:
     std::string storedUser, storedPassword, storedDomain, storedCallback;
     bool storedPasswordSaved = false;
     std::uint32_t credResult = 0;
+    std::uint32_t setPropsResult = 0;  // what writing the entry's properties answers
 
     // ---- Records ----
     int dialCalls = 0, hangUpCalls = 0, statusCalls = 0, enumCalls = 0, enumEntriesCalls = 0;

@@ -33,9 +33,11 @@ constexpr HRASCONN kHandle = 0x51;
 struct Notice : IUserNotice {
     void Message(std::string_view title, std::string_view text) override {
         events.push_back("message " + std::string(title) + ": " + std::string(text));
+        if (during) during();
     }
     void Beep() override { events.push_back("beep"); }
     std::vector<std::string> events;
+    std::function<void()> during;  // while the message is showing
 };
 
 struct Dialog : ISettingsDialog {
@@ -78,11 +80,13 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
-    void Make(const std::string& entry) {
+    void Make(const std::string& entry, bool autoConnect = false, bool attached = true) {
         wf.reset();
         BehaviourSettings s;
         s.entryName = entry;
+        s.autoConnect = autoConnect;
         logic = std::make_unique<MainLogic>(s, true, now);
+        if (attached) logic->ConnectionAttached();
         state = std::make_unique<MainConnectState>(
             *logic, [this] { return now; }, [this] { ++offlineLooks; }, [this] { ++closes; });
         ras = std::make_unique<TRasCon>(
@@ -114,7 +118,7 @@ protected:
             now = std::min(end, now + 100);
             const WindowActions a = logic->Advance(now);
             if (a.statusTick) StatusTick();
-            if (a.connect) wf->PolaczExecute();
+            if (a.connect) wf->RedialDue();
             Deliver();
         }
     }
@@ -293,6 +297,74 @@ TEST_F(ConnectWorkflowTest, LineDropAfterConnectingIsRedialled) {
     EXPECT_EQ(RasDouble::I().dialCalls, 2);
 }
 
+// The window attaches the connection control after its first paint, which a
+// loaded machine may show seconds late: the start's auto-connect waits for it.
+TEST_F(ConnectWorkflowTest, AutoConnectWaitsForALateConnectionControl) {
+    Make("Nebrin", true, false);
+    RasDouble::I().reports = {{0, 0}};
+    Advance(4000);
+    EXPECT_EQ(RasDouble::I().dialCalls, 0);
+    EXPECT_TRUE(logic->AutoConnectTicker().Enabled());
+    logic->ConnectionAttached();
+    Advance(100);
+    EXPECT_EQ(RasDouble::I().dialCalls, 1);
+    EXPECT_FALSE(logic->AutoConnectTicker().Enabled());
+    Advance(5000);
+    EXPECT_EQ(RasDouble::I().dialCalls, 1);
+}
+
+// A redial falling due while a dialog or message of the workflow is showing
+// runs when it closes, unless what the user did there made it moot.
+TEST_F(ConnectWorkflowTest, RedialDueDuringADialogRunsWhenItCloses) {
+    struct Case {
+        const char* what;
+        bool accept;
+        int dials;  // after the dialog
+    } cases[] = {{"settings cancelled", false, 2}, {"settings accepted", true, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        Make("Nebrin");
+        Connect();
+        auto& d = RasDouble::I();
+        d.connections.clear();
+        Advance(1000);  // the ticker sees the line gone: the redial is armed
+        ASSERT_TRUE(logic->AutoConnectTicker().Enabled());
+        d.reports = {{0, 0}};
+        dialog.accept = c.accept;
+        dialog.texts = {"nowy", "haslo2", "inna"};
+        int dialsDuring = -1;
+        dialog.during = [&] {
+            Advance(3000);  // the window's timers run while the dialog is up
+            dialsDuring = d.dialCalls;
+        };
+        EXPECT_EQ(wf->Configure(), c.accept);
+        dialog.during = nullptr;
+        EXPECT_EQ(dialsDuring, 1);
+        EXPECT_EQ(d.dialCalls, c.dials);
+        EXPECT_FALSE(logic->AutoConnectTicker().Enabled());
+        if (c.accept) {
+            EXPECT_EQ(std::string(d.lastDialParams.szUserName), "nowy");
+        }
+        Advance(5000);
+        EXPECT_EQ(d.dialCalls, c.dials);
+    }
+}
+
+TEST_F(ConnectWorkflowTest, RedialDueDuringTheUsersOwnAttemptIsMoot) {
+    // The user's connect meets a missing entry; the message is up when the
+    // redial falls due. The user's attempt cleared the reconnect flag.
+    logic->SetReconnect(true);
+    logic->AutoConnectTicker().SetEnabled(true, now);
+    RasDouble::I().entries.clear();
+    notice.during = [&] { Advance(3000); };
+    wf->PolaczExecute();
+    notice.during = nullptr;
+    EXPECT_EQ(notice.events, (Lines{"message Połącz: " + std::string(kEntryMissingMessage)}));
+    Advance(3000);
+    EXPECT_EQ(RasDouble::I().dialCalls, 0);
+}
+
 TEST_F(ConnectWorkflowTest, UserDisconnectWhenConnectedIsNotRedialled) {
     Connect();
     auto& d = RasDouble::I();
@@ -382,6 +454,13 @@ TEST_F(ConnectWorkflowTest, AcceptingSettingsWhileConnectedHangsUpAndRedialsWith
     EXPECT_EQ(d.dialCalls, 2);
     EXPECT_EQ(std::string(d.lastDialParams.szUserName), "nowy");
     EXPECT_EQ(std::string(d.lastDialParams.szPassword), "haslo2");
+}
+
+// The entry cannot be written (no wired interface): the log names that cause.
+TEST_F(ConnectWorkflowTest, RefusedEntryIsLoggedWithItsCause) {
+    RasDouble::I().setPropsResult = 633;
+    EXPECT_TRUE(wf->Configure());
+    EXPECT_EQ(log.Lines(), (Lines{"Nie zapisano ustawień połączenia: The port is already in use. (633)"}));
 }
 
 TEST_F(ConnectWorkflowTest, CancelledSettingsChangeNothing) {

@@ -14,7 +14,7 @@ win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.lo
 geo=$(xwininfo -id "$win")
 x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
 y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
-sleep 1
+wait_ready 30 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
 
 # OnOff (default theme: 36 x 36 at 12, 140).
 xdotool mousemove $((x + 30)) $((y + 158)) click 1
@@ -49,8 +49,9 @@ grep -q "Nebrin" "$home/simline-user.pbk" 2>/dev/null || die "the PPPoE entry wa
 
 # The dial runs through its states; then the log window.
 sleep 2
-# Without a window manager a click gives the main window the keyboard.
-xdotool mousemove $((x + 280)) $((y + 60)) click 1
+# Without a window manager a click gives the main window the keyboard: one
+# on the skin below the web pane (the pane may be nebrin-web's window).
+xdotool mousemove $((x + 180)) $((y + 170)) click 1
 sleep 0.5
 xdotool key ctrl+alt+l
 logwin=$(wait_window "Połączenie: Nebrin" 15) || die "no log window after Ctrl+Alt+L"

@@ -12,8 +12,14 @@ cmake --install "$NEBRIN_BUILD_DIR" --prefix "$prefix" >"$WORK/install.log" 2>&1
 [ -f "$prefix/share/applications/nebrin.desktop" ] || die "no desktop entry"
 ls "$prefix"/share/icons/hicolor/*/apps/nebrin.* >/dev/null 2>&1 || die "no icon"
 
-start_x
 export XDG_DATA_HOME="$WORK/data"
+# The command-line dialer finds the line libraries in the installed module
+# folder, and the simulated line keeps its files in the data folder.
+NEBRIN_RAS=sim "$prefix/bin/nebrin-rasdial" >"$WORK/rasdial.log" 2>&1 ||
+  die "installed nebrin-rasdial failed: $(cat "$WORK/rasdial.log")"
+[ -f "$XDG_DATA_HOME/nebrin/simline.ini" ] || die "the simulated line wrote no simline.ini to the data folder"
+
+start_x
 NEBRIN_BIN="$prefix/bin/nebrin"
 unset NEBRIN_HOME
 "$NEBRIN_BIN" >>"$WORK/nebrin.log" 2>&1 &

@@ -12,6 +12,9 @@ if [ ! -f "${NEBRIN_PACKAGE:-}" ]; then
   exit 77
 fi
 mkdir -p "${E2E_OUT:=/tmp}"
+# No session bus: without this the toolkit would start one that outlives the
+# test.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 
 WORK=$(mktemp -d /tmp/nebrin-e2e-XXXXXX)
 XVFB_PID=
@@ -26,10 +29,12 @@ trap cleanup EXIT
 
 # Starts Xvfb on a display number it picks itself (free whatever DISPLAY is),
 # white root window so that cut-away parts of a shaped window show white.
+# Arguments go to Xvfb (-noreset keeps screen modes and resources when the
+# last client leaves).
 start_x() {
   local fifo="$WORK/displayfd"
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp 3>"$fifo" >"$WORK/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp "$@" 3>"$fifo" >"$WORK/xvfb.log" 2>&1 &
   XVFB_PID=$!
   local n
   read -r -t 20 n <"$fifo" || die "Xvfb did not start: $(cat "$WORK/xvfb.log")"
@@ -49,9 +54,38 @@ make_home() {
 
 # Starts the program for folder $1 in the background; its pid in LAST_PID.
 start_nebrin() {
-  NEBRIN_HOME="$1" "$NEBRIN_BIN" >>"$WORK/nebrin.log" 2>&1 &
+  NEBRIN_HOME="$1" NEBRIN_TRACE_FIRST_PAINT=1 "$NEBRIN_BIN" >>"$WORK/nebrin.log" 2>&1 &
   LAST_PID=$!
   PIDS+=("$LAST_PID")
+}
+
+# Skips the test (status 77) unless every program named is installed.
+need() {
+  local p
+  for p in "$@"; do
+    command -v "$p" >/dev/null 2>&1 || { echo "SKIP: $p is not installed (tools/install-deps.sh installs it)"; exit 77; }
+  done
+}
+
+# Starts a helper program in the background, ended with the test.
+start_bg() {
+  "$@" >>"$WORK/helpers.log" 2>&1 &
+  PIDS+=("$!")
+}
+
+# A window's geometry as "x y w h" (absolute, without a frame).
+geometry() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'
+}
+
+# Waits up to $3 seconds for window $1's geometry to read $2.
+wait_geometry() {
+  local i
+  for ((i = 0; i < $3 * 5; i++)); do
+    [ "$(geometry "$1")" = "$2" ] && return 0
+    sleep 0.2
+  done
+  return 1
 }
 
 # Visible windows named $1 (exact).
@@ -64,6 +98,17 @@ wait_window() {
     local w
     w=$(windows_named "$1" | head -1)
     if [ -n "$w" ]; then echo "$w"; return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Waits up to $1 seconds for the program to have its offline page up: the
+# web engine has started, and clicks made while it starts are not lost.
+wait_ready() {
+  local i
+  for ((i = 0; i < $1 * 5; i++)); do
+    grep -q '^offline-page ' "$WORK/nebrin.log" && return 0
     sleep 0.2
   done
   return 1

@@ -14,7 +14,7 @@ NEBRIN_HOME="$home" NEBRIN_TRACE_FIRST_PAINT=1 "$NEBRIN_BIN" >>"$WORK/nebrin.log
 pid=$!
 PIDS+=("$pid")
 wait_window Nebrin 30 >/dev/null || die "no main window; log: $(cat "$WORK/nebrin.log")"
-for ((i = 0; i < 150; i++)); do
+for ((i = 0; i < 300; i++)); do
   grep -q '^offline-page ' "$WORK/nebrin.log" && break
   sleep 0.2
 done

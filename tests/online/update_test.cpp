@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "online/Sha256.h"
 #include "online/UpdateTicks.h"
 #include "storage/MivenINI.h"
+
+extern char** environ;
 
 namespace nebrin {
 namespace {
@@ -46,9 +49,11 @@ public:
         std::string body;
         Mode mode = Mode::Ok;
     };
-    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) override {
+    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, int deadlineMs,
+               Done done) override {
         requests.push_back(url);
         limits.push_back(maxBytes);
+        deadlines.push_back(deadlineMs);
         auto answer = [this, url, path, maxBytes, done] {
             const auto it = responses.find(url);
             if (it == responses.end()) return done({false, "404 Not Found"});
@@ -58,7 +63,7 @@ public:
                 case Mode::CutShort: WriteFile(path, r.body.substr(0, r.body.size() / 2)); return done({false, "cut"});
                 case Mode::IgnoreLimit: WriteFile(path, r.body); return done({true, {}});
                 case Mode::Ok:
-                    if (r.body.size() > maxBytes) return done({false, "too large"});
+                    if (r.body.size() > maxBytes) return done({false, "too large", true});
                     WriteFile(path, r.body);
                     return done({true, {}});
             }
@@ -76,19 +81,26 @@ public:
     std::map<std::string, Response> responses;
     std::vector<std::string> requests;
     std::vector<std::uint64_t> limits;
+    std::vector<int> deadlines;
     bool deferred = false;
     std::vector<std::function<void()>> pending;
 };
 
+// Records what would run: the name, and the content behind the descriptor.
 class FakeStarter : public IProcessStarter {
 public:
-    bool Start(const std::string& path, std::string* error) override {
+    bool Start(int fd, const std::string& path, std::string* error) override {
         started.push_back(path);
+        std::string content(4096, '\0');
+        const ssize_t n = ::pread(fd, content.data(), content.size(), 0);
+        content.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        contents.push_back(content);
         if (!works) *error = "Permission denied";
         return works;
     }
     bool works = true;
     std::vector<std::string> started;
+    std::vector<std::string> contents;
 };
 
 class FakeAsk : public IAsk {
@@ -172,7 +184,7 @@ TEST_F(UpdateTest, OtherVersionsAreDownloadedAndOffered) {
     const std::string sameWithBlank = "[PROGRAM]\nversion=" + std::string(kVersion) + " \n";
     for (const std::string& descriptor :
          {std::string("[PROGRAM]\nversion=") + std::string(kVersion) + ".1\n", std::string("[PROGRAM]\nversion=0.9\n"),
-          std::string("[PROGRAM]\n"), std::string(), std::string("[program]\nVERSION = \"2.0\"\n"), sameWithBlank}) {
+          std::string("[PROGRAM]\n"), std::string("[program]\nVERSION = \"2.0\"\n"), sameWithBlank}) {
         SCOPED_TRACE(descriptor);
         log_.clear();
         ask_.asked.clear();
@@ -194,13 +206,36 @@ TEST_F(UpdateTest, OtherVersionsAreDownloadedAndOffered) {
         EXPECT_EQ(ask_.asked[0].second,
                   "Aktualizacje programu Mój Internet są gotowe.\r\nCzy zainstalować nowszą wersję oprogramowania ?");
         EXPECT_EQ(ReadFile(Updates() / "NebrinSetup.exe"), "#!/bin/sh\nexit 0\n");
-        EXPECT_EQ(fs::status(Updates() / "NebrinSetup.exe").permissions(), fs::perms::owner_all);
+        EXPECT_EQ(fs::status(Updates() / "NebrinSetup.exe").permissions(),
+                  fs::perms::owner_read | fs::perms::owner_exec);
         EXPECT_TRUE(starter_.started.empty());
         EXPECT_TRUE(closedAfterStart_.empty());
         EXPECT_TRUE(Strays().empty());
     }
     EXPECT_EQ(fetched_, 6);  // every descriptor, the one not offered included
     EXPECT_EQ(http_.limits.at(1), std::uint64_t{512} << 20);
+}
+
+// What is not a descriptor at all (no "PROGRAM" section: a captive portal's
+// login page served with status 200, an empty answer) offers nothing, and
+// neither does the current version saved by a Windows editor as UTF-16.
+TEST_F(UpdateTest, NoProgramSectionOrTheSameVersionInUtf16OffersNothing) {
+    std::string utf16le = "\xFF\xFE";
+    for (char c : std::string_view("[PROGRAM]\r\nversion=1.18\r\n")) utf16le += {c, '\0'};
+    for (const std::string& descriptor :
+         {std::string("<html><body><form>Zaloguj si\xC4\x99</form></body></html>"), std::string(),
+          std::string("[OTHER]\nversion=2\n"), std::string("version=2\n"), utf16le}) {
+        SCOPED_TRACE(descriptor);
+        Serve("update.ini", descriptor);
+        Serve("NebrinSetup.exe", "setup");
+        ASSERT_TRUE(CheckNow());
+        EXPECT_TRUE(Last().descriptorFetched);
+        EXPECT_FALSE(Last().setupDownloaded);
+    }
+    EXPECT_TRUE(log_.empty());
+    EXPECT_TRUE(ask_.asked.empty());
+    EXPECT_FALSE(fs::exists(Updates() / "NebrinSetup.exe"));
+    EXPECT_EQ(http_.requests.size(), 5u);
 }
 
 // OK starts exactly the setup file, once, and only then closes the main
@@ -383,51 +418,126 @@ TEST_F(UpdateTest, DestroyedWhileDownloading) {
     EXPECT_FALSE(fs::exists(Updates() / "update.ini"));
 }
 
-// The real starter: the downloaded file, made executable by the check, runs
-// as a program from a path with blanks, with its path as its only argument
-// and none of our open files.
-TEST_F(UpdateTest, DownloadedSetupRunsAsAProgram) {
-    const int leaked = ::open("/dev/null", O_RDONLY);  // not close-on-exec
-    ASSERT_GE(leaked, 3);
-    const std::string script =
-        "#!/bin/sh\n"
-        "out=\"$(dirname \"$0\")/ran\"\n"
-        "echo \"$#|$0\" > \"$out\"\n"
-        "if [ -e /proc/$$/fd/" +
-        std::to_string(leaked) +
-        " ]; then echo open >> \"$out\"; "
-        "else echo closed >> \"$out\"; fi\n";
-    Serve("update.ini", "[PROGRAM]\nversion=2\n");
-    Serve("NebrinSetup.exe", script);
+// The real starter. The setup program runs from the descriptor that was
+// checked: a file swapped in under its name while the question is asked is
+// not what runs. It runs with no argument, a small environment and none of
+// our open files but its own (descriptor 3, through which the shell reads
+// the script).
+TEST_F(UpdateTest, WhatRunsIsWhatWasCheckedWithASmallEnvironment) {
+    const int leaked = ::fcntl(::open("/dev/null", O_RDONLY), F_DUPFD, 10);  // not close-on-exec
+    ASSERT_GE(leaked, 10);
+    const fs::path out = dir_ / "ran";
+    auto script = [&](const std::string& tag) {
+        return "#!/bin/sh\n"
+               "out='" +
+               out.string() +
+               "'\n"
+               "echo \"" +
+               tag +
+               " $#\" > \"$out\"\n"
+               "if [ -e /proc/$$/fd/" +
+               std::to_string(leaked) +
+               " ]; then echo open >> \"$out\"; "
+               "else echo closed >> \"$out\"; fi\n"
+               "tr '\\000' '\\n' < /proc/$$/environ | sort > \"$out.env\"\n";
+    };
+    const std::string checked = script("checked");
+    Serve("update.ini", "[PROGRAM]\nversion=2\nsha256=" + ToHex(Sha256::Of(checked)) + "\n");
+    Serve("NebrinSetup.exe", checked);
+
+    // Ours, and what the desktop session needs.
+    const std::vector<std::pair<const char*, const char*>> env = {
+        {"QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox"},
+        {"NEBRIN_HOME", "/tmp/x"},
+        {"NEBRIN_RAS", "sim"},
+        {"LD_LIBRARY_PATH", "/tmp/evil"},
+        {"QT_QPA_PLATFORM", "offscreen"},
+        {"SSH_AUTH_SOCK", "/tmp/agent"},
+        {"PATH", "/usr/bin:/bin"},
+        {"HOME", "/home/abonent"},
+        {"USER", "abonent"},
+        {"LANG", "pl_PL.UTF-8"},
+        {"LC_TIME", "C"},
+        {"DISPLAY", ":170"},
+        {"XDG_RUNTIME_DIR", "/run/user/1000"},
+        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/1000/bus"}};
+    std::map<std::string, std::optional<std::string>> saved;
+    for (const auto& [k, v] : env) {
+        const char* old = std::getenv(k);
+        saved[k] = old ? std::optional<std::string>(old) : std::nullopt;
+        ::setenv(k, v, 1);
+    }
+    for (const char* k : {"WAYLAND_DISPLAY", "XAUTHORITY", "LC_ALL", "LANGUAGE"}) {
+        const char* old = std::getenv(k);
+        saved[k] = old ? std::optional<std::string>(old) : std::nullopt;
+        ::unsetenv(k);
+    }
+
+    struct SwappingAsk : IAsk {
+        bool OkCancel(const std::string&, const std::string&) override {
+            const fs::path other = target.string() + ".other";
+            std::ofstream(other) << replacement;
+            fs::permissions(other, fs::perms::owner_all);
+            fs::rename(other, target);
+            return true;
+        }
+        fs::path target;
+        std::string replacement;
+    } ask;
+    ask.target = Updates() / "NebrinSetup.exe";
+    ask.replacement = script("swapped");
     struct RealStarter : IProcessStarter {
-        bool Start(const std::string& path, std::string* error) override {
-            pid = PosixProcessStarter::Spawn(path, error);
+        bool Start(int fd, const std::string& path, std::string* error) override {
+            pid = PosixProcessStarter::SpawnFromDescriptor(fd, path, SetupEnvironment(environ), error);
             return pid > 0;
         }
         pid_t pid = -1;
     } real;
-    UpdateCheck check(dir_.string(), http_, real, ask_, {});
-    ask_.answer = true;
+    UpdateCheck check(dir_.string(), http_, real, ask, {});
     std::optional<UpdateCheckResult> result;
     ASSERT_TRUE(check.Start({kBase, "NebrinSetup.exe", "Nebrin"}, [&](const UpdateCheckResult& r) { result = r; }));
     ::close(leaked);
+    for (const auto& [k, v] : saved) {
+        if (v)
+            ::setenv(k.c_str(), v->c_str(), 1);
+        else
+            ::unsetenv(k.c_str());
+    }
     ASSERT_TRUE(result && result->installStarted) << (result ? result->reason : "");
     int status = 0;
     ASSERT_EQ(::waitpid(real.pid, &status, 0), real.pid);
-    EXPECT_EQ(ReadFile(Updates() / "ran"), "0|" + (Updates() / "NebrinSetup.exe").string() + "\nclosed\n");
+    EXPECT_EQ(ReadFile(out), "checked 0\nclosed\n");
+    EXPECT_EQ(ReadFile(dir_ / "ran.env"),
+              "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/1000/bus\nDISPLAY=:170\nHOME=/home/abonent\n"
+              "LANG=pl_PL.UTF-8\nLC_TIME=C\nPATH=/usr/bin:/bin\nUSER=abonent\nXDG_RUNTIME_DIR=/run/user/1000\n");
 }
 
 TEST(PosixProcessStarter, ReportsWhatCannotStart) {
     std::string error;
-    EXPECT_EQ(PosixProcessStarter::Spawn("/nonexistent/setup", &error), -1);
-    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_EQ(PosixProcessStarter::SpawnFromDescriptor(-1, "setup", {}, &error), -1);
+    EXPECT_FALSE(error.empty());
     char path[] = "/tmp/nebrin-noexec-XXXXXX";
     const int fd = ::mkstemp(path);
     ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "#!/bin/sh\n", 10), 10);
+    error.clear();
+    EXPECT_EQ(PosixProcessStarter::SpawnFromDescriptor(fd, path, {}, &error), -1);  // not executable
+    EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
     ::close(fd);
-    EXPECT_EQ(PosixProcessStarter::Spawn(path, &error), -1);  // not executable
     ::unlink(path);
-    EXPECT_EQ(PosixProcessStarter::Spawn("", &error), -1);
+    const int folder = ::open("/tmp", O_RDONLY | O_DIRECTORY);
+    EXPECT_EQ(PosixProcessStarter::SpawnFromDescriptor(folder, "/tmp", {}, &error), -1);
+    ::close(folder);
+}
+
+TEST(PosixProcessStarter, SetupEnvironmentKeepsOnlyTheSessionsVariables) {
+    const char* env[] = {"PATH=/bin",         "LC_ALL=C", "LC_=x",    "LD_PRELOAD=/x.so",
+                         "XAUTHORITY=/run/a", "HOMEX=1",  "NOEQUALS", nullptr};
+    EXPECT_EQ(SetupEnvironment(const_cast<char* const*>(env)),
+              (std::vector<std::string>{"PATH=/bin", "LC_ALL=C", "XAUTHORITY=/run/a"}));
+    const char* none[] = {"LD_PRELOAD=/x.so", nullptr};
+    EXPECT_EQ(SetupEnvironment(const_cast<char* const*>(none)),
+              (std::vector<std::string>{"PATH=/usr/local/bin:/usr/bin:/bin"}));
 }
 
 TEST(UpdateSettingsTest, ReadFromTheTheme) {

@@ -8,6 +8,7 @@
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <optional>
 
 #include "platform/ProfileIni.h"
 #include "base/AtomicFile.h"
@@ -242,7 +243,74 @@ TEST_F(ProfileIniFiles, ReadWholeFileLimits) {
     EXPECT_FALSE(ReadWholeFile(dir_, &error).has_value());  // a folder
     EXPECT_FALSE(ReadWholeFile(File("missing"), &error).has_value());
     EXPECT_NE(error.find(File("missing")), std::string::npos);
-    EXPECT_TRUE(ReadWholeFile("/dev/null", &error).has_value());  // no size to trust: read to the end
+    // No size to trust: read to the end.
+    const auto status = ReadWholeFile("/proc/self/status", &error);
+    ASSERT_TRUE(status.has_value()) << error;
+    EXPECT_GT(status->size(), 0u);
+}
+
+// The program's own files: a FIFO, a device or a folder under the name is a
+// clear error at once (no read waits for a writer that never comes); a
+// symbolic link is refused for them and followed elsewhere.
+TEST_F(ProfileIniFiles, OwnFilesMustBeRegularFiles) {
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(File("real.ini"), std::string_view("[A]\nk=v\n"), 0600, &error));
+    ASSERT_EQ(::mkfifo(File("fifo.ini").c_str(), 0600), 0);
+    std::filesystem::create_symlink(File("real.ini"), File("link.ini"));
+    std::vector<std::uint8_t> data;
+    for (const char* name : {"fifo.ini", "link.ini"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(ReadOwnFile(File(name), data, &error));
+        EXPECT_NE(error.find(name), std::string::npos) << error;
+        ProfileIni ini = ProfileIni::Parse(std::string_view("[A]\nk=old\n"));
+        EXPECT_FALSE(ini.Load(File(name), &error));
+        EXPECT_EQ(ini.GetString("A", "k", ""), "old");  // the previous state stays
+    }
+    EXPECT_FALSE(ReadWholeFile(File("fifo.ini"), &error).has_value());
+    EXPECT_FALSE(ReadWholeFile("/dev/null", &error).has_value());
+    EXPECT_TRUE(ReadWholeFile(File("link.ini"), &error).has_value());
+    EXPECT_TRUE(ReadOwnFile(File("real.ini"), data, &error));
+}
+
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : text) {
+        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+        out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+}
+
+// update.ini as a Windows editor may save it, read as the platform's profile
+// functions read it.
+TEST(ProfileIni, FilesAsWindowsEditorsSaveThem) {
+    using namespace std::string_literals;
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::optional<std::string> version;
+    } cases[] = {
+        {"UTF-16 LE with BOM", Utf16(u"[PROGRAM]\r\nversion=1.18\r\n", false), "1.18"},
+        {"UTF-16 BE with BOM", Utf16(u"[PROGRAM]\r\nversion=1.18\r\n", true), "1.18"},
+        {"UTF-16 to Windows-1250", Utf16(u"[PROGRAM]\r\nversion=zażółć €\r\n", false), "za\xBF\xF3\xB3\xE6 \x80"},
+        {"UTF-16 without a Windows-1250 byte", Utf16(u"[PROGRAM]\nversion=\u0416\U0001F600.\n", false), "??."},
+        {"UTF-16 odd last byte", Utf16(u"[PROGRAM]\nversion=2", false) + "A", "2"},
+        {"UTF-8 BOM", "\xEF\xBB\xBF[PROGRAM]\nversion=1.18\n", "1.18"},
+        {"control blanks around", "[PROGRAM]\nversion=\x1A\v\f 1.18\t\x1A\f\v\n", "1.18"},
+        {"control blanks around names", "[\x0BPROGRAM\x1A]\n\fversion\x1A=1.18\n", "1.18"},
+        {"NUL ends the value", "[PROGRAM]\nversion=1.18\0 junk\n"s, "1.18"},
+        {"NUL in UTF-16", Utf16(u"[PROGRAM]\nversion=1.18\0x\n"s, true), "1.18"},
+        {"BOM of UTF-16 only in the middle",
+         "[PROGRAM]\n\xFF\xFE"
+         "version=1.18\n",
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ProfileIni ini = ProfileIni::Parse(
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()));
+        EXPECT_EQ(ini.Get("PROGRAM", "version"), c.version);
+    }
 }
 
 }  // namespace

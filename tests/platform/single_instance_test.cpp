@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <chrono>
 #include <filesystem>
@@ -193,4 +197,134 @@ TEST_F(SingleInstanceTest, RuntimeFolderFallsBackToAPrivateTmpFolder) {
         ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
     else
         ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+namespace {
+
+// Restores XDG_RUNTIME_DIR when it goes out of scope.
+struct RuntimeDirVariable {
+    RuntimeDirVariable() {
+        const char* v = std::getenv("XDG_RUNTIME_DIR");
+        if (v) saved = v;
+    }
+    ~RuntimeDirVariable() {
+        if (saved)
+            ::setenv("XDG_RUNTIME_DIR", saved->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::optional<std::string> saved;
+};
+
+constexpr uid_t kNobody = 65534;
+
+}  // namespace
+
+// A runtime folder that others can enter, or that is not ours or not a
+// folder, is never used: the private fallback is.
+TEST_F(SingleInstanceTest, SharedRuntimeFolderIsRefused) {
+    RuntimeDirVariable restore;
+    const std::string fallback = "/tmp/nebrin-" + std::to_string(::getuid());
+    const std::string shared = dir_ + "/shared", loose = dir_ + "/loose", link = dir_ + "/link";
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(::mkdir(loose.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(loose.c_str(), 0750), 0);
+    fs::create_directory_symlink(dir_, link);
+    for (const std::string& candidate : {shared, loose, link, std::string("relative"), std::string("/tmp")}) {
+        ::setenv("XDG_RUNTIME_DIR", candidate.c_str(), 1);
+        EXPECT_EQ(nebrin::InstanceRuntimeDir(), fallback) << candidate;
+    }
+    if (::getuid() == 0) {
+        const std::string theirs = dir_ + "/theirs";
+        ASSERT_EQ(::mkdir(theirs.c_str(), 0700), 0);
+        ASSERT_EQ(::chown(theirs.c_str(), kNobody, kNobody), 0);
+        ::setenv("XDG_RUNTIME_DIR", theirs.c_str(), 1);
+        EXPECT_EQ(nebrin::InstanceRuntimeDir(), fallback);
+    }
+}
+
+// Only a regular file of ours is a lock: anything else planted under its
+// name leaves the program running alone, and it never waits on it.
+TEST_F(SingleInstanceTest, LockMustBeARegularFileOfOurs) {
+    const std::string key = InstanceKey(InstanceIdentity("/opt/lockcheck"));
+    const std::string lock = dir_ + "/nebrin-" + key + ".lock";
+    ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0);
+    SingleInstance fifo(InstanceIdentity("/opt/lockcheck"), dir_);
+    EXPECT_EQ(fifo.Acquire(), Role::Alone);
+    fs::remove(lock);
+    fs::create_symlink(dir_ + "/elsewhere", lock);
+    SingleInstance link(InstanceIdentity("/opt/lockcheck"), dir_);
+    EXPECT_EQ(link.Acquire(), Role::Alone);
+    EXPECT_FALSE(fs::exists(dir_ + "/elsewhere"));
+}
+
+// Another user at the other end of the socket: a running copy of theirs
+// never gets our command line, and ours ignores theirs. (A second user needs
+// root to be had.)
+TEST_F(SingleInstanceTest, AnotherUsersSocketIsRefusedBothWays) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const std::string identity = InstanceIdentity("/opt/peercheck");
+    const std::string socketPath = dir_ + "/nebrin-" + InstanceKey(identity) + ".sock";
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+
+    // Their copy listens where ours would look; it reports what it received.
+    int ready[2], report[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t theirs = Spawn([&] {
+        SingleInstance them(identity, dir_);
+        if (them.Acquire() != Role::First) return 1;
+        // Listening again, as that user: the socket's credentials are
+        // taken when it starts listening.
+        ::close(them.ListenFd());
+        ::unlink(socketPath.c_str());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 3;
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return 2;
+        if (::listen(fd, 4) != 0) return 4;
+        (void)!::write(ready[1], "r", 1);
+        const int conn = ::accept(fd, nullptr, nullptr);
+        char buf[64];
+        const ssize_t n = conn >= 0 ? ::read(conn, buf, sizeof buf) : -1;
+        (void)!::write(report[1], buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        return 0;
+    });
+    ::close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    SingleInstance ours(identity, dir_);
+    ASSERT_EQ(ours.Acquire(), Role::Second);
+    EXPECT_FALSE(ours.SendToRunning("secret command line", 2000));
+    ::close(report[1]);
+    std::string received;
+    char buf[64];
+    for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) received.append(buf, static_cast<std::size_t>(n));
+    EXPECT_EQ(received, "");
+    EXPECT_EQ(WaitExit(theirs), 0);
+
+    // Our running copy; their start connects and sends.
+    const std::string identity2 = InstanceIdentity("/opt/peercheck2");
+    SingleInstance running(identity2, dir_);
+    ASSERT_EQ(running.Acquire(), Role::First);
+    ASSERT_EQ(::chmod(running.SocketPath().c_str(), 0777), 0);
+    const pid_t sender = Spawn([&] {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return 2;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", running.SocketPath().c_str());
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 3;
+        (void)!::send(fd, "their command line", 18, MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_WR);
+        char ack = 0;
+        return ::read(fd, &ack, 1) == 1 ? 4 : 0;  // no answer for them
+    });
+    pollfd p{running.ListenFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    EXPECT_EQ(running.ReadMessage(), std::nullopt);
+    EXPECT_EQ(WaitExit(sender), 0);
 }

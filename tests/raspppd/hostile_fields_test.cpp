@@ -1,7 +1,7 @@
-// Field lengths and option-like starts in the peer file and the secrets
-// line: each value is refused or lands as exactly one word in its place,
-// where pppd takes it as the argument of the option before it and never as
-// an option of its own.
+// Field lengths and option-like starts in the peer file and the user's
+// credentials store: each value is refused or lands as exactly one word in
+// its place, where pppd takes it as the argument of the option before it and
+// never as an option of its own.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,13 +16,12 @@ std::string Show(const std::string& v) {
     return v.size() > 24 ? v.substr(0, 24) + "...(" + std::to_string(v.size()) + ")" : v;
 }
 
-// The words of our peer file for (entry, service, user), in order.
-std::vector<std::string> PeerWords(const std::string& entry, const std::string& service, const std::string& user) {
+// The words of our peer file for (entry, service), in order.
+std::vector<std::string> PeerWords(const std::string& entry, const std::string& service) {
     std::vector<std::string> w = {"plugin", "rp-pppoe.so", "nic-eth0"};
     if (!service.empty()) w.insert(w.end(), {"rp_pppoe_service", service});
-    if (!user.empty()) w.insert(w.end(), {"user", user});
-    w.insert(w.end(), {"linkname", entry, "noauth", "nopersist", "defaultroute", "usepeerdns", "noipdefault",
-                       "lcp-echo-interval", "10", "lcp-echo-failure", "3"});
+    w.insert(w.end(), {"plugin", "passwordfd.so", "linkname", entry, "noauth", "nopersist", "defaultroute",
+                       "usepeerdns", "noipdefault", "lcp-echo-interval", "10", "lcp-echo-failure", "3"});
     return w;
 }
 
@@ -53,15 +52,10 @@ TEST(HostileFields, ServiceAndUserAreOneArgumentWordOrRefused) {
         EXPECT_EQ(CheckServiceName(c.value), c.service) << Show(c.value);
         EXPECT_EQ(CheckUserName(c.value), c.user) << Show(c.value);
         std::string why;
-        const auto asService = BuildPeerFileChecked("dsl", PeerSettings{"eth0", c.value, "jan"}, &why);
+        const auto asService = BuildPeerFileChecked("dsl", PeerSettings{"eth0", c.value}, 1000, &why);
         EXPECT_EQ(asService.has_value(), c.service == Refusal::kOk) << Show(c.value) << ": " << why;
         if (asService) {
-            EXPECT_EQ(SplitWords(*asService), PeerWords("dsl", c.value, "jan")) << Show(c.value);
-        }
-        const auto asUser = BuildPeerFileChecked("dsl", PeerSettings{"eth0", "svc", c.value}, &why);
-        EXPECT_EQ(asUser.has_value(), c.user == Refusal::kOk) << Show(c.value) << ": " << why;
-        if (asUser) {
-            EXPECT_EQ(SplitWords(*asUser), PeerWords("dsl", "svc", c.value)) << Show(c.value);
+            EXPECT_EQ(SplitWords(*asService), PeerWords("dsl", c.value)) << Show(c.value);
         }
     }
 }
@@ -71,9 +65,9 @@ TEST(HostileFields, EntryNamesStartingWithADashStayTheLinknameArgument) {
     for (const std::string& entry : entries) {
         ASSERT_TRUE(IsValidEntryName(entry)) << entry;
         std::string why;
-        const auto text = BuildPeerFileChecked(entry, PeerSettings{"eth0", "", ""}, &why);
+        const auto text = BuildPeerFileChecked(entry, PeerSettings{"eth0", ""}, 1000, &why);
         ASSERT_TRUE(text) << why;
-        EXPECT_EQ(SplitWords(*text), PeerWords(entry, "", "")) << Show(entry);
+        EXPECT_EQ(SplitWords(*text), PeerWords(entry, "")) << Show(entry);
     }
     // Interface names become part of an option word (nic-NAME): a leading '-'
     // or anything past the kernel's length is refused.
@@ -82,25 +76,27 @@ TEST(HostileFields, EntryNamesStartingWithADashStayTheLinknameArgument) {
     EXPECT_TRUE(IsValidInterfaceName(std::string(kMaxInterfaceName, 'e')));
 }
 
-TEST(HostileFields, SecretsGainExactlyOneThreeWordLineOrNothing) {
-    const std::string before = "# Secrets\nother * \"o p\"\n\"-x\" srv \"kept\"\n";
+// The store keeps every value that passes the checks as exactly the bytes
+// given (the password goes to pppd through a pipe as it is), and the other
+// entries as they were.
+TEST(HostileFields, CredentialsStoreKeepsEveryAcceptedValueExactly) {
+    const CredentialsTable others = {{"-x", {"o p", std::string("#kept")}}, {"zz", {"z", std::nullopt}}};
     struct Case {
         std::string user, password;
         bool stored;
     };
     std::vector<Case> cases;
     for (const std::string& v : kStarts) {
-        cases.push_back({"jan", v, v.front() != '@'});
+        cases.push_back({"jan", v, true});  // '@' too: no file is read for it now
         cases.push_back({v, "pw", v != "*"});
     }
     const std::vector<Case> limits = {
-        {std::string(255, 'u'), std::string(255, 'p'), true},
-        {std::string(256, 'u'), std::string(256, 'p'), true},
-        {"jan", std::string(257, 'p'), false},
-        {std::string(1025, 'u'), "pw", false},
-        {"jan", std::string(1025, 'p'), false},
-        {"jan", "pw\nevil * x", false},
+        {std::string(256, 'u'), std::string(255, 'p'), true},
+        {"jan", std::string(256, 'p'), false},  // pppd's passwordfd reads 255 bytes at most
+        {std::string(257, 'u'), "pw", false},
+        {"jan", "pw\nevil", false},
         {"jan\r", "pw", false},
+        {"jan", "", true},
     };
     cases.insert(cases.end(), limits.begin(), limits.end());
 
@@ -109,14 +105,9 @@ TEST(HostileFields, SecretsGainExactlyOneThreeWordLineOrNothing) {
         const bool ok = CheckUserName(c.user) == Refusal::kOk && CheckPassword(c.password) == Refusal::kOk;
         EXPECT_EQ(ok, c.stored) << what;
         if (!ok) continue;
-        const std::string after = ReplaceSecret(before, c.user, c.password);
-        const std::vector<WordLine> lines = SplitWordLines(after);
-        ASSERT_EQ(lines.size(), SplitWordLines(before).size() + 1) << what;
-        EXPECT_EQ(after.substr(0, before.size()), before) << what;
-        EXPECT_EQ(lines.back().words, (std::vector<std::string>{c.user, "*", c.password})) << what;
-        EXPECT_EQ(FindSecret(after, c.user), c.password) << what;
-        // The line another user has stays as it was.
-        EXPECT_EQ(FindSecret(after, "other"), "o p") << what;
+        CredentialsTable table = others;
+        table.insert(table.begin() + 1, {"dsl", {c.user, c.password}});
+        EXPECT_EQ(ReadCredentialsFile(BuildCredentialsFile(table)), table) << what;
     }
 }
 

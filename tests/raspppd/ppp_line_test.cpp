@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,6 +25,7 @@
 
 #include "platform/Ras.h"
 #include "platform/raspppd/PppLog.h"
+#include "platform/raspppd/PppSystem.h"
 #include "platform/raspppd/PppText.h"
 
 extern char** environ;
@@ -31,9 +33,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using nebrin::pppd::FindSecret;
+using nebrin::pppd::ReadCredentialsFile;
 using nebrin::pppd::ReadPeerFile;
-using nebrin::pppd::ReplaceSecret;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -131,19 +132,24 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         root_ = tmpl;
         peers_ = root_ + "/peers";
-        etc_ = root_ + "/etc";
+        config_ = root_ + "/config";
         run_ = root_ + "/run";
         run2_ = root_ + "/run2";
         net_ = root_ + "/net";
-        for (const std::string& d : {peers_, etc_, run_, run2_, net_}) fs::create_directories(d);
+        store_ = config_ + "/nebrin/pppd-credentials";
+        for (const std::string& d : {peers_, run_, run2_, net_}) fs::create_directories(d);
         ::setenv("NEBRIN_PPP_PEERS", peers_.c_str(), 1);
-        ::setenv("NEBRIN_PPP_ETC", etc_.c_str(), 1);
+        // The user's own folders.
+        ::setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (root_ + "/user-run").c_str(), 1);
+        // The machine's secrets files are never touched.
+        for (const char* f : {"/etc/ppp/chap-secrets", "/etc/ppp/pap-secrets"}) secretsBefore_.push_back(ReadFile(f));
         ::setenv("NEBRIN_PPP_RUNDIR", (run_ + ":" + run2_).c_str(), 1);
         ::setenv("NEBRIN_SYSFS_NET", net_.c_str(), 1);
         ::setenv("NEBRIN_PPPD", NEBRIN_STAND_IN_PPPD, 1);
         ::setenv("FAKE_PPPD_ARGS", (root_ + "/args").c_str(), 1);
         for (const char* v : {"NEBRIN_PPPOE_INTERFACE", "NEBRIN_PPP_USE_HELPER", "NEBRIN_PPP_HELPER",
-                              "NEBRIN_PPP_ELEVATE", "FAKE_PPPD_SCRIPT"})
+                              "NEBRIN_PPP_ELEVATE", "FAKE_PPPD_SCRIPT", "FAKE_PPPD_LOGIN", "FAKE_PPPD_TERM_SECONDS"})
             ::unsetenv(v);
         // A wired port that is down, the wired port that is up, a wireless and
         // a virtual one.
@@ -160,6 +166,9 @@ protected:
             RasHangUpA(c.hrasconn);
             EXPECT_TRUE(Eventually([&] { return Gone(static_cast<pid_t>(c.hrasconn)); }));
         }
+        std::vector<std::string> secretsAfter;
+        for (const char* f : {"/etc/ppp/chap-secrets", "/etc/ppp/pap-secrets"}) secretsAfter.push_back(ReadFile(f));
+        EXPECT_EQ(secretsAfter, secretsBefore_);
         fs::remove_all(root_);
     }
 
@@ -222,7 +231,15 @@ protected:
         WriteFile(net_ + "/" + iface + "/statistics/tx_bytes", std::to_string(tx) + "\n");
     }
 
-    std::string root_, peers_, etc_, run_, run2_, net_;
+    // The user's stored credentials of an entry.
+    std::optional<nebrin::pppd::StoredCredentials> Stored(const std::string& entry) {
+        for (const auto& [name, c] : ReadCredentialsFile(ReadFile(store_)))
+            if (name == entry) return c;
+        return std::nullopt;
+    }
+
+    std::string root_, peers_, config_, store_, run_, run2_, net_;
+    std::vector<std::string> secretsBefore_;
 };
 
 const std::string kConnects =
@@ -231,31 +248,33 @@ const std::string kConnects =
     "say Connect: ppp0 <--> eth0;say CHAP authentication succeeded;up ppp0 9 1000 500;"
     "say local  IP address 10.0.0.2;say remote IP address 10.0.0.1;hold";
 
-TEST_F(PppdLine, CreatedEntryIsAPeerFileWithSecrets) {
-    const std::string chapBefore = "# Secrets for authentication using CHAP\nother * \"o p\" *\n";
-    WriteFile(etc_ + "/chap-secrets", chapBefore);
+const std::string kNoAnswer =
+    "say Plugin rp-pppoe.so loaded.;say Timeout waiting for PADO packets;say Unable to complete PPPoE Discovery;exit 8";
+
+TEST_F(PppdLine, CreatedEntryIsAPeerFileAndTheUsersOwnCredentials) {
     CreateEntry("dsl", "Fast \"One\"", "jan@isp", "p w#1");
 
     const std::string peer = ReadFile(peers_ + "/dsl");
     const auto info = ReadPeerFile(peer);
-    EXPECT_TRUE(info.ours && info.pppoe);
+    EXPECT_TRUE(info.ours && info.pppoe && info.passwordfd);
+    EXPECT_EQ(info.ownerUid, static_cast<std::uint32_t>(::getuid()));
     EXPECT_EQ(info.interface, "eth0");  // the first wired interface that is up
     EXPECT_EQ(info.service, "Fast \"One\"");
-    EXPECT_EQ(info.user, "jan@isp");
+    EXPECT_EQ(info.user, "");  // credentials are the user's, not the machine's
     const auto words = nebrin::pppd::SplitWords(peer);
     for (const char* option : {"defaultroute", "usepeerdns", "noipdefault", "lcp-echo-interval", "lcp-echo-failure"})
         EXPECT_NE(std::find(words.begin(), words.end(), option), words.end()) << option;
     EXPECT_EQ(std::find(words.begin(), words.end(), "persist"), words.end());
-    EXPECT_EQ(peer.find("p w#1"), std::string::npos);  // no password in the peer file
+    EXPECT_EQ(peer.find("p w#1"), std::string::npos);
+    EXPECT_EQ(peer.find("jan@isp"), std::string::npos);
 
-    for (const char* name : {"/chap-secrets", "/pap-secrets"}) {
-        const std::string path = etc_ + name;
-        EXPECT_EQ(FindSecret(ReadFile(path), "jan@isp"), "p w#1") << name;
-        struct stat st {};
-        ASSERT_EQ(::stat(path.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
-    }
-    EXPECT_EQ(ReadFile(etc_ + "/chap-secrets"), chapBefore + "\"jan@isp\" * \"p w#1\"\n");
+    // The user's own store, private to the user.
+    EXPECT_EQ(Stored("dsl"), (nebrin::pppd::StoredCredentials{"jan@isp", std::string("p w#1")}));
+    struct stat st {};
+    ASSERT_EQ(::stat(store_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(::stat((config_ + "/nebrin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
 
     RASCREDENTIALSA cred{};
     cred.dwSize = RASCREDENTIALSA_SIZE;
@@ -265,12 +284,14 @@ TEST_F(PppdLine, CreatedEntryIsAPeerFileWithSecrets) {
     EXPECT_STREQ(cred.szUserName, "jan@isp");
     EXPECT_STREQ(cred.szPassword, "p w#1");
 
-    // Creating it again overwrites properties and credentials, and keeps the user.
+    // Creating it again overwrites the properties and keeps the credentials;
+    // new credentials replace the old ones, other entries' stay.
+    CreateEntry("other", "", "anna", "a");
     ASSERT_EQ(SetProperties("dsl", "Other"), 0u);
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).user, "jan@isp");
+    EXPECT_EQ(Stored("dsl")->user, "jan@isp");
     ASSERT_EQ(SetDialParams("dsl", "anna", "x"), 0u);
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).user, "anna");
     EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).service, "Other");
+    EXPECT_EQ(Stored("other"), (nebrin::pppd::StoredCredentials{"anna", std::string("a")}));
 
     RASDIALPARAMSA p{};
     p.dwSize = RASDIALPARAMSA_SIZE;
@@ -281,6 +302,48 @@ TEST_F(PppdLine, CreatedEntryIsAPeerFileWithSecrets) {
     EXPECT_STREQ(p.szPassword, "x");
     EXPECT_STREQ(p.szPhoneNumber, "Other");
     EXPECT_EQ(saved, 1);
+
+    // Without the password: the user name stays, the password is gone.
+    std::strcpy(p.szPassword, "ignored");
+    ASSERT_EQ(RasSetEntryDialParamsA(nullptr, &p, 1), 0u);
+    EXPECT_EQ(Stored("dsl"), (nebrin::pppd::StoredCredentials{"anna", std::nullopt}));
+    ASSERT_EQ(RasGetEntryDialParamsA(nullptr, &p, &saved), 0u);
+    EXPECT_EQ(saved, 0);
+}
+
+// A peer file of an earlier version (credentials in pppd's secrets files) is
+// brought up to date when credentials are stored, and becomes this user's.
+TEST_F(PppdLine, EarlierVersionsPeerFileIsUpdatedOnTheWay) {
+    WriteFile(peers_ + "/dsl", std::string(nebrin::pppd::kPeerFileMarker) +
+                                   "\nplugin rp-pppoe.so\nnic-eth1\nrp_pppoe_service \"svc\"\nuser \"jan\"\n"
+                                   "linkname \"dsl\"\nnoauth\n");
+    RASDIALPARAMSA p{};
+    p.dwSize = RASDIALPARAMSA_SIZE;
+    std::strcpy(p.szEntryName, "dsl");
+    ASSERT_EQ(RasGetEntryDialParamsA(nullptr, &p, nullptr), 0u);
+    EXPECT_STREQ(p.szUserName, "jan");  // from the old peer file
+    ASSERT_EQ(SetDialParams("dsl", "jan", "pw"), 0u);
+    const auto info = ReadPeerFile(ReadFile(peers_ + "/dsl"));
+    EXPECT_TRUE(info.passwordfd);
+    EXPECT_EQ(info.ownerUid, static_cast<std::uint32_t>(::getuid()));
+    EXPECT_EQ(info.interface, "eth1");
+    EXPECT_EQ(info.service, "svc");
+}
+
+// Only virtual interfaces: the entry cannot be created, and the code says why.
+TEST_F(PppdLine, NoWiredInterfaceIsTheReportedCause) {
+    for (const char* name : {"eth0", "eth1"}) fs::remove_all(net_ + "/" + name);
+    AddInterface("lo", 1, "unknown", false, false);
+    WriteFile(net_ + "/lo/type", "772\n");
+    EXPECT_EQ(SetProperties("dsl", "svc"), nebrin::pppd::kErrNoWiredInterface);
+    EXPECT_FALSE(fs::exists(peers_ + "/dsl"));
+    char text[256];
+    ASSERT_EQ(RasGetErrorStringA(nebrin::pppd::kErrNoWiredInterface, text, sizeof text), 0u);
+    EXPECT_EQ(std::string(text).rfind("No wired interface found", 0), 0u) << text;
+    // Named outright, a non-Ethernet interface is refused too.
+    ::setenv("NEBRIN_PPPOE_INTERFACE", "lo", 1);
+    EXPECT_EQ(SetProperties("dsl", "svc"), nebrin::pppd::kErrNoWiredInterface);
+    EXPECT_FALSE(fs::exists(peers_ + "/dsl"));
 }
 
 TEST_F(PppdLine, EntriesAreThePeerFilesThatCanBeDialled) {
@@ -333,9 +396,11 @@ TEST_F(PppdLine, InterfaceIsConfiguredOrTheFirstWiredOneUp) {
     EXPECT_FALSE(fs::exists(peers_ + "/e"));
 }
 
-TEST_F(PppdLine, HostileCredentialsRoundTripOrAreRefusedWithNothingWritten) {
-    const std::string chap = "# CHAP\nother * \"o p\"\n\"multi\nline\" * x\nthird srv y";
-    const std::string pap = "# PAP\n\"a\" * b\n";
+// Every accepted user name and password reaches pppd exactly: the user name
+// as one argument, the password's bytes through the pipe (the stand-in's
+// access concentrator accepts only the exact pair). Refused ones change
+// nothing.
+TEST_F(PppdLine, HostileCredentialsReachPppdExactlyOrAreRefusedWithNothingWritten) {
     struct Case {
         std::string user;
         std::string password;
@@ -348,21 +413,20 @@ TEST_F(PppdLine, HostileCredentialsRoundTripOrAreRefusedWithNothingWritten) {
         {"back\\slash\\", "\\n", 0},
         {"tab\tuser", "", 0},
         {"\xC5\xBC\xC3\xB3\xC5\x82w", "mid@/x", 0},
-        {"jan", "*", 0},
+        {"-jan", "@/etc/shadow", 0},  // read from the pipe, never as a file name
+        {"jan", " edges ", 0},
         {"a\nb", "pw", RAS_ERROR_INVALID_PARAMETER},
         {"jan", "x\ny", RAS_ERROR_INVALID_PARAMETER},
         {"jan", "x\rz", RAS_ERROR_INVALID_PARAMETER},
-        {"jan", "@/etc/shadow", RAS_ERROR_INVALID_PARAMETER},
-        {"jan", "@x", RAS_ERROR_INVALID_PARAMETER},
         {"*", "pw", RAS_ERROR_INVALID_PARAMETER},
         {"", "pw", RAS_ERROR_INVALID_PARAMETER},
+        {"jan", std::string(256, 'p'), RAS_ERROR_INVALID_PARAMETER},
         {std::string(RAS_UNLEN + 1, 'u'), "pw", RAS_ERROR_INVALID_PARAMETER},  // no room for the terminator
     };
-    ASSERT_EQ(SetProperties("dsl", "svc"), 0u);
+    CreateEntry("dsl", "svc", "first", "one");
     for (const Case& c : cases) {
         const std::string what = "user [" + c.user + "] password [" + c.password + "]";
-        WriteFile(etc_ + "/chap-secrets", chap);
-        WriteFile(etc_ + "/pap-secrets", pap);
+        const std::string storeBefore = ReadFile(store_);
         const std::string peerBefore = ReadFile(peers_ + "/dsl");
 
         RASCREDENTIALSA cred{};
@@ -371,28 +435,29 @@ TEST_F(PppdLine, HostileCredentialsRoundTripOrAreRefusedWithNothingWritten) {
         std::memcpy(cred.szUserName, c.user.data(), std::min(c.user.size(), sizeof cred.szUserName));
         std::memcpy(cred.szPassword, c.password.data(), std::min(c.password.size(), sizeof cred.szPassword));
         EXPECT_EQ(RasSetCredentialsA(nullptr, "dsl", &cred, 0), c.rc) << what;
-
+        EXPECT_EQ(ReadFile(peers_ + "/dsl"), peerBefore) << what;
         if (c.rc != 0) {
-            EXPECT_EQ(ReadFile(etc_ + "/chap-secrets"), chap) << what;
-            EXPECT_EQ(ReadFile(etc_ + "/pap-secrets"), pap) << what;
-            EXPECT_EQ(ReadFile(peers_ + "/dsl"), peerBefore) << what;
+            EXPECT_EQ(ReadFile(store_), storeBefore) << what;
             continue;
         }
-        // Exactly one line more, and without it the files are what they were.
-        const std::string chapAfter = ReadFile(etc_ + "/chap-secrets");
-        const std::string papAfter = ReadFile(etc_ + "/pap-secrets");
-        EXPECT_EQ(ReplaceSecret(chapAfter, c.user, std::nullopt), chap + "\n") << what;
-        EXPECT_EQ(ReplaceSecret(papAfter, c.user, std::nullopt), pap) << what;
-        EXPECT_EQ(nebrin::pppd::SplitWordLines(papAfter).size(), nebrin::pppd::SplitWordLines(pap).size() + 1) << what;
-
         RASCREDENTIALSA back{};
         back.dwSize = RASCREDENTIALSA_SIZE;
         back.dwMask = RASCM_UserName | RASCM_Password;
         ASSERT_EQ(RasGetCredentialsA(nullptr, "dsl", &back), 0u) << what;
         EXPECT_EQ(std::string(back.szUserName), c.user) << what;
         EXPECT_EQ(std::string(back.szPassword), c.password) << what;
-        EXPECT_EQ(back.dwMask, RASCM_UserName | RASCM_Password) << what;
+
+        ::setenv("FAKE_PPPD_LOGIN", (c.user + ":" + c.password).c_str(), 1);
+        RAS_DWORD rc = 99;
+        const HRASCONN h = Dial("dsl", kNoAnswer, &rc);
+        ASSERT_EQ(rc, 0u) << what;
+        EXPECT_EQ(WaitForDialEnd().error, static_cast<RAS_DWORD>(RAS_ERROR_NO_ANSWER)) << what << ": login refused";
+        RasHangUpA(h);
     }
+    // The same stand-in refuses a wrong password.
+    ::setenv("FAKE_PPPD_LOGIN", "-jan: edges", 1);
+    Dial("dsl", kNoAnswer);
+    EXPECT_EQ(WaitForDialEnd().error, static_cast<RAS_DWORD>(RAS_ERROR_AUTHENTICATION_FAILURE));
 }
 
 TEST_F(PppdLine, EntryNamesMustBePlainFileNames) {
@@ -420,16 +485,22 @@ TEST_F(PppdLine, OthersPeerFilesAreNeverOverwritten) {
     const std::string provider = "# by the administrator\nplugin rp-pppoe.so\nnic-eth0\nuser \"admin-set\"\npersist\n";
     WriteFile(peers_ + "/provider", provider);
     EXPECT_EQ(SetProperties("provider", "svc"), static_cast<RAS_DWORD>(RAS_ERROR_ALREADY_EXISTS));
-    // Credentials still go to the secrets files; the peer file stays as it is.
+    // Credentials still go to the user's store; the peer file stays as it is.
     EXPECT_EQ(SetDialParams("provider", "admin-set", "pw"), 0u);
     EXPECT_EQ(ReadFile(peers_ + "/provider"), provider);
-    EXPECT_EQ(FindSecret(ReadFile(etc_ + "/chap-secrets"), "admin-set"), "pw");
+    EXPECT_EQ(Stored("provider"), (nebrin::pppd::StoredCredentials{"admin-set", std::string("pw")}));
+    // Its dial takes pppd's own credentials: no passwordfd without the plugin.
+    Dial("provider", "exit 8");
+    WaitForDialEnd();
+    EXPECT_EQ(ReadFile(root_ + "/args"), "call provider nodetach\n");
     // A missing entry has no credentials to store.
     EXPECT_EQ(SetDialParams("nothing", "jan", "pw"), static_cast<RAS_DWORD>(RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY));
 }
 
 TEST_F(PppdLine, DialConnectsThenHangsUpWithStatistics) {
     CreateEntry("dsl", "svc", "jan", "very-secret");
+    ::setenv("FAKE_PPPD_LOGIN", "jan:very-secret", 1);  // the stored ones, through the pipe
+    ::setenv("FAKE_PPPD_TERM_SECONDS", "1", 1);         // pppd takes a while to end the session
     RAS_DWORD rc = 99;
     const HRASCONN h = Dial("dsl", kConnects, &rc);
     ASSERT_EQ(rc, 0u);
@@ -448,8 +519,9 @@ TEST_F(PppdLine, DialConnectsThenHangsUpWithStatistics) {
                                                  RASCS_DeviceConnected, RASCS_AllDevicesConnected, RASCS_Authenticate,
                                                  RASCS_Authenticated, RASCS_Projected, RASCS_Connected}));
 
-    // pppd got the entry on its command line and nothing else.
-    EXPECT_EQ(ReadFile(root_ + "/args"), "call dsl nodetach\n");
+    // pppd got the entry and the user name on its command line, the password
+    // through the pipe.
+    EXPECT_EQ(ReadFile(root_ + "/args"), "call dsl user jan passwordfd 3 nodetach\n");
 
     const auto conns = Connections();
     ASSERT_EQ(conns.size(), 1u);
@@ -472,9 +544,22 @@ TEST_F(PppdLine, DialConnectsThenHangsUpWithStatistics) {
 
     const std::size_t reportsBefore = Reports().size();
     EXPECT_EQ(RasHangUpA(h), 0u);
-    EXPECT_EQ(StatusOf(h).rc, static_cast<RAS_DWORD>(RAS_ERROR_INVALID_HANDLE));
+    // Until its pppd has ended, the connection stays, disconnected: a second
+    // dial of the entry would meet the pppd still holding the line.
+    const Status down = StatusOf(h);
+    EXPECT_EQ(down.rc, 0u);
+    EXPECT_EQ(down.state, static_cast<RASCONNSTATE>(RASCS_Disconnected));
+    EXPECT_EQ(Connections().size(), 1u);
+    RASDIALPARAMSA p{};
+    p.dwSize = RASDIALPARAMSA_SIZE;
+    std::strcpy(p.szEntryName, "dsl");
+    HRASCONN second = 0;
+    EXPECT_EQ(RasDialA(nullptr, nullptr, &p, 0, nullptr, &second), static_cast<RAS_DWORD>(RAS_ERROR_PORT_ALREADY_OPEN));
+    EXPECT_FALSE(Gone(static_cast<pid_t>(h)));
+    EXPECT_EQ(RasHangUpA(h), 0u);
+    EXPECT_TRUE(Eventually([&] { return StatusOf(h).rc == RAS_ERROR_INVALID_HANDLE; }));
+    EXPECT_TRUE(Gone(static_cast<pid_t>(h)));
     EXPECT_TRUE(Connections().empty());
-    EXPECT_TRUE(Eventually([&] { return Gone(static_cast<pid_t>(h)); }));
     EXPECT_TRUE(Eventually([&] { return !fs::exists(run_ + "/ppp-dsl.pid"); }));
     EXPECT_EQ(Reports().size(), reportsBefore);  // no report after the hang-up
     RAS_DWORD statsRc = 0;
@@ -575,6 +660,7 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
             env.push_back(*e);
     env.push_back("NEBRIN_PPP_RUNDIR=" + run2_);
     env.push_back("FAKE_PPPD_SCRIPT=up ppp4 21 10 20;hold");
+    env.push_back("FAKE_PPPD_TERM_SECONDS=1");
     std::vector<char*> envp;
     for (std::string& s : env) envp.push_back(s.data());
     envp.push_back(nullptr);
@@ -590,6 +676,16 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&fa);
     ASSERT_TRUE(Eventually([&] { return fs::exists(run2_ + "/ppp4.pid"); }));
+    // pppd wrote its interface's pid file before authentication; the run
+    // that dialled marked when the link came up, and the duration counts
+    // from there.
+    const auto now = std::time(nullptr);
+    const fs::file_time_type pidTime = fs::file_time_type::clock::now() - std::chrono::seconds(30);
+    fs::last_write_time(run2_ + "/ppp4.pid", pidTime);
+    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.up",
+              std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
+    RAS_STATS stats{};
+    stats.dwSize = RAS_STATS_SIZE;
 
     const auto conns = Connections();
     ASSERT_EQ(conns.size(), 1u);
@@ -598,77 +694,298 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     EXPECT_STREQ(conns[0].szDeviceName, "eth0");
     EXPECT_EQ(StatusOf(conns[0].hrasconn).state, static_cast<RASCONNSTATE>(RASCS_Connected));
     EXPECT_EQ(Bytes(conns[0].hrasconn), std::make_pair(RAS_DWORD{10}, RAS_DWORD{20}));
+    ASSERT_EQ(RasGetConnectionStatistics(conns[0].hrasconn, &stats), 0u);
+    EXPECT_GE(stats.dwConnectDuration, 20'000u);
+    EXPECT_LT(stats.dwConnectDuration, 29'000u);
+    // A mark of another pppd is not this session's: the pid file counts.
+    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.up", "1 " + std::to_string(static_cast<long long>(now) - 20) + "\n");
+    ASSERT_EQ(RasGetConnectionStatistics(conns[0].hrasconn, &stats), 0u);
+    EXPECT_GE(stats.dwConnectDuration, 30'000u);
     // The entry is busy: a second pppd for it is refused.
     RAS_DWORD rc = 0;
     Dial("dsl", "exit 0", &rc);
     EXPECT_EQ(rc, static_cast<RAS_DWORD>(RAS_ERROR_PORT_ALREADY_OPEN));
 
     EXPECT_EQ(RasHangUpA(conns[0].hrasconn), 0u);
-    EXPECT_EQ(StatusOf(conns[0].hrasconn).rc, static_cast<RAS_DWORD>(RAS_ERROR_INVALID_HANDLE));
+    // Listed, disconnected, until that pppd has ended.
+    EXPECT_EQ(StatusOf(conns[0].hrasconn).state, static_cast<RASCONNSTATE>(RASCS_Disconnected));
+    EXPECT_EQ(Connections().size(), 1u);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 5);  // pppd's status for SIGTERM
+    EXPECT_EQ(StatusOf(conns[0].hrasconn).rc, static_cast<RAS_DWORD>(RAS_ERROR_INVALID_HANDLE));
     EXPECT_TRUE(Connections().empty());
     EXPECT_FALSE(fs::exists(run2_ + "/ppp4.pid"));
 }
 
-TEST_F(PppdLine, WritesGoThroughTheHelperWhenAsked) {
+// ---- The helper -------------------------------------------------------------------
+//
+// The helper runs unprivileged here, as the test's users (uids 64101 and
+// 64102 through setpriv when the test runs as root, else as the test's own
+// user): only unprivileged does it honour the redirected folders, so the
+// rules are checked exactly as they run under pkexec, with the calling uid
+// the real one instead of PKEXEC_UID.
+
+constexpr std::uint32_t kUserA = 64101;
+constexpr std::uint32_t kUserB = 64102;
+
+struct HelperRun {
+    int status = -1;
+    std::string answer;  // first line: the code
+    std::string Code() const { return answer.substr(0, answer.find('\n')); }
+};
+
+class PppdHelper : public PppdLine {
+protected:
+    void SetUp() override {
+        PppdLine::SetUp();
+        if (::geteuid() == 0) {
+            if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv (util-linux) is needed to drop root";
+            fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                       fs::perms::others_read | fs::perms::others_exec);
+            fs::permissions(peers_, fs::perms::all);
+        }
+        // Interfaces of every kind; only Ethernet ones (type 1) carry PPPoE.
+        AddInterface("eth0.35", 5, "up", false, false);  // a VLAN
+        AddInterface("veth1", 6, "up", false, false);
+        for (const auto& [name, type] :
+             std::vector<std::pair<std::string, int>>{{"lo", 772}, {"ppp0", 512}, {"tun0", 65534}, {"sit0", 776}}) {
+            AddInterface(name, 10, "unknown", false, false);
+            WriteFile(net_ + "/" + name + "/type", std::to_string(type) + "\n");
+        }
+    }
+
+    // The command that runs the helper as uid (the test's own when not root).
+    std::vector<std::string> HelperArgv(std::uint32_t uid) const {
+        std::vector<std::string> argv;
+        if (::geteuid() == 0)
+            argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(uid),
+                    "--clear-groups"};
+        argv.push_back(NEBRIN_PPP_HELPER_BIN);
+        return argv;
+    }
+    std::uint32_t Uid(std::uint32_t uid) const {
+        return ::geteuid() == 0 ? uid : static_cast<std::uint32_t>(::getuid());
+    }
+
+    // Starts the helper with a pipe on its input; returns its pid.
+    pid_t Start(std::uint32_t uid, int* in, int* out) {
+        int i[2], o[2];
+        EXPECT_EQ(::pipe(i), 0);
+        EXPECT_EQ(::pipe(o), 0);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, i[0], 0);
+        posix_spawn_file_actions_adddup2(&fa, o[1], 1);
+        for (int fd : {i[0], i[1], o[0], o[1]}) posix_spawn_file_actions_addclose(&fa, fd);
+        std::vector<std::string> args = HelperArgv(uid);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&fa);
+        ::close(i[0]);
+        ::close(o[1]);
+        *in = i[1];
+        *out = o[0];
+        return pid;
+    }
+    static HelperRun Finish(pid_t pid, int out) {
+        HelperRun r;
+        char buf[512];
+        for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;) r.answer.append(buf, static_cast<std::size_t>(n));
+        ::close(out);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+    HelperRun Run(std::uint32_t uid, const std::string& request) {
+        int in = -1, out = -1;
+        const pid_t pid = Start(uid, &in, &out);
+        EXPECT_EQ(::write(in, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+        ::close(in);
+        return Finish(pid, out);
+    }
+    static std::string Peer(const std::string& entry, const std::string& iface, const std::string& service = "") {
+        return "nebrin-ppp-helper 2\npeer\n" + entry + "\n" + iface + "\n" + service + "\n";
+    }
+    std::optional<std::uint32_t> Owner(const std::string& entry) {
+        return ReadPeerFile(ReadFile(peers_ + "/" + entry)).ownerUid;
+    }
+};
+
+TEST_F(PppdHelper, TheLibraryWritesThroughTheHelperWhenAsked) {
     ::setenv("NEBRIN_PPP_USE_HELPER", "1", 1);
-    ::setenv("NEBRIN_PPP_ELEVATE", "", 1);  // run it directly: no pkexec in a test
+    std::string elevate;
+    if (::geteuid() == 0) {
+        // Stands in for pkexec: runs the helper as another user.
+        elevate = root_ + "/as-user.sh";
+        WriteFile(elevate, "#!/bin/sh\nexec /usr/bin/setpriv --reuid=" + std::to_string(kUserA) +
+                               " --regid=" + std::to_string(kUserA) + " --clear-groups \"$@\"\n");
+        fs::permissions(elevate, fs::perms::owner_all);
+    }
+    ::setenv("NEBRIN_PPP_ELEVATE", elevate.c_str(), 1);
     ::setenv("NEBRIN_PPP_HELPER", NEBRIN_PPP_HELPER_BIN, 1);
-    WriteFile(etc_ + "/pap-secrets", "keep * me\n");
     CreateEntry("dsl", "svc #1", "jan kowalski", "p\"w");
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).user, "jan kowalski");
-    EXPECT_EQ(ReadFile(etc_ + "/pap-secrets"), "keep * me\n\"jan kowalski\" * \"p\\\"w\"\n");
-    EXPECT_EQ(SetDialParams("dsl", "jan", "@/etc/shadow"), static_cast<RAS_DWORD>(RAS_ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).service, "svc #1");
+    EXPECT_EQ(Owner("dsl"), Uid(kUserA));
+    // The credentials stayed with this process's user.
+    EXPECT_EQ(Stored("dsl"), (nebrin::pppd::StoredCredentials{"jan kowalski", std::string("p\"w")}));
     // A helper that cannot be started writes nothing and says so.
     ::setenv("NEBRIN_PPP_HELPER", (root_ + "/missing-helper").c_str(), 1);
-    EXPECT_EQ(SetDialParams("dsl", "anna", "x"), static_cast<RAS_DWORD>(RAS_ERROR_CANNOT_WRITE_PHONEBOOK));
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).user, "jan kowalski");
+    EXPECT_EQ(SetProperties("dsl", "other"), static_cast<RAS_DWORD>(RAS_ERROR_CANNOT_WRITE_PHONEBOOK));
+    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).service, "svc #1");
 }
 
-TEST_F(PppdLine, HelperRefusesEverythingButOneWellFormedRequest) {
-    CreateEntry("dsl", "svc", "jan", "pw");
+TEST_F(PppdHelper, RefusesEverythingButOnePeerFileOnAnEthernetInterface) {
     WriteFile(peers_ + "/provider", "# admin's\n/dev/modem\n");
-    const std::string chap = ReadFile(etc_ + "/chap-secrets");
-    const std::string pap = ReadFile(etc_ + "/pap-secrets");
+    ASSERT_EQ(Run(kUserA, Peer("dsl", "eth0", "svc")).answer, "0\n");
     const std::string dsl = ReadFile(peers_ + "/dsl");
     struct Case {
         std::string request;
-        const char* answer;  // first line
+        const char* code;
     };
-    const std::string magic = "nebrin-ppp-helper 1\n";
+    const std::string magic = "nebrin-ppp-helper 2\n";
     const std::vector<Case> cases = {
         {"", "87"},
-        {"secret\njan\npw\n", "87"},                    // no header
-        {magic + "secret\njan\npw", "87"},              // unterminated
-        {magic + "secret\njan\npw\nextra\n", "87"},     // a line too many
-        {magic + "secret\njan\n@/etc/shadow\n", "87"},  // pppd would read a file
-        {magic + std::string("secret\nj\0n\npw\n", 15), "87"},
-        {magic + "secret\njan\npw\r\n", "87"},
-        {magic + "secret\n*\npw\n", "87"},
-        {magic + "peer\n../x\neth0\n\njan\n", "123"},
-        {magic + "peer\ndsl\neth0 plugin evil.so\n\njan\n", "87"},
-        {magic + "peer\nprovider\neth0\n\njan\n", "183"},  // not the dialer's file
-        {magic + "chmod\n/etc/shadow\n", "87"},
+        {"peer\ndsl\neth0\n\n", "87"},                    // no header
+        {magic + "peer\ndsl\neth0\nsvc", "87"},           // unterminated
+        {magic + "peer\ndsl\neth0\nsvc\nextra\n", "87"},  // a line too many
+        {magic + std::string("peer\nd\0l\neth0\n\n", 16), "87"},
+        {magic + "peer\ndsl\neth0\n\r\n", "87"},
+        {magic + "secret\njan\npw\n", "87"},               // credentials are not the helper's
+        {"nebrin-ppp-helper 1\nsecret\njan\npw\n", "87"},  // nor were they ever again
+        {Peer("../x", "eth0"), "123"},
+        {Peer("dsl", "eth0 plugin evil.so"), "87"},
+        {Peer("provider", "eth0"), "183"},  // not the dialer's file
+        {Peer("dsl", "lo"), "633"},
+        {Peer("dsl", "ppp0"), "633"},
+        {Peer("dsl", "tun0"), "633"},
+        {Peer("dsl", "sit0"), "633"},
+        {Peer("dsl", "nosuch0"), "633"},
+        {magic + "peer\ndsl\neth0\n" + std::string(5000, 's') + "\n", "87"},
     };
     for (const Case& c : cases) {
-        WriteFile(root_ + "/request", c.request);
-        const std::string cmd =
-            std::string(NEBRIN_PPP_HELPER_BIN) + " < '" + root_ + "/request' > '" + root_ + "/answer'";
-        const int status = std::system(cmd.c_str());
-        EXPECT_NE(status, 0) << c.request;
-        const std::string answer = ReadFile(root_ + "/answer");
-        EXPECT_EQ(answer.substr(0, answer.find('\n')), c.answer) << c.request;
-        EXPECT_EQ(ReadFile(etc_ + "/chap-secrets"), chap) << c.request;
-        EXPECT_EQ(ReadFile(etc_ + "/pap-secrets"), pap) << c.request;
+        const HelperRun r = Run(kUserA, c.request);
+        EXPECT_NE(r.status, 0) << c.request;
+        EXPECT_EQ(r.Code(), c.code) << c.request << " -> " << r.answer;
         EXPECT_EQ(ReadFile(peers_ + "/dsl"), dsl) << c.request;
         EXPECT_EQ(ReadFile(peers_ + "/provider"), "# admin's\n/dev/modem\n") << c.request;
+        EXPECT_FALSE(fs::exists(root_ + "/x"));
     }
-    // Arguments are refused too: secrets never travel on a command line.
-    EXPECT_NE(std::system((std::string(NEBRIN_PPP_HELPER_BIN) + " secret jan pw < /dev/null > /dev/null 2>&1").c_str()),
-              0);
+    // Ethernet interfaces of every kind are taken.
+    for (const char* iface : {"eth0.35", "br0", "veth1", "wlan0"})
+        EXPECT_EQ(Run(kUserA, Peer("dsl", iface)).answer, "0\n") << iface;
+    // Arguments are refused too: nothing travels on a command line.
+    std::vector<std::string> argv = HelperArgv(kUserA);
+    std::string cmd;
+    for (const std::string& a : argv) cmd += a + " ";
+    EXPECT_NE(std::system((cmd + "peer dsl eth0 < /dev/null > /dev/null 2>&1").c_str()), 0);
+}
+
+TEST_F(PppdHelper, ARequestThatNeverEndsIsRefused) {
+    ::setenv("NEBRIN_PPP_HELPER_READ_MS", "300", 1);  // honoured only unprivileged; 10 s otherwise
+    int in = -1, out = -1;
+    const pid_t pid = Start(kUserA, &in, &out);
+    const std::string part = "nebrin-ppp-helper 2\npeer\n";
+    ASSERT_EQ(::write(in, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+    const HelperRun r = Finish(pid, out);  // the writer never closes
+    ::close(in);
+    ::unsetenv("NEBRIN_PPP_HELPER_READ_MS");
+    EXPECT_EQ(r.answer, "87\nthe request did not end in time\n");
+    EXPECT_NE(r.status, 0);
+}
+
+TEST_F(PppdHelper, AtMostSixteenPeersPerUserEvenInParallel) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs two users: run as root";
+    constexpr int kTries = 22;
+    std::vector<std::pair<pid_t, int>> running;
+    for (int i = 0; i < kTries; ++i) {
+        int in = -1, out = -1;
+        const pid_t pid = Start(kUserA, &in, &out);
+        const std::string req = Peer("a" + std::to_string(i), "eth0");
+        EXPECT_EQ(::write(in, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+        ::close(in);
+        running.emplace_back(pid, out);
+    }
+    int written = 0, refused = 0;
+    for (auto [pid, out] : running) {
+        const HelperRun r = Finish(pid, out);
+        written += r.answer == "0\n";
+        refused += r.Code() == "624";
+    }
+    EXPECT_EQ(written, 16);
+    EXPECT_EQ(refused, kTries - 16);
+    int files = 0;
+    for (int i = 0; i < kTries; ++i) files += fs::exists(peers_ + "/a" + std::to_string(i));
+    EXPECT_EQ(files, 16);
+    // Replacing one of them is no new file; the other user has a count of
+    // his own.
+    EXPECT_EQ(Run(kUserA, Peer("a0", "eth1")).answer.substr(0, 2), fs::exists(peers_ + "/a0") ? "0\n" : "62");
+    EXPECT_EQ(Run(kUserB, Peer("b0", "eth0")).answer, "0\n");
+}
+
+TEST_F(PppdHelper, NeitherUserCanReplaceTheOthersPeer) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs two users: run as root";
+    ASSERT_EQ(Run(kUserA, Peer("a", "eth0", "svc")).answer, "0\n");
+    ASSERT_EQ(Run(kUserB, Peer("b", "eth1")).answer, "0\n");
+    const std::string a = ReadFile(peers_ + "/a");
+    const std::string b = ReadFile(peers_ + "/b");
+    EXPECT_EQ(Owner("a"), kUserA);
+    EXPECT_EQ(Owner("b"), kUserB);
+    EXPECT_EQ(Run(kUserB, Peer("a", "eth1", "svc")).Code(), "183");
+    EXPECT_EQ(Run(kUserA, Peer("b", "eth0")).Code(), "183");
+    // The same settings: the other's entry serves as it is, unchanged.
+    EXPECT_EQ(Run(kUserB, Peer("a", "eth0", "svc")).answer, "0\n");
+    EXPECT_EQ(ReadFile(peers_ + "/a"), a);
+    EXPECT_EQ(ReadFile(peers_ + "/b"), b);
+    // Each replaces its own.
+    EXPECT_EQ(Run(kUserA, Peer("a", "eth1")).answer, "0\n");
+    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/a")).interface, "eth1");
+}
+
+// Run privileged (as root, as pkexec runs it), the helper ignores every
+// redirection: the interface that exists only in the test's folder is not
+// found in the system's, and nothing is written anywhere.
+TEST_F(PppdHelper, PrivilegedRunIgnoresTheEnvironment) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    const std::string entry = "nebrin-test-" + std::to_string(::getpid());
+    AddInterface("nebrinfake0", 40, "up", true, false);
+    ::setenv("PKEXEC_UID", std::to_string(kUserA).c_str(), 1);
+    WriteFile(root_ + "/request", Peer(entry, "nebrinfake0"));
+    const std::string cmd = std::string(NEBRIN_PPP_HELPER_BIN) + " < '" + root_ + "/request' > '" + root_ + "/answer'";
+    EXPECT_NE(std::system(cmd.c_str()), 0);
+    ::unsetenv("PKEXEC_UID");
+    EXPECT_EQ(ReadFile(root_ + "/answer"), "633\nnebrinfake0 is not an Ethernet interface of /sys/class/net\n");
+    EXPECT_FALSE(fs::exists(peers_ + "/" + entry));
+    EXPECT_FALSE(fs::exists("/etc/ppp/peers/" + entry));
+}
+
+TEST(HelperContext, PrivilegeAndCallingUser) {
+    using nebrin::pppd::DecideHelperContext;
+    struct Case {
+        std::uint32_t uid, euid;
+        const char* pkexec;
+        bool privileged;
+        std::uint32_t caller;
+    } cases[] = {
+        {0, 0, "1000", true, 1000},         // pkexec
+        {0, 0, nullptr, true, 0},           // root itself
+        {0, 0, "x", true, 0},               // not a number
+        {0, 0, "-5", true, 0},              //
+        {0, 0, "4294967295", true, 0},      // (uid_t)-1 is no user
+        {1000, 0, "0", true, 1000},         // set-uid: PKEXEC_UID is the caller's to fake
+        {1000, 1000, "0", false, 1000},     // unprivileged
+        {1000, 1001, nullptr, true, 1000},  // set-uid to another user
+    };
+    for (const Case& c : cases) {
+        const auto got = DecideHelperContext(c.uid, c.euid, c.pkexec);
+        EXPECT_EQ(got.privileged, c.privileged) << c.uid << " " << c.euid << " " << (c.pkexec ? c.pkexec : "-");
+        EXPECT_EQ(got.callerUid, c.caller) << c.uid << " " << c.euid << " " << (c.pkexec ? c.pkexec : "-");
+    }
 }
 
 }  // namespace

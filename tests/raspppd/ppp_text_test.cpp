@@ -1,8 +1,9 @@
-// pppd's word rules, our peer files and the user's line in a secrets file,
-// as functions over strings.
+// pppd's word rules, our peer files and the user's credentials store, as
+// functions over strings.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,8 +79,8 @@ TEST(PppValues, RefusalsName) {
         {CheckUserName(std::string(kMaxUserName + 1, 'u')), Refusal::kTooLong},
         {CheckUserName("user@isp \"x\" #1"), Refusal::kOk},
         {CheckPassword(""), Refusal::kOk},
-        {CheckPassword("@/etc/shadow"), Refusal::kSecretFromFile},
-        {CheckPassword("@relative"), Refusal::kSecretFromFile},
+        {CheckPassword("@/etc/shadow"), Refusal::kOk},  // passed through a pipe, never read as a file name
+        {CheckPassword(std::string(kMaxPassword + 1, 'p')), Refusal::kTooLong},
         {CheckPassword("mid@/dle"), Refusal::kOk},
         {CheckPassword("p\nw"), Refusal::kLineBreak},
         {CheckPassword(std::string("p\0w", 3)), Refusal::kNul},
@@ -114,24 +115,29 @@ TEST(PppValues, EntryNamesArePlainFileNames) {
 }
 
 TEST(PeerFile, WritesOnlyThePppoeOptionsAndReadsThemBack) {
-    const PeerSettings s{"eth1", "svc \"one\" #2", "jan@isp \\x"};
-    const std::string text = BuildPeerFile("dsl", s);
+    const PeerSettings s{"eth1", "svc \"one\" #2"};
+    const std::string text = BuildPeerFile("dsl", s, 1001);
+    EXPECT_EQ(text.substr(0, text.find('\n')),
+              "# Nebrin PPPoE entry of uid 1001: written by the dialer, changes here are replaced.");
     const PeerInfo info = ReadPeerFile(text);
     EXPECT_TRUE(info.ours);
+    EXPECT_EQ(info.ownerUid, 1001u);
     EXPECT_TRUE(info.pppoe);
+    EXPECT_TRUE(info.passwordfd);
     EXPECT_EQ(info.interface, "eth1");
     EXPECT_EQ(info.service, s.service);
-    EXPECT_EQ(info.user, s.user);
+    EXPECT_EQ(info.user, "");
     EXPECT_EQ(info.linkname, "dsl");
 
-    // Every option word, in order; values are single quoted words.
+    // Every option word, in order; values are single quoted words; no
+    // credentials.
     const std::vector<std::string> want = {"plugin",
                                            "rp-pppoe.so",
                                            "nic-eth1",
                                            "rp_pppoe_service",
                                            s.service,
-                                           "user",
-                                           s.user,
+                                           "plugin",
+                                           "passwordfd.so",
                                            "linkname",
                                            "dsl",
                                            "noauth",
@@ -145,20 +151,44 @@ TEST(PeerFile, WritesOnlyThePppoeOptionsAndReadsThemBack) {
                                            "3"};
     EXPECT_EQ(SplitWords(text), want);
 
-    // No service and no user yet: those options are left out.
-    const std::vector<std::string> bare = SplitWords(BuildPeerFile("dsl", PeerSettings{"eth0", "", ""}));
-    EXPECT_EQ(std::count(bare.begin(), bare.end(), "user"), 0);
+    // No service: that option is left out.
+    const std::vector<std::string> bare = SplitWords(BuildPeerFile("dsl", PeerSettings{"eth0", ""}, 0));
     EXPECT_EQ(std::count(bare.begin(), bare.end(), "rp_pppoe_service"), 0);
+}
+
+TEST(PeerFile, MarkerLinesAndTheirOwners) {
+    struct Case {
+        std::string first;
+        bool ours;
+        std::optional<std::uint32_t> owner;
+    } cases[] = {
+        {std::string(kPeerFileMarker), true, std::nullopt},  // an earlier version's file
+        {"# Nebrin PPPoE entry of uid 0: written by the dialer, changes here are replaced.", true, 0u},
+        {"# Nebrin PPPoE entry of uid 4294967295: written by the dialer, changes here are replaced.", true,
+         4294967295u},
+        {"# Nebrin PPPoE entry of uid 4294967296: written by the dialer, changes here are replaced.", false, {}},
+        {"# Nebrin PPPoE entry of uid 01: written by the dialer, changes here are replaced.", false, {}},
+        {"# Nebrin PPPoE entry of uid -1: written by the dialer, changes here are replaced.", false, {}},
+        {"# Nebrin PPPoE entry of uid : written by the dialer, changes here are replaced.", false, {}},
+        {"# Nebrin PPPoE entry of uid 5: written by the dialer, changes here are replaced. ", false, {}},
+        {"# provider", false, {}},
+    };
+    for (const Case& c : cases) {
+        const PeerInfo info = ReadPeerFile(c.first + "\nplugin rp-pppoe.so\n");
+        EXPECT_EQ(info.ours, c.ours) << c.first;
+        if (c.ours) {
+            EXPECT_EQ(info.ownerUid, c.owner) << c.first;
+        }
+    }
 }
 
 TEST(PeerFile, CheckedBuildRefusesWhatPppdCouldMisread) {
     std::string why;
-    EXPECT_FALSE(BuildPeerFileChecked("../x", PeerSettings{"eth0", "", ""}, &why));
-    EXPECT_FALSE(BuildPeerFileChecked("dsl", PeerSettings{"eth0 plugin", "", ""}, &why));
-    EXPECT_FALSE(BuildPeerFileChecked("dsl", PeerSettings{"eth0", "svc\nplugin evil.so", ""}, &why));
+    EXPECT_FALSE(BuildPeerFileChecked("../x", PeerSettings{"eth0", ""}, 0, &why));
+    EXPECT_FALSE(BuildPeerFileChecked("dsl", PeerSettings{"eth0 plugin", ""}, 0, &why));
+    EXPECT_FALSE(BuildPeerFileChecked("dsl", PeerSettings{"eth0", "svc\nplugin evil.so"}, 0, &why));
     EXPECT_NE(why.find("line break"), std::string::npos);
-    EXPECT_FALSE(BuildPeerFileChecked("dsl", PeerSettings{"eth0", "", "*"}, &why));
-    EXPECT_TRUE(BuildPeerFileChecked("dsl", PeerSettings{"eth0", "", ""}, &why));
+    EXPECT_TRUE(BuildPeerFileChecked("dsl", PeerSettings{"eth0", ""}, 0, &why));
 }
 
 TEST(PeerFile, ReadsOthersFiles) {
@@ -166,61 +196,23 @@ TEST(PeerFile, ReadsOthersFiles) {
         "# provider\nplugin pppoe.so\nnic-enp3s0\npppoe-service \"Fast One\"\nuser \"a b\"  # who\npersist\n");
     EXPECT_FALSE(info.ours);
     EXPECT_TRUE(info.pppoe);
+    EXPECT_FALSE(info.passwordfd);
     EXPECT_EQ(info.interface, "enp3s0");
     EXPECT_EQ(info.service, "Fast One");
     EXPECT_EQ(info.user, "a b");
     EXPECT_FALSE(ReadPeerFile("/dev/modem 115200\nuser x\n").pppoe);
+    EXPECT_TRUE(ReadPeerFile("plugin /usr/lib/pppd/2.4.9/passwordfd.so\n").passwordfd);
 }
 
-TEST(SecretsFile, ReplacesOnlyTheUsersLine) {
-    const std::string before =
-        "# Secrets for authentication using CHAP\n"
-        "# client\tserver\tsecret\t\t\tIP addresses\n"
-        "other * \"keep me\"\n"
-        "\"jan\" * \"old\" # note\n"
-        "jan server-x \"for another server\"\n"
-        "\"multi\nline\" * x\n"
-        "   \n"
-        "last * y";  // no final line feed
-    const std::string after = ReplaceSecret(before, "jan", std::string("n\"ew #"));
-    EXPECT_EQ(after,
-              "# Secrets for authentication using CHAP\n"
-              "# client\tserver\tsecret\t\t\tIP addresses\n"
-              "other * \"keep me\"\n"
-              "\"jan\" * \"n\\\"ew #\"\n"
-              "jan server-x \"for another server\"\n"
-              "\"multi\nline\" * x\n"
-              "   \n"
-              "last * y");
-    EXPECT_EQ(FindSecret(after, "jan"), "n\"ew #");
-    EXPECT_EQ(FindSecret(after, "other"), "keep me");
-    EXPECT_EQ(FindSecret(after, "multi\nline"), "x");
-}
-
-TEST(SecretsFile, AppendsDropsDuplicatesAndRemoves) {
-    // A new user goes to the end, after a line feed the file lacked.
-    EXPECT_EQ(ReplaceSecret("a * b", "jan", std::string("pw")), "a * b\n\"jan\" * \"pw\"\n");
-    EXPECT_EQ(ReplaceSecret("", "jan", std::string("")), "\"jan\" * \"\"\n");
-    // A text ending inside a quote or after a backslash would swallow an
-    // appended line: the new line goes first and reads back.
-    for (const std::string tail : {"x * \"open", "x * y\\"}) {
-        const std::string after = ReplaceSecret(tail, "jan", std::string("pw"));
-        EXPECT_EQ(after, "\"jan\" * \"pw\"\n" + tail);
-        EXPECT_EQ(FindSecret(after, "jan"), "pw");
-        EXPECT_EQ(FindSecret(after, "x"), FindSecret(tail, "x"));
-    }
-    // Two lines for the user: the first is replaced, the second dropped.
-    EXPECT_EQ(ReplaceSecret("jan * one\nx * y\njan * two\n", "jan", std::string("3")), "\"jan\" * \"3\"\nx * y\n");
-    // Removal keeps everything else.
-    EXPECT_EQ(ReplaceSecret("x * y\n\"jan\" * \"p\"\nz * w\n", "jan", std::nullopt), "x * y\nz * w\n");
-    EXPECT_EQ(ReplaceSecret("x * y\n", "jan", std::nullopt), "x * y\n");
-}
-
-TEST(SecretsFile, NeverFollowsAFileSecret) {
-    EXPECT_EQ(FindSecret("jan * @/etc/shadow\n", "jan"), std::nullopt);
-    EXPECT_EQ(FindSecret("jan *\n", "jan"), std::nullopt);
-    EXPECT_EQ(FindSecret("jan srv pw\n", "jan"), std::nullopt);
-    EXPECT_EQ(FindSecret("*  * pw\n", "jan"), std::nullopt);
+TEST(CredentialsFile, OneLinePerEntryFirstWins) {
+    const CredentialsTable table = {{"a", {"jan", std::string("p w")}}, {"b", {"", std::nullopt}}};
+    const std::string text = BuildCredentialsFile(table);
+    EXPECT_NE(text.find("\n\"a\" \"jan\" \"p w\"\n\"b\" \"\"\n"), std::string::npos) << text;
+    EXPECT_EQ(ReadCredentialsFile(text), table);
+    // Foreign lines are skipped, the first line of an entry counts, the
+    // result is sorted.
+    EXPECT_EQ(ReadCredentialsFile("z u\n../x u p\nonly\na u p q\nz other\nb \"u\" \"\"\n"),
+              (CredentialsTable{{"b", {"u", std::string()}}, {"z", {"u", std::nullopt}}}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #!/bin/bash
 # A stand-in for pppd in the tests. It takes pppd's command line as the
-# dialer gives it ("call NAME nodetach"), reads the peer file from
+# dialer gives it ("call NAME [user USER passwordfd 3] nodetach"), reads the
+# password from descriptor 3 as the passwordfd plugin does (every byte, up to
+# the end) when the peer file loads that plugin, reads the peer file from
 # NEBRIN_PPP_PEERS, writes pppd's link pid file ("ppp-LINKNAME.pid") and
 # interface pid file ("IFNAME.pid") in the first NEBRIN_PPP_RUNDIR folder,
 # prints pppd's messages on standard output and ends with pppd's exit
@@ -14,10 +16,21 @@
 #                            line drop (echo requests unanswered)
 #   exit N                   end with status N
 # FAKE_PPPD_ARGS, when set, names a file that receives the command line.
+# FAKE_PPPD_LOGIN="USER:PASSWORD", when set, is what the access concentrator
+# accepts: any other user or password bytes end the dial as a refused login
+# (pppd's status 19) before its first step.
+# FAKE_PPPD_TERM_SECONDS: how long pppd takes to end after a signal (a
+# silent access concentrator), default 0.
 set -u
-log() { printf '%s\n' "$*"; }
+trap '' PIPE  # a log reader that went away does not end pppd
+log() { printf '%s\n' "$*" 2>/dev/null; }
 
-if [ $# -ne 3 ] || [ "$1" != call ] || [ "$3" != nodetach ]; then
+user= password= haspw=
+if [ $# -eq 7 ] && [ "$1" = call ] && [ "$3" = user ] && [ "$5" = passwordfd ] && [ "$6" = 3 ] &&
+   [ "$7" = nodetach ]; then
+  user=$4
+  haspw=1
+elif [ $# -ne 3 ] || [ "$1" != call ] || [ "$3" != nodetach ]; then
   log "pppd: unrecognized command line: $*"
   exit 2
 fi
@@ -26,6 +39,16 @@ peer=${NEBRIN_PPP_PEERS:-/etc/ppp/peers}/$name
 if [ ! -r "$peer" ]; then
   log "/usr/sbin/pppd: Can't open options file $peer: No such file or directory"
   exit 2
+fi
+if [ -n "$haspw" ]; then
+  if ! grep -q '^plugin passwordfd.so$' "$peer"; then
+    log "pppd: In file $peer: unrecognized option 'passwordfd'"
+    exit 2
+  fi
+  # Every byte up to the end of the pipe, trailing line feeds included.
+  password=$(cat <&3; printf x)
+  password=${password%x}
+  exec 3<&-
 fi
 [ -n "${FAKE_PPPD_ARGS:-}" ] && printf '%s\n' "$*" >> "$FAKE_PPPD_ARGS"
 
@@ -44,6 +67,7 @@ cleanup() {
 }
 terminate() {
   log "Terminating on signal $1."
+  [ -n "${FAKE_PPPD_TERM_SECONDS:-}" ] && sleep "$FAKE_PPPD_TERM_SECONDS"
   log "Connection terminated."
   cleanup
   exit 5
@@ -60,8 +84,16 @@ trap 'terminate 2' INT
 trap 'terminate 1' HUP
 trap 'drop' USR1
 
+refused() {
+  log "CHAP authentication failed"
+  log "Connection terminated."
+  cleanup
+  exit 19
+}
+
 IFS=';' read -ra steps <<< "${FAKE_PPPD_SCRIPT:-}"
 for step in "${steps[@]}"; do
+  if [ -n "${FAKE_PPPD_LOGIN:-}" ] && [ "$FAKE_PPPD_LOGIN" != "$user:$password" ]; then refused; fi
   cmd=${step%% *}
   rest=${step#"$cmd"}
   rest=${rest# }

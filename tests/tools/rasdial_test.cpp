@@ -144,4 +144,63 @@ TEST_F(RasDialTool, WithoutLineLibrary) {
     }
 }
 
+// Over the pppd line with a stand-in pppd: /create names the real cause
+// when no wired interface exists, and /disconnect returns only when pppd
+// has ended, however long it takes to end the session.
+class RasDialPppd : public RasDialTool {
+protected:
+    void SetUp() override {
+        RasDialTool::SetUp();
+        for (const char* d : {"/peers", "/run", "/net/lo", "/net/br0", "/config"}) fs::create_directories(home + d);
+        std::ofstream(home + "/net/lo/type") << "772\n";
+        std::ofstream(home + "/net/br0/type") << "1\n";  // virtual: never chosen by itself
+        env = "NEBRIN_PPP_PEERS=" + Quote(home + "/peers") + " NEBRIN_PPP_RUNDIR=" + Quote(home + "/run") +
+              " NEBRIN_SYSFS_NET=" + Quote(home + "/net") + " XDG_CONFIG_HOME=" + Quote(home + "/config") +
+              " XDG_RUNTIME_DIR=" + Quote(home + "/run") +
+              " NEBRIN_PPPD=" + Quote(std::string(NEBRIN_SOURCE_DIR) + "/tests/raspppd/stand_in_pppd.sh") +
+              " FAKE_PPPD_LOGIN=jan:tajne FAKE_PPPD_TERM_SECONDS=1"
+              " FAKE_PPPD_SCRIPT='say Connect: ppp0 <--> eth0;up ppp0 9 10 20;"
+              "say local  IP address 10.0.0.2;say remote IP address 10.0.0.1;hold' ";
+    }
+    Result Pppd(const std::vector<std::string>& args) {
+        std::string cmd = env + "NEBRIN_RAS=pppd " + Quote(tool);
+        for (const auto& a : args) cmd += " " + Quote(a);
+        cmd += " >" + Quote(home + "/out") + " 2>" + Quote(home + "/err") + " </dev/null";
+        Result r;
+        const int raw = std::system(cmd.c_str());
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadFile(home + "/out");
+        r.err = ReadFile(home + "/err");
+        return r;
+    }
+    std::string env;
+};
+
+TEST_F(RasDialPppd, CreateNamesTheCauseAndDisconnectWaitsForPppd) {
+    Result r = Pppd({"dsl", "/create", "svc", "jan", "tajne"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error 633: No wired interface found"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(home + "/peers/dsl"));
+
+    fs::create_directories(home + "/net/eth0/device");
+    std::ofstream(home + "/net/eth0/type") << "1\n";
+    std::ofstream(home + "/net/eth0/operstate") << "up\n";
+    r = Pppd({"dsl", "/create", "svc", "jan", "tajne"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Pppd({"dsl"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Pppd({}).out, "dsl\n");
+    const std::string pid = ReadFile(home + "/run/ppp-dsl.pid");
+    ASSERT_FALSE(pid.empty());
+
+    r = Pppd({"dsl", "/disconnect"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "8193 Disconnected/Offline\n");
+    // pppd took a second to end: the tool waited for it (a zombie left for
+    // a parent that does not reap has ended).
+    const std::string stat = ReadFile("/proc/" + pid.substr(0, pid.find('\n')) + "/stat");
+    EXPECT_TRUE(stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z") << stat;
+    EXPECT_EQ(Pppd({}).out, "");
+}
+
 }  // namespace

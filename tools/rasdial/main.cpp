@@ -3,7 +3,7 @@
 //
 //   nebrin-rasdial                                   active connections
 //   nebrin-rasdial ENTRY [USER PASSWORD]             dial (storing USER/PASSWORD first)
-//   nebrin-rasdial ENTRY /disconnect                 hang up and wait for the line to drop
+//   nebrin-rasdial ENTRY /disconnect                 hang up and wait until the line has dropped
 //   nebrin-rasdial ENTRY /create SERVICE USER PASSWORD   create or overwrite the PPPoE entry
 //
 // Exit status: 0 done, 1 failed (the code and text are on stderr), 2 usage.
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connection/RasCon.h"
@@ -27,6 +28,9 @@ constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr std::uint32_t kHangUpTimeoutMs = 3000;
+// pppd may need several seconds to end a session with a silent access
+// concentrator; the tool waits for it this long.
+constexpr auto kDropLimit = std::chrono::seconds(30);
 constexpr auto kDialLimit = std::chrono::minutes(3);
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -145,16 +149,31 @@ int Disconnect(const std::string& entry) {
     con.OnStateChanged = [&] { std::cout << con.StateCode() << " " << con.StatusText() << std::endl; };
     rc = con.HangUp(handle, 0, kHangUpTimeoutMs, true);
     if (rc != 0) return Fail(rc, con.ErrorText(rc));
-    if (con.StateCode() != RASCS_Disconnected && con.StateCode() != RAS_ERROR_INVALID_PORT_HANDLE) {
-        std::cerr << "nebrin-rasdial: the connection did not drop within " << kHangUpTimeoutMs << " ms\n";
-        return kFailed;
+    con.OnStateChanged = nullptr;
+    // "Disconnected" is not the end yet: the line is free when the
+    // connection is no longer listed (its pppd has ended).
+    const auto deadline = std::chrono::steady_clock::now() + kDropLimit;
+    for (;;) {
+        bool listed = false;
+        rc = con.EnumConnections();
+        for (std::size_t i = 0; i < con.Connections().Count(); ++i)
+            listed = listed || con.Connections().ConnectionHandle(i) == handle;
+        if (!listed && (rc == 0 || rc == RAS_ERROR_BUFFER_TOO_SMALL)) return kOk;
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return kOk;
+    std::cerr << "nebrin-rasdial: the connection did not end within "
+              << std::chrono::duration_cast<std::chrono::seconds>(kDropLimit).count()
+              << " s (its pppd is still running)\n";
+    return kFailed;
 }
 
 int Create(const std::string& entry, const std::string& service, const std::string& user, const std::string& password) {
     std::int32_t rc = CreatePPPoEEntry(entry, service, user, password);
     if (rc == -1) return NoLibrary();
+    // The entry's own write failing is the cause; what the credentials then
+    // say ("no such entry") only follows from it.
+    if (const std::int32_t props = LastEntryPropertiesResult(); props != 0) rc = props;
     if (rc != 0) {
         TRasCon con;
         return Fail(rc, con.ErrorText(rc));

@@ -8,8 +8,15 @@
 //   nebrin-theme digest [--size N] TEXT
 //   nebrin-theme seal --phrase P IN OUT
 //   nebrin-theme unseal --phrase P IN OUT
+//   nebrin-theme keygen KEYFILE
+//   nebrin-theme pubkey KEYFILE
+//   nebrin-theme sign KEYFILE FILE
 //
 // Exit status: 0 success, 1 failure (one line on stderr), 2 wrong usage.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -27,6 +34,7 @@
 #include <vector>
 
 #include "base/AtomicFile.h"
+#include "online/UpdateSignature.h"
 #include "storage/MivenINI.h"
 #include "storage/PassPhrases.h"
 #include "storage/ThemeSchema.h"
@@ -59,6 +67,11 @@ constexpr std::string_view kUsage =
     "  digest [--size N] TEXT        the pass phrase digest of TEXT in hexadecimal (N = 32)\n"
     "  seal --phrase P IN OUT        seal a file under pass phrase P (\"-\": stdin/stdout)\n"
     "  unseal --phrase P IN OUT      unseal a file sealed under pass phrase P\n"
+    "  keygen KEYFILE                make an Ed25519 key for signing updates: the private key\n"
+    "                                goes to KEYFILE (mode 0600, never overwritten), the\n"
+    "                                public key (the theme's [AutoUpdate] UpdateKey) to stdout\n"
+    "  pubkey KEYFILE                the public key of KEYFILE, as UpdateKey wants it\n"
+    "  sign KEYFILE FILE             sign FILE (update.ini) into FILE.sig\n"
     "  --help                        this text\n";
 
 // A failure that ends the command with exit status 1 and one line on stderr.
@@ -402,6 +415,75 @@ int Seal(bool encrypt, const std::string& phrase, const std::string& in, const s
     return kExitOk;
 }
 
+// ---- update signing ---------------------------------------------------------------
+
+// A private key is never left half-written and never replaces another: it is
+// written to a temporary file and then linked under its name, which fails
+// when the name exists.
+void WriteNewPrivateFile(const std::string& path, std::string_view text) {
+    std::error_code ec;
+    if (fs::symlink_status(path, ec).type() != fs::file_type::not_found)
+        throw Failure{"'" + path + "' exists; it is not overwritten"};
+    const fs::path target(path);
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
+    std::string temp = folder + "/.nebrin-key-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) throw Failure{"cannot write in '" + folder + "': " + std::strerror(errno)};
+    bool ok = ::fchmod(fd, 0600) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    int err = errno;
+    ::close(fd);
+    if (ok && ::link(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    ::unlink(temp.c_str());
+    if (!ok) {
+        if (err == EEXIST) throw Failure{"'" + path + "' exists; it is not overwritten"};
+        throw Failure{"cannot write '" + path + "': " + std::strerror(err)};
+    }
+}
+
+std::string ReadPrivateKey(const std::string& path) {
+    const Bytes pem = ReadInput(path);
+    return std::string(pem.begin(), pem.end());
+}
+
+int KeyGen(const std::string& keyFile) {
+    std::string err;
+    const std::optional<std::string> pem = NewUpdateSigningKey(&err);
+    if (!pem) throw Failure{err};
+    const std::optional<UpdateKeyBytes> pub = UpdatePublicKey(*pem, &err);
+    if (!pub) throw Failure{err};
+    WriteNewPrivateFile(keyFile, *pem);
+    std::cout << UpdateKeyText(*pub) << "\n";
+    return kExitOk;
+}
+
+int PubKey(const std::string& keyFile) {
+    std::string err;
+    const std::optional<UpdateKeyBytes> pub = UpdatePublicKey(ReadPrivateKey(keyFile), &err);
+    if (!pub) throw Failure{"'" + keyFile + "': " + err};
+    std::cout << UpdateKeyText(*pub) << "\n";
+    return kExitOk;
+}
+
+int Sign(const std::string& keyFile, const std::string& file) {
+    const std::string pem = ReadPrivateKey(keyFile);
+    const Bytes data = ReadInput(file);
+    std::string err;
+    const std::optional<std::string> signature = SignUpdateFile(pem, data, &err);
+    if (!signature) throw Failure{"'" + keyFile + "': " + err};
+    WriteOutput(file + std::string(kSignatureSuffix), AsBytes(*signature));
+    return kExitOk;
+}
+
 // ---- command line -------------------------------------------------------------
 
 std::size_t ParseSize(std::string_view s) {
@@ -464,6 +546,14 @@ int Run(const std::vector<std::string>& argv) {
         if (!args.empty() && args[0] == "--") args.erase(args.begin());
         WantArgs(args, 1, "digest");
         return Digest(args[0], size);
+    }
+    if (command == "keygen" || command == "pubkey") {
+        WantArgs(args, 1, command.c_str());
+        return command == "keygen" ? KeyGen(args[0]) : PubKey(args[0]);
+    }
+    if (command == "sign") {
+        WantArgs(args, 2, "sign");
+        return Sign(args[0], args[1]);
     }
     if (command == "seal" || command == "unseal") {
         std::optional<std::string> phrase;

@@ -3,7 +3,10 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 
+#include "app/ui/web/GuardedPage.h"
+
 TPopupView::TPopupView(QWidget* parent) : QWebEngineView(parent) {
+    setPage(new GuardedPage(this));
     connect(page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
             Q_EMIT LoadEnded(true);

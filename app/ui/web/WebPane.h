@@ -3,10 +3,9 @@
 // the page body's border style to "none", so no frame is drawn around the
 // page inside the skin.
 //
-// A local page reads only the files of its own folder: the folder of the
-// local page the program opened (Navigate, setUrl, load). Pictures, frames,
-// styles, scripts, script reads and links of the page that lead elsewhere on
-// the disk are blocked.
+// Its page is a GuardedPage: web addresses only, no desktop handlers, and a
+// local page (the offline page the program opened with Navigate, setUrl or
+// load) reads only the files of its own folder.
 #pragma once
 
 #include <QString>
@@ -24,9 +23,7 @@ public:
     // The address Navigate makes of a text.
     static QUrl AddressUrl(const QString& address);
 
-    // Whether a page of `folder` may read the local file `path`: the file
-    // lies inside the folder, after "..", "." and symbolic links are
-    // resolved. Never for an empty folder.
+    // GuardedPage::MayReadLocalFile.
     static bool MayReadLocalFile(const QString& path, const QString& folder);
 
 Q_SIGNALS:
@@ -36,6 +33,4 @@ Q_SIGNALS:
 
 private:
     void WBNavigateComplete2(bool ok);
-
-    QString localFolder_;  // of the local page opened by the program; empty for a web page
 };

@@ -7,8 +7,10 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -34,11 +36,16 @@ struct Transfer {
     std::uint64_t maxBytes = 0;
     std::uint64_t received = 0;
     std::string failure;  // set once the transfer has failed
+    bool overLimit = false;
     nebrin::IHttpFetcher::Done done;
 
     void Fail(std::string why) {
         if (failure.empty()) failure = std::move(why);
         if (reply && reply->isRunning()) reply->abort();
+    }
+    void FailOverLimit() {
+        if (failure.empty()) overLimit = true;
+        Fail("response larger than " + std::to_string(maxBytes) + " bytes");
     }
 
     std::string StatusFailure() const {
@@ -58,7 +65,7 @@ struct Transfer {
             const QByteArray chunk = reply->read(kReadChunk);
             if (chunk.isEmpty()) break;
             received += static_cast<std::uint64_t>(chunk.size());
-            if (received > maxBytes) return Fail("response larger than " + std::to_string(maxBytes) + " bytes");
+            if (received > maxBytes) return FailOverLimit();
             if (!failure.empty()) continue;
             if (file.write(chunk) != chunk.size()) return Fail("cannot write " + file.fileName().toStdString());
         }
@@ -74,7 +81,8 @@ QtHttpFetcher::QtHttpFetcher(QObject* parent) : QObject(parent), manager_(new QN
 
 QtHttpFetcher::~QtHttpFetcher() = default;
 
-void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) {
+void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, int deadlineMs,
+                          Done done) {
     const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
     const QString scheme = address.scheme().toLower();
     if (!address.isValid() || address.host().isEmpty() || (scheme != "http" && scheme != "https"))
@@ -102,10 +110,15 @@ void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::
         const QVariant status = t->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid() && status.toInt() >= 300 && status.toInt() < 400) return;
         const QVariant length = t->reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toULongLong() > t->maxBytes)
-            t->Fail("response larger than " + std::to_string(t->maxBytes) + " bytes");
+        if (length.isValid() && length.toULongLong() > t->maxBytes) t->FailOverLimit();
     });
     connect(reply, &QNetworkReply::readyRead, this, [t] { t->Drain(); });
+    // The whole transfer's deadline, however steadily the bytes trickle in.
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, this,
+            [t, deadlineMs] { t->Fail("not finished within " + std::to_string(deadlineMs) + " ms"); });
+    deadline->start(std::max(deadlineMs, 0));
     connect(reply, &QNetworkReply::finished, this, [this, t] {
         --pending_;
         QNetworkReply* r = t->reply;
@@ -133,6 +146,6 @@ void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::
         t->file.close();
         auto finish = std::move(t->done);
         t->done = nullptr;
-        if (finish) finish({t->failure.empty(), t->failure});
+        if (finish) finish({t->failure.empty(), t->failure, t->overLimit});
     });
 }

@@ -5,8 +5,9 @@
 // not drop from https to http) has a 2xx status, its whole body arrived (as
 // long as Content-Length said, when it said) and the body stayed within the
 // size limit; the body is written to the file as it arrives. A transfer that
-// stalls for longer than the transfer timeout fails, so a silent server
-// cannot hold the update check forever.
+// stalls for longer than the transfer timeout fails, and so does one still
+// running at its deadline, so neither a silent nor a trickling server can
+// hold the update check for long.
 #pragma once
 
 #include <QObject>
@@ -28,7 +29,8 @@ public:
     explicit QtHttpFetcher(QObject* parent = nullptr);
     ~QtHttpFetcher() override;
 
-    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, Done done) override;
+    void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, int deadlineMs,
+               Done done) override;
 
     // Downloads under way.
     int Pending() const { return pending_; }

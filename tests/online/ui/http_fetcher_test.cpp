@@ -36,7 +36,7 @@ protected:
     // Fetches and waits for the answer; the loop must run meanwhile.
     FetchResult Fetch(const QString& url, std::uint64_t maxBytes = 1 << 20) {
         std::optional<FetchResult> result;
-        fetcher_.Start(url.toStdString(), target_, maxBytes, [&](const FetchResult& r) { result = r; });
+        fetcher_.Start(url.toStdString(), target_, maxBytes, 30000, [&](const FetchResult& r) { result = r; });
         EXPECT_TRUE(WaitUntil([&] { return result.has_value(); }));
         return result.value_or(FetchResult{false, "no answer"});
     }
@@ -133,7 +133,8 @@ TEST_F(HttpFetcherTest, Https) {
     QSslConfiguration::setDefaultConfiguration(trusting);
     QtHttpFetcher fresh;  // no session left over from the refused attempt
     std::optional<FetchResult> result;
-    fresh.Start(server.Url("update.ini").toStdString(), target_, 1 << 20, [&](const FetchResult& r) { result = r; });
+    fresh.Start(server.Url("update.ini").toStdString(), target_, 1 << 20, 30000,
+                [&](const FetchResult& r) { result = r; });
     EXPECT_TRUE(WaitUntil([&] { return result.has_value(); }));
     QSslConfiguration::setDefaultConfiguration(saved);
     ASSERT_TRUE(result);
@@ -148,7 +149,7 @@ TEST_F(HttpFetcherTest, UsesTheSystemProxy) {
     ::setenv("http_proxy", proxy.Url("").toUtf8().constData(), 1);
     QtHttpFetcher fetcher;
     std::optional<FetchResult> result;
-    fetcher.Start("http://updates.example.invalid/nebrin/update.ini", target_, 1 << 20,
+    fetcher.Start("http://updates.example.invalid/nebrin/update.ini", target_, 1 << 20, 30000,
                   [&](const FetchResult& r) { result = r; });
     const bool answered = WaitUntil([&] { return result.has_value(); });
     ::unsetenv("http_proxy");
@@ -176,7 +177,7 @@ TEST_F(HttpFetcherTest, ThroughTheModule) {
         for (int attempt = 0; attempt < 2; ++attempt) {
             int calls = 0;
             FetchResult result;
-            fetcher.Start(server.Url("update.ini").toStdString(), target_, 1 << 20, [&](const FetchResult& r) {
+            fetcher.Start(server.Url("update.ini").toStdString(), target_, 1 << 20, 30000, [&](const FetchResult& r) {
                 ++calls;
                 result = r;
             });

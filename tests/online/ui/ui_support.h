@@ -12,10 +12,12 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -67,6 +69,7 @@ public:
         Normal,    // Content-Length and the whole body
         NoLength,  // the body ends with the connection
         CutShort,  // Content-Length, half the body, then the connection ends
+        Trickle,   // Content-Length, then one byte of the body every 200 ms
     };
     struct Route {
         Route(int s = 200, QByteArray b = {}, Mode m = Mode::Normal, QByteArray loc = {})
@@ -143,6 +146,16 @@ private:
         if (!route.location.isEmpty()) out += "Location: " + route.location + "\r\n";
         if (route.mode != Mode::NoLength) out += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
         out += "\r\n";
+        if (route.mode == Mode::Trickle) {
+            socket->write(out);
+            auto* timer = new QTimer(socket);
+            auto sent = std::make_shared<qsizetype>(0);
+            connect(timer, &QTimer::timeout, socket, [socket, body = route.body, sent] {
+                if (*sent < body.size()) socket->write(body.mid((*sent)++, 1));
+            });
+            timer->start(200);
+            return;
+        }
         out += route.mode == Mode::CutShort ? route.body.left(route.body.size() / 2) : route.body;
         socket->write(out);
         socket->disconnectFromHost();

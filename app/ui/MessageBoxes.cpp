@@ -1,0 +1,55 @@
+#include "app/ui/MessageBoxes.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QPushButton>
+#include <QTranslator>
+
+#include "app/ui/WindowHints.h"
+
+namespace nebrin {
+
+bool LoadToolkitPolish(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_pl"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
+}
+
+QString PolishButtonText(QMessageBox::StandardButton button) {
+    switch (button) {
+        case QMessageBox::Ok: return QStringLiteral("OK");
+        case QMessageBox::Cancel: return QStringLiteral("Anuluj");
+        case QMessageBox::Yes: return QStringLiteral("Tak");
+        case QMessageBox::No: return QStringLiteral("Nie");
+        case QMessageBox::Close: return QStringLiteral("Zamknij");
+        default: return {};
+    }
+}
+
+MessageBox::MessageBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons, QWidget* parent)
+    : QMessageBox(icon, title, text, buttons, parent) {
+    for (QAbstractButton* b : this->buttons()) {
+        const QString polish = PolishButtonText(standardButton(b));
+        if (!polish.isEmpty()) b->setText(polish);
+    }
+}
+
+void MessageBox::showEvent(QShowEvent* event) {
+    // Sized now, and not yet on the screen.
+    QMessageBox::showEvent(event);
+    CentreOnScreenOf(this, parentWidget());
+}
+
+QMessageBox::StandardButton ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                        const QString& text, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) {
+    MessageBox box(icon, title, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace nebrin

@@ -1,0 +1,117 @@
+#include "app/ui/WindowHints.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace nebrin {
+
+namespace {
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+bool Mapped(xcb_connection_t* c, xcb_window_t w) {
+    xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+    const bool mapped = a && a->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(a);
+    return mapped;
+}
+
+}  // namespace
+
+bool OnX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
+bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+void SetSkipTaskbar(QWidget* window, bool skip) {
+    // Only a window that exists natively: none is made for this.
+    if (!window || !OnX11() || !window->testAttribute(Qt::WA_WState_Created)) return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return;
+    xcb_connection_t* c = x11->connection();
+    const auto w = static_cast<xcb_window_t>(window->winId());
+    const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
+    const xcb_atom_t atoms[] = {Atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), Atom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    if (state == XCB_ATOM_NONE || atoms[0] == XCB_ATOM_NONE || atoms[1] == XCB_ATOM_NONE) return;
+
+    if (Mapped(c, w)) {
+        // A managed window: the window manager changes its state on request.
+        xcb_client_message_event_t e;
+        std::memset(&e, 0, sizeof e);
+        e.response_type = XCB_CLIENT_MESSAGE;
+        e.format = 32;
+        e.window = w;
+        e.type = state;
+        e.data.data32[0] = skip ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
+        e.data.data32[1] = atoms[0];
+        e.data.data32[2] = atoms[1];
+        e.data.data32[3] = 1;  // from an application
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&e));
+    } else {
+        // Not mapped yet: the property itself, which the toolkit merges with
+        // its own states when it maps the window.
+        std::vector<xcb_atom_t> current;
+        if (xcb_get_property_reply_t* r =
+                xcb_get_property_reply(c, xcb_get_property(c, 0, w, state, XCB_ATOM_ATOM, 0, 1024), nullptr)) {
+            if (r->format == 32 && r->type == XCB_ATOM_ATOM) {
+                const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+                current.assign(data, data + xcb_get_property_value_length(r) / 4);
+            }
+            std::free(r);
+        }
+        for (xcb_atom_t a : atoms) {
+            current.erase(std::remove(current.begin(), current.end(), a), current.end());
+            if (skip) current.push_back(a);
+        }
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32,
+                            static_cast<uint32_t>(current.size()), current.data());
+    }
+    xcb_flush(c);
+}
+
+void SetTransientFor(QWidget* window, const QWidget* parent) {
+    if (!window || !parent || !OnX11() || !window->testAttribute(Qt::WA_WState_Created) ||
+        !parent->window()->testAttribute(Qt::WA_WState_Created))
+        return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return;
+    xcb_connection_t* c = x11->connection();
+    const auto w = static_cast<xcb_window_t>(window->winId());
+    const auto p = static_cast<xcb_window_t>(parent->window()->winId());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &p);
+    xcb_flush(c);
+}
+
+QScreen* ScreenOf(const QWidget* anchor) {
+    if (anchor) {
+        const QWidget* top = anchor->window();
+        if (QScreen* s = QGuiApplication::screenAt(top->geometry().center())) return s;
+        if (QScreen* s = top->screen()) return s;
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+void CentreOnScreenOf(QWidget* window, const QWidget* anchor) {
+    QScreen* s = ScreenOf(anchor);
+    if (!window || !s) return;
+    const QRect area = s->availableGeometry();
+    const QSize size = window->frameGeometry().size().expandedTo(window->size());
+    window->move(area.left() + (area.width() - size.width()) / 2, area.top() + (area.height() - size.height()) / 2);
+}
+
+}  // namespace nebrin

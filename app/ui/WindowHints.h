@@ -1,0 +1,34 @@
+// What the program asks of the desktop beyond what the toolkit says for it:
+// which kind of display it runs on, the X11 window states that keep its
+// windows out of the taskbar and the pager, and placing a dialog in the
+// middle of the screen that holds the main window.
+#pragma once
+
+#include <QRect>
+
+class QWidget;
+class QScreen;
+
+namespace nebrin {
+
+bool OnX11();
+bool OnWayland();
+
+// _NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER set (or cleared)
+// on an X11 window, mapped or not; nothing on other platforms or for a
+// window not made yet.
+void SetSkipTaskbar(QWidget* window, bool skip);
+
+// WM_TRANSIENT_FOR of an X11 window: the toolkit writes it only for dialogs
+// and tool windows, and removes it at every showing of any other window, so
+// this is called after the window is shown.
+void SetTransientFor(QWidget* window, const QWidget* parent);
+
+// The screen of `anchor`'s window, else the primary screen.
+QScreen* ScreenOf(const QWidget* anchor);
+
+// Moves the top-level `window` to the middle of the work area of the screen
+// that holds `anchor`'s window.
+void CentreOnScreenOf(QWidget* window, const QWidget* anchor);
+
+}  // namespace nebrin

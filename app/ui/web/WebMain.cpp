@@ -1,0 +1,186 @@
+// nebrin-web: the program that holds the web engine for the dialer. Its
+// standard input is a local socket to the dialer (app/WebMessage.h); the
+// main window's pane and the popup window's page are made on request, each
+// as a window inside the dialer's window whose id comes with the request.
+// Every second it says it is alive; it ends when told to or when the dialer
+// goes away.
+#include <QApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QUrl>
+#include <QVariant>
+#include <QWebEngineProfile>
+#include <QWindow>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "app/WebMessage.h"
+#include "app/ui/RightClickFilter.h"
+#include "app/ui/web/PopupView.h"
+#include "app/ui/web/WebPane.h"
+
+using nebrin::web::Kind;
+using nebrin::web::Message;
+
+namespace {
+
+constexpr int kChannel = 0;  // standard input
+constexpr int kHeartbeatMs = 1000;
+
+class WebProgram : public QObject {
+public:
+    WebProgram() : notifier_(kChannel, QSocketNotifier::Read) {
+        connect(&notifier_, &QSocketNotifier::activated, this, &WebProgram::Read);
+        connect(&heartbeat_, &QTimer::timeout, this, [this] { Send({Kind::Heartbeat, {}, {}}); });
+        heartbeat_.start(kHeartbeatMs);
+        Send({Kind::Hello, {static_cast<std::int64_t>(::getpid())}, {}});
+    }
+
+    ~WebProgram() override {
+        // The views go before the engine's profile, their foreign parents
+        // after them.
+        delete popup_;
+        delete pane_;
+        delete paneParent_;
+        delete popupParent_;
+    }
+
+private:
+    void Send(const Message& m) {
+        const std::string frame = nebrin::web::Encode(m);
+        for (std::size_t done = 0; done < frame.size();) {
+            const ssize_t n = ::send(kChannel, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return End();
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    void Read() {
+        char buf[16384];
+        const ssize_t n = ::read(kChannel, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+        if (n <= 0) return End();  // the dialer went away
+        decoder_.Feed(std::string_view(buf, static_cast<std::size_t>(n)));
+        Message m;
+        for (;;) {
+            switch (decoder_.Next(m)) {
+                case nebrin::web::Decoder::Result::NeedMore: return;
+                case nebrin::web::Decoder::Result::Broken:
+                    std::fprintf(stderr, "nebrin-web: %s\n", decoder_.Error().c_str());
+                    return End();
+                case nebrin::web::Decoder::Result::Message: Handle(m); break;
+            }
+        }
+    }
+
+    void Handle(const Message& m) {
+        switch (m.kind) {
+            case Kind::EmbedPane: EmbedPane(m.numbers); break;
+            case Kind::Navigate:
+                address_ = QString::fromStdString(m.text);
+                if (pane_) pane_->Navigate(address_);
+                break;
+            case Kind::ShowPopup: ShowPopup(m.numbers, QString::fromStdString(m.text)); break;
+            case Kind::HidePopup: delete popup_; break;
+            case Kind::Quit: End(); break;
+            default: break;  // the dialer's messages only
+        }
+    }
+
+    // Shows `window` as a child of the dialer's window `parentId` at `place`.
+    // The engine's view makes its native window anew when it first draws
+    // (for OpenGL): every new one goes inside the dialer's window as well.
+    void Embed(QWidget* window, QPointer<QWindow>& parent, std::int64_t parentId, const QRect& place) {
+        if (!parent || static_cast<std::int64_t>(parent->winId()) != parentId) {
+            delete parent;
+            parent = QWindow::fromWinId(static_cast<WId>(parentId));
+        }
+        window->setProperty("nebrinPlace", place);
+        window->setProperty("nebrinParent", QVariant::fromValue<QObject*>(parent.data()));
+        window->removeEventFilter(this);
+        window->installEventFilter(this);
+        window->setGeometry(place);
+        window->winId();
+        Reparent(window);
+        window->show();
+    }
+
+    static void Reparent(QWidget* window) {
+        auto* parent = qobject_cast<QWindow*>(window->property("nebrinParent").value<QObject*>());
+        QWindow* handle = window->windowHandle();
+        if (!parent || !handle) return;
+        if (handle->parent() != parent) handle->setParent(parent);
+        handle->setGeometry(window->property("nebrinPlace").toRect());
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WinIdChange && watched->isWidgetType()) Reparent(static_cast<QWidget*>(watched));
+        return QObject::eventFilter(watched, event);
+    }
+
+    void EmbedPane(const std::vector<std::int64_t>& n) {
+        const bool first = !pane_;
+        if (first) {
+            pane_ = new TWebPane();
+            pane_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+            connect(pane_, &QWebEngineView::loadFinished, this, [this](bool ok) {
+                Send({Kind::PaneLoaded, {ok ? 1 : 0}, {}});
+            });
+        }
+        Embed(pane_, paneParent_, n[0],
+              QRect(static_cast<int>(n[1]), static_cast<int>(n[2]), static_cast<int>(n[3]), static_cast<int>(n[4])));
+        if (first && !address_.isNull()) pane_->Navigate(address_);
+    }
+
+    void ShowPopup(const std::vector<std::int64_t>& n, const QString& url) {
+        if (!popup_) {
+            popup_ = new TPopupView();
+            popup_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+            popup_->setContextMenuPolicy(Qt::NoContextMenu);
+            connect(popup_, &TPopupView::LoadEnded, this, [this](bool ok) {
+                Send({Kind::PopupLoaded, {ok ? 1 : 0}, {}});
+            });
+        }
+        Embed(popup_, popupParent_, n[0], QRect(0, 0, static_cast<int>(n[1]), static_cast<int>(n[2])));
+        popup_->setUrl(QUrl(url));
+    }
+
+    void End() {
+        notifier_.setEnabled(false);
+        heartbeat_.stop();
+        QCoreApplication::exit(0);
+    }
+
+    QSocketNotifier notifier_;
+    QTimer heartbeat_;
+    nebrin::web::Decoder decoder_;
+    QString address_;  // null until the first Navigate
+    QPointer<TWebPane> pane_;
+    QPointer<TPopupView> popup_;
+    QPointer<QWindow> paneParent_;
+    QPointer<QWindow> popupParent_;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // The dialer passes the engine's flags (no sandbox as root, no GPU) in
+    // the environment.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("nebrin-web"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    TRightClickFilter::Install(&app);
+    // The engine starts now, before the first word to the dialer: it may
+    // hold this thread for a while, which is not a hang.
+    QWebEngineProfile::defaultProfile();
+    WebProgram program;
+    return app.exec();
+}
