@@ -201,8 +201,6 @@ public:
     void SetActiveHandle(std::uint32_t h) { activeHandle_ = h; }
     bool Online() const { return online_; }
     void SetOnline(bool on) { online_ = on; }
-    bool PopupEnabled() const { return popupEnabled_; }
-    void SetPopupEnabled(bool on) { popupEnabled_ = on; }
     bool StatsWasShowing() const { return statsWasShowing_; }
     int AutoHideCount() const { return autoHideCount_; }
     int UpdateCount() const { return updateTicks_.Count(); }
@@ -260,7 +258,6 @@ private:
     bool reconnect_ = false;
     bool authFailure_ = false;
     bool online_ = false;
-    bool popupEnabled_ = false;
     bool statsWasShowing_ = false;
     bool connectionAttached_ = false;
     std::uint32_t dialHandle_ = 0;

@@ -157,8 +157,7 @@ private:
     void Extract(int index) {
         MemberBytes plain;
         try {
-            SetPassPhrase(MemberPassPhrase(index));
-            DecryptStream(tar_.GetMember(index), plain);
+            DecryptStream(CipherKey(MemberPassPhrase(index)), tar_.GetMember(index), plain);
         } catch (const std::exception& e) {
             Fail(Member(index) + ": " + e.what());
         }

@@ -137,7 +137,6 @@ public:
     // handle is gone, or timeoutMs passed. Returns the hang-up's code.
     std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify);
     std::int32_t HangUpHandle(HRASCONN handle);
-    std::int32_t HangUpCurrent() { return HangUpHandle(currentHandle_); }
     // Lists the active connections into Connections(); sets ConnectionsChanged.
     std::int32_t EnumConnections();
     // Text of StateCode, and of a result code.

@@ -22,10 +22,6 @@ constexpr Field kName{kUserNameKey, "Nazwa użytkownika", kMaxUserNameChars};
 constexpr Field kPassword{kPasswordKey, "Hasło", kMaxPasswordChars};
 constexpr Field kService{kServiceKey, "Nazwa usługi", kMaxServiceNameChars};
 
-void UseCredentialsPhrase() {
-    if (PassPhrase() != CredentialsPassPhrase()) SetPassPhrase(CredentialsPassPhrase());
-}
-
 // Length of the UTF-8 sequence starting with `lead` (1 for a stray byte).
 std::size_t SequenceLength(unsigned char lead) {
     if (lead >= 0xF0 && lead <= 0xF4) return 4;
@@ -49,12 +45,12 @@ StoredCredentials LoadUserSettings(const std::string& path, std::vector<std::str
         report("Nie można odczytać pliku " + std::string(kUserIniName) + ": " + error);
         return out;
     }
-    UseCredentialsPhrase();
+    const CipherKey key(CredentialsPassPhrase());
     auto load = [&](const Field& f, std::optional<std::string>& target) {
         const std::string value = ini.GetString(kUserSection, f.key, "");
         if (value.empty()) return;
         try {
-            target = Cp1250ToUtf8(DecryptString(value));
+            target = Cp1250ToUtf8(DecryptString(key, value));
         } catch (const std::exception& e) {
             // The field is left empty; the others still load.
             target = std::string();
@@ -76,7 +72,7 @@ bool SaveUserSettings(const std::string& path, const Credentials& c, std::string
     ProfileIni ini;
     std::string why;
     if (!ini.Load(path, &why)) return fail("Nie można odczytać pliku " + std::string(kUserIniName) + ": " + why);
-    UseCredentialsPhrase();
+    const CipherKey key(CredentialsPassPhrase());
     const struct {
         const Field& field;
         const std::string& text;
@@ -86,7 +82,7 @@ bool SaveUserSettings(const std::string& path, const Credentials& c, std::string
         if (!bytes) return fail("Pole „" + std::string(v.field.label) + "” zawiera znak, którego nie można zapisać.");
         std::string sealed;
         try {
-            sealed = EncryptString(*bytes);
+            sealed = EncryptString(key, *bytes);
         } catch (const std::exception& e) {
             return fail(e.what());
         }

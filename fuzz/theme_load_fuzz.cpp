@@ -49,7 +49,7 @@ Home& TheHome() {
 std::optional<Bytes> SealMembers(std::span<const std::uint8_t> plainPackage) {
     ThbTar plain;
     std::string reason;
-    if (!plain.OpenBytes(plainPackage, &reason)) return std::nullopt;
+    if (plain.OpenBytes(plainPackage, &reason) != PackageStatus::Ok) return std::nullopt;
     std::vector<Bytes> sealed;
     for (int i = 0; i < plain.Count(); ++i) {
         SetPassPhrase(MemberPassPhrase(i % kThemeMemberCount));

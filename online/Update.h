@@ -221,46 +221,4 @@ private:
     bool hasSha256_ = false;
 };
 
-// ---- the hourly rule and the menu ------------------------------------------------
-
-// The main window's side of the update: AutoUpdateTicker (1000 ms, enabled at
-// start when "EnableAutoUpdate" is yes), AutoUpdateTickerTimer and the tray
-// item "Sprawdź aktualizacje". The window runs a real 1000 ms timer while
-// TickerEnabled() and calls Tick with its busy flag.
-class AutoUpdater {
-public:
-    AutoUpdater(std::string dataDir, IHttpFetcher& http, IProcessStarter& starter, IAsk& ask, UpdateCheck::Hooks hooks);
-
-    // At start: "EnableAutoUpdate" and the addresses. Enabled: the count is
-    // set to 0 and the ticker runs.
-    void Configure(bool autoUpdateEnabled, UpdateSettings settings);
-
-    bool TickerEnabled() const { return tickerEnabled_; }
-    int UpdateCount() const { return ticks_.Count(); }
-
-    // AutoUpdateTickerTimer. True when a check was started by this tick.
-    bool Tick(bool busy);
-    // Sprawdaktualizacje1Click: a check whatever the busy flag and
-    // "EnableAutoUpdate" say; false when one is already running.
-    bool CheckNow();
-    bool CheckRunning() const { return check_.Running(); }
-    void SetDeadlines(UpdateDeadlines deadlines) { check_.SetDeadlines(deadlines); }
-
-    // Every finished check (show `error` when it is set).
-    std::function<void(const UpdateCheckResult&)> onFinished;
-    // The ticker was switched on or off.
-    std::function<void(bool)> onTickerChanged;
-
-private:
-    bool StartCheck();
-    void SetTicker(bool on);
-
-    UpdateCheck::Hooks outer_;
-    UpdateCheck check_;
-    AutoUpdateTicks ticks_;
-    UpdateSettings settings_;
-    bool autoUpdate_ = false;
-    bool tickerEnabled_ = false;
-};
-
 }  // namespace nebrin

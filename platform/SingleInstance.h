@@ -77,8 +77,6 @@ public:
     // (that connection is closed unanswered).
     std::optional<std::string> ReadMessage(int timeoutMs = 1000);
 
-    const std::string& LockPath() const { return lockPath_; }
-    const std::string& SocketPath() const { return socketPath_; }
     std::string ErrorText() const { return error_; }
 
 private:

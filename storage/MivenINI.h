@@ -56,7 +56,6 @@ public:
     // CR LF; a NUL byte ends the text) and parses them.
     void LoadFromBytes(std::span<const std::uint8_t> text);
     void LoadFromBytes(std::string_view text);
-    void LoadFromStream(std::span<const std::uint8_t> text) { LoadFromBytes(text); }
     // Throws EFOpenError when the file cannot be read.
     void LoadFromFile(const std::string& fileName);
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/random.h>
 #include <system_error>
 #include <unistd.h>
@@ -221,21 +222,12 @@ void DigestInto(std::span<const std::uint8_t> data, std::uint8_t* out, std::size
     if (size != 0) std::memcpy(out, result, size);
 }
 
-// The AES key of the current pass phrase: the program asks the digest for 32
-// bytes and keys AES-128 with the first 16.
-struct PhraseKey {
-    static constexpr int kKeySize = 16;
-    std::array<std::uint8_t, 32> bytes{};
-    PhraseKey() {
-        Phrase().With([this](std::string_view phrase) {
-            DigestInto({reinterpret_cast<const std::uint8_t*>(phrase.data()), phrase.size()}, bytes.data(),
-                       bytes.size());
-        });
-    }
-    ~PhraseKey() { SecureWipe(bytes.data(), bytes.size()); }
-    PhraseKey(const PhraseKey&) = delete;
-    PhraseKey& operator=(const PhraseKey&) = delete;
-};
+// The key of the current process-wide pass phrase.
+CipherKey CurrentKey() {
+    std::optional<CipherKey> key;
+    Phrase().With([&key](std::string_view phrase) { key.emplace(phrase); });
+    return *key;
+}
 
 // ---- Initialisation vector -------------------------------------------------
 
@@ -315,6 +307,16 @@ void SetPassPhrase(std::string_view phrase) { Phrase().Set(phrase); }
 std::string PassPhrase() { return Phrase().Get(); }
 void ClearPassPhrase() { Phrase().Clear(); }
 
+// The program asks the digest for 32 bytes and keys AES-128 with the first 16.
+CipherKey::CipherKey(std::string_view phrase) {
+    std::array<std::uint8_t, 32> digest{};
+    DigestInto(AsBytes(phrase), digest.data(), digest.size());
+    std::memcpy(bytes_.data(), digest.data(), bytes_.size());
+    SecureWipe(digest.data(), digest.size());
+}
+
+CipherKey::~CipherKey() { SecureWipe(bytes_.data(), bytes_.size()); }
+
 Bytes PhraseDigest(std::span<const std::uint8_t> data, std::size_t size) {
     Bytes out(std::min<std::size_t>(size, 256));
     DigestInto(data, out.data(), out.size());
@@ -323,7 +325,7 @@ Bytes PhraseDigest(std::span<const std::uint8_t> data, std::size_t size) {
 
 // ---- StreamSealer ----------------------------------------------------------
 
-StreamSealer::StreamSealer() : StreamSealer(PhraseKey().bytes, PhraseKey::kKeySize) {}
+StreamSealer::StreamSealer() : StreamSealer(CurrentKey().Data(), static_cast<int>(kCipherKeySize)) {}
 
 StreamSealer::StreamSealer(std::span<const std::uint8_t> key, int keySize) : cipher_(key, keySize) {}
 
@@ -385,7 +387,7 @@ void StreamSealer::Finish(Bytes& target) {
 
 // ---- StreamUnsealer --------------------------------------------------------
 
-StreamUnsealer::StreamUnsealer() : StreamUnsealer(PhraseKey().bytes, PhraseKey::kKeySize) {}
+StreamUnsealer::StreamUnsealer() : StreamUnsealer(CurrentKey().Data(), static_cast<int>(kCipherKeySize)) {}
 
 StreamUnsealer::StreamUnsealer(std::span<const std::uint8_t> key, int keySize) : cipher_(key, keySize) {}
 
@@ -485,27 +487,32 @@ void SealStream(std::span<const std::uint8_t> source, Bytes& target, std::span<c
     }
 }
 
-void DecryptStream(std::span<const std::uint8_t> sealed, Bytes& target) {
-    const PhraseKey key;
-    SealStream(sealed, target, key.bytes, PhraseKey::kKeySize, false);
+void DecryptStream(const CipherKey& key, std::span<const std::uint8_t> sealed, Bytes& target) {
+    SealStream(sealed, target, key.Data(), static_cast<int>(kCipherKeySize), false);
 }
 
-Bytes EncryptStream(std::span<const std::uint8_t> plain) {
-    const PhraseKey key;
+Bytes EncryptStream(const CipherKey& key, std::span<const std::uint8_t> plain) {
     Bytes sealed;
-    SealStream(plain, sealed, key.bytes, PhraseKey::kKeySize, true);
+    SealStream(plain, sealed, key.Data(), static_cast<int>(kCipherKeySize), true);
     return sealed;
 }
 
-std::string EncryptString(std::string_view plain) { return Base64Encode(EncryptStream(AsBytes(plain))); }
+std::string EncryptString(const CipherKey& key, std::string_view plain) {
+    return Base64Encode(EncryptStream(key, AsBytes(plain)));
+}
 
-std::string DecryptString(std::string_view text) {
+std::string DecryptString(const CipherKey& key, std::string_view text) {
     const Bytes sealed = Base64Decode(text);
     Bytes plain;
-    DecryptStream(sealed, plain);
+    DecryptStream(key, sealed, plain);
     std::string result(plain.begin(), plain.end());
     SecureWipe(plain.data(), plain.size());
     return result;
 }
+
+void DecryptStream(std::span<const std::uint8_t> sealed, Bytes& target) { DecryptStream(CurrentKey(), sealed, target); }
+Bytes EncryptStream(std::span<const std::uint8_t> plain) { return EncryptStream(CurrentKey(), plain); }
+std::string EncryptString(std::string_view plain) { return EncryptString(CurrentKey(), plain); }
+std::string DecryptString(std::string_view text) { return DecryptString(CurrentKey(), text); }
 
 }  // namespace nebrin

@@ -10,12 +10,14 @@
 //
 // C0 is a block whose bytes 0 and 1 come from the millisecond timer and the
 // rest from the system's random source, encrypted once. The key is the first
-// 16 bytes of PhraseDigest(pass phrase). One pass phrase is kept for the whole
-// process; every operation reads the one current at the call. Key schedules
-// and plain scratch buffers are wiped after use.
+// 16 bytes of PhraseDigest(pass phrase), made once into a CipherKey and passed
+// by value to the keyed operations. The unkeyed forms read the process-wide
+// pass phrase current at the call. Keys, key schedules and plain scratch
+// buffers are wiped after use.
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
@@ -37,8 +39,23 @@ public:
 };
 
 inline constexpr std::size_t kCipherBlockSize = 16;
+inline constexpr std::size_t kCipherKeySize = 16;  // AES-128
 
-// The process-wide pass phrase (empty at start).
+// The key made from a pass phrase; wiped when it ends.
+class CipherKey {
+public:
+    explicit CipherKey(std::string_view phrase);
+    ~CipherKey();
+    CipherKey(const CipherKey& other) = default;
+    CipherKey& operator=(const CipherKey& other) = default;
+
+    std::span<const std::uint8_t, kCipherKeySize> Data() const { return bytes_; }
+
+private:
+    std::array<std::uint8_t, kCipherKeySize> bytes_{};
+};
+
+// The process-wide pass phrase (empty at start), for the unkeyed forms below.
 void SetPassPhrase(std::string_view phrase);
 std::string PassPhrase();
 // Wipes the pass phrase (program end).
@@ -64,12 +81,17 @@ constexpr std::size_t SealedSize(std::size_t plainSize) noexcept {
 void SealStream(std::span<const std::uint8_t> source, Bytes& target, std::span<const std::uint8_t> key, int keySize,
                 bool encrypt);
 
-// Unseals under the current pass phrase, appending the plain bytes.
-void DecryptStream(std::span<const std::uint8_t> sealed, Bytes& target);
-// Seals under the current pass phrase.
-Bytes EncryptStream(std::span<const std::uint8_t> plain);
-
+// Unseals under `key`, appending the plain bytes.
+void DecryptStream(const CipherKey& key, std::span<const std::uint8_t> sealed, Bytes& target);
+// Seals under `key`.
+Bytes EncryptStream(const CipherKey& key, std::span<const std::uint8_t> plain);
 // Sealed bytes as Base64 text, and back (EBase64Error / ECipherException).
+std::string EncryptString(const CipherKey& key, std::string_view plain);
+std::string DecryptString(const CipherKey& key, std::string_view text);
+
+// The same under the current process-wide pass phrase.
+void DecryptStream(std::span<const std::uint8_t> sealed, Bytes& target);
+Bytes EncryptStream(std::span<const std::uint8_t> plain);
 std::string EncryptString(std::string_view plain);
 std::string DecryptString(std::string_view text);
 

@@ -1,5 +1,6 @@
 #include "storage/hbTar.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -22,7 +23,6 @@ std::int32_t LoadInt32(const std::uint8_t* p) { return static_cast<std::int32_t>
 class Cursor {
 public:
     explicit Cursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-    std::size_t Offset() const { return pos_; }
     std::size_t Remaining() const { return bytes_.size() - pos_; }
     bool Skip(std::size_t n) {
         if (n > Remaining()) return false;
@@ -35,24 +35,14 @@ public:
         pos_ += 4;
         return true;
     }
-    const std::uint8_t* Here() const { return bytes_.data() + pos_; }
 
 private:
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
 };
 
-enum class Outcome { Ok, BadMagic, Broken };
-
 bool HasMagic(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= 3 && std::memcmp(bytes.data(), kMagic, 3) == 0;
-}
-
-// Checks the count read from a header. Empty when acceptable.
-std::string CountProblem(std::int32_t count) {
-    if (count < 0) return "Range check error";
-    if (count > kMaxPackageMembers) return "too many members (" + std::to_string(count) + ")";
-    return {};
 }
 
 struct Layout {
@@ -61,26 +51,30 @@ struct Layout {
     std::size_t end = 0;  // first byte after the last member
 };
 
-// Reads the package structure from `bytes`.
-Outcome Parse(std::span<const std::uint8_t> bytes, Layout& layout, std::string& reason) {
-    if (!HasMagic(bytes)) {
+PackageStatus Broken(std::string& reason, std::string why) {
+    reason = std::move(why);
+    return PackageStatus::Broken;
+}
+
+// The one check of a package's layout. `head` is the start of the package
+// (at least its header and directory when they are there), `total` the size
+// of the whole package. Every declared length is checked against `total`
+// before it is used.
+PackageStatus CheckLayout(std::span<const std::uint8_t> head, std::uint64_t total, Layout& layout,
+                          std::string& reason) {
+    if (!HasMagic(head)) {
         reason = "bad magic";
-        return Outcome::BadMagic;
+        return PackageStatus::BadMagic;
     }
-    Cursor in(bytes);
+    Cursor in(head);
     in.Skip(3);
     std::int32_t count = 0;
-    if (!in.Int32(count)) {
-        reason = "truncated header";
-        return Outcome::Broken;
-    }
-    reason = CountProblem(count);
-    if (!reason.empty()) return Outcome::Broken;
+    if (!in.Int32(count)) return Broken(reason, "truncated header");
+    if (count < 0) return Broken(reason, "Range check error");
+    if (count > kMaxPackageMembers) return Broken(reason, "too many members (" + std::to_string(count) + ")");
     const std::size_t n = static_cast<std::size_t>(count);
-    if (in.Remaining() < n * kPackageEntrySize) {
-        reason = "truncated directory";
-        return Outcome::Broken;
-    }
+    const std::size_t dirEnd = kPackageHeaderSize + n * kPackageEntrySize;
+    if (total < dirEnd || head.size() < dirEnd) return Broken(reason, "truncated directory");
     layout.sizes.assign(n, 0);
     layout.offsets.assign(n, 0);
     for (std::size_t i = 0; i < n; ++i) {
@@ -88,21 +82,18 @@ Outcome Parse(std::span<const std::uint8_t> bytes, Layout& layout, std::string& 
         std::int32_t unused = 0;
         in.Int32(size);
         in.Int32(unused);
-        if (size < 0) {
-            reason = "negative size of member " + std::to_string(i);
-            return Outcome::Broken;
-        }
+        if (size < 0) return Broken(reason, "negative size of member " + std::to_string(i));
         layout.sizes[i] = static_cast<std::size_t>(size);
     }
+    std::uint64_t at = dirEnd;
     for (std::size_t i = 0; i < n; ++i) {
-        layout.offsets[i] = in.Offset();
-        if (!in.Skip(layout.sizes[i])) {
-            reason = "truncated member " + std::to_string(i);
-            return Outcome::Broken;
-        }
+        if (layout.sizes[i] > total - at) return Broken(reason, "truncated member " + std::to_string(i));
+        layout.offsets[i] = static_cast<std::size_t>(at);
+        at += layout.sizes[i];
     }
-    layout.end = in.Offset();
-    return Outcome::Ok;
+    layout.end = static_cast<std::size_t>(at);
+    reason.clear();
+    return PackageStatus::Ok;
 }
 
 // Reads up to `size` bytes; the count actually read, or -1 with errno.
@@ -136,137 +127,125 @@ std::string CannotOpen(const std::string& fileName, const std::string& why) {
 }
 
 // Reads the package part of a file (header, directory, members; not what
-// follows) into `data`. The file's size is checked against every declared
-// length before anything of that length is allocated.
-Outcome ReadPackageFile(const std::string& fileName, std::vector<std::uint8_t>& data, std::string& reason) {
+// follows) into `data` and checks it. The file's size is checked against
+// every declared length before anything of that length is allocated.
+PackageStatus ReadPackageFile(const std::string& fileName, std::vector<std::uint8_t>& data, Layout& layout,
+                              std::string& reason) {
+    auto unreadable = [&](std::string why) {
+        reason = std::move(why);
+        return PackageStatus::Unreadable;
+    };
     int fd;
     do {
         fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) throw EArchiveError(CannotOpen(fileName, std::strerror(errno)));
+    if (fd < 0) return unreadable(CannotOpen(fileName, std::strerror(errno)));
     FileCloser closer(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) throw EArchiveError(CannotOpen(fileName, std::strerror(errno)));
+    if (::fstat(fd, &st) != 0) return unreadable(CannotOpen(fileName, std::strerror(errno)));
     if (!S_ISREG(st.st_mode)) {
-        throw EArchiveError(CannotOpen(fileName, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file"));
+        return unreadable(CannotOpen(fileName, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file"));
     }
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
-    auto readFail = [&] { return EArchiveError("Cannot read file \"" + fileName + "\". " + std::strerror(errno)); };
+    auto readFail = [&] { return unreadable("Cannot read file \"" + fileName + "\". " + std::strerror(errno)); };
 
-    std::uint8_t header[kPackageHeaderSize];
-    const long got = ReadUpTo(fd, header, sizeof header);
-    if (got < 0) throw readFail();
-    if (!HasMagic({header, static_cast<std::size_t>(got)})) {
-        reason = "bad magic";
-        return Outcome::BadMagic;
-    }
-    if (got < static_cast<long>(kPackageHeaderSize)) {
-        reason = "truncated header";
-        return Outcome::Broken;
-    }
-    const std::int32_t count = LoadInt32(header + 3);
-    reason = CountProblem(count);
-    if (!reason.empty()) return Outcome::Broken;
+    // The header and the longest directory there can be, or the whole file
+    // when it is shorter.
+    constexpr std::size_t kLongestHead = kPackageHeaderSize + kPackageEntrySize * kMaxPackageMembers;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kLongestHead)));
+    long n = ReadUpTo(fd, bytes.data(), bytes.size());
+    if (n < 0) return readFail();
+    bytes.resize(static_cast<std::size_t>(n));
+    const PackageStatus status = CheckLayout(bytes, fileSize, layout, reason);
+    if (status != PackageStatus::Ok) return status;
 
-    const std::size_t dirEnd = kPackageHeaderSize + kPackageEntrySize * static_cast<std::size_t>(count);
-    if (fileSize < dirEnd) {
-        reason = "truncated directory";
-        return Outcome::Broken;
-    }
-    std::vector<std::uint8_t> bytes(header, header + kPackageHeaderSize);
-    bytes.resize(dirEnd);
-    long n = ReadUpTo(fd, bytes.data() + kPackageHeaderSize, dirEnd - kPackageHeaderSize);
-    if (n < 0) throw readFail();
-    if (static_cast<std::size_t>(n) != dirEnd - kPackageHeaderSize) {
-        reason = "truncated directory";
-        return Outcome::Broken;
-    }
-    std::uint64_t end = dirEnd;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::int32_t size = LoadInt32(bytes.data() + kPackageHeaderSize + kPackageEntrySize * i);
-        if (size < 0) {
-            reason = "negative size of member " + std::to_string(i);
-            return Outcome::Broken;
+    const std::size_t head = bytes.size();
+    bytes.reserve(layout.end);  // no more than the package
+    bytes.resize(layout.end);
+    if (layout.end > head) {
+        n = ReadUpTo(fd, bytes.data() + head, layout.end - head);
+        if (n < 0) return readFail();
+        if (static_cast<std::size_t>(n) != layout.end - head) {
+            // The file shrank while being read: checked again as it is, which
+            // names the member.
+            bytes.resize(head + static_cast<std::size_t>(n));
+            const PackageStatus again = CheckLayout(bytes, bytes.size(), layout, reason);
+            if (again != PackageStatus::Ok) return again;
         }
-        end += static_cast<std::uint64_t>(size);
-        if (end > fileSize) {
-            reason = "truncated member " + std::to_string(i);
-            return Outcome::Broken;
-        }
-    }
-    bytes.resize(static_cast<std::size_t>(end));
-    n = ReadUpTo(fd, bytes.data() + dirEnd, bytes.size() - dirEnd);
-    if (n < 0) throw readFail();
-    if (static_cast<std::size_t>(n) != bytes.size() - dirEnd) {
-        // The file shrank while being read; Parse names the member.
-        bytes.resize(dirEnd + static_cast<std::size_t>(n));
     }
     data = std::move(bytes);
-    return Outcome::Ok;
+    return PackageStatus::Ok;
+}
+
+// The throwing forms: a package that is not one is false, any other failure
+// throws.
+bool OpenedOrThrow(PackageStatus status, const std::string& reason) {
+    switch (status) {
+        case PackageStatus::Ok: return true;
+        case PackageStatus::BadMagic: return false;
+        case PackageStatus::Broken:
+        case PackageStatus::Unreadable: break;
+    }
+    throw EArchiveError(reason);
 }
 
 }  // namespace
 
-bool ThbTar::Adopt(std::vector<std::uint8_t> data, std::string* reason) {
-    Layout layout;
-    std::string why;
-    if (Parse(data, layout, why) != Outcome::Ok) {
-        if (reason) *reason = why;
-        return false;
-    }
-    data.resize(layout.end);  // what follows the last member is not kept
-    std::vector<Member> members(layout.sizes.size());
-    for (std::size_t i = 0; i < members.size(); ++i) members[i] = {layout.offsets[i], layout.sizes[i]};
+void ThbTar::Adopt(std::vector<std::uint8_t> data, const std::vector<std::size_t>& offsets,
+                   const std::vector<std::size_t>& sizes) {
+    std::vector<Member> members(sizes.size());
+    for (std::size_t i = 0; i < members.size(); ++i) members[i] = {offsets[i], sizes[i]};
     data_ = std::move(data);
     members_ = std::move(members);
-    if (reason) reason->clear();
-    return true;
 }
 
-bool ThbTar::OpenBytes(std::span<const std::uint8_t> bytes, std::string* reason) {
-    // Check before copying, so a broken package costs no allocation.
+PackageStatus ThbTar::ReadBytes(std::span<const std::uint8_t> bytes, std::string& reason) {
+    // Checked before copying, so a broken package costs no allocation; what
+    // follows the last member is not kept.
     Layout layout;
+    const PackageStatus status = CheckLayout(bytes, bytes.size(), layout, reason);
+    if (status != PackageStatus::Ok) return status;
+    Adopt(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.end)),
+          layout.offsets, layout.sizes);
+    return PackageStatus::Ok;
+}
+
+PackageStatus ThbTar::ReadFile(const std::string& fileName, std::string& reason) {
+    std::vector<std::uint8_t> data;
+    Layout layout;
+    const PackageStatus status = ReadPackageFile(fileName, data, layout, reason);
+    if (status != PackageStatus::Ok) return status;
+    Adopt(std::move(data), layout.offsets, layout.sizes);
+    return PackageStatus::Ok;
+}
+
+PackageStatus ThbTar::OpenBytes(std::span<const std::uint8_t> bytes, std::string* reason) {
     std::string why;
-    if (Parse(bytes, layout, why) != Outcome::Ok) {
-        if (reason) *reason = why;
-        return false;
-    }
-    return Adopt(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.end)),
-                 reason);
+    const PackageStatus status = ReadBytes(bytes, why);
+    if (reason) *reason = why;
+    return status;
 }
 
 bool ThbTar::OpenBytes(std::span<const std::uint8_t> bytes) {
     std::string reason;
-    if (OpenBytes(bytes, &reason)) return true;
-    if (reason == "bad magic") return false;
-    throw EArchiveError(reason);
+    return OpenedOrThrow(ReadBytes(bytes, reason), reason);
 }
 
 bool ThbTar::Open(const std::string& fileName) {
-    std::vector<std::uint8_t> data;
     std::string reason;
-    switch (ReadPackageFile(fileName, data, reason)) {
-        case Outcome::BadMagic: return false;
-        case Outcome::Broken: throw EArchiveError(reason);
-        case Outcome::Ok: break;
-    }
-    if (!Adopt(std::move(data), &reason)) throw EArchiveError(reason);
-    return true;
+    return OpenedOrThrow(ReadFile(fileName, reason), reason);
 }
 
-bool ThbTar::Open(const std::string& fileName, std::string* reason) {
+PackageStatus ThbTar::Open(const std::string& fileName, std::string* reason) {
+    std::string why;
+    PackageStatus status = PackageStatus::Unreadable;
     try {
-        std::vector<std::uint8_t> data;
-        std::string why;
-        if (ReadPackageFile(fileName, data, why) != Outcome::Ok) {
-            if (reason) *reason = why;
-            return false;
-        }
-        return Adopt(std::move(data), reason);
-    } catch (const std::exception& e) {
-        if (reason) *reason = e.what();
-        return false;
+        status = ReadFile(fileName, why);
+    } catch (const std::exception& e) {  // out of memory
+        why = e.what();
     }
+    if (reason) *reason = why;
+    return status;
 }
 
 std::span<const std::uint8_t> ThbTar::GetMember(int index) const {

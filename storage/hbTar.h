@@ -32,6 +32,14 @@ inline constexpr int kMaxPackageMembers = 255;
 inline constexpr std::size_t kPackageHeaderSize = 7;
 inline constexpr std::size_t kPackageEntrySize = 8;
 
+// What opening a package came to.
+enum class PackageStatus {
+    Ok,
+    BadMagic,    // not a package: it does not start with "NBT"
+    Broken,      // a package whose header, directory or members do not fit
+    Unreadable,  // the file cannot be opened or read
+};
+
 class ThbTar {
 public:
     ThbTar() = default;
@@ -49,11 +57,11 @@ public:
     // The same rules over bytes in memory (the bytes are copied).
     bool OpenBytes(std::span<const std::uint8_t> bytes);
 
-    // Non-throwing forms: false for every failure, bad magic included, with a
-    // short reason in *reason ("bad magic", "truncated directory",
-    // "truncated member 3", ...).
-    bool Open(const std::string& fileName, std::string* reason);
-    bool OpenBytes(std::span<const std::uint8_t> bytes, std::string* reason);
+    // Non-throwing forms, which the throwing ones are made from: Ok, or what
+    // failed with a short reason in *reason ("bad magic", "truncated
+    // directory", "truncated member 3", "Cannot open file ...").
+    [[nodiscard]] PackageStatus Open(const std::string& fileName, std::string* reason);
+    [[nodiscard]] PackageStatus OpenBytes(std::span<const std::uint8_t> bytes, std::string* reason);
 
     // Member `index` (0..Count-1), valid until the next successful open or the
     // object's end. Throws EArchiveError("List index out of bounds (<index>)")
@@ -61,8 +69,11 @@ public:
     std::span<const std::uint8_t> GetMember(int index) const;
 
 private:
-    // Takes `data` as the package when it parses; otherwise nothing changes.
-    bool Adopt(std::vector<std::uint8_t> data, std::string* reason);
+    PackageStatus ReadBytes(std::span<const std::uint8_t> bytes, std::string& reason);
+    PackageStatus ReadFile(const std::string& fileName, std::string& reason);
+    // Takes `data`, whose layout was checked, as the package.
+    void Adopt(std::vector<std::uint8_t> data, const std::vector<std::size_t>& offsets,
+               const std::vector<std::size_t>& sizes);
 
     struct Member {
         std::size_t offset;

@@ -63,7 +63,6 @@ public:
 
     nebrin::TRasPer& Counter() { return *counter_; }
     nebrin::StatusTicker* Ticker() { return ticker_.get(); }
-    bool ShowingOnlinePage() const { return online_; }
 
 private:
     void OnlineLook() override;

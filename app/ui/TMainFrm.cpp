@@ -52,6 +52,7 @@ constexpr int kDesignWidth = kMainWindowWidth;    // 300
 constexpr int kDesignHeight = kMainWindowHeight;  // 180
 constexpr int kClockPollMs = 100;
 constexpr int kFirstPaintWaitMs = 500;
+constexpr int kWebPaneDelayMs = 200;  // after the first activation
 
 QString FromCp1250(std::string_view bytes) { return QString::fromStdString(Cp1250ToUtf8(bytes)); }
 
@@ -105,7 +106,7 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     bool loaded = preload.Wait();
     theme_ = std::move(preload.Theme());
     if (loaded) {
-        loaded = ApplyTheme(preload.Images(), preload.MaskRuns());
+        ApplyTheme(preload.Images(), preload.MaskRuns());
         preload.ReleaseImages();
     } else {
         themeFailure_ = QString::fromStdString(theme_.reason);
@@ -131,7 +132,6 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
         themeFailure_ = QString::fromStdString(why);
     }
     logic_ = std::make_unique<MainLogic>(settings, loaded, clock_.elapsed());
-    logic_->SetPopupEnabled(theme_.popupEnabled);
     if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
 
     // 7. Right clicks never reach the program's web views.
@@ -224,7 +224,8 @@ void TMainFrm::CreateControls() {
 void TMainFrm::CreateTray() {
     trayIcon_ = new QSystemTrayIcon(this);
     mainPopup_ = new QMenu(this);
-    for (const TrayMenuEntry& e : TrayMenu(logic_ ? logic_->Settings().entryName : "Nebrin", false)) {
+    // The entry's name replaces "Nebrin" once the theme's settings are read.
+    for (const TrayMenuEntry& e : TrayMenu("Nebrin", false)) {
         if (e.item == TrayItem::Separator) {
             mainPopup_->addSeparator();
             continue;
@@ -253,7 +254,7 @@ void TMainFrm::CreateTray() {
     });
 }
 
-bool TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& maskRuns) {
+void TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& maskRuns) {
     namespace m = theme_member;
     // 3., 4. Background and shape: every mask pixel whose colour differs from
     // the top-left pixel's stays (the runs come with the theme); the window
@@ -317,7 +318,6 @@ bool TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& 
     // 24. The offline look.
     OfflineLook();
     update();
-    return true;
 }
 
 void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* log, TStatsFrm* stats, TPopupFrm* popup,
@@ -469,7 +469,7 @@ void TMainFrm::FormActivate() {
     if (stats_) stats_->DockAbove();
     // The web pane comes up after the window has been painted: the web
     // engine's start must not hold the window back.
-    QTimer::singleShot(200, this, [this] {
+    QTimer::singleShot(kWebPaneDelayMs, this, [this] {
         if (!closing_) ShowWebPane();
     });
 }

@@ -83,7 +83,6 @@ public:
     void Start();
 
     bool ThemeLoaded() const { return logic_->ThemeLoaded(); }
-    QString ThemeFailure() const { return themeFailure_; }
 
     // Texts from the theme, decoded for the screen.
     QString EntryName() const;
@@ -99,8 +98,6 @@ public:
 
     // The running copy was asked to come to the front by a second start.
     void BringToFront();
-
-    nebrin::MainLogic& Logic() { return *logic_; }
 
 Q_SIGNALS:
     // Once, from the message loop, after the window's first paint (or a
@@ -137,7 +134,7 @@ private:
     void FormClose(QCloseEvent* event);
     void CreateControls();
     void CreateTray();
-    bool ApplyTheme(QtThemeImages& images, const std::vector<nebrin::RegionRect>& maskRuns);
+    void ApplyTheme(QtThemeImages& images, const std::vector<nebrin::RegionRect>& maskRuns);
     void FormActivate();
     void ShowWebPane();
     void OnClock();

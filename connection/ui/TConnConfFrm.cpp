@@ -18,7 +18,6 @@
 #include "app/ui/WindowHints.h"
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"
-#include "storage/PassPhrases.h"
 #include "storage/hbCrypt.h"
 
 namespace {
@@ -123,9 +122,6 @@ TConnConfFrm::TConnConfFrm(QWidget* parent, const QString& userIniPath)
     connect(ok, &QPushButton::clicked, this, &TConnConfFrm::OkClick);
     connect(cancel, &QPushButton::clicked, this, &TConnConfFrm::CancelClick);
 
-    // The theme loading changed the pass phrase member by member; from here
-    // on the credentials' phrase is the one in force.
-    nebrin::SetPassPhrase(nebrin::CredentialsPassPhrase());
     Load();
 }
 

@@ -182,8 +182,19 @@ TEST_F(MainLogicTest, HourlyUpdateCheckWhileConnected) {
     for (int sec = 3602; sec <= 3601 + 3600; ++sec) checks += logic.Advance(sec * 1000LL).updateCheckDue;
     EXPECT_EQ(checks, 0);
     EXPECT_EQ(logic.UpdateCount(), 1);
-    logic.UpdateCheckFinished(true, 0);
+    // Connected again: the next check an hour after the skipped one.
+    logic.SetBusy(true);
+    int next = 0;
+    for (int sec = 7202; sec <= 11000 && !next; ++sec) {
+        if (logic.Advance(sec * 1000LL).updateCheckDue) next = sec;
+    }
+    EXPECT_EQ(next, 7201 + 3600);
+    // A fetched descriptor ends the hourly checks.
+    logic.UpdateCheckFinished(true, next * 1000LL);
     EXPECT_FALSE(logic.AutoUpdateTicker().Enabled());
+    checks = 0;
+    for (int sec = next + 1; sec <= next + 8000; ++sec) checks += logic.Advance(sec * 1000LL).updateCheckDue;
+    EXPECT_EQ(checks, 0);
 }
 
 TEST_F(MainLogicTest, MinimiseAndShowFromTray) {

@@ -128,8 +128,7 @@ inline std::vector<Bytes> PlainMembers(const std::string& ini = DefaultSettings(
 inline std::vector<Bytes> Seal(const std::vector<Bytes>& plain) {
     std::vector<Bytes> sealed;
     for (std::size_t i = 0; i < plain.size(); ++i) {
-        SetPassPhrase(MemberPassPhrase(static_cast<int>(i % kThemeMembers)));
-        sealed.push_back(EncryptStream(plain[i]));
+        sealed.push_back(EncryptStream(CipherKey(MemberPassPhrase(static_cast<int>(i % kThemeMembers))), plain[i]));
     }
     return sealed;
 }

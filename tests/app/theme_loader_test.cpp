@@ -46,8 +46,11 @@ protected:
 
 TEST_F(ThemeLoaderTest, GoodPackageAppliesEveryStep) {
     const auto plain = PlainMembers();
+    SetPassPhrase("elsewhere");
     ASSERT_TRUE(LoadPlain(plain)) << data_.reason;
     EXPECT_EQ(data_.failedStep, 0);
+    EXPECT_EQ(PassPhrase(), "elsewhere");  // each member has its own key; the process's phrase stays
+    ClearPassPhrase();
     for (int i = 0; i < kThemeMembers; ++i)
         EXPECT_EQ(data_.members[static_cast<std::size_t>(i)], plain[static_cast<std::size_t>(i)]) << i;
 
@@ -146,8 +149,8 @@ TEST_F(ThemeLoaderTest, EachBrokenMemberFailsItsStep) {
 
         // Sealed with another member's phrase: unsealing gives noise or fails.
         broken = sealed;
-        SetPassPhrase(MemberPassPhrase((i + 1) % kThemeMembers));
-        broken[static_cast<std::size_t>(i)] = EncryptStream(plain[static_cast<std::size_t>(i)]);
+        broken[static_cast<std::size_t>(i)] =
+            EncryptStream(CipherKey(MemberPassPhrase((i + 1) % kThemeMembers)), plain[static_cast<std::size_t>(i)]);
         const ThemeMember& m = ThemeMemberAt(i);
         if (m.kind == MemberKind::Bitmap || m.kind == MemberKind::Icon) {
             EXPECT_FALSE(Load(broken));

@@ -61,7 +61,8 @@ TEST_F(UserSettingsTest, RoundTripWithPolishLettersSealedAsWindows1250) {
     // The file holds Base64 of the sealed Windows-1250 bytes.
     ProfileIni ini;
     ASSERT_TRUE(ini.Load(path, &error));
-    EXPECT_EQ(DecryptString(ini.GetString("USER", "name", "")), "J\xf3zef \xa3\xea\x63ki");
+    EXPECT_EQ(DecryptString(CipherKey(CredentialsPassPhrase()), ini.GetString("USER", "name", "")),
+              "J\xf3zef \xa3\xea\x63ki");
     EXPECT_EQ(ini.GetString("USER", "passwd", "")
                   .find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
               std::string::npos);
@@ -72,6 +73,7 @@ TEST_F(UserSettingsTest, RoundTripWithPolishLettersSealedAsWindows1250) {
     EXPECT_EQ(s.userName, c.userName);
     EXPECT_EQ(s.password, c.password);
     EXPECT_EQ(s.serverName, c.serverName);
+    EXPECT_EQ(PassPhrase(), "zzzzzzzzzz");  // used, never changed
 }
 
 TEST_F(UserSettingsTest, ReadsAFileWrittenElsewhereAndKeepsItsOtherLines) {

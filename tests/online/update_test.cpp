@@ -15,6 +15,7 @@
 
 #include "online/ProcessStarter.h"
 #include "online/Sha256.h"
+#include "online/UpdateTicks.h"
 #include "storage/MivenINI.h"
 
 extern char** environ;
@@ -118,15 +119,16 @@ protected:
         char tmpl[] = "/tmp/nebrin upd XXXXXX";  // a blank in the path on purpose
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
-        updater_ = std::make_unique<AutoUpdater>(
+        check_ = std::make_unique<UpdateCheck>(
             dir_.string(), http_, starter_, ask_,
             UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, [this] { ++fetched_; },
                                [this] { closedAfterStart_.push_back(starter_.started.size()); }});
-        updater_->onFinished = [this](const UpdateCheckResult& r) { results_.push_back(r); };
-        UpdateSettings s;
-        s.baseUrl = kBase;
-        s.entryName = "Mój Internet";
-        updater_->Configure(true, s);
+        settings_.baseUrl = kBase;
+        settings_.entryName = "Mój Internet";
+    }
+    // A check as the menu starts it; false when one is already running.
+    bool CheckNow() {
+        return check_->Start(settings_, [this](const UpdateCheckResult& r) { results_.push_back(r); });
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -150,9 +152,10 @@ protected:
     FakeHttp http_;
     FakeStarter starter_;
     FakeAsk ask_;
-    std::unique_ptr<AutoUpdater> updater_;
+    std::unique_ptr<UpdateCheck> check_;
+    UpdateSettings settings_;
     std::vector<std::string> log_;
-    int fetched_ = 0;
+    int fetched_ = 0;                            // descriptors fetched: each one switches the hourly check off
     std::vector<std::size_t> closedAfterStart_;  // programs started when the close was asked for
     std::vector<UpdateCheckResult> results_;
 };
@@ -161,7 +164,7 @@ protected:
 TEST_F(UpdateTest, SameVersionEndsQuietlyAndStopsTheHourlyCheck) {
     const std::string descriptor = "[PROGRAM]\r\nversion=" + std::string(kVersion) + "\r\n";
     Serve("update.ini", descriptor);
-    ASSERT_TRUE(updater_->CheckNow());
+    ASSERT_TRUE(CheckNow());
     ASSERT_EQ(results_.size(), 1u);
     EXPECT_FALSE(Last().setupDownloaded);
     EXPECT_TRUE(Last().descriptorFetched);
@@ -169,7 +172,7 @@ TEST_F(UpdateTest, SameVersionEndsQuietlyAndStopsTheHourlyCheck) {
     EXPECT_TRUE(ask_.asked.empty());
     EXPECT_EQ(http_.requests, (std::vector<std::string>{kBase + "update.ini"}));
     EXPECT_EQ(http_.limits, (std::vector<std::uint64_t>{64 * 1024}));
-    EXPECT_FALSE(updater_->TickerEnabled());
+
     EXPECT_EQ(fetched_, 1);
     EXPECT_EQ(ReadFile(Updates() / "update.ini"), descriptor);
 }
@@ -179,15 +182,17 @@ TEST_F(UpdateTest, SameVersionEndsQuietlyAndStopsTheHourlyCheck) {
 // keeps the program running with the file in "updates".
 TEST_F(UpdateTest, OtherVersionsAreDownloadedAndOffered) {
     const std::string sameWithBlank = "[PROGRAM]\nversion=" + std::string(kVersion) + " \n";
+    int served = 0;
     for (const std::string& descriptor :
          {std::string("[PROGRAM]\nversion=") + std::string(kVersion) + ".1\n", std::string("[PROGRAM]\nversion=0.9\n"),
           std::string("[PROGRAM]\n"), std::string("[program]\nVERSION = \"2.0\"\n"), sameWithBlank}) {
         SCOPED_TRACE(descriptor);
         log_.clear();
         ask_.asked.clear();
+        ++served;
         Serve("update.ini", descriptor);
         Serve("NebrinSetup.exe", "#!/bin/sh\nexit 0\n");
-        ASSERT_TRUE(updater_->CheckNow());
+        ASSERT_TRUE(CheckNow());
         const bool same = descriptor == sameWithBlank;
         if (same) {  // blanks around a value are trimmed as the INI reader does
             EXPECT_FALSE(Last().setupDownloaded);
@@ -209,7 +214,7 @@ TEST_F(UpdateTest, OtherVersionsAreDownloadedAndOffered) {
         EXPECT_TRUE(closedAfterStart_.empty());
         EXPECT_TRUE(Strays().empty());
     }
-    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, served);  // every descriptor, the one not offered included
     EXPECT_EQ(http_.limits.at(1), std::uint64_t{512} << 20);
 }
 
@@ -225,7 +230,7 @@ TEST_F(UpdateTest, NoProgramSectionOrTheSameVersionInUtf16OffersNothing) {
         SCOPED_TRACE(descriptor);
         Serve("update.ini", descriptor);
         Serve("NebrinSetup.exe", "setup");
-        ASSERT_TRUE(updater_->CheckNow());
+        ASSERT_TRUE(CheckNow());
         EXPECT_TRUE(Last().descriptorFetched);
         EXPECT_FALSE(Last().setupDownloaded);
     }
@@ -241,7 +246,7 @@ TEST_F(UpdateTest, OkStartsTheSetupAndClosesForTheUpdate) {
     Serve("update.ini", "[PROGRAM]\nversion=1.19\n");
     Serve("NebrinSetup.exe", "setup");
     ask_.answer = true;
-    ASSERT_TRUE(updater_->CheckNow());
+    ASSERT_TRUE(CheckNow());
     EXPECT_TRUE(Last().setupDownloaded);
     EXPECT_TRUE(Last().installStarted);
     EXPECT_EQ(starter_.started, (std::vector<std::string>{(Updates() / "NebrinSetup.exe").string()}));
@@ -255,7 +260,7 @@ TEST_F(UpdateTest, SetupThatDoesNotStartKeepsTheProgramRunning) {
     Serve("NebrinSetup.exe", "setup");
     ask_.answer = true;
     starter_.works = false;
-    ASSERT_TRUE(updater_->CheckNow());
+    ASSERT_TRUE(CheckNow());
     EXPECT_TRUE(Last().setupDownloaded);
     EXPECT_FALSE(Last().installStarted);
     EXPECT_TRUE(closedAfterStart_.empty());
@@ -298,7 +303,7 @@ TEST_F(UpdateTest, FailedDownloadsReplaceNothing) {
         ask_.answer = true;
         Serve("update.ini", c.descriptor, c.descriptorMode);
         Serve("NebrinSetup.exe", c.setupBody, c.setupMode);
-        ASSERT_TRUE(updater_->CheckNow());
+        ASSERT_TRUE(CheckNow());
         EXPECT_FALSE(Last().setupDownloaded);
         EXPECT_FALSE(Last().reason.empty());
         EXPECT_EQ(ReadFile(Updates() / "NebrinSetup.exe"), "OLD SETUP");
@@ -316,7 +321,7 @@ TEST_F(UpdateTest, FailedDownloadsReplaceNothing) {
         }
     }
     // The first fetched descriptor switched the hourly check off.
-    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_GT(fetched_, 0);
 }
 
 TEST_F(UpdateTest, MatchingChecksumIsOffered) {
@@ -325,7 +330,7 @@ TEST_F(UpdateTest, MatchingChecksumIsOffered) {
             for (char c : ToHex(Sha256::Of("NEW"))) digest.push_back(static_cast<char>(std::toupper(c)));
         Serve("update.ini", "[PROGRAM]\nversion=2\nsha256= " + digest + "\n");
         Serve("NebrinSetup.exe", "NEW");
-        ASSERT_TRUE(updater_->CheckNow());
+        ASSERT_TRUE(CheckNow());
         EXPECT_TRUE(Last().setupDownloaded) << digest;
     }
 }
@@ -336,14 +341,14 @@ TEST_F(UpdateTest, EmptyOrNonHttpBaseAddressFails) {
     for (const char* base : {"", "file:///etc/", "updates/", "ftp://host/"}) {
         UpdateSettings s;
         s.baseUrl = base;
-        updater_->Configure(true, s);
-        ASSERT_TRUE(updater_->CheckNow());
+        settings_ = s;
+        ASSERT_TRUE(CheckNow());
         EXPECT_FALSE(Last().setupDownloaded) << base;
         EXPECT_FALSE(Last().descriptorFetched) << base;
     }
     EXPECT_TRUE(http_.requests.empty());
     EXPECT_TRUE(log_.empty());
-    EXPECT_TRUE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 0);
     EXPECT_TRUE(Strays().empty());
 }
 
@@ -354,9 +359,9 @@ TEST_F(UpdateTest, SetupNameMustBeAPlainFileName) {
         UpdateSettings s;
         s.baseUrl = kBase;
         s.setupName = name;
-        updater_->Configure(true, s);
+        settings_ = s;
         Serve(name, "EVIL");
-        ASSERT_TRUE(updater_->CheckNow());
+        ASSERT_TRUE(CheckNow());
         EXPECT_FALSE(Last().setupDownloaded) << name;
     }
     EXPECT_FALSE(fs::exists(dir_ / "evil.sh"));
@@ -366,33 +371,27 @@ TEST_F(UpdateTest, SetupNameMustBeAPlainFileName) {
 
 TEST_F(UpdateTest, UpdatesFolderThatCannotBeMadeIsAnError) {
     WriteFile(Updates(), "a file where the folder belongs");
-    ASSERT_TRUE(updater_->CheckNow());
+    ASSERT_TRUE(CheckNow());
     EXPECT_FALSE(Last().setupDownloaded);
     EXPECT_NE(Last().error.find("updates"), std::string::npos) << Last().error;
     EXPECT_TRUE(http_.requests.empty());
 }
 
-// The hourly rule: the first check on the 3601st tick, then every 3600
-// ticks, only while busy; the menu always runs a check; a check never starts
-// while another runs.
-TEST_F(UpdateTest, HourlyTicksMenuAndOneCheckAtATime) {
+// A check never starts while another runs; the menu's check runs whatever
+// "EnableAutoUpdate" says (the hourly rule itself is MainLogic's).
+TEST_F(UpdateTest, OneCheckAtATime) {
     http_.deferred = true;
     Serve("update.ini", "[PROGRAM]\nversion=1.18\n");
-    for (int tick = 1; tick <= 3600; ++tick) ASSERT_FALSE(updater_->Tick(true)) << tick;
-    EXPECT_FALSE(updater_->Tick(false));  // 3601st, not busy: skipped until the next hour
-    for (int tick = 3602; tick <= 7200; ++tick) ASSERT_FALSE(updater_->Tick(true)) << tick;
-    EXPECT_TRUE(updater_->Tick(true));  // 7201st
-    EXPECT_TRUE(updater_->CheckRunning());
-    EXPECT_FALSE(updater_->CheckNow());  // refused while the download runs
+    EXPECT_TRUE(CheckNow());
+    EXPECT_TRUE(check_->Running());
+    EXPECT_FALSE(CheckNow());  // refused while the download runs
     EXPECT_EQ(http_.requests.size(), 1u);
     http_.CompletePending();
-    EXPECT_FALSE(updater_->CheckRunning());
-    EXPECT_FALSE(updater_->TickerEnabled());
-    for (int tick = 0; tick < 8000; ++tick) ASSERT_FALSE(updater_->Tick(true));
+    EXPECT_FALSE(check_->Running());
+    EXPECT_EQ(fetched_, 1);
 
-    // The menu check runs while not busy and with auto-update off.
-    updater_->Configure(false, UpdateSettings{kBase, "NebrinSetup.exe", "Nebrin"});
-    EXPECT_TRUE(updater_->CheckNow());
+    settings_ = UpdateSettings{kBase, "NebrinSetup.exe", "Nebrin"};
+    EXPECT_TRUE(CheckNow());
     http_.CompletePending();
     EXPECT_EQ(results_.size(), 2u);
 }
@@ -414,8 +413,8 @@ TEST(AutoUpdateTicks, OnlyWhenEnabledAndBusy) {
 TEST_F(UpdateTest, DestroyedWhileDownloading) {
     http_.deferred = true;
     Serve("update.ini", "[PROGRAM]\nversion=2\n");
-    ASSERT_TRUE(updater_->CheckNow());
-    updater_.reset();
+    ASSERT_TRUE(CheckNow());
+    check_.reset();
     http_.CompletePending();
     EXPECT_TRUE(Strays().empty());
     EXPECT_FALSE(fs::exists(Updates() / "update.ini"));

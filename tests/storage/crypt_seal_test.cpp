@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "storage/hbCrypt.h"
 #include "tests/storage/crypt_support.h"
@@ -238,6 +240,40 @@ TEST_P(CryptSeal, KeyComesFromTheCurrentPhrase) {
     } catch (const ECipherException&) {
         // a wrong key usually gives a count above 15
     }
+}
+
+// The keyed forms take the key as a value: the process-wide phrase neither
+// matters to them nor changes, so threads with different keys never meet.
+TEST_P(CryptSeal, KeyedFormsTakeTheKeyAsAValue) {
+    const CipherKey key(kPhrase);
+    EXPECT_EQ(Bytes(key.Data().begin(), key.Data().end()), kPhraseKey);
+    const Bytes plain = Pattern(48, 9);
+    const Bytes sealed = EncryptStream(plain);  // under the current phrase, kPhrase
+    SetPassPhrase("otherphras");
+    Bytes out;
+    DecryptStream(key, sealed, out);
+    EXPECT_EQ(out, plain);
+    EXPECT_EQ(DecryptString(key, EncryptString(key, "tekst")), "tekst");
+    EXPECT_EQ(PassPhrase(), "otherphras");
+
+    const std::string phrases[2] = {"pierwsze", "drugie"};
+    bool ok[2] = {false, false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            const CipherKey own(phrases[t]);
+            const Bytes mine = Pattern(100, static_cast<std::uint32_t>(t + 1));
+            bool all = true;
+            for (int i = 0; i < 200 && all; ++i) {
+                Bytes back;
+                DecryptStream(own, EncryptStream(own, mine), back);
+                all = back == mine;
+            }
+            ok[t] = all;
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_TRUE(ok[0] && ok[1]);
 }
 
 TEST_P(CryptSeal, LargerKeySizesRoundTrip) {

@@ -62,7 +62,7 @@ private:
 std::string Reason(const Bytes& b) {
     ThbTar tar;
     std::string reason;
-    EXPECT_FALSE(tar.OpenBytes(b, &reason));
+    EXPECT_NE(tar.OpenBytes(b, &reason), PackageStatus::Ok);
     return reason;
 }
 
@@ -147,6 +147,8 @@ TEST(PackageArchive, WrongMagicIsFalseAndKeepsMembers) {
         const Bytes bad = magic.size() == 3 ? Package(1, {4}, Of("data"), magic) : Bytes(magic.begin(), magic.end());
         EXPECT_FALSE(tar.OpenBytes(bad));
         EXPECT_EQ(Reason(bad), "bad magic");
+        std::string reason;
+        EXPECT_EQ(ThbTar().OpenBytes(bad, &reason), PackageStatus::BadMagic);
         dir.Put("bad.nbt", bad);
         EXPECT_FALSE(tar.Open(dir.File("bad.nbt")));
         ASSERT_EQ(tar.Count(), 1);
@@ -172,6 +174,8 @@ TEST(PackageArchive, BrokenHeadersAreRefused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Reason(c.bytes), c.reason);
+        std::string reason;
+        EXPECT_EQ(ThbTar().OpenBytes(c.bytes, &reason), PackageStatus::Broken);
         ThbTar tar;
         ASSERT_TRUE(tar.OpenBytes(BuildPackage({Of("kept")})));
         dir.Put("broken.nbt", c.bytes);
@@ -207,7 +211,7 @@ TEST(PackageArchive, EveryTruncationIsRefused) {
         dir.Put("cut.nbt", cut);
         EXPECT_THROW(tar.Open(dir.File("cut.nbt")), EArchiveError);
         std::string reason;
-        EXPECT_FALSE(tar.Open(dir.File("cut.nbt"), &reason));
+        EXPECT_EQ(tar.Open(dir.File("cut.nbt"), &reason), PackageStatus::Broken);
         const char* expected = len < 7    ? "truncated header"
                                : len < 31 ? "truncated directory"
                                : len < 36 ? "truncated member 0"
@@ -238,7 +242,7 @@ TEST(PackageArchive, FileErrorsAreRaised) {
     std::filesystem::create_directory(dir.File("folder.nbt"));
     EXPECT_THROW(ThbTar().Open(dir.File("folder.nbt")), EArchiveError);
     std::string reason;
-    EXPECT_FALSE(ThbTar().Open(missing, &reason));
+    EXPECT_EQ(ThbTar().Open(missing, &reason), PackageStatus::Unreadable);
     EXPECT_NE(reason.find("Cannot open file"), std::string::npos);
 }
 

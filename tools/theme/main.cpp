@@ -127,7 +127,7 @@ std::vector<Bytes> OpenPackage(const std::string& path) {
     const Bytes data = ReadInput(path);
     ThbTar tar;
     std::string err;
-    if (!tar.OpenBytes(data, &err)) {
+    if (tar.OpenBytes(data, &err) != PackageStatus::Ok) {
         throw Failure{"'" + path + "' is not a theme package" + (err.empty() ? "" : ": " + err)};
     }
     std::vector<Bytes> members;
@@ -140,9 +140,8 @@ std::vector<Bytes> OpenPackage(const std::string& path) {
 
 // Unseals member `index` with its own pass phrase.
 Bytes UnsealMember(int index, std::span<const std::uint8_t> sealed) {
-    SetPassPhrase(MemberPassPhrase(index));
     Bytes plain;
-    DecryptStream(sealed, plain);
+    DecryptStream(CipherKey(MemberPassPhrase(index)), sealed, plain);
     return plain;
 }
 
@@ -197,8 +196,7 @@ int Pack(const std::string& srcDir, const std::string& out) {
         const std::uintmax_t size = fs::file_size(path, sec);
         if (!sec && size > kMaxPlainMember) throw Failure{"'" + path.string() + "' is too large for a package member"};
         const Bytes plain = ReadInput(path.string());
-        SetPassPhrase(MemberPassPhrase(index));
-        sealed.push_back(EncryptStream(plain));
+        sealed.push_back(EncryptStream(CipherKey(MemberPassPhrase(index)), plain));
     }
     std::string err;
     if (!WritePackage(out, sealed, &err)) throw Failure{"cannot write '" + out + "': " + err};
@@ -366,7 +364,7 @@ int Get(const std::string& file, const std::string& section, const std::string& 
     if (data.size() >= 3 && data[0] == 'N' && data[1] == 'B' && data[2] == 'T') {
         ThbTar tar;
         std::string err;
-        if (!tar.OpenBytes(data, &err)) {
+        if (tar.OpenBytes(data, &err) != PackageStatus::Ok) {
             throw Failure{"'" + file + "' is not a theme package" + (err.empty() ? "" : ": " + err)};
         }
         if (tar.Count() < 1) throw Failure{"'" + file + "' has no theme settings member"};
@@ -402,13 +400,13 @@ int Digest(const std::string& text, std::size_t size) {
 
 int Seal(bool encrypt, const std::string& phrase, const std::string& in, const std::string& out) {
     const Bytes input = ReadInput(in);
-    SetPassPhrase(phrase);
+    const CipherKey key(phrase);
     Bytes result;
     if (encrypt) {
-        result = EncryptStream(input);
+        result = EncryptStream(key, input);
     } else {
         try {
-            DecryptStream(input, result);
+            DecryptStream(key, input, result);
         } catch (const std::exception& e) {
             throw Failure{"cannot unseal '" + in + "': " + e.what()};
         }

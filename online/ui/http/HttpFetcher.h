@@ -32,13 +32,12 @@ public:
     void Start(const std::string& url, const std::string& path, std::uint64_t maxBytes, int deadlineMs,
                Done done) override;
 
-    // Longest time without any data before a transfer fails.
-    void SetTransferTimeout(int ms) { transferTimeoutMs_ = ms; }
     // Downloads under way.
     int Pending() const { return pending_; }
 
 private:
     QNetworkAccessManager* manager_;
+    // Longest time without any data before a transfer fails.
     int transferTimeoutMs_ = kDefaultTransferTimeoutMs;
     int pending_ = 0;
 };

@@ -51,21 +51,18 @@ protected:
         char tmpl[] = "/tmp/nebrin updates XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
-        updater_ = std::make_unique<AutoUpdater>(
-            dir_.string(), fetcher_, starter_, ask_,
-            UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, nullptr, [this] { ++closes_; }});
-        updater_->onFinished = [this](const UpdateCheckResult& r) { result_ = r; };
+        check_ = std::make_unique<UpdateCheck>(dir_.string(), fetcher_, starter_, ask_,
+                                               UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); },
+                                                                  [this] { ++fetched_; }, [this] { ++closes_; }});
         Configure(server_.Url("nebrin/").toStdString());
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    void Configure(const std::string& base) {
-        updater_->Configure(true, UpdateSettings{base, "NebrinSetup.exe", "Nebrin"});
-    }
+    void Configure(const std::string& base) { settings_ = UpdateSettings{base, "NebrinSetup.exe", "Nebrin"}; }
     // A menu check, waited for.
     UpdateCheckResult Check() {
         result_.reset();
-        EXPECT_TRUE(updater_->CheckNow());
+        EXPECT_TRUE(check_->Start(settings_, [this](const UpdateCheckResult& r) { result_ = r; }));
         EXPECT_TRUE(WaitUntil([this] { return result_.has_value(); }));
         return result_.value_or(UpdateCheckResult{});
     }
@@ -80,8 +77,10 @@ protected:
     Starter starter_;
     Ask ask_;
     fs::path dir_;
-    std::unique_ptr<AutoUpdater> updater_;
+    std::unique_ptr<UpdateCheck> check_;
+    UpdateSettings settings_;
     std::vector<std::string> log_;
+    int fetched_ = 0;  // each fetched descriptor switches the hourly check off
     int closes_ = 0;
     std::optional<UpdateCheckResult> result_;
 };
@@ -91,7 +90,7 @@ TEST_F(UpdateOverHttpTest, SameVersion) {
     const UpdateCheckResult r = Check();
     EXPECT_FALSE(r.setupDownloaded);
     EXPECT_TRUE(log_.empty());
-    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 1);
     EXPECT_EQ(server_.requests.size(), 1u);
 }
 
@@ -105,7 +104,7 @@ TEST_F(UpdateOverHttpTest, NewerVersionCancelledThenAccepted) {
     EXPECT_EQ(ReadFile(Updates() / "NebrinSetup.exe"), "#!/bin/sh\n");
     EXPECT_TRUE(starter_.started.empty());
     EXPECT_EQ(closes_, 0);
-    EXPECT_FALSE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 1);
 
     ask_.answer = true;
     r = Check();
@@ -157,7 +156,7 @@ TEST_F(UpdateOverHttpTest, BadAnswersReplaceNothing) {
 // A server that trickles a byte every 200 ms never stalls, yet the check
 // ends at the download's deadline (1 s here) with nothing kept or offered.
 TEST_F(UpdateOverHttpTest, TricklingServerEndsAtTheDeadline) {
-    updater_->SetDeadlines(UpdateDeadlines{1000, 1000});
+    check_->SetDeadlines(UpdateDeadlines{1000, 1000});
     ask_.answer = true;
     Serve("update.ini", {200, QByteArray(200, ';'), Mode::Trickle});
     UpdateCheckResult r = Check();
@@ -206,7 +205,7 @@ protected:
         ASSERT_TRUE(pub) << error;
         UpdateSettings s{server_.Url("nebrin/").toStdString(), "NebrinSetup.exe", "Nebrin"};
         s.key = *pub;
-        updater_->Configure(true, s);
+        settings_ = s;
     }
 
     const std::string key_ = NewKey();
@@ -314,7 +313,7 @@ TEST_F(UpdateOverHttpTest, EmptyAddressFails) {
     EXPECT_FALSE(r.setupDownloaded);
     EXPECT_FALSE(r.descriptorFetched);
     EXPECT_TRUE(server_.requests.empty());
-    EXPECT_TRUE(updater_->TickerEnabled());
+    EXPECT_EQ(fetched_, 0);
 }
 
 }  // namespace
