@@ -79,6 +79,9 @@ public:
 
     std::string ErrorText() const { return error_; }
 
+    // The socket this copy listens on or sends to (empty before Acquire).
+    const std::string& SocketPath() const { return socketPath_; }
+
 private:
     void Release();
 
