@@ -130,3 +130,34 @@ wait_exit() {
 
 # The colour of screen pixel x,y of a screenshot as "r,g,b" (0..255).
 pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:; }
+
+# The simulated line for program folder $1: the tools beside the program
+# (skips the test when one of them, or one of the extra files $2…, is not
+# built) and `rasdial` over that folder. Sets BINDIR.
+use_sim_line() {
+  export NEBRIN_RAS=sim
+  BINDIR=$(dirname "$NEBRIN_BIN")
+  SIM_HOME=$1
+  shift
+  local f
+  for f in librasapi-sim.so nebrin-rasdial nebrin-theme "$@"; do
+    [ -e "$BINDIR/$f" ] || { echo "SKIP: $f is not built"; exit 77; }
+  done
+}
+rasdial() { NEBRIN_HOME="$SIM_HOME" "$BINDIR/nebrin-rasdial" "$@"; }
+
+# Packs the default theme's source into $SIM_HOME/skin/default.nbt with its
+# settings edited by the sed expressions given.
+pack_theme() {
+  cp -r "$(dirname "${BASH_SOURCE[0]}")/../../theme/default" "$WORK/theme"
+  rm -rf "$WORK/theme/generator" "$WORK/theme/CMakeLists.txt" "$WORK/theme/README.md"
+  local args=() e
+  for e in "$@"; do args+=(-e "$e"); done
+  sed -i "${args[@]}" "$WORK/theme/00-settings.ini"
+  "$BINDIR/nebrin-theme" pack "$WORK/theme" "$SIM_HOME/skin/default.nbt" >/dev/null || die "cannot pack the theme"
+}
+
+# Prints the absolute "x y" of window $1.
+window_xy() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4} END {print x, y}'
+}

@@ -5,20 +5,13 @@
 . "$(dirname "$0")/lib.sh"
 start_x
 home=$(make_home)
-export NEBRIN_RAS=sim NEBRIN_WEB_HIDDEN_GRACE_MS=2000
-bindir=$(dirname "$NEBRIN_BIN")
-rasdial() { NEBRIN_HOME="$home" "$bindir/nebrin-rasdial" "$@"; }
-for f in librasapi-sim.so nebrin-rasdial nebrin-theme nebrin-web; do
-  [ -e "$bindir/$f" ] || { echo "SKIP: $f is not built"; exit 77; }
-done
+export NEBRIN_WEB_HIDDEN_GRACE_MS=2000
+use_sim_line "$home" nebrin-web
+bindir=$BINDIR
 
 # A popup at once when the line comes up, with a blue local page.
-cp -r "$(dirname "$0")/../../theme/default" "$WORK/theme"
-rm -rf "$WORK/theme/generator" "$WORK/theme/CMakeLists.txt" "$WORK/theme/README.md"
-sed -i -e "s|^OnlineURL=.*|OnlineURL=file://$home/online.html|" -e "s|^EnablePopup=.*|EnablePopup=yes|" \
-  -e "s|^PopupTimer=.*|PopupTimer=0|" -e "s|^PopupURL=.*|PopupURL=file://$home/popup.html|" \
-  "$WORK/theme/00-settings.ini"
-"$bindir/nebrin-theme" pack "$WORK/theme" "$home/skin/default.nbt" >/dev/null || die "cannot pack the theme"
+pack_theme "s|^OnlineURL=.*|OnlineURL=file://$home/online.html|" "s|^EnablePopup=.*|EnablePopup=yes|" \
+  "s|^PopupTimer=.*|PopupTimer=0|" "s|^PopupURL=.*|PopupURL=file://$home/popup.html|"
 printf '<html><body style="margin:0;background:#00c000">online</body></html>' >"$home/online.html"
 printf '<html><body style="margin:0;background:#0000e0">popup</body></html>' >"$home/popup.html"
 printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
@@ -27,9 +20,7 @@ rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the en
 start_nebrin "$home"
 pid=$LAST_PID
 win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
-geo=$(xwininfo -id "$win")
-x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
-y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
+read -r x y <<<"$(window_xy "$win")"
 key() { "$bindir/nebrin-theme" get "$home/skin/default.nbt" "$1" "$2"; }
 web() { pgrep -P "$pid" -x nebrin-web; }
 wait_web() {

@@ -7,18 +7,12 @@
 . "$(dirname "$0")/lib.sh"
 start_x
 home=$(make_home)
-export NEBRIN_RAS=sim NEBRIN_WEB_HIDDEN_GRACE_MS=3000
-bindir=$(dirname "$NEBRIN_BIN")
-rasdial() { NEBRIN_HOME="$home" "$bindir/nebrin-rasdial" "$@"; }
-for f in librasapi-sim.so nebrin-rasdial nebrin-theme nebrin-web; do
-  [ -e "$bindir/$f" ] || { echo "SKIP: $f is not built"; exit 77; }
-done
+export NEBRIN_WEB_HIDDEN_GRACE_MS=3000
+use_sim_line "$home" nebrin-web
+bindir=$BINDIR
 
 # A local online page, told apart on the screen by its green.
-cp -r "$(dirname "$0")/../../theme/default" "$WORK/theme"
-rm -rf "$WORK/theme/generator" "$WORK/theme/CMakeLists.txt" "$WORK/theme/README.md"
-sed -i "s|^OnlineURL=.*|OnlineURL=file://$home/online.html|" "$WORK/theme/00-settings.ini"
-"$bindir/nebrin-theme" pack "$WORK/theme" "$home/skin/default.nbt" >/dev/null || die "cannot pack the theme"
+pack_theme "s|^OnlineURL=.*|OnlineURL=file://$home/online.html|"
 printf '<html><body style="margin:0;background:#00c000">online</body></html>' >"$home/online.html"
 printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
 rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
@@ -27,9 +21,7 @@ rasdial Nebrin jan tajne1 >/dev/null || die "cannot dial"
 start_nebrin "$home"
 pid=$LAST_PID
 win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
-geo=$(xwininfo -id "$win")
-x=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geo")
-y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geo")
+read -r x y <<<"$(window_xy "$win")"
 key() { "$bindir/nebrin-theme" get "$home/skin/default.nbt" "$1" "$2"; }
 px=$((x + $(key WebBrowser BWLeft) + 20))
 py=$((y + $(key WebBrowser BWTop) + 20))
