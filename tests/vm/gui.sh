@@ -71,13 +71,14 @@ program_under_x() {
     log "web engine up after $(secs "$t0" "$(now)") s"
     sleep 5
 
-    # Without a window manager a click gives the main window the keyboard.
+    # Without a window manager a click gives the main window the keyboard: on
+    # the skin below the pane, which may be another process's window.
     # A busy program may take the keys late: pressed again only while
     # nothing came of the first press.
     local try dlg=
     t0=$(now)
     for try in 1 2 3; do
-        xdotool mousemove $((x + 280)) $((y + 60)) click 1
+        xdotool mousemove $((x + 180)) $((y + 170)) click 1
         sleep 1
         xdotool key shift+F1
         dlg=$(gui_window "Konfiguracja połączenia" 60) && break
@@ -131,7 +132,7 @@ program_under_x() {
     log "dialled again by itself, connected $(secs "$t0" "$(now)") s after the drop"
     wait_for "gui_look online" 90 || { gui_failed program_not_online "the window does not show the new connection"; return; }
     cp "$OUT/look.png" "$OUT/program_redialled.png"
-    xdotool mousemove $((x + 280)) $((y + 60)) click 1
+    xdotool mousemove $((x + 180)) $((y + 170)) click 1
     sleep 0.5
     xdotool key ctrl+alt+l
     gui_window "Połączenie: $ENTRY" 20 >/dev/null || log "no log window after Ctrl+Alt+L"
