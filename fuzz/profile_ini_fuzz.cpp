@@ -16,10 +16,13 @@ using namespace nebrin;
 
 namespace {
 
+// The blanks the reader trims around names and values, as Windows does.
+constexpr std::string_view kBlanks = " \t\v\f\x1A";
+
 std::string_view Trim(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(" \t");
+    const std::size_t first = s.find_first_not_of(kBlanks);
     if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+    return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
 }
 
 bool HasBreak(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
