@@ -161,3 +161,15 @@ pack_theme() {
 window_xy() {
   xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4} END {print x, y}'
 }
+
+# nebrin-web started by the program of pid $pid (the test's), if any.
+web() { pgrep -P "$pid" -x nebrin-web; }
+# Waits up to $2 seconds for nebrin-web to run (yes) or not (no).
+wait_web() {
+  local i
+  for ((i = 0; i < $2 * 5; i++)); do
+    if [ -n "$(web)" ]; then [ "$1" = yes ] && return 0; else [ "$1" = no ] && return 0; fi
+    sleep 0.2
+  done
+  return 1
+}

@@ -22,15 +22,6 @@ pid=$LAST_PID
 win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
 read -r x y <<<"$(window_xy "$win")"
 key() { "$bindir/nebrin-theme" get "$home/skin/default.nbt" "$1" "$2"; }
-web() { pgrep -P "$pid" -x nebrin-web; }
-wait_web() {
-  local i
-  for ((i = 0; i < $2 * 5; i++)); do
-    if [ -n "$(web)" ]; then [ "$1" = yes ] && return 0; else [ "$1" = no ] && return 0; fi
-    sleep 0.2
-  done
-  return 1
-}
 wait_web yes 20 || die "no nebrin-web; log: $(cat "$WORK/nebrin.log")"
 sleep 1
 xdotool mousemove $((x + $(key MinimizeButton MinBtnLeft) + 5)) $((y + $(key MinimizeButton MinBtnTop) + 5)) click 1

@@ -36,16 +36,6 @@ wait_online() {
   done
   return 1
 }
-web() { pgrep -P "$pid" -x nebrin-web; }
-# Waits up to $2 seconds for nebrin-web to run (yes) or not (no).
-wait_web() {
-  local i
-  for ((i = 0; i < $2 * 5; i++)); do
-    if [ -n "$(web)" ]; then [ "$1" = yes ] && return 0; else [ "$1" = no ] && return 0; fi
-    sleep 0.2
-  done
-  return 1
-}
 
 wait_web yes 20 || die "no nebrin-web; log: $(cat "$WORK/nebrin.log")"
 wait_online "$E2E_OUT/web_online.png" 40 || die "no online page in the pane; see $E2E_OUT/web_online.png"
