@@ -26,6 +26,8 @@
 #include <functional>
 #include <vector>
 
+#include "base/Version.h"
+
 namespace {
 
 // ---- layout -----------------------------------------------------------------
@@ -35,6 +37,9 @@ constexpr int kSW = 300, kSH = 200;  // statistics window
 constexpr int kTabRight = 188;       // header tab of the main window
 constexpr int kShoulder = 8;         // the body's top right of the tab
 constexpr int kCorner = 10;
+
+// The skin's name: the settings' Name, which the program shows before its version.
+constexpr const char* kName = "Nebrin";
 
 const QRect kCaption(26, 8, 160, 13);
 const QRect kMin(244, 13, 22, 16);
@@ -602,7 +607,7 @@ QString Settings() {
     rect("UserCfg", "UsrCfg", kUser);
     t << "[DLULSppedMeter]\nSMEnable=yes\nSMTop=" << kSpeed.y() << "\nSMLeft=" << kSpeed.x()
       << "\nSMColor=" << ColourNumber(QColor(0xe6, 0xf0, 0xfa)) << "\n\n";
-    t << "[MainWindow]\nName=Nebrin\nMWNameTop=" << kCaption.top() << "\nMWNameLeft=" << kCaption.left()
+    t << "[MainWindow]\nName=" << kName << "\nMWNameTop=" << kCaption.top() << "\nMWNameLeft=" << kCaption.left()
       << "\nMWNameColor=" << ColourNumber(kWhite) << "\n\n";
     t << "[PopupWindow]\nEnablePopup=no\nPopupTimer=0\nPopupWidth=600\nPopupHeight=300\n"
          "PopupURL=https://www.example.net/nebrin/\n\n";
@@ -623,7 +628,9 @@ QString Settings() {
     label("Upload", kUpload, kAmber);
     label("DLTotal", kDLTotal, QColor(0xe6, 0xf0, 0xfa));
     label("ULTotal", kULTotal, QColor(0xe6, 0xf0, 0xfa));
-    t << "\n[AutoUpdate]\nAutoUpdateURL=\nProgramSetupName=NebrinSetup.exe\n";
+    t << "\n[AutoUpdate]\nAutoUpdateURL=\nProgramSetupName=NebrinSetup.exe\n"
+         "; Ed25519 public key of the provider that signs update.ini (nebrin-theme keygen);\n"
+         "; empty: updates are not signed.\nUpdateKey=\n";
     return s;
 }
 
@@ -689,7 +696,7 @@ QImage Preview(const std::vector<QImage>& m, const QImage& mainMask, const QImag
                     QColor(0xc9, 0xd6, 0xe3), 11);
         PreviewText(w, kPane.topLeft() + QPoint(14, 51), QString::fromUtf8("połączyć się z Internetem."),
                     QColor(0xc9, 0xd6, 0xe3), 11);
-        PreviewText(w, kCaption.topLeft(), "Nebrin 1.18", kWhite, 11, true);
+        PreviewText(w, kCaption.topLeft(), QString::fromUtf8(kName) + " " + NEBRIN_VERSION, kWhite, 11, true);
         PreviewText(w, kSpeed, "DL:  1840 Kb/s", QColor(0xe6, 0xf0, 0xfa), 8);
         PreviewText(w, kSpeed + QPoint(0, 9), "UL:  312 Kb/s", QColor(0xe6, 0xf0, 0xfa), 8);
     }
