@@ -186,7 +186,7 @@ private:
         if (!IsSafeOfflineFileName(name)) {
             Fail("[OfflineInfo] " + std::string(key) + ": no usable file name in '" + value + "'");
         }
-        const std::string path = JoinPath(src_.htmlDir, name);
+        std::string path = JoinPath(src_.htmlDir, name);
         const MemberBytes& bytes = out_.members[static_cast<std::size_t>(index)];
         // Written at every start; a file that already holds these bytes is
         // left alone, which spares the start two flushes to disk.

@@ -21,12 +21,12 @@ int NumberCount(std::uint8_t kind) {
     switch (static_cast<Kind>(kind)) {
         case Kind::Hello: return 1;
         case Kind::Heartbeat: return 0;
-        case Kind::PaneLoaded: return 1;
+        case Kind::PaneLoaded:
         case Kind::PopupLoaded: return 1;
         case Kind::EmbedPane: return 5;
         case Kind::Navigate: return 0;
         case Kind::ShowPopup: return 3;
-        case Kind::HidePopup: return 0;
+        case Kind::HidePopup:
         case Kind::Quit: return 0;
     }
     return -1;
@@ -81,7 +81,7 @@ Decoder::Result Decoder::Next(Message& out) {
     Message m;
     m.kind = static_cast<Kind>(kind);
     m.numbers.reserve(count);
-    for (int i = 0; i < count; ++i) m.numbers.push_back(static_cast<std::int64_t>(GetLe(p + 6 + 8 * i, 8)));
+    for (std::ptrdiff_t i = 0; i < count; ++i) m.numbers.push_back(static_cast<std::int64_t>(GetLe(p + 6 + 8 * i, 8)));
     const std::size_t textAt = 6 + 8 * std::size_t(count);
     m.text.assign(p + textAt, payload + 4 - textAt);
     offset_ += 4 + payload;

@@ -41,7 +41,7 @@ struct Message {
 };
 
 // The largest payload either side sends or accepts.
-inline constexpr std::size_t kMaxPayload = 64 * 1024;
+inline constexpr std::size_t kMaxPayload = std::size_t{64} * 1024;
 
 // The count of numbers a kind carries; -1 for a kind that does not exist.
 int NumberCount(std::uint8_t kind);

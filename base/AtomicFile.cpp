@@ -6,12 +6,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "base/Posix.h"
 
 namespace nebrin {
 namespace {
 
 void SetError(std::string* error, const std::string& what, int err) {
-    if (error) *error = what + ": " + std::strerror(err);
+    if (error) *error = ErrnoText(what, err);
 }
 
 std::string FolderOf(const std::string& path) {

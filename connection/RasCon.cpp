@@ -3,8 +3,8 @@
 #include "platform/RasAbi.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -107,18 +107,18 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-std::string UnknownState(std::uint32_t state) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "Unknown State (%u)", state);
-    return buf;
-}
-
 // Into a string that keeps its buffer: the status query of every tick takes
 // no memory once the texts have had their longest value.
 void AssignUnknownState(std::string& to, std::uint32_t state) {
-    char buf[48];
-    const int n = std::snprintf(buf, sizeof buf, "Unknown State (%u)", state);
-    to.assign(buf, static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(sizeof buf) - 1)));
+    char digits[10];
+    char* end = std::to_chars(digits, digits + sizeof digits, state).ptr;
+    to.assign("Unknown State (").append(digits, end).append(")");
+}
+
+std::string UnknownState(std::uint32_t state) {
+    std::string text;
+    AssignUnknownState(text, state);
+    return text;
 }
 
 void AssignField(std::string& to, const char* p, std::size_t fieldSize) { to.assign(p, ::strnlen(p, fieldSize)); }
@@ -172,11 +172,7 @@ std::string SystemMessageText(std::int32_t code) {
         case 123: return "The name is not valid.";
         case 183: return "The object already exists.";
         case 1157: return "A library needed to complete this operation was not found.";
-        default: {
-            char buf[40];
-            std::snprintf(buf, sizeof buf, "Error %d.", code);
-            return buf;
-        }
+        default: return "Error " + std::to_string(code) + ".";
     }
 }
 

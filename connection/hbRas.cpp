@@ -12,6 +12,7 @@
 
 #include "platform/ProgramModule.h"
 #include "platform/RasAbi.h"
+#include "base/Posix.h"
 
 namespace nebrin {
 namespace {
@@ -165,8 +166,7 @@ std::uint8_t RasPlatformLevel() { return g_level.load(); }
 void SetRasPlatformLevel(std::uint8_t level) { g_level.store(level > 4 ? 4 : level); }
 
 std::string RasLibraryName() {
-    const char* v = std::getenv("NEBRIN_RAS");
-    std::string name = v ? v : "";
+    std::string name = EnvValue("NEBRIN_RAS").value_or("");
     if (name.empty() || name == "pppd") return "librasapi-pppd.so";
     if (name == "sim") return "librasapi-sim.so";
     return name;

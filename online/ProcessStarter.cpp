@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <string_view>
+#include "base/Posix.h"
 
 extern char** environ;
 
@@ -51,7 +52,7 @@ std::vector<std::string> SetupEnvironment(char* const* environment) {
 pid_t PosixProcessStarter::SpawnFromDescriptor(int fd, const std::string& path,
                                                const std::vector<std::string>& environment, std::string* error) {
     auto fail = [&](int err) {
-        if (error) *error = path + ": " + std::strerror(err);
+        if (error) *error = ErrnoText(path, err);
         return pid_t{-1};
     };
     if (fd < 0) return fail(EBADF);

@@ -1,11 +1,14 @@
 #include "online/Sha256.h"
 
+#include "base/Endian.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
+#include "base/Posix.h"
 
 namespace nebrin {
 
@@ -44,9 +47,7 @@ void Sha256::Reset() {
 
 void Sha256::Block(const std::uint8_t* p) {
     std::uint32_t w[64];
-    for (int t = 0; t < 16; ++t)
-        w[t] = (std::uint32_t{p[4 * t]} << 24) | (std::uint32_t{p[4 * t + 1]} << 16) |
-               (std::uint32_t{p[4 * t + 2]} << 8) | std::uint32_t{p[4 * t + 3]};
+    for (std::size_t t = 0; t < 16; ++t) w[t] = LoadBe32(p + 4 * t);
     for (int t = 16; t < 64; ++t) {
         const std::uint32_t s0 = Rotr(w[t - 15], 7) ^ Rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
         const std::uint32_t s1 = Rotr(w[t - 2], 17) ^ Rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
@@ -155,7 +156,7 @@ std::optional<Sha256::Digest> Sha256OfDescriptor(int fd, std::uint64_t* length, 
         const ssize_t n = ::pread(fd, buf.data(), buf.size(), static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (error) *error = std::strerror(errno);
+            if (error) *error = ErrnoText(errno);
             return std::nullopt;
         }
         if (n == 0) break;
@@ -169,7 +170,7 @@ std::optional<Sha256::Digest> Sha256OfDescriptor(int fd, std::uint64_t* length, 
 std::optional<Sha256::Digest> Sha256OfFile(const std::string& path, std::string* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        if (error) *error = path + ": " + std::strerror(errno);
+        if (error) *error = ErrnoText(path, errno);
         return std::nullopt;
     }
     Sha256 s;
@@ -178,7 +179,7 @@ std::optional<Sha256::Digest> Sha256OfFile(const std::string& path, std::string*
         const ssize_t n = ::read(fd, buf.data(), buf.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (error) *error = path + ": " + std::strerror(errno);
+            if (error) *error = ErrnoText(path, errno);
             ::close(fd);
             return std::nullopt;
         }

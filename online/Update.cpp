@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "base/AtomicFile.h"
 #include "base/Cp1250.h"
 #include "storage/MivenINI.h"
+#include "base/Posix.h"
 
 namespace nebrin {
 
@@ -22,7 +22,7 @@ namespace {
 
 constexpr std::string_view kPartTag = ".part-";
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) { return ErrnoText(what, errno); }
 
 // False once the check that made `token` was destroyed (a hook may end the
 // program's windows).
@@ -92,7 +92,7 @@ bool PrepareUpdatesDir(const std::string& dir, std::string* error) {
     }
     if (!S_ISDIR(st.st_mode)) {
         *error = "Nie można utworzyć folderu " + dir + ": " +
-                 (S_ISLNK(st.st_mode) ? std::string("to dowiązanie symboliczne, nie folder") : std::strerror(ENOTDIR));
+                 (S_ISLNK(st.st_mode) ? std::string("to dowiązanie symboliczne, nie folder") : ErrnoText(ENOTDIR));
         return false;
     }
     if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
@@ -126,18 +126,17 @@ std::optional<std::uint64_t> ParseSize(std::string_view text) {
 
 // Removes temporaries of `targetName` that an interrupted run left behind.
 void RemoveStaleTemps(const std::string& dir, const std::vector<std::string>& targetNames) {
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return;
-    std::vector<std::string> stale;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string_view name = e->d_name;
+    const auto names = FolderNames(dir);
+    if (!names) return;
+    for (const std::string& entry : *names) {
+        const std::string_view name = entry;
         for (const std::string& t : targetNames)
             if (name.size() > t.size() + kPartTag.size() && name.substr(0, t.size()) == t &&
-                name.substr(t.size(), kPartTag.size()) == kPartTag)
-                stale.emplace_back(name);
+                name.substr(t.size(), kPartTag.size()) == kPartTag) {
+                ::unlink(std::string(dir).append("/").append(entry).c_str());
+                break;
+            }
     }
-    ::closedir(d);
-    for (const std::string& name : stale) ::unlink((dir + "/" + name).c_str());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include "base/Posix.h"
 
 namespace nebrin {
 namespace {
@@ -15,10 +16,7 @@ bool IsDir(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string EnvOrEmpty(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-}
+std::string EnvOrEmpty(const char* name) { return EnvValue(name).value_or(""); }
 
 std::string ExecutablePath() {
     char buf[PATH_MAX];

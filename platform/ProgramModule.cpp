@@ -19,6 +19,7 @@ std::string InstalledModuleDir() {
 
 void* OpenModuleFile(const std::string& path, std::string& error) {
     if (void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): glibc keeps dlerror's text per thread.
     const char* e = ::dlerror();
     error = e ? e : path + " cannot be opened";
     return nullptr;

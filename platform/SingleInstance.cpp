@@ -10,17 +10,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include "base/Posix.h"
 
 namespace nebrin {
 namespace {
 
-constexpr std::size_t kMaxMessage = 64 * 1024;
+constexpr std::size_t kMaxMessage = std::size_t{64} * 1024;
 constexpr char kAck = 'A';
 
 // The other end of a connected Unix socket runs as this user.
@@ -91,9 +93,10 @@ std::string InstanceKey(std::string_view identity) {
         h ^= c;
         h *= 1099511628211ull;
     }
-    char buf[17];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
-    return buf;
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, h, 16).ptr;
+    std::string key(sizeof digits - static_cast<std::size_t>(end - digits), '0');  // sixteen digits, zeros first
+    return key.append(digits, end);
 }
 
 bool IsPrivateDir(const std::string& path) {
@@ -103,8 +106,7 @@ bool IsPrivateDir(const std::string& path) {
 }
 
 std::string InstanceRuntimeDir() {
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg && IsPrivateDir(xdg)) return xdg;
+    if (auto xdg = EnvValue("XDG_RUNTIME_DIR"); xdg && IsPrivateDir(*xdg)) return *xdg;
     // Our own, made 0700. One that exists but is not ours, not a folder or
     // open to others is not repaired: someone else may have been in it.
     std::string dir = "/tmp/nebrin-" + std::to_string(::getuid());
@@ -163,7 +165,7 @@ SingleInstance::Role SingleInstance::Acquire() {
     if (lockFd_ < 0) {
         lockFd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (lockFd_ < 0) {
-            error_ = "cannot open " + lockPath_ + ": " + std::strerror(errno);
+            error_ = "cannot open " + ErrnoText(lockPath_, errno);
             return *(role_ = Role::Alone);
         }
         // Only a file of ours: a FIFO, a device or another user's file
@@ -182,7 +184,7 @@ SingleInstance::Role SingleInstance::Acquire() {
     } while (r != 0 && errno == EINTR);
     if (r != 0) {
         if (errno == EWOULDBLOCK) return *(role_ = Role::Second);
-        error_ = "cannot lock " + lockPath_ + ": " + std::strerror(errno);
+        error_ = "cannot lock " + ErrnoText(lockPath_, errno);
         ::close(lockFd_);
         lockFd_ = -1;
         return *(role_ = Role::Alone);
@@ -201,7 +203,7 @@ SingleInstance::Role SingleInstance::Acquire() {
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listenFd_, 8) != 0) {
-        error_ = "cannot listen on " + socketPath_ + ": " + std::strerror(errno);
+        error_ = "cannot listen on " + ErrnoText(socketPath_, errno);
         if (listenFd_ >= 0) ::close(listenFd_);
         listenFd_ = -1;
     }

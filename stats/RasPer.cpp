@@ -1,6 +1,7 @@
 #include "stats/RasPer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <span>
 
@@ -19,9 +20,8 @@ constexpr std::uint32_t kWrapLimit = 4294967295u;
 std::uint32_t g_perfBufferSize = TRasPer::kPerfBufferStart;
 
 std::string Hex(std::int32_t status) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(status));
-    return text;
+    char text[8];
+    return std::string(text, std::to_chars(text, text + sizeof text, static_cast<std::uint32_t>(status), 16).ptr);
 }
 
 int CompareNoCase(const std::string& a, const std::string& b) {

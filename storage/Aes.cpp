@@ -2,11 +2,13 @@
 
 #include "base/Endian.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string.h>  // explicit_bzero
+#include "base/Posix.h"
 
 namespace nebrin {
 
@@ -230,10 +232,7 @@ bool DetectHardware() noexcept {
 #endif
 }
 
-bool PortableFromEnvironment() noexcept {
-    const char* v = std::getenv("NEBRIN_AES");
-    return v != nullptr && std::strcmp(v, "portable") == 0;
-}
+bool PortableFromEnvironment() noexcept { return EnvValue("NEBRIN_AES") == "portable"; }
 
 // -1: not decided yet; 0: portable; 1: processor instructions.
 std::atomic<int> g_mode{-1};
@@ -262,19 +261,18 @@ void ForcePortableAes(bool portable) noexcept {
 // ---- AesCipher ----------------------------------------------------------
 
 AesCipher::AesCipher(std::span<const std::uint8_t> key, int keySize) {
-    int nk = keySize / 4;
-    if (nk < 4) nk = 4;
-    if (nk > 8) nk = 8;
-    if (key.size() < static_cast<std::size_t>(4 * nk)) {
+    const auto nk = static_cast<std::size_t>(std::clamp(keySize / 4, 4, 8));
+    if (key.size() < 4 * nk) {
         throw std::invalid_argument("AES key shorter than its key size");
     }
-    rounds_ = nk + 6;
-    const int total = 4 * (rounds_ + 1);
+    const std::size_t rounds = nk + 6;
+    rounds_ = static_cast<int>(rounds);
+    const std::size_t total = 4 * (rounds + 1);
 
     std::uint32_t* w = encWords_.data();
-    for (int i = 0; i < nk; ++i) w[i] = LoadBe32(key.data() + 4 * i);
+    for (std::size_t i = 0; i < nk; ++i) w[i] = LoadBe32(key.data() + 4 * i);
     std::uint8_t rcon = 0x01;
-    for (int i = nk; i < total; ++i) {
+    for (std::size_t i = nk; i < total; ++i) {
         std::uint32_t temp = w[i - 1];
         if (i % nk == 0) {
             temp = SubWord((temp << 8) | (temp >> 24)) ^ (std::uint32_t{rcon} << 24);
@@ -288,13 +286,13 @@ AesCipher::AesCipher(std::span<const std::uint8_t> key, int keySize) {
     // Equivalent inverse cipher: round keys in reverse order, InvMixColumns
     // applied to all but the first and the last.
     std::uint32_t* d = decWords_.data();
-    for (int r = 0; r <= rounds_; ++r) {
-        for (int c = 0; c < 4; ++c) {
-            const std::uint32_t k = w[4 * (rounds_ - r) + c];
-            d[4 * r + c] = (r == 0 || r == rounds_) ? k : InvMixColumn(k);
+    for (std::size_t r = 0; r <= rounds; ++r) {
+        for (std::size_t c = 0; c < 4; ++c) {
+            const std::uint32_t k = w[4 * (rounds - r) + c];
+            d[4 * r + c] = (r == 0 || r == rounds) ? k : InvMixColumn(k);
         }
     }
-    for (int i = 0; i < total; ++i) {
+    for (std::size_t i = 0; i < total; ++i) {
         StoreBe32(encBytes_.data() + 4 * i, encWords_[i]);
         StoreBe32(decBytes_.data() + 4 * i, decWords_[i]);
     }

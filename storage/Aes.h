@@ -44,11 +44,11 @@ public:
 private:
     // Round keys in FIPS byte order: encryption, and the equivalent inverse
     // cipher's (InvMixColumns applied to the middle ones, in reverse order).
-    alignas(16) std::array<std::uint8_t, 16 * (kMaxRounds + 1)> encBytes_{};
-    alignas(16) std::array<std::uint8_t, 16 * (kMaxRounds + 1)> decBytes_{};
+    alignas(16) std::array<std::uint8_t, std::size_t{16} * (kMaxRounds + 1)> encBytes_{};
+    alignas(16) std::array<std::uint8_t, std::size_t{16} * (kMaxRounds + 1)> decBytes_{};
     // The same keys as big-endian words for the portable path.
-    std::array<std::uint32_t, 4 * (kMaxRounds + 1)> encWords_{};
-    std::array<std::uint32_t, 4 * (kMaxRounds + 1)> decWords_{};
+    std::array<std::uint32_t, std::size_t{4} * (kMaxRounds + 1)> encWords_{};
+    std::array<std::uint32_t, std::size_t{4} * (kMaxRounds + 1)> decWords_{};
     int rounds_ = 10;
     bool accelerated_ = false;
 };

@@ -18,6 +18,12 @@ NEBRIN_AESNI_INLINE __m128i Load(const std::uint8_t* p) { return _mm_loadu_si128
 NEBRIN_AESNI_INLINE void Store(std::uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 template <int Rounds>
+NEBRIN_AESNI_INLINE void LoadRoundKeys(const std::uint8_t* rk, __m128i* k) {
+#pragma GCC unroll 16
+    for (std::size_t r = 0; r <= std::size_t{Rounds}; ++r) k[r] = Load(rk + 16 * r);
+}
+
+template <int Rounds>
 NEBRIN_AESNI_INLINE __m128i Encrypt(__m128i x, const __m128i* k) {
     x = _mm_xor_si128(x, k[0]);
 #pragma GCC unroll 16
@@ -37,8 +43,7 @@ template <int Rounds>
 NEBRIN_AESNI void EncryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
                               std::uint8_t* chain) {
     __m128i k[Rounds + 1];
-#pragma GCC unroll 16
-    for (int r = 0; r <= Rounds; ++r) k[r] = Load(rk + 16 * r);
+    LoadRoundKeys<Rounds>(rk, k);
     __m128i c = Load(chain);
     if (blocks == 0) return;
     // CBC sealing is a chain of dependent blocks, so only the chain's path
@@ -66,8 +71,7 @@ template <int Rounds>
 NEBRIN_AESNI void DecryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
                               std::uint8_t* chain) {
     __m128i k[Rounds + 1];
-#pragma GCC unroll 16
-    for (int r = 0; r <= Rounds; ++r) k[r] = Load(rk + 16 * r);
+    LoadRoundKeys<Rounds>(rk, k);
     __m128i prev = Load(chain);
     std::size_t b = 0;
     // Blocks decrypt independently: eight in flight hide the instruction
@@ -123,16 +127,14 @@ NEBRIN_AESNI void DecryptCbcT(const std::uint8_t* rk, const std::uint8_t* in, st
 template <int Rounds>
 NEBRIN_AESNI void EncryptBlockT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out) {
     __m128i k[Rounds + 1];
-#pragma GCC unroll 16
-    for (int r = 0; r <= Rounds; ++r) k[r] = Load(rk + 16 * r);
+    LoadRoundKeys<Rounds>(rk, k);
     Store(out, Encrypt<Rounds>(Load(in), k));
 }
 
 template <int Rounds>
 NEBRIN_AESNI void DecryptBlockT(const std::uint8_t* rk, const std::uint8_t* in, std::uint8_t* out) {
     __m128i k[Rounds + 1];
-#pragma GCC unroll 16
-    for (int r = 0; r <= Rounds; ++r) k[r] = Load(rk + 16 * r);
+    LoadRoundKeys<Rounds>(rk, k);
     Store(out, Decrypt<Rounds>(Load(in), k));
 }
 

@@ -128,7 +128,7 @@ public:
         const int padding = 8 - keyIndex_;
         for (int i = 0; i < padding; ++i) Absorb(i == 0 ? 0x01 : 0x00);
         MakeSubkeys();
-        for (int block = 0; block < blocks; ++block) EncryptBlock(buffer_ + 16 * block);
+        for (std::ptrdiff_t block = 0; block < blocks; ++block) EncryptBlock(buffer_ + 16 * block);
         return buffer_;
     }
 

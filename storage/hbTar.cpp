@@ -10,6 +10,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Endian.h"
+#include "base/Posix.h"
 
 namespace nebrin {
 namespace {
@@ -139,15 +140,15 @@ PackageStatus ReadPackageFile(const std::string& fileName, std::vector<std::uint
     do {
         fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return unreadable(CannotOpen(fileName, std::strerror(errno)));
+    if (fd < 0) return unreadable(CannotOpen(fileName, ErrnoText(errno)));
     FileCloser closer(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return unreadable(CannotOpen(fileName, std::strerror(errno)));
+    if (::fstat(fd, &st) != 0) return unreadable(CannotOpen(fileName, ErrnoText(errno)));
     if (!S_ISREG(st.st_mode)) {
-        return unreadable(CannotOpen(fileName, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file"));
+        return unreadable(CannotOpen(fileName, S_ISDIR(st.st_mode) ? ErrnoText(EISDIR) : "Not a regular file"));
     }
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
-    auto readFail = [&] { return unreadable("Cannot read file \"" + fileName + "\". " + std::strerror(errno)); };
+    auto readFail = [&] { return unreadable("Cannot read file \"" + fileName + "\". " + ErrnoText(errno)); };
 
     // The header and the longest directory there can be, or the whole file
     // when it is shorter.

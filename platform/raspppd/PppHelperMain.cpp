@@ -14,41 +14,50 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/raspppd/PppSystem.h"
+#include "base/Posix.h"
 
 namespace {
-constexpr std::size_t kRequestLimit = 4 * 1024;  // three values of a few hundred bytes each
+constexpr std::size_t kRequestLimit = std::size_t{4} * 1024;  // three values of a few hundred bytes each
 constexpr int kReadLimitMs = 10'000;
+
+// Writes `text` to `stream` and returns `status`, or 1 when the text could not
+// be written whole: the caller must not take silence for an answer.
+int Answer(std::FILE* stream, std::string_view text, int status) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    return std::fflush(stream) == 0 && written ? status : 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     (void)argv;
     using namespace nebrin::pppd;
-    if (argc != 1) {
-        std::fputs("nebrin-ppp-helper takes no arguments; it reads one request from standard input.\n", stderr);
-        return 2;
-    }
-    const HelperContext context = DecideHelperContext(
-        static_cast<std::uint32_t>(::getuid()), static_cast<std::uint32_t>(::geteuid()), std::getenv("PKEXEC_UID"));
+    if (argc != 1)
+        return Answer(stderr, "nebrin-ppp-helper takes no arguments; it reads one request from standard input.\n", 2);
+    const std::optional<std::string> pkexecUid = nebrin::EnvValue("PKEXEC_UID");
+    const HelperContext context =
+        DecideHelperContext(static_cast<std::uint32_t>(::getuid()), static_cast<std::uint32_t>(::geteuid()),
+                            pkexecUid ? pkexecUid->c_str() : nullptr);
     const Config cfg = context.privileged ? SystemConfig() : ConfigFromEnvironment();
     int limitMs = kReadLimitMs;
     if (!context.privileged) {
         // Tests shorten the wait for a request that never ends.
-        if (const char* v = std::getenv("NEBRIN_PPP_HELPER_READ_MS"); v && std::atoi(v) > 0) limitMs = std::atoi(v);
+        if (auto v = nebrin::EnvValue("NEBRIN_PPP_HELPER_READ_MS"); v && std::atoi(v->c_str()) > 0)
+            limitMs = std::atoi(v->c_str());
     }
 
     std::string input;
     switch (ReadHelperRequest(STDIN_FILENO, kRequestLimit, limitMs, &input)) {
         case RequestRead::kOk: break;
-        case RequestRead::kTooLong: std::fputs("87\nthe request is too long\n", stdout); return 1;
-        case RequestRead::kTimedOut: std::fputs("87\nthe request did not end in time\n", stdout); return 1;
-        case RequestRead::kFailed: std::fputs("87\nthe request cannot be read\n", stdout); return 1;
+        case RequestRead::kTooLong: return Answer(stdout, "87\nthe request is too long\n", 1);
+        case RequestRead::kTimedOut: return Answer(stdout, "87\nthe request did not end in time\n", 1);
+        case RequestRead::kFailed: return Answer(stdout, "87\nthe request cannot be read\n", 1);
     }
     std::uint32_t code = 0;
     const std::string answer = RunHelperRequest(cfg, input, context.callerUid, &code);
-    std::fwrite(answer.data(), 1, answer.size(), stdout);
-    std::fflush(stdout);
-    return code == 0 ? 0 : 1;
+    return Answer(stdout, answer, code == 0 ? 0 : 1);
 }

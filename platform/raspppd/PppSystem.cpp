@@ -1,6 +1,5 @@
 #include "platform/raspppd/PppSystem.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -25,13 +24,15 @@
 #include "platform/Ras.h"
 #include "base/AtomicFile.h"
 #include "base/Spawn.h"
+#include "base/Posix.h"
 
 namespace nebrin::pppd {
 namespace {
 
-constexpr std::size_t kPeerFileLimit = 64 * 1024;
-constexpr std::size_t kCredentialsFileLimit = 1024 * 1024;
-constexpr std::size_t kHelperAnswerLimit = 8 * 1024;
+constexpr std::size_t kPeerFileLimit = std::size_t{64} * 1024;
+constexpr std::size_t kCredentialsFileLimit = std::size_t{1024} * 1024;
+constexpr std::size_t kHelperAnswerLimit = std::size_t{8} * 1024;
+constexpr std::size_t kCmdlineLimit = std::size_t{64} * 1024;  // a process's /proc/PID/cmdline
 
 std::optional<std::string> ReadText(const std::string& path, std::size_t limit) {
     std::vector<std::uint8_t> bytes;
@@ -83,10 +84,17 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::string Env(const char* name, bool* set) {
-    const char* v = std::getenv(name);
-    *set = v != nullptr;
-    return v ? std::string(v) : std::string();
+// The home folder the user database gives for `uid`; empty when it has none.
+std::string HomeFromPasswd(uid_t uid) {
+    constexpr std::size_t kLimit = std::size_t{1} << 20;
+    const long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? static_cast<std::size_t>(hint) : 4096);
+    passwd entry{};
+    passwd* found = nullptr;
+    int err = 0;
+    while ((err = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE && buffer.size() < kLimit)
+        buffer.resize(buffer.size() * 2);
+    return err == 0 && found && found->pw_dir ? std::string(found->pw_dir) : std::string();
 }
 
 // Writes everything, with SIGPIPE held back so that a reader that went away
@@ -202,7 +210,7 @@ std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::st
     int err = 0;
     auto child = Spawn(argv, true, true, false, false, -1, &err);
     if (!child) {
-        if (why) *why = "cannot start " + argv[0] + ": " + std::strerror(err);
+        if (why) *why = "cannot start " + ErrnoText(argv[0], err);
         return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
     const std::string req = EncodeHelperRequest(request);
@@ -265,10 +273,10 @@ Config SystemConfig() { return Config{}; }
 
 Config ConfigFromEnvironment() {
     Config cfg;
-    bool set = false;
-    if (std::string v = Env("NEBRIN_PPP_PEERS", &set); set && !v.empty()) cfg.peersDir = v;
-    if (std::string v = Env("NEBRIN_PPPD", &set); set && !v.empty()) cfg.pppd = v;
-    if (std::string v = Env("NEBRIN_PPP_RUNDIR", &set); set && !v.empty()) {
+    if (auto v = EnvValue("NEBRIN_PPP_PEERS"); v && !v->empty()) cfg.peersDir = *v;
+    if (auto v = EnvValue("NEBRIN_PPPD"); v && !v->empty()) cfg.pppd = *v;
+    if (auto dirs = EnvValue("NEBRIN_PPP_RUNDIR"); dirs && !dirs->empty()) {
+        const std::string& v = *dirs;
         cfg.runDirs.clear();
         std::size_t start = 0;
         while (start <= v.size()) {
@@ -279,22 +287,20 @@ Config ConfigFromEnvironment() {
             start = colon + 1;
         }
     }
-    if (std::string v = Env("NEBRIN_SYSFS_NET", &set); set && !v.empty()) cfg.sysNet = v;
-    if (std::string v = Env("NEBRIN_PPPOE_INTERFACE", &set); set) cfg.interfaceOverride = v;
-    if (std::string v = Env("NEBRIN_PPP_HELPER", &set); set) cfg.helper = v;
-    if (std::string v = Env("NEBRIN_PPP_ELEVATE", &set); set) cfg.elevate = v;
-    if (std::string v = Env("NEBRIN_PPP_USE_HELPER", &set); set) cfg.forceHelper = v == "1";
+    if (auto v = EnvValue("NEBRIN_SYSFS_NET"); v && !v->empty()) cfg.sysNet = *v;
+    if (auto v = EnvValue("NEBRIN_PPPOE_INTERFACE")) cfg.interfaceOverride = *v;
+    if (auto v = EnvValue("NEBRIN_PPP_HELPER")) cfg.helper = *v;
+    if (auto v = EnvValue("NEBRIN_PPP_ELEVATE")) cfg.elevate = *v;
+    if (auto v = EnvValue("NEBRIN_PPP_USE_HELPER")) cfg.forceHelper = *v == "1";
     // The user's own folders.
-    std::string config = Env("XDG_CONFIG_HOME", &set);
+    std::string config = EnvValue("XDG_CONFIG_HOME").value_or("");
     if (config.empty() || config.front() != '/') {
-        std::string home = Env("HOME", &set);
-        if (home.empty()) {
-            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
-        }
+        std::string home = EnvValue("HOME").value_or("");
+        if (home.empty()) home = HomeFromPasswd(::getuid());
         if (!home.empty() && home.front() == '/') config = home + "/.config";
     }
     if (!config.empty()) cfg.credentialsFile = config + "/nebrin/pppd-credentials";
-    if (std::string run = Env("XDG_RUNTIME_DIR", &set); !run.empty() && run.front() == '/') {
+    if (std::string run = EnvValue("XDG_RUNTIME_DIR").value_or(""); !run.empty() && run.front() == '/') {
         cfg.stateDir = run + "/nebrin";
     } else if (!config.empty()) {
         cfg.stateDir = config + "/nebrin";
@@ -337,11 +343,10 @@ std::optional<InterfaceCounters> ReadCounters(const Config& cfg, const std::stri
 }
 
 std::string PickWiredInterface(const Config& cfg, bool mustBeUp) {
-    DIR* dir = ::opendir(cfg.sysNet.c_str());
-    if (!dir) return {};
+    const auto names = FolderNames(cfg.sysNet);
+    if (!names) return {};
     std::vector<std::tuple<std::uint64_t, std::string>> found;
-    while (dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
+    for (const std::string& name : *names) {
         if (!IsValidInterfaceName(name)) continue;
         const std::string base = cfg.sysNet + "/" + name;
         if (ReadNumber(base + "/type") != std::optional<std::uint64_t>(1)) continue;  // ARPHRD_ETHER
@@ -350,7 +355,6 @@ std::string PickWiredInterface(const Config& cfg, bool mustBeUp) {
         if (mustBeUp && ReadFirstLine(base + "/operstate") != std::optional<std::string>("up")) continue;
         found.emplace_back(ReadNumber(base + "/ifindex").value_or(UINT64_MAX), name);
     }
-    ::closedir(dir);
     if (found.empty()) return {};
     std::sort(found.begin(), found.end());
     return std::get<1>(found.front());
@@ -361,18 +365,16 @@ std::string PickWiredInterface(const Config& cfg, bool mustBeUp) {
 std::vector<std::string> ListPeerNames(const Config& cfg, std::uint32_t* error) {
     *error = 0;
     std::vector<std::string> names;
-    DIR* dir = ::opendir(cfg.peersDir.c_str());
-    if (!dir) {
+    const auto all = FolderNames(cfg.peersDir);
+    if (!all) {
         if (errno != ENOENT) *error = RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
         return names;
     }
-    while (dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
+    for (const std::string& name : *all) {
         if (!IsValidEntryName(name)) continue;
         struct stat st {};
         if (::stat((cfg.peersDir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
     }
-    ::closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -403,7 +405,7 @@ bool ProcessRunsEntry(pid_t pid, const std::string& entry) {
         const std::size_t paren = stat->rfind(')');
         if (paren != std::string::npos && paren + 2 < stat->size() && (*stat)[paren + 2] == 'Z') return false;
     }
-    auto cmdline = ReadText(procDir + "/cmdline", 64 * 1024);
+    auto cmdline = ReadText(procDir + "/cmdline", kCmdlineLimit);
     if (!cmdline) return ::access(procDir.c_str(), F_OK) == 0;  // alive, but we may not look
     std::vector<std::string> args;
     std::size_t start = 0;
@@ -432,13 +434,12 @@ std::vector<PidSession> FindPidSessions(const Config& cfg) {
         const std::string dirPath = real;
         std::free(real);
         if (!visited.insert(dirPath).second) continue;
-        DIR* dir = ::opendir(dirPath.c_str());
-        if (!dir) continue;
-        while (dirent* e = ::readdir(dir)) {
-            std::string name = e->d_name;
+        const auto names = FolderNames(dirPath);
+        if (!names) continue;
+        for (const std::string& name : *names) {
             if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".pid") != 0) continue;
             const std::string stem = name.substr(0, name.size() - 4);
-            const std::string path = dirPath + "/" + name;
+            const std::string path = std::string(dirPath).append("/").append(name);
             auto text = ReadText(path, 256);
             if (!text) continue;
             const std::size_t nl = text->find('\n');
@@ -464,14 +465,13 @@ std::vector<PidSession> FindPidSessions(const Config& cfg) {
                 if (::stat(path.c_str(), &st) == 0) s.since = static_cast<std::int64_t>(st.st_mtime);
             }
         }
-        ::closedir(dir);
     }
     std::vector<PidSession> out;
     for (auto& [pid, seen] : byPid) {
         std::string entry = seen.entry;
         if (entry.empty()) {
             // An interface pid file alone: the entry comes from "call ENTRY".
-            auto cmdline = ReadText("/proc/" + std::to_string(pid) + "/cmdline", 64 * 1024);
+            auto cmdline = ReadText("/proc/" + std::to_string(pid) + "/cmdline", kCmdlineLimit);
             if (!cmdline) continue;
             const std::string needle = std::string("call") + '\0';
             const std::size_t at = cmdline->find(needle);

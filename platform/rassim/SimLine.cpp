@@ -195,7 +195,9 @@ std::uint32_t RunDial(const DialJob& j) {
 
 void StartWorker(DialJob job) {
     static std::once_flag registered;
-    std::call_once(registered, [] { std::atexit(StopWorkers); });
+    // Should the hook not be taken (out of memory), dials still under way
+    // simply end with the process.
+    std::call_once(registered, [] { static_cast<void>(std::atexit(StopWorkers)); });
     Workers& w = Work();
     std::lock_guard lock(w.mu);
     // Forget finished threads.
@@ -470,10 +472,10 @@ RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYN
 RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
     if (!buffer || size == 0) return RAS_ERROR_INVALID_PARAMETER;
     const char* text = KnownErrorText(code);
-    char generic[64];
+    std::string generic;
     if (!text && code >= 600 && code < 1000) {
-        std::snprintf(generic, sizeof generic, "Remote access error %u.", code);
-        text = generic;
+        generic = "Remote access error " + std::to_string(code) + ".";
+        text = generic.c_str();
     }
     if (!text) {
         buffer[0] = 0;

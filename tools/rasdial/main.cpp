@@ -185,8 +185,9 @@ int Create(const std::string& entry, const std::string& service, const std::stri
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    // These two never fail: the signals are valid and may be caught.
+    static_cast<void>(std::signal(SIGINT, OnSignal));
+    static_cast<void>(std::signal(SIGTERM, OnSignal));
     try {
         if (args.empty()) return List();
         const std::string& entry = args[0];

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -41,6 +42,7 @@
 #include "storage/hbCrypt.h"
 #include "storage/hbTar.h"
 #include "tools/theme/ImageCheck.h"
+#include "base/Posix.h"
 
 namespace fs = std::filesystem;
 
@@ -247,10 +249,8 @@ int List(const std::string& pkg) {
             ++failures;
         }
         const std::string role = i < kThemeMembers ? std::string(ThemeMemberAt(i).role) : "(not a theme member)";
-        char line[64];
-        std::snprintf(line, sizeof line, "%2d %10zu %10s  ", i, members[static_cast<std::size_t>(i)].size(),
-                      plainSize.c_str());
-        std::cout << line << role << "\n";
+        std::cout << std::setw(2) << i << ' ' << std::setw(10) << members[static_cast<std::size_t>(i)].size() << ' '
+                  << std::setw(10) << plainSize << "  " << role << "\n";
     }
     return failures ? kExitFail : kExitOk;
 }
@@ -428,7 +428,7 @@ void WriteNewPrivateFile(const std::string& path, std::string_view text) {
     const std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
     std::string temp = folder + "/.nebrin-key-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) throw Failure{"cannot write in '" + folder + "': " + std::strerror(errno)};
+    if (fd < 0) throw Failure{"cannot write in '" + folder + "': " + ErrnoText(errno)};
     bool ok = ::fchmod(fd, 0600) == 0;
     for (std::size_t done = 0; ok && done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -446,7 +446,7 @@ void WriteNewPrivateFile(const std::string& path, std::string_view text) {
     ::unlink(temp.c_str());
     if (!ok) {
         if (err == EEXIST) throw Failure{"'" + path + "' exists; it is not overwritten"};
-        throw Failure{"cannot write '" + path + "': " + std::strerror(err)};
+        throw Failure{"cannot write '" + path + "': " + ErrnoText(err)};
     }
 }
 
