@@ -10,6 +10,8 @@ packages=(
   libgl-dev libegl-dev libxkbcommon-dev libfontconfig-dev libxcb1-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev valgrind
+  # the style tools (.clang-format, tools/tidy.sh)
+  clang-format clang-tidy
   ppp python3
   # the PPPoE access concentrator in a VM (tests/vm): qemu, the initramfs's
   # busybox, the concentrator
