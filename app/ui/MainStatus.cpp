@@ -91,3 +91,6 @@ void TMainStatus::FeedStats(const StatsFeed& feed) {
     stats_->AddUpload(ScopeValue(feed.upload));
     stats_->SetTexts(Text(feed.dl), Text(feed.ul), Text(feed.received), Text(feed.sent));
 }
+
+// moc output needs TStatsFrm complete (QPointer<TStatsFrm>), as it is here.
+#include "moc_MainStatus.cpp"

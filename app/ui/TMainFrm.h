@@ -180,7 +180,7 @@ private:
     TForwardLabel* downloadLabel_ = nullptr;
     TForwardLabel* smul_ = nullptr;
     TForwardLabel* uploadLabel_ = nullptr;
-    QWidget* wb_ = nullptr;  // the web pane, from the web module (app/ui/WebViews)
+    QWidget* wb_ = nullptr;  // the web pane, from the web module (ui/WebViews)
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 #include "online/ui/TPopupFrm.h"
 
 bool MessageBoxAsk::OkCancel(const std::string& caption, const std::string& text) {

@@ -7,8 +7,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/ui/WebPaneHost.h"
-#include "app/ui/WebViews.h"
+#include "ui/WebPaneHost.h"
+#include "ui/WebViews.h"
 
 TPopupFrm::TPopupFrm(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),

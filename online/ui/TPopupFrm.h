@@ -57,5 +57,5 @@ private:
     QString pageUrl_;
     bool centreOnShow_ = true;
     bool viewMade_ = false;
-    bool hostConnected_ = false;  // to nebrin-web's host (app/ui/WebPaneHost.h)
+    bool hostConnected_ = false;  // to nebrin-web's host (ui/WebPaneHost.h)
 };

@@ -1,7 +1,7 @@
 // The web pane and the right-click filter in the real browser engine: clicks
 // go in through the window like the display server's do, and the page's own
 // script reports what reached it.
-#include "app/ui/RightClickFilter.h"
+#include "ui/RightClickFilter.h"
 #include "app/ui/web/WebPane.h"
 
 #include <gtest/gtest.h>

@@ -21,7 +21,7 @@
 #include <memory>
 
 #include "app/WebMessage.h"
-#include "app/ui/RightClickFilter.h"
+#include "ui/RightClickFilter.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/RightClickFilter.h"
+#include "ui/RightClickFilter.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
