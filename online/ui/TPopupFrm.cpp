@@ -100,7 +100,7 @@ void TPopupFrm::NavigateComplete(bool ok) {
     } else {
         close();
     }
-    emit PageLoaded(ok);
+    Q_EMIT PageLoaded(ok);
 }
 
 void TPopupFrm::hideEvent(QHideEvent* event) {

@@ -33,7 +33,7 @@ public:
     QWidget* BottomPanel() const { return bottomPanel_; }
     QPushButton* CloseBtn() const { return closeBtn_; }
 
-signals:
+Q_SIGNALS:
     // A page load ended: shown (true) or hidden (false).
     void PageLoaded(bool ok);
 
