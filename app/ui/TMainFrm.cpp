@@ -25,7 +25,7 @@
 #include "ui/MessageBoxes.h"
 #include "ui/RightClickFilter.h"
 #include "ui/SkinFonts.h"
-#include "app/ui/TImageButton.h"
+#include "app/ui/ImageButton.h"
 #include "app/ui/ThemePreload.h"
 #include "ui/WebPaneHost.h"
 #include "ui/WebViews.h"
@@ -200,16 +200,16 @@ void TMainFrm::CreateControls() {
     smul_ = makeLabel(QStringLiteral("UL:"), 0, 8);
     uploadLabel_ = makeLabel(QStringLiteral("0 Kb/s"), 15, 8);
 
-    onOffBtn_ = new TImageButton(this);
-    minBtn_ = new TImageButton(this);
-    closeBtn_ = new TImageButton(this);
-    infoBtn_ = new TImageButton(this);
-    userCfgBtn_ = new TImageButton(this);
-    connect(onOffBtn_, &TImageButton::clicked, this, &TMainFrm::PolaczExecute);
-    connect(minBtn_, &TImageButton::clicked, this, &TMainFrm::MinBtnClick);
-    connect(closeBtn_, &TImageButton::clicked, this, &TMainFrm::CloseBtnClick);
-    connect(infoBtn_, &TImageButton::clicked, this, &TMainFrm::InfoBtnClick);
-    connect(userCfgBtn_, &TImageButton::clicked, this, &TMainFrm::ConfigBtnClick);
+    onOffBtn_ = new ImageButton(this);
+    minBtn_ = new ImageButton(this);
+    closeBtn_ = new ImageButton(this);
+    infoBtn_ = new ImageButton(this);
+    userCfgBtn_ = new ImageButton(this);
+    connect(onOffBtn_, &ImageButton::clicked, this, &TMainFrm::PolaczExecute);
+    connect(minBtn_, &ImageButton::clicked, this, &TMainFrm::MinBtnClick);
+    connect(closeBtn_, &ImageButton::clicked, this, &TMainFrm::CloseBtnClick);
+    connect(infoBtn_, &ImageButton::clicked, this, &TMainFrm::InfoBtnClick);
+    connect(userCfgBtn_, &ImageButton::clicked, this, &TMainFrm::ConfigBtnClick);
 
     // Shift+F1 connects or disconnects, Ctrl+Alt+L shows the log; both work
     // from any of the program's windows.

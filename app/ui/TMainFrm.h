@@ -27,7 +27,7 @@ class QAction;
 class QScreen;
 class QMenu;
 class QSystemTrayIcon;
-class TImageButton;
+class ImageButton;
 class QtThemeImages;
 class ThemePreload;
 class TConnConfFrm;
@@ -184,11 +184,11 @@ private:
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;
-    TImageButton* onOffBtn_ = nullptr;
-    TImageButton* minBtn_ = nullptr;
-    TImageButton* closeBtn_ = nullptr;
-    TImageButton* infoBtn_ = nullptr;
-    TImageButton* userCfgBtn_ = nullptr;
+    ImageButton* onOffBtn_ = nullptr;
+    ImageButton* minBtn_ = nullptr;
+    ImageButton* closeBtn_ = nullptr;
+    ImageButton* infoBtn_ = nullptr;
+    ImageButton* userCfgBtn_ = nullptr;
 
     QSystemTrayIcon* trayIcon_ = nullptr;
     QMenu* mainPopup_ = nullptr;
