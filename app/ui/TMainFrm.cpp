@@ -135,7 +135,7 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
 
     // 7. Right clicks never reach the program's web views.
-    TRightClickFilter::Install(this);
+    RightClickFilter::Install(this);
 
     // 14., 16. The speed baselines and the traffic counter.
     status_ = std::make_unique<TMainStatus>(TMainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_},
