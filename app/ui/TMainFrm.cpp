@@ -138,8 +138,8 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     RightClickFilter::Install(this);
 
     // 14., 16. The speed baselines and the traffic counter.
-    status_ = std::make_unique<TMainStatus>(TMainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_},
-                                            theme_.offlineHtmlPath, OnlineUrl(theme_.ini));
+    status_ = std::make_unique<MainStatus>(MainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_},
+                                           theme_.offlineHtmlPath, OnlineUrl(theme_.ini));
 
     // 8. Bottom right of the work area, and again whenever the screens
     // change.

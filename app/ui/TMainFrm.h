@@ -36,7 +36,7 @@ class ThbLogFrm;
 class TStatsFrm;
 class TPopupFrm;
 class TUpdateFrm;
-class TMainStatus;
+class MainStatus;
 class ConnectionWiring;
 class UpdateService;
 class PopupService;
@@ -208,7 +208,7 @@ private:
     // The connection control (made with the windows that follow this one)
     // and the live status it feeds; the status goes first at destruction.
     std::unique_ptr<ConnectionWiring> connection_;
-    std::unique_ptr<TMainStatus> status_;
+    std::unique_ptr<MainStatus> status_;
     // The online services: the update check and the popup alarms.
     std::unique_ptr<UpdateService> updateService_;
     std::unique_ptr<PopupService> popupService_;
