@@ -3,66 +3,19 @@
 // browser engine. A plain web view loads the same page with every file, so
 // the page does reach out when nothing stops it.
 #include "app/ui/web/WebPane.h"
+#include "WebTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-
 namespace {
 
-QApplication& App() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string flags = "--disable-gpu";
-    if (::geteuid() == 0) flags += " --no-sandbox";
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    static int argc = 1;
-    static char name[] = "nebrin_webui_tests";
-    static char* argv[] = {name, nullptr};
-    return *new QApplication(argc, argv);
-}
-
-// Runs the message loop until `done` holds; the limit only keeps a broken
-// engine from hanging the test.
-bool WaitUntil(const std::function<bool()>& done, int limitMs = 30'000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-QVariant Js(QWebEngineView& view, const QString& script) {
-    auto result = std::make_shared<std::optional<QVariant>>();
-    view.page()->runJavaScript(script, [result](const QVariant& v) { *result = v; });
-    EXPECT_TRUE(WaitUntil([&] { return result->has_value(); })) << script.toStdString();
-    return result->value_or(QVariant());
-}
-
-void Write(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text);
-}
+using namespace nebrin::webtest;
 
 const QByteArray kPicture =
     "<svg xmlns='http://www.w3.org/2000/svg' width='7' height='5'><rect width='7' height='5'/></svg>";
@@ -74,35 +27,36 @@ class OfflineFolder {
 public:
     OfflineFolder() {
         const QString r = dir_.path();
-        Write(r + "/html/own.svg", kPicture);
-        Write(r + "/outside.svg", kPicture);
-        Write(r + "/secret.txt", "secret");
-        Write(r + "/outside.html", "<html><body><script>parent.postMessage('outside ran', '*')</script></body></html>");
+        WriteFile(r + "/html/own.svg", kPicture);
+        WriteFile(r + "/outside.svg", kPicture);
+        WriteFile(r + "/secret.txt", "secret");
+        WriteFile(r + "/outside.html",
+                  "<html><body><script>parent.postMessage('outside ran', '*')</script></body></html>");
         QFile::link(r + "/outside.svg", r + "/html/linked.svg");
         const QString outsideAbs = QUrl::fromLocalFile(r + "/outside.svg").toString();
-        Write(r + "/html/offline.html",
-              "<html><body><script>\n"
-              "window.report = {};\n"
-              "window.addEventListener('message', e => { window.report.frame = e.data; });\n"
-              "function picture(key, src) {\n"
-              "  const i = new Image();\n"
-              "  i.onload = () => { window.report[key] = 'loaded'; };\n"
-              "  i.onerror = () => { window.report[key] = 'blocked'; };\n"
-              "  i.src = src;\n"
-              "}\n"
-              "picture('own', 'own.svg');\n"
-              "picture('up', '../outside.svg');\n"
-              "picture('absolute', '" +
-                  outsideAbs.toUtf8() +
-                  "');\n"
-                  "picture('encoded', '%2e%2e/outside.svg');\n"
-                  "picture('linked', 'linked.svg');\n"
-                  "fetch('../secret.txt').then(r => r.text()).then(t => { window.report.fetch = t; },\n"
-                  "                                              () => { window.report.fetch = 'blocked'; });\n"
-                  "const f = document.createElement('iframe');\n"
-                  "f.src = '../outside.html';\n"
-                  "document.body.appendChild(f);\n"
-                  "</script></body></html>");
+        WriteFile(r + "/html/offline.html",
+                  "<html><body><script>\n"
+                  "window.report = {};\n"
+                  "window.addEventListener('message', e => { window.report.frame = e.data; });\n"
+                  "function picture(key, src) {\n"
+                  "  const i = new Image();\n"
+                  "  i.onload = () => { window.report[key] = 'loaded'; };\n"
+                  "  i.onerror = () => { window.report[key] = 'blocked'; };\n"
+                  "  i.src = src;\n"
+                  "}\n"
+                  "picture('own', 'own.svg');\n"
+                  "picture('up', '../outside.svg');\n"
+                  "picture('absolute', '" +
+                      outsideAbs.toUtf8() +
+                      "');\n"
+                      "picture('encoded', '%2e%2e/outside.svg');\n"
+                      "picture('linked', 'linked.svg');\n"
+                      "fetch('../secret.txt').then(r => r.text()).then(t => { window.report.fetch = t; },\n"
+                      "                                              () => { window.report.fetch = 'blocked'; });\n"
+                      "const f = document.createElement('iframe');\n"
+                      "f.src = '../outside.html';\n"
+                      "document.body.appendChild(f);\n"
+                      "</script></body></html>");
     }
     QString Page() const { return dir_.path() + "/html/offline.html"; }
     QString Outside() const { return dir_.path() + "/outside.html"; }
@@ -115,11 +69,7 @@ private:
 // Loads the page and waits until every picture and the fetch have reported,
 // then gives the frame the time its message needs.
 QVariantMap Report(QWebEngineView& view, const QString& page) {
-    bool done = false;
-    auto c = QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool) { done = true; });
-    view.setUrl(QUrl::fromLocalFile(page));
-    EXPECT_TRUE(WaitUntil([&] { return done; }));
-    QObject::disconnect(c);
+    EXPECT_TRUE(Load(view, QUrl::fromLocalFile(page)));
     EXPECT_TRUE(WaitUntil([&] { return Js(view, "Object.keys(window.report).length >= 6").toBool(); }, 10'000))
         << Js(view, "JSON.stringify(window.report)").toString().toStdString();
     QElapsedTimer t;

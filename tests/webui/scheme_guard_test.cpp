@@ -5,11 +5,10 @@
 #include "app/ui/web/GuardedPage.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
+#include "WebTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,54 +18,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace {
 
-QApplication& App() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string flags = "--disable-gpu";
-    if (::geteuid() == 0) flags += " --no-sandbox";
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    static int argc = 1;
-    static char name[] = "nebrin_webui_tests";
-    static char* argv[] = {name, nullptr};
-    return *new QApplication(argc, argv);
-}
-
-bool WaitUntil(const std::function<bool()>& done, int limitMs = 30'000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-void Settle(int ms) {
-    QElapsedTimer t;
-    t.start();
-    WaitUntil([&] { return t.elapsed() >= ms; }, ms + 1000);
-}
-
-QVariant Js(QWebEngineView& view, const QString& script) {
-    auto result = std::make_shared<std::optional<QVariant>>();
-    view.page()->runJavaScript(script, [result](const QVariant& v) { *result = v; });
-    EXPECT_TRUE(WaitUntil([&] { return result->has_value(); })) << script.toStdString();
-    return result->value_or(QVariant());
-}
-
-void Write(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text);
-}
+using namespace nebrin::webtest;
 
 // xdg-open, and the desktop's other openers, as scripts that log.
 class StandInOpeners {
@@ -74,7 +31,7 @@ public:
     StandInOpeners() {
         for (const char* name : {"xdg-open", "gio", "kde-open", "kde-open5", "gnome-open", "exo-open"}) {
             const QString path = dir_.filePath(QString::fromLatin1(name));
-            Write(path, "#!/bin/sh\necho \"" + QByteArray(name) + " $*\" >> '" + Log().toUtf8() + "'\n");
+            WriteFile(path, "#!/bin/sh\necho \"" + QByteArray(name) + " $*\" >> '" + Log().toUtf8() + "'\n");
             ::chmod(path.toLocal8Bit().constData(), 0755);
         }
         const char* old = std::getenv("PATH");
@@ -93,18 +50,6 @@ private:
     std::string oldPath_;
 };
 
-bool Load(QWebEngineView& view, const QUrl& url) {
-    bool done = false, ok = false;
-    auto c = QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool r) {
-        done = true;
-        ok = r;
-    });
-    view.setUrl(url);
-    const bool finished = WaitUntil([&] { return done; });
-    QObject::disconnect(c);
-    return finished && ok;
-}
-
 // Links to schemes of desktop handlers, clicked as a user clicks them, and
 // the same by script: nothing is started and the page stays where it is.
 TEST(SchemeGuardTest, LinksToUnknownSchemesStartNothing) {
@@ -115,10 +60,10 @@ TEST(SchemeGuardTest, LinksToUnknownSchemesStartNothing) {
         for (bool pane : {true, false}) {
             SCOPED_TRACE(std::string(scheme) + (pane ? " in the pane" : " in the popup's view"));
             const QString page = pages.filePath(QStringLiteral("link.html"));
-            Write(page, QByteArray("<html><body style='margin:0'><a id='a' href='") + scheme +
-                            "' style='display:block; width:100%; height:300px'>klik</a>"
-                            "<script>window.clicks = 0; document.addEventListener('click', () => ++window.clicks, "
-                            "true);</script></body></html>");
+            WriteFile(page, QByteArray("<html><body style='margin:0'><a id='a' href='") + scheme +
+                                "' style='display:block; width:100%; height:300px'>klik</a>"
+                                "<script>window.clicks = 0; document.addEventListener('click', () => ++window.clicks, "
+                                "true);</script></body></html>");
             std::unique_ptr<QWebEngineView> view(pane ? static_cast<QWebEngineView*>(new TWebPane) : new TPopupView);
             view->resize(300, 150);
             view->show();
@@ -146,9 +91,9 @@ TEST(SchemeGuardTest, PopupLocalPageReadsOnlyItsFolder) {
     QTemporaryDir root;
     QDir(root.path()).mkdir(QStringLiteral("html"));
     const QString folder = root.filePath(QStringLiteral("html"));
-    Write(root.filePath(QStringLiteral("secret.txt")), "SECRET");
-    Write(folder + QStringLiteral("/own.txt"), "OWN");
-    Write(folder + QStringLiteral("/popup.html"), "<html><body>popup</body></html>");
+    WriteFile(root.filePath(QStringLiteral("secret.txt")), "SECRET");
+    WriteFile(folder + QStringLiteral("/own.txt"), "OWN");
+    WriteFile(folder + QStringLiteral("/popup.html"), "<html><body>popup</body></html>");
     TPopupView view;
     view.resize(300, 150);
     view.show();

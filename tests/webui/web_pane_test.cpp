@@ -3,68 +3,19 @@
 // script reports what reached it.
 #include "ui/RightClickFilter.h"
 #include "app/ui/web/WebPane.h"
+#include "WebTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWebEnginePage>
 #include <QWebEngineView>
-
-#include <unistd.h>
-
-#include <cstdlib>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
 
 namespace {
 
-// One application for the program, made on first use. The engine runs
-// without a GPU, and as root only without its sandbox.
-QApplication& App() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string flags = "--disable-gpu";
-    if (::geteuid() == 0) flags += " --no-sandbox";
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    static int argc = 1;
-    static char name[] = "nebrin_webui_tests";
-    static char* argv[] = {name, nullptr};
-    return *new QApplication(argc, argv);
-}
-
-// Runs the message loop until `done` holds or `limitMs` passed (a safety
-// limit for a broken engine, no rule is timed with it).
-bool WaitUntil(const std::function<bool()>& done, int limitMs = 30'000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-// Lets the engine work for a while (for things that must NOT happen).
-void Settle(int ms) {
-    QElapsedTimer t;
-    t.start();
-    WaitUntil([&] { return t.elapsed() >= ms; }, ms + 1000);
-}
-
-QVariant Js(QWebEngineView& view, const QString& script) {
-    auto result = std::make_shared<std::optional<QVariant>>();
-    view.page()->runJavaScript(script, [result](const QVariant& v) { *result = v; });
-    EXPECT_TRUE(WaitUntil([&] { return result->has_value(); })) << script.toStdString();
-    return result->value_or(QVariant());
-}
+using namespace nebrin::webtest;
 
 // Pages of the tests, in a folder of their own.
 class Pages {
@@ -88,11 +39,7 @@ public:
     QString Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
 
 private:
-    void Write(const char* name, const char* text) {
-        QFile f(Path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
+    void Write(const char* name, const char* text) { WriteFile(Path(name), text); }
     QTemporaryDir dir_;
 };
 
@@ -105,17 +52,7 @@ struct Host {
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
-    bool Load(const QString& path) {
-        bool done = false, ok = false;
-        auto c = QObject::connect(view, &QWebEngineView::loadFinished, [&](bool r) {
-            done = true;
-            ok = r;
-        });
-        view->setUrl(QUrl::fromLocalFile(path));
-        const bool finished = WaitUntil([&] { return done; });
-        QObject::disconnect(c);
-        return finished && ok;
-    }
+    bool Load(const QString& path) { return nebrin::webtest::Load(*view, QUrl::fromLocalFile(path)); }
     // A click through the window, at the middle of the view.
     void Click(Qt::MouseButton button) {
         const QPoint at = view->mapTo(&window, view->rect().center());
