@@ -32,15 +32,57 @@ void PutField(char (&field)[N], std::string_view text) {
 // The text of a field up to its terminator or its end.
 inline std::string FieldText(const char* field, std::size_t size) { return std::string(field, ::strnlen(field, size)); }
 
+// A dial parameters record of a call (RasDialA, Ras[GS]etEntryDialParamsA):
+// present, in one of its two sizes.
+inline RAS_DWORD CheckDialParams(const RASDIALPARAMSA* params) {
+    if (!params) return RAS_ERROR_INVALID_PARAMETER;
+    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
+        return RAS_ERROR_INVALID_SIZE;
+    return 0;
+}
+
 // RasDialA's own arguments. *out (when given) is cleared before anything is
 // checked, so a refused call never leaves a stale handle behind.
 inline RAS_DWORD CheckDialArgs(const void* ext, const RASDIALPARAMSA* params, RAS_DWORD notifierType,
                                const void* notifier, HRASCONN* out) {
     if (out) *out = 0;
-    if (ext || !params || !out) return RAS_ERROR_INVALID_PARAMETER;
-    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
-        return RAS_ERROR_INVALID_SIZE;
+    if (ext || !out) return RAS_ERROR_INVALID_PARAMETER;
+    if (RAS_DWORD rc = CheckDialParams(params)) return rc;
     if (notifier && notifierType > RAS_NOTIFIER_FUNC2) return RAS_ERROR_INVALID_PARAMETER;
+    return 0;
+}
+
+// The arguments of Ras[GS]etCredentialsA: an entry name and a credentials
+// record of its one size.
+inline RAS_DWORD CheckCredentialsArgs(const char* entryName, const RASCREDENTIALSA* cred) {
+    if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
+    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    return 0;
+}
+
+// A status record of RasGetConnectStatusA: present, in one of its two sizes.
+inline RAS_DWORD CheckConnStatus(const RASCONNSTATUSA* status) {
+    if (!status) return RAS_ERROR_INVALID_PARAMETER;
+    if (status->dwSize != RASCONNSTATUSA_SIZE_V0 && status->dwSize != RASCONNSTATUSA_SIZE)
+        return RAS_ERROR_INVALID_SIZE;
+    return 0;
+}
+
+// A statistics record of RasGetConnectionStatistics and RasGetLinkStatistics.
+inline RAS_DWORD CheckStats(const RAS_STATS* stats) {
+    if (!stats) return RAS_ERROR_INVALID_PARAMETER;
+    if (stats->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
+    return 0;
+}
+
+// The sub-entry of RasGetLinkStatistics: a PPPoE connection has one link, 1.
+inline RAS_DWORD CheckLinkSubEntry(RAS_DWORD subEntry) { return subEntry == 1 ? 0 : RAS_ERROR_INVALID_PARAMETER; }
+
+// The arguments of RasSetEntryPropertiesA: an entry name and a properties
+// record of its one size, said twice.
+inline RAS_DWORD CheckEntryPropertiesArgs(const char* entryName, const RASENTRYA* props, RAS_DWORD cbProps) {
+    if (!entryName || !props) return RAS_ERROR_INVALID_PARAMETER;
+    if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
     return 0;
 }
 

@@ -112,6 +112,15 @@ bool PhonebookOk(const Config& cfg, const char* phonebook) {
     return pb == cfg.peersDir;
 }
 
+// The entry a call names, checked with the phonebook the call names.
+RAS_DWORD NamedEntry(const Config& cfg, const char* phonebook, const std::optional<std::string>& name,
+                     std::string& entry) {
+    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
+    if (!name || !IsValidEntryName(*name)) return RAS_ERROR_INVALID_NAME;
+    entry = *name;
+    return 0;
+}
+
 PeerInfo PeerOf(const Config& cfg, const std::string& entry) {
     auto text = ReadPeerText(cfg, entry);
     return text ? ReadPeerFile(*text) : PeerInfo{};
@@ -385,13 +394,12 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
                    HRASCONN* out) {
     if (RAS_DWORD rc = nebrin::ras_abi::CheckDialArgs(ext, params, notifierType, notifier, out)) return rc;
     const Config cfg = ConfigFromEnvironment();
-    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-    const auto entry = Field(params->szEntryName);
-    if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
-    if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    if (EntryBusy(cfg, *entry)) return RAS_ERROR_PORT_ALREADY_OPEN;
+    std::string entry;
+    if (RAS_DWORD rc = NamedEntry(cfg, phonebook, Field(params->szEntryName), entry)) return rc;
+    if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    if (EntryBusy(cfg, entry)) return RAS_ERROR_PORT_ALREADY_OPEN;
 
-    const PeerInfo peer = PeerOf(cfg, *entry);
+    const PeerInfo peer = PeerOf(cfg, entry);
     // The dial parameters' credentials, or without a user name the stored ones.
     StoredCredentials credentials;
     if (auto user = Field(params->szUserName); user && !user->empty()) {
@@ -400,7 +408,7 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
         credentials.user = *user;
         credentials.password = *password;
     } else {
-        credentials = CredentialsOf(cfg, *entry, peer);
+        credentials = CredentialsOf(cfg, entry, peer);
     }
     if (!credentials.user.empty() && (CheckUserName(credentials.user) != Refusal::kOk ||
                                       CheckPassword(credentials.password.value_or("")) != Refusal::kOk))
@@ -408,7 +416,7 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
 
     auto s = std::make_shared<Session>();
     s->cfg = cfg;
-    s->entry = *entry;
+    s->entry = entry;
     s->ethernet = peer.interface;
     s->service = peer.service;
     s->notifierType = notifierType;
@@ -418,7 +426,7 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
 
     // The password never appears on a command line.
     int err = 0;
-    auto child = StartPppd(cfg, *entry, peer, credentials, &err);
+    auto child = StartPppd(cfg, entry, peer, credentials, &err);
     if (!child) return kErrNoPppd;
     s->pid = child->pid;
     s->outFd = child->outFd;
@@ -466,9 +474,7 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
 }
 
 RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* status) {
-    if (!status) return RAS_ERROR_INVALID_PARAMETER;
-    if (status->dwSize != RASCONNSTATUSA_SIZE && status->dwSize != RASCONNSTATUSA_SIZE_V0)
-        return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckConnStatus(status)) return rc;
     const auto pid = PidOf(h);
     if (!pid) return RAS_ERROR_INVALID_HANDLE;
     const Config cfg = ConfigFromEnvironment();
@@ -565,12 +571,11 @@ RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
 }
 
 RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entry, RASCREDENTIALSA* cred) {
-    if (!entry || !cred) return RAS_ERROR_INVALID_PARAMETER;
-    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckCredentialsArgs(entry, cred)) return rc;
     const Config cfg = ConfigFromEnvironment();
-    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-    const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
-    if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
+    std::string name;
+    if (RAS_DWORD rc = NamedEntry(cfg, phonebook, std::string(entry, ::strnlen(entry, RAS_MaxEntryName + 1)), name))
+        return rc;
     if (!PeerExists(cfg, name)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
     const RAS_DWORD wanted = cred->dwMask;
     cred->dwMask = 0;
@@ -591,12 +596,11 @@ RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entry, RASCREDEN
 
 RAS_DWORD RasSetCredentialsA(const char* phonebook, const char* entry, RASCREDENTIALSA* cred,
                              RAS_BOOL clearCredentials) {
-    if (!entry || !cred) return RAS_ERROR_INVALID_PARAMETER;
-    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckCredentialsArgs(entry, cred)) return rc;
     const Config cfg = ConfigFromEnvironment();
-    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-    const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
-    if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
+    std::string name;
+    if (RAS_DWORD rc = NamedEntry(cfg, phonebook, std::string(entry, ::strnlen(entry, RAS_MaxEntryName + 1)), name))
+        return rc;
     if (clearCredentials) return StoreCredentials(cfg, name, std::nullopt, std::nullopt, true);
     std::optional<std::string> user;
     std::optional<std::string> password;
@@ -612,16 +616,13 @@ RAS_DWORD RasSetCredentialsA(const char* phonebook, const char* entry, RASCREDEN
 }
 
 RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL* passwordSaved) {
-    if (!params) return RAS_ERROR_INVALID_PARAMETER;
-    if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0)
-        return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckDialParams(params)) return rc;
     const Config cfg = ConfigFromEnvironment();
-    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-    const auto entry = Field(params->szEntryName);
-    if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
-    if (!PeerExists(cfg, *entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    const PeerInfo peer = PeerOf(cfg, *entry);
-    const StoredCredentials c = CredentialsOf(cfg, *entry, peer);
+    std::string entry;
+    if (RAS_DWORD rc = NamedEntry(cfg, phonebook, Field(params->szEntryName), entry)) return rc;
+    if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    const PeerInfo peer = PeerOf(cfg, entry);
+    const StoredCredentials c = CredentialsOf(cfg, entry, peer);
     PutField(params->szPhoneNumber, peer.service);
     PutField(params->szCallbackNumber, "");
     PutField(params->szUserName, c.user);
@@ -632,27 +633,23 @@ RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, 
 }
 
 RAS_DWORD RasSetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL removePassword) {
-    if (!params) return RAS_ERROR_INVALID_PARAMETER;
-    if (params->dwSize != RASDIALPARAMSA_SIZE && params->dwSize != RASDIALPARAMSA_SIZE_V0)
-        return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckDialParams(params)) return rc;
     const Config cfg = ConfigFromEnvironment();
-    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-    const auto entry = Field(params->szEntryName);
-    if (!entry || !IsValidEntryName(*entry)) return RAS_ERROR_INVALID_NAME;
+    std::string entry;
+    if (RAS_DWORD rc = NamedEntry(cfg, phonebook, Field(params->szEntryName), entry)) return rc;
     const auto user = Field(params->szUserName);
     const auto password = Field(params->szPassword);
     if (!user || !password) return RAS_ERROR_INVALID_PARAMETER;
-    return StoreCredentials(cfg, *entry, user, removePassword ? std::nullopt : password, removePassword != 0);
+    return StoreCredentials(cfg, entry, user, removePassword ? std::nullopt : password, removePassword != 0);
 }
 
 RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entry, RASENTRYA* props, RAS_DWORD cbProps,
                                  uint8_t* devInfo, RAS_DWORD cbDevInfo) {
-    if (!entry || !props) return RAS_ERROR_INVALID_PARAMETER;
-    if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckEntryPropertiesArgs(entry, props, cbProps)) return rc;
     const Config cfg = ConfigFromEnvironment();
-    if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
-    const std::string name(entry, ::strnlen(entry, RAS_MaxEntryName + 1));
-    if (!IsValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
+    std::string name;
+    if (RAS_DWORD rc = NamedEntry(cfg, phonebook, std::string(entry, ::strnlen(entry, RAS_MaxEntryName + 1)), name))
+        return rc;
     const auto deviceType = Field(props->szDeviceType);
     if (!deviceType || strcasecmp(deviceType->c_str(), "PPPoE") != 0) return kErrUnknownDeviceType;
     const auto service = Field(props->szLocalPhoneNumber);
@@ -682,8 +679,7 @@ RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entry, RASEN
 }
 
 RAS_DWORD RasGetConnectionStatistics(HRASCONN h, RAS_STATS* stats) {
-    if (!stats) return RAS_ERROR_INVALID_PARAMETER;
-    if (stats->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckStats(stats)) return rc;
     const Config cfg = ConfigFromEnvironment();
     std::string iface;
     std::uint32_t upMs = 0;
@@ -731,7 +727,7 @@ RAS_DWORD RasClearConnectionStatistics(HRASCONN h) {
 }
 
 RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry, RAS_STATS* stats) {
-    if (subEntry > 1) return RAS_ERROR_INVALID_PARAMETER;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckLinkSubEntry(subEntry)) return rc;
     return RasGetConnectionStatistics(h, stats);
 }
 

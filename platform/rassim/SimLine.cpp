@@ -127,12 +127,21 @@ struct DialJob {
     std::vector<Step> steps;
 };
 
+// The line as it is now: the clock read, then the store locked for as long
+// as this lives and the connections loaded.
+struct LockedLine {
+    LockedLine() : now(NowMs(LoadScript())), state(LoadState(now)) {}
+
+    std::int64_t now;
+    StoreLock lock;
+    LineState state;
+};
+
 // Records the step; false when the connection is gone or hung up.
 bool Advance(HRASCONN h, const Step& st) {
-    Script sc = LoadScript();
-    std::int64_t now = NowMs(sc);
-    StoreLock lock;
-    LineState s = LoadState(now);
+    LockedLine line;
+    const std::int64_t now = line.now;
+    LineState& s = line.state;
     Conn* c = s.Find(h);
     if (!c || c->hangUpMs >= 0) return false;
     c->state = st.state;
@@ -255,18 +264,31 @@ std::uint32_t FindEntry(const char* phonebook, const std::string& name, std::vec
     return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 }
 
+// What a call on an entry starts with: the store locked for as long as this
+// lives, the phonebook(s) the call names loaded and the entry found in them;
+// `rc` says why not.
+struct FoundEntry {
+    FoundEntry(const char* phonebook, const std::string& name) : rc(FindEntry(phonebook, name, books, book, entry)) {}
+    FoundEntry(const FoundEntry&) = delete;
+    FoundEntry& operator=(const FoundEntry&) = delete;
+
+    StoreLock lock;
+    std::vector<Book> books;
+    Book* book = nullptr;
+    Entry* entry = nullptr;
+    std::uint32_t rc;
+};
+
 bool Listed(const Conn& c, std::int64_t now) {
     Phase p = PhaseAt(c, now);
     return p == Phase::Dialling || p == Phase::Connected;
 }
 
 std::uint32_t FillStats(HRASCONN h, RAS_STATS* st) {
-    if (!st) return RAS_ERROR_INVALID_PARAMETER;
-    if (st->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
-    Script sc = LoadScript();
-    std::int64_t now = NowMs(sc);
-    StoreLock lock;
-    LineState s = LoadState(now);
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckStats(st)) return rc;
+    LockedLine line;
+    const std::int64_t now = line.now;
+    LineState& s = line.state;
     Conn* c = s.Find(h);
     if (!c) return RAS_ERROR_INVALID_HANDLE;
     std::uint64_t rx = 0, tx = 0;
@@ -308,11 +330,10 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
 
     DialJob job;
     {
-        StoreLock lock;
-        std::vector<Book> books;
-        Book* book = nullptr;
-        Entry* entry = nullptr;
-        if (std::uint32_t rc = FindEntry(phonebook, name, books, book, entry)) return rc;
+        FoundEntry found(phonebook, name);
+        if (found.rc) return found.rc;
+        const Book* book = found.book;
+        const Entry* entry = found.entry;
         LineState s = LoadState(now);
         for (const auto& c : s.conns)
             if (c.entry == name && c.book == book->index && Listed(c, now)) return RAS_ERROR_PORT_ALREADY_OPEN;
@@ -360,15 +381,13 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
 
 RAS_DWORD RasHangUpA(HRASCONN h) {
     if (h == 0) return RAS_ERROR_INVALID_HANDLE;
-    Script sc = LoadScript();
-    std::int64_t now = NowMs(sc);
     {
-        StoreLock lock;
-        LineState s = LoadState(now);
+        LockedLine line;
+        LineState& s = line.state;
         Conn* c = s.Find(h);
         if (!c) return RAS_ERROR_INVALID_HANDLE;
         if (c->hangUpMs < 0) {
-            c->hangUpMs = now;
+            c->hangUpMs = line.now;
             if (!SaveState(s)) return RAS_ERROR_PORT_NOT_AVAILABLE;
         }
     }
@@ -383,12 +402,10 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
 }
 
 RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* st) {
-    if (!st) return RAS_ERROR_INVALID_PARAMETER;
-    if (st->dwSize != RASCONNSTATUSA_SIZE_V0 && st->dwSize != RASCONNSTATUSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-    Script sc = LoadScript();
-    std::int64_t now = NowMs(sc);
-    StoreLock lock;
-    LineState s = LoadState(now);
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckConnStatus(st)) return rc;
+    LockedLine line;
+    const std::int64_t now = line.now;
+    LineState& s = line.state;
     Conn* c = s.Find(h);
     if (!c) return RAS_ERROR_INVALID_HANDLE;
     RASCONNSTATUSA full;
@@ -420,14 +437,11 @@ RAS_DWORD RasEnumConnectionsA(RASCONNA* conns, RAS_DWORD* cb, RAS_DWORD* count) 
     if (RAS_DWORD rc =
             nebrin::ras_abi::CheckTableArgs(conns, cb, count, RASCONNA_SIZE, nebrin::ras_abi::kConnSizes, &stride))
         return rc;
-    Script sc = LoadScript();
-    std::int64_t now = NowMs(sc);
     std::vector<Conn> listed;
     {
-        StoreLock lock;
-        LineState s = LoadState(now);
-        for (const auto& c : s.conns)
-            if (Listed(c, now)) listed.push_back(c);
+        LockedLine line;
+        for (const auto& c : line.state.conns)
+            if (Listed(c, line.now)) listed.push_back(c);
     }
     return nebrin::ras_abi::FillTable(conns, cb, count, stride, listed.size(), [&](RASCONNA& rec, std::size_t i) {
         const Conn& c = listed[i];
@@ -486,13 +500,10 @@ RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
 }
 
 RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entryName, RASCREDENTIALSA* cred) {
-    if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
-    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-    StoreLock lock;
-    std::vector<Book> books;
-    Book* book = nullptr;
-    Entry* e = nullptr;
-    if (std::uint32_t rc = FindEntry(phonebook, entryName, books, book, e)) return rc;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckCredentialsArgs(entryName, cred)) return rc;
+    FoundEntry found(phonebook, entryName);
+    if (found.rc) return found.rc;
+    Entry* e = found.entry;
     RAS_DWORD have = 0;
     if (!e->userName.empty()) have |= RASCM_UserName;
     if (e->passwordSaved) have |= RASCM_Password;
@@ -509,13 +520,10 @@ RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entryName, RASCR
 
 RAS_DWORD RasSetCredentialsA(const char* phonebook, const char* entryName, RASCREDENTIALSA* cred,
                              RAS_BOOL clearCredentials) {
-    if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
-    if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
-    StoreLock lock;
-    std::vector<Book> books;
-    Book* book = nullptr;
-    Entry* e = nullptr;
-    if (std::uint32_t rc = FindEntry(phonebook, entryName, books, book, e)) return rc;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckCredentialsArgs(entryName, cred)) return rc;
+    FoundEntry found(phonebook, entryName);
+    if (found.rc) return found.rc;
+    Entry* e = found.entry;
     const bool clear = clearCredentials != 0;
     if (cred->dwMask & RASCM_UserName) e->userName = clear ? "" : Field(cred->szUserName, sizeof cred->szUserName);
     if (cred->dwMask & RASCM_Password) {
@@ -524,19 +532,15 @@ RAS_DWORD RasSetCredentialsA(const char* phonebook, const char* entryName, RASCR
     }
     if (cred->dwMask & RASCM_Domain) e->domain = clear ? "" : Field(cred->szDomain, sizeof cred->szDomain);
     std::uint32_t code = 0;
-    return SaveBook(*book, code) ? 0 : code;
+    return SaveBook(*found.book, code) ? 0 : code;
 }
 
 RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL* passwordSaved) {
-    if (!params || !passwordSaved) return RAS_ERROR_INVALID_PARAMETER;
-    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
-        return RAS_ERROR_INVALID_SIZE;
-    StoreLock lock;
-    std::vector<Book> books;
-    Book* book = nullptr;
-    Entry* e = nullptr;
-    const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
-    if (std::uint32_t rc = FindEntry(phonebook, name, books, book, e)) return rc;
+    if (params && !passwordSaved) return RAS_ERROR_INVALID_PARAMETER;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckDialParams(params)) return rc;
+    FoundEntry found(phonebook, Field(params->szEntryName, sizeof params->szEntryName));
+    if (found.rc) return found.rc;
+    const Entry* e = found.entry;
     params->szPhoneNumber[0] = 0;
     PutField(params->szCallbackNumber, e->callbackNumber);
     PutField(params->szUserName, e->userName);
@@ -547,15 +551,10 @@ RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, 
 }
 
 RAS_DWORD RasSetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, RAS_BOOL removePassword) {
-    if (!params) return RAS_ERROR_INVALID_PARAMETER;
-    if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
-        return RAS_ERROR_INVALID_SIZE;
-    StoreLock lock;
-    std::vector<Book> books;
-    Book* book = nullptr;
-    Entry* e = nullptr;
-    const std::string name = Field(params->szEntryName, sizeof params->szEntryName);
-    if (std::uint32_t rc = FindEntry(phonebook, name, books, book, e)) return rc;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckDialParams(params)) return rc;
+    FoundEntry found(phonebook, Field(params->szEntryName, sizeof params->szEntryName));
+    if (found.rc) return found.rc;
+    Entry* e = found.entry;
     e->userName = Field(params->szUserName, sizeof params->szUserName);
     e->domain = Field(params->szDomain, sizeof params->szDomain);
     e->callbackNumber = Field(params->szCallbackNumber, sizeof params->szCallbackNumber);
@@ -567,13 +566,12 @@ RAS_DWORD RasSetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, 
         e->passwordSaved = true;
     }
     std::uint32_t code = 0;
-    return SaveBook(*book, code) ? 0 : code;
+    return SaveBook(*found.book, code) ? 0 : code;
 }
 
 RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entryName, RASENTRYA* props, RAS_DWORD cbProps,
                                  uint8_t*, RAS_DWORD) {
-    if (!entryName || !props) return RAS_ERROR_INVALID_PARAMETER;
-    if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckEntryPropertiesArgs(entryName, props, cbProps)) return rc;
     const std::string name = entryName;
     if (!ValidEntryName(name)) return RAS_ERROR_INVALID_NAME;
     int index = 0;
@@ -606,10 +604,9 @@ RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entryName, R
 RAS_DWORD RasGetConnectionStatistics(HRASCONN h, RAS_STATS* stats) { return FillStats(h, stats); }
 
 RAS_DWORD RasClearConnectionStatistics(HRASCONN h) {
-    Script sc = LoadScript();
-    std::int64_t now = NowMs(sc);
-    StoreLock lock;
-    LineState s = LoadState(now);
+    LockedLine line;
+    const std::int64_t now = line.now;
+    LineState& s = line.state;
     Conn* c = s.Find(h);
     if (!c) return RAS_ERROR_INVALID_HANDLE;
     BytesAt(*c, now, c->clearRx, c->clearTx);
@@ -617,7 +614,7 @@ RAS_DWORD RasClearConnectionStatistics(HRASCONN h) {
 }
 
 RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry, RAS_STATS* stats) {
-    if (subEntry != 1) return RAS_ERROR_INVALID_PARAMETER;
+    if (RAS_DWORD rc = nebrin::ras_abi::CheckLinkSubEntry(subEntry)) return rc;
     return FillStats(h, stats);
 }
 
