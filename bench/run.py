@@ -17,12 +17,13 @@ import argparse
 import json
 import os
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+from startup import end_run, under_xvfb
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROWS = []
@@ -251,32 +252,13 @@ def tree_pss_kib(pid):
 
 def start_under_xvfb(argv, env):
     """The program under its own Xvfb; returns (xvfb-run process, program pid)."""
-    proc = subprocess.Popen(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp",
-                             sys.executable, os.path.join(HERE, "startup.py"), "--exec"] + argv,
-                            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    proc = subprocess.Popen(under_xvfb(argv), env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
     line = proc.stderr.readline().decode()
     pid = int(line.split()[1])
     # Drain the rest of its messages without keeping them.
     subprocess.Popen(["cat"], stdin=proc.stderr, stdout=subprocess.DEVNULL)
     return proc, pid
-
-
-def end_under_xvfb(proc, pid):
-    if pid is not None:
-        try:
-            os.kill(pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
-    if proc is not None:
-        try:
-            proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            if pid is not None:
-                try:
-                    os.kill(pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-            proc.wait(timeout=20)
 
 
 def display_env(pid):
@@ -367,7 +349,7 @@ def idle(build, results, seconds):
             row("CPU of a connected, idle dialer over %.0f s, in the tray" % wall, "-",
                 "%.2f%% of a core (its whole tree %.2f%%)" % (own, tree), "-", "reported, near 0", own < 1.0)
     finally:
-        end_under_xvfb(proc, pid)
+        end_run(proc, pid, 20)
         subprocess.run([rasdial, "Nebrin", "/disconnect"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
@@ -383,7 +365,7 @@ def idle(build, results, seconds):
             figures["yardstick_pss_kib"] = tree_pss_kib(pid)
             figures["yardstick_processes"] = 1 + len(descendants(pid))
     finally:
-        end_under_xvfb(proc, pid)
+        end_run(proc, pid, 20)
         shutil.rmtree(home, ignore_errors=True)
 
     with open(os.path.join(results, "idle.json"), "w") as f:

@@ -35,10 +35,36 @@ def exec_mode(argv):
     os.execv(argv[0], argv)
 
 
+def under_xvfb(argv):
+    """The command that runs argv under an Xvfb of its own, through
+    exec_mode (it prints "launched-pid PID" first)."""
+    return ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp",
+            sys.executable, os.path.abspath(__file__), "--exec"] + argv
+
+
+def end_run(proc, pid, timeout):
+    """Ends a run: SIGTERM to the program alone (xvfb-run then ends its
+    server), SIGKILL should it outlast `timeout` seconds."""
+    if pid is not None:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    if proc is None:
+        return
+    try:
+        proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        if pid is not None:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        proc.wait(timeout=timeout)
+
+
 def one_run(path, marks, timeout, env):
-    cmd = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp",
-           sys.executable, os.path.abspath(__file__), "--exec", path]
-    proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+    proc = subprocess.Popen(under_xvfb([path]), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE, env=env)
     found, pid, buf = {}, None, b""
     deadline = time.monotonic() + timeout
@@ -64,20 +90,7 @@ def one_run(path, marks, timeout, env):
                 if m and m.group(1) not in found:
                     found[m.group(1)] = float(m.group(2))
     finally:
-        if pid is not None:
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        try:
-            proc.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            if pid is not None:
-                try:
-                    os.kill(pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-            proc.wait(timeout=15)
+        end_run(proc, pid, 15)
         proc.stderr.close()
     return found
 
