@@ -30,8 +30,8 @@ struct Rect {
     int top = 0;
     int width = 0;
     int height = 0;
-    int Right() const { return left + width; }   // one past the last column
-    int Bottom() const { return top + height; }  // one past the last row
+    [[nodiscard]] int Right() const { return left + width; }  // one past the last column
+    int Bottom() const { return top + height; }               // one past the last row
     bool operator==(const Rect&) const = default;
 };
 
@@ -40,14 +40,14 @@ struct Rect {
 // device pixels: however the toolkit rounds logical to device pixels, the
 // window never reaches past the edge (a 300 px window at 1.5 is 450 device
 // pixels wide, and 1024 device pixels make a 683 px logical screen).
-int DockEdge(int start, int length, int size, double ratio);
+[[nodiscard]] int DockEdge(int start, int length, int size, double ratio);
 
 // Top left of a `width` × `height` window at the bottom right of `area`.
 std::pair<int, int> DockInArea(const Rect& area, int width, int height, double ratio);
 
 // The area of `areas` nearest to `window` (the one it overlaps most, else the
 // one at the least distance); -1 when there is none.
-int NearestArea(const std::vector<Rect>& areas, const Rect& window);
+[[nodiscard]] int NearestArea(const std::vector<Rect>& areas, const Rect& window);
 
 // `window` moved the least distance that puts it inside `area` (its top left
 // kept inside when it is the larger).

@@ -26,7 +26,7 @@ void CloseForUpdate(MainLogic& logic, const std::function<void()>& closeMainWind
 // changes nothing. Going ahead, a held dial or connection is hung up through
 // the workflow's hang-up step (offline look, at most 3000 ms), and tICKER
 // stops. True when the close goes ahead.
-bool FormCloseSteps(MainLogic& logic, ConnectWorkflow* workflow, std::int64_t nowMs,
-                    const std::function<bool()>& askOk);
+[[nodiscard]] bool FormCloseSteps(MainLogic& logic, ConnectWorkflow* workflow, std::int64_t nowMs,
+                                  const std::function<bool()>& askOk);
 
 }  // namespace nebrin

@@ -22,11 +22,11 @@ public:
           offlineLook_(std::move(offlineLook)),
           close_(std::move(closeMainWindow)) {}
 
-    bool Busy() const override { return logic_.Busy(); }
+    [[nodiscard]] bool Busy() const override { return logic_.Busy(); }
     void SetBusy(bool on) override { logic_.SetBusy(on); }
-    bool Reconnect() const override { return logic_.Reconnect(); }
+    [[nodiscard]] bool Reconnect() const override { return logic_.Reconnect(); }
     void SetReconnect(bool on) override { logic_.SetReconnect(on); }
-    bool AuthFailure() const override { return logic_.AuthFailure(); }
+    [[nodiscard]] bool AuthFailure() const override { return logic_.AuthFailure(); }
     void SetAuthFailure(bool on) override { logic_.SetAuthFailure(on); }
     HRASCONN DialHandle() const override { return logic_.DialHandle(); }
     void SetDialHandle(HRASCONN h) override { logic_.SetDialHandle(h); }

@@ -37,7 +37,7 @@ struct BehaviourSettings {
 // "Nebrin"; AutoHideTime (default 20) is read only when EnableAutohide is yes.
 // False with *reason when AutoHideTime is present but not a number; `out`
 // then holds the defaults.
-bool ReadBehaviourSettings(const TMivenINI& ini, BehaviourSettings& out, std::string* reason);
+[[nodiscard]] bool ReadBehaviourSettings(const TMivenINI& ini, BehaviourSettings& out, std::string* reason);
 
 // Position and size of the web pane, section "WebBrowser" (all required).
 struct PaneBounds {
@@ -47,7 +47,7 @@ struct PaneBounds {
     int height = 0;
     bool operator==(const PaneBounds&) const = default;
 };
-std::optional<PaneBounds> ReadWebPaneBounds(const TMivenINI& ini, std::string* reason);
+[[nodiscard]] std::optional<PaneBounds> ReadWebPaneBounds(const TMivenINI& ini, std::string* reason);
 
 // ---- timers ----------------------------------------------------------------
 
@@ -57,12 +57,12 @@ std::optional<PaneBounds> ReadWebPaneBounds(const TMivenINI& ini, std::string* r
 class PeriodicTimer {
 public:
     explicit PeriodicTimer(std::int64_t periodMs = kTimerPeriodMs) : periodMs_(periodMs) {}
-    bool Enabled() const { return enabled_; }
+    [[nodiscard]] bool Enabled() const { return enabled_; }
     // Enabling a disabled timer starts a full period at `nowMs`; enabling an
     // enabled one changes nothing.
     void SetEnabled(bool on, std::int64_t nowMs);
     // True when a tick is due at `nowMs`.
-    bool Poll(std::int64_t nowMs);
+    [[nodiscard]] bool Poll(std::int64_t nowMs);
     std::int64_t NextDue() const { return nextDue_; }
 
 private:
@@ -139,9 +139,9 @@ public:
     void CaptionDown(bool leftButton, Point inLabel, Point labelPos);
     // Mouse moved to `cursor` (screen): the window's new top left while
     // dragging, nothing otherwise.
-    std::optional<Point> Move(Point cursor) const;
+    [[nodiscard]] std::optional<Point> Move(Point cursor) const;
     void Up() { dragging_ = false; }
-    bool Dragging() const { return dragging_; }
+    [[nodiscard]] bool Dragging() const { return dragging_; }
     Point Grab() const { return grab_; }
 
 private:
@@ -186,31 +186,31 @@ public:
     const BehaviourSettings& Settings() const { return settings_; }
 
     // ---- flags
-    bool ThemeLoaded() const { return themeLoaded_; }
+    [[nodiscard]] bool ThemeLoaded() const { return themeLoaded_; }
     bool Busy() const { return busy_; }
     void SetBusy(bool on) { busy_ = on; }
-    bool Reconnect() const { return reconnect_; }
+    [[nodiscard]] bool Reconnect() const { return reconnect_; }
     void SetReconnect(bool on) { reconnect_ = on; }
-    bool AuthFailure() const { return authFailure_; }
+    [[nodiscard]] bool AuthFailure() const { return authFailure_; }
     void SetAuthFailure(bool on) { authFailure_ = on; }
-    bool ClosingForUpdate() const { return closingForUpdate_; }
+    [[nodiscard]] bool ClosingForUpdate() const { return closingForUpdate_; }
     void SetClosingForUpdate(bool on) { closingForUpdate_ = on; }
-    std::uint32_t DialHandle() const { return dialHandle_; }
+    [[nodiscard]] std::uint32_t DialHandle() const { return dialHandle_; }
     void SetDialHandle(std::uint32_t h) { dialHandle_ = h; }
-    std::uint32_t ActiveHandle() const { return activeHandle_; }
+    [[nodiscard]] std::uint32_t ActiveHandle() const { return activeHandle_; }
     void SetActiveHandle(std::uint32_t h) { activeHandle_ = h; }
-    bool Online() const { return online_; }
+    [[nodiscard]] bool Online() const { return online_; }
     void SetOnline(bool on) { online_ = on; }
-    bool StatsWasShowing() const { return statsWasShowing_; }
+    [[nodiscard]] bool StatsWasShowing() const { return statsWasShowing_; }
     int AutoHideCount() const { return autoHideCount_; }
-    int UpdateCount() const { return updateTicks_.Count(); }
+    [[nodiscard]] int UpdateCount() const { return updateTicks_.Count(); }
 
     // ---- first activation
     enum class Activation { None, Ready, CloseSilently };
     // The first call decides (theme loaded: show the offline page, else close
     // without a word); later calls return None.
     Activation Activate();
-    bool FirstActivationPending() const { return firstActivationPending_; }
+    [[nodiscard]] bool FirstActivationPending() const { return firstActivationPending_; }
 
     // ---- timers
     PeriodicTimer& StatusTicker() { return ticker_; }
@@ -224,7 +224,7 @@ public:
     // AutoConnectTicker stays due (it fires at the first Advance after this)
     // instead of asking for a dial nobody could run.
     void ConnectionAttached() { connectionAttached_ = true; }
-    bool ConnectionIsAttached() const { return connectionAttached_; }
+    [[nodiscard]] bool ConnectionIsAttached() const { return connectionAttached_; }
     // After an update check started by the timer: a fetched descriptor stops
     // the hourly checks for the rest of the run.
     void UpdateCheckFinished(bool descriptorFetched, std::int64_t nowMs);
@@ -244,7 +244,7 @@ public:
     // ---- closing
     CloseDecision OnCloseRequest() const;
     // After the close goes ahead: whether a connection must be hung up first.
-    bool HangUpOnClose() const { return busy_ && (dialHandle_ != 0 || activeHandle_ != 0); }
+    [[nodiscard]] bool HangUpOnClose() const { return busy_ && (dialHandle_ != 0 || activeHandle_ != 0); }
 
 private:
     WindowActions AutoHideTick(std::int64_t nowMs);

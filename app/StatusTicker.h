@@ -71,7 +71,7 @@ LabelText TotalText(std::uint32_t bytes);
 
 // A speed as a sample of a scope, which counts in signed integers: speeds
 // beyond its range stand at its largest value instead of turning negative.
-int ScopeValue(std::uint32_t kbps);
+[[nodiscard]] int ScopeValue(std::uint32_t kbps);
 
 inline constexpr std::string_view kOfflineSpeedText = "0 Kb/s";
 
@@ -145,9 +145,9 @@ public:
     void Tick();
 
     // The speed baselines: counts and tick count at the last measurement.
-    std::uint32_t LastSent() const { return lastSent_; }
+    [[nodiscard]] std::uint32_t LastSent() const { return lastSent_; }
     std::uint32_t LastReceived() const { return lastReceived_; }
-    std::uint32_t LastTick() const { return lastTick_; }
+    [[nodiscard]] std::uint32_t LastTick() const { return lastTick_; }
     // The window's creation starts them at zero.
     void ResetBaselines() { lastSent_ = lastReceived_ = 0; }
 

@@ -34,13 +34,14 @@ struct ImageSize {
 class ImageDecoder {
 public:
     virtual ~ImageDecoder() = default;
-    virtual std::optional<ImageSize> Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) = 0;
+    [[nodiscard]] virtual std::optional<ImageSize> Decode(int member, MemberKind kind,
+                                                          std::span<const std::uint8_t> data) = 0;
 };
 
 // Reads the size from a Windows BMP header ("BM", core or info header).
-std::optional<ImageSize> BitmapHeaderSize(std::span<const std::uint8_t> data);
+[[nodiscard]] std::optional<ImageSize> BitmapHeaderSize(std::span<const std::uint8_t> data);
 // Reads the first image's size from a Windows ICO directory.
-std::optional<ImageSize> IconHeaderSize(std::span<const std::uint8_t> data);
+[[nodiscard]] std::optional<ImageSize> IconHeaderSize(std::span<const std::uint8_t> data);
 
 struct ThemeData {
     TMivenINI ini;                                   // member 0
@@ -80,9 +81,9 @@ struct ThemeSources {
 // Loads the theme into `out`. True when every step succeeded. The cipher's
 // process-wide pass phrase is changed member by member and left at the last
 // one used; the caller sets the one it needs afterwards.
-bool LoadTheme(const ThemeSources& sources, ThemeData& out, ImageDecoder* decoder = nullptr);
+[[nodiscard]] bool LoadTheme(const ThemeSources& sources, ThemeData& out, ImageDecoder* decoder = nullptr);
 
 // The step at which loading member `index` happens (for tests and messages).
-int ThemeStepOfMember(int index);
+[[nodiscard]] int ThemeStepOfMember(int index);
 
 }  // namespace nebrin

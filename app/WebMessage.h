@@ -44,7 +44,7 @@ struct Message {
 inline constexpr std::size_t kMaxPayload = std::size_t{64} * 1024;
 
 // The count of numbers a kind carries; -1 for a kind that does not exist.
-int NumberCount(std::uint8_t kind);
+[[nodiscard]] int NumberCount(std::uint8_t kind);
 
 // The whole frame of a message; empty when the message breaks a rule (wrong
 // count of numbers, unknown kind, payload too long).

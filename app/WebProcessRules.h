@@ -58,12 +58,12 @@ public:
     // The passing of time.
     Actions Advance(std::int64_t now);
 
-    bool Running() const { return running_; }
+    [[nodiscard]] bool Running() const { return running_; }
     bool Needed(std::int64_t now) const;
 
 private:
     Actions Decide(std::int64_t now);
-    bool MayRestart(std::int64_t now);
+    [[nodiscard]] bool MayRestart(std::int64_t now);
 
     WebProcessLimits limits_;
     bool mainVisible_ = false;

@@ -13,7 +13,7 @@ namespace nebrin {
 std::string Cp1250ToUtf8(std::string_view bytes);
 
 // nullopt when the UTF-8 is invalid or a character has no Windows-1250 byte.
-std::optional<std::string> Utf8ToCp1250(std::string_view utf8);
+[[nodiscard]] std::optional<std::string> Utf8ToCp1250(std::string_view utf8);
 
 // The Unicode code point of a byte (U+FFFD for the undefined ones).
 char32_t Cp1250CodePoint(std::uint8_t byte);

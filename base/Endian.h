@@ -11,7 +11,7 @@ constexpr std::uint16_t LoadLe16(const std::uint8_t* p) noexcept {
     return static_cast<std::uint16_t>(std::uint16_t{p[0]} | std::uint16_t{p[1]} << 8);
 }
 
-constexpr std::uint32_t LoadLe32(const std::uint8_t* p) noexcept {
+[[nodiscard]] constexpr std::uint32_t LoadLe32(const std::uint8_t* p) noexcept {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
@@ -22,7 +22,7 @@ constexpr void StoreLe32(std::uint8_t* p, std::uint32_t v) noexcept {
     p[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
-constexpr std::uint32_t LoadBe32(const std::uint8_t* p) noexcept {
+[[nodiscard]] constexpr std::uint32_t LoadBe32(const std::uint8_t* p) noexcept {
     return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | std::uint32_t{p[3]};
 }
 

@@ -68,7 +68,7 @@ public:
     // 0 and a handle: the dial has started, its reports follow.
     [[nodiscard]] virtual std::int32_t Dial(HRASCONN& handle) = 0;
     virtual std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify) = 0;
-    virtual std::int32_t HangUpHandle(HRASCONN handle) = 0;
+    [[nodiscard]] virtual std::int32_t HangUpHandle(HRASCONN handle) = 0;
     // The last report: state (or error) code, its text, who raised it.
     virtual std::uint16_t StateCode() const = 0;
     virtual std::string StatusText() const = 0;
@@ -89,12 +89,13 @@ public:
         ras_.UserName = userName;
         ras_.Password = password;
     }
-    std::int32_t SetDialParams() override { return ras_.SetDialParams(); }
+    [[nodiscard]] std::int32_t SetDialParams() override { return ras_.SetDialParams(); }
     std::int32_t Dial(HRASCONN& handle) override { return ras_.Dial(handle); }
-    std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify) override {
+    [[nodiscard]] std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs,
+                                      bool notify) override {
         return ras_.HangUp(handle, subEntry, timeoutMs, notify);
     }
-    std::int32_t HangUpHandle(HRASCONN handle) override { return ras_.HangUpHandle(handle); }
+    [[nodiscard]] std::int32_t HangUpHandle(HRASCONN handle) override { return ras_.HangUpHandle(handle); }
     std::uint16_t StateCode() const override { return ras_.StateCode(); }
     std::string StatusText() const override { return ras_.StatusText(); }
     std::uint8_t EventSource() const override { return ras_.EventSource(); }
@@ -112,13 +113,13 @@ class IMainWindowState {
 public:
     virtual ~IMainWindowState() = default;
     // A dial was started or a connection is up.
-    virtual bool Busy() const = 0;
+    [[nodiscard]] virtual bool Busy() const = 0;
     virtual void SetBusy(bool on) = 0;
     // Redial when the connection goes.
-    virtual bool Reconnect() const = 0;
+    [[nodiscard]] virtual bool Reconnect() const = 0;
     virtual void SetReconnect(bool on) = 0;
     // A 691 was reported: no automatic redial.
-    virtual bool AuthFailure() const = 0;
+    [[nodiscard]] virtual bool AuthFailure() const = 0;
     virtual void SetAuthFailure(bool on) = 0;
     // The handle the dial gave, held until the dial ends; the watched one.
     virtual HRASCONN DialHandle() const = 0;
@@ -149,7 +150,7 @@ class ISettingsDialog {
 public:
     virtual ~ISettingsDialog() = default;
     // Shows the dialog modally; true when the user accepted it.
-    virtual bool Execute() = 0;
+    [[nodiscard]] virtual bool Execute() = 0;
     // The texts of its user name, password and service name fields.
     virtual Credentials Texts() const = 0;
 };
@@ -199,10 +200,10 @@ public:
 
 private:
     // Lists the phonebooks; true with the entry's location when it is there.
-    bool FindEntry(std::int32_t& location);
+    [[nodiscard]] bool FindEntry(std::int32_t& location);
     void PolaczSteps();
     void RunDeferredRedial();
-    bool RunConfigure();
+    [[nodiscard]] bool RunConfigure();
     void Dial(std::int32_t location);
     void Log(std::string_view line);
     // "<prefix><text> (<code>)" for a refused call.

@@ -257,8 +257,9 @@ void TRasCon::SetPBLocation(std::int32_t value) {
     hasPbArg_ = false;
     pbArg_.clear();
     if (RasPlatformLevel() >= 2 && (value == 0 || value == 1)) {
-        // The line library knows where its phonebooks are.
-        LoadRasApi();
+        // The line library knows where its phonebooks are; without it the
+        // phonebook paths below stay empty.
+        static_cast<void>(LoadRasApi());
         pbLocation_ = value;
         phoneBookPath_ = DefaultPhoneBooks(value);
         pbArg_ = phoneBookPath_;

@@ -53,7 +53,7 @@ public:
 
     void Add(const RASCONNA& rec);
     std::size_t Count() const { return items_.size(); }
-    bool Empty() const { return items_.empty(); }
+    [[nodiscard]] bool Empty() const { return items_.empty(); }
     // The record's handle; 0 when i is out of range.
     HRASCONN ConnectionHandle(std::size_t i) const;
     // A copy of record i; all zero when i is out of range.
@@ -105,7 +105,7 @@ public:
     // only, for 0 and 1: PhoneBookPath and the phonebook passed to the platform
     // follow DefaultPhoneBooks; otherwise the platform's default phonebook.
     void SetPBLocation(std::int32_t value);
-    std::int32_t PBLocation() const { return pbLocation_; }
+    [[nodiscard]] std::int32_t PBLocation() const { return pbLocation_; }
     // Acts on level 1 only (trimmed; empty = the platform's default).
     void SetPhoneBookPath(const std::string& value);
     const std::string& PhoneBookPath() const { return phoneBookPath_; }
@@ -126,7 +126,7 @@ public:
     // Reads the stored credentials of EntryName into the properties.
     std::int32_t GetDialParams();
     // GetDialParams, then StartDial. 0 = dial started; progress follows.
-    std::int32_t Dial(HRASCONN& handle);
+    [[nodiscard]] std::int32_t Dial(HRASCONN& handle);
     std::int32_t StartDial(HRASCONN& handle);
     // Queries the state of a connection (StateCode 601 when it is gone).
     std::int32_t GetConnectStatus(HRASCONN handle, std::int32_t subEntry);
@@ -147,17 +147,17 @@ public:
     // ---- Runtime state ----
     std::uint16_t StateCode() const { return stateCode_; }
     const std::string& StatusText() const { return statusText_; }
-    std::int32_t LastError() const { return lastError_; }
+    [[nodiscard]] std::int32_t LastError() const { return lastError_; }
     std::uint8_t EventSource() const { return eventSource_; }
     HRASCONN CurrentHandle() const { return currentHandle_; }
     void SetCurrentHandle(HRASCONN h) { currentHandle_ = h; }
-    bool PasswordSaved() const { return passwordSaved_; }
+    [[nodiscard]] bool PasswordSaved() const { return passwordSaved_; }
     const TConnectionList& Connections() const { return connections_; }
-    bool ConnectionsChanged() const { return connectionsChanged_; }
+    [[nodiscard]] bool ConnectionsChanged() const { return connectionsChanged_; }
     std::int32_t ConnectionCount() const { return connectionCount_; }
     // Details of the last report or status query.
     HRASCONN StateHandle() const { return stateHandle_; }
-    std::int32_t StateSubEntry() const { return stateSubEntry_; }
+    [[nodiscard]] std::int32_t StateSubEntry() const { return stateSubEntry_; }
     std::uint16_t StateError() const { return stateError_; }
     const std::string& StateDeviceName() const { return stateDeviceName_; }
     const std::string& StateDeviceType() const { return stateDeviceType_; }
@@ -171,7 +171,7 @@ public:
     // The phonebook handed to the platform (nullptr = its default).
     const char* PhoneBookArgument() const { return hasPbArg_ ? pbArg_.c_str() : nullptr; }
     const TRasStateRec& StateRingSlot(int index) const { return ring_[static_cast<std::size_t>((index - 1) & 15)]; }
-    int StateRingIndex() const { return ringIndex_; }
+    [[nodiscard]] int StateRingIndex() const { return ringIndex_; }
 
     // A progress report as the line library gave it (used by the routing).
     struct Report {
@@ -191,7 +191,7 @@ private:
     void NotifyState();
     void FireStepEvent(std::uint32_t state);
     void FillDialParams();
-    std::uint32_t Tick() const;
+    [[nodiscard]] std::uint32_t Tick() const;
 
     PostFn post_;
     TickFn tick_;

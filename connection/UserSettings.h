@@ -51,7 +51,7 @@ StoredCredentials LoadUserSettings(const std::string& path, std::vector<std::str
 // file that exists but cannot be read is not overwritten. False with *error
 // (Polish) on failure; the file is then as it was.
 // Sets the credentials pass phrase as the one in force.
-bool SaveUserSettings(const std::string& path, const Credentials& c, std::string* error);
+[[nodiscard]] bool SaveUserSettings(const std::string& path, const Credentials& c, std::string* error);
 
 // ---- validation ---------------------------------------------------------------
 
@@ -76,7 +76,7 @@ std::vector<std::string> ValidateSettings(std::string_view userName, std::string
 
 // The first character of `utf8` that has no Windows-1250 byte (as UTF-8);
 // nullopt when every character has one. Invalid UTF-8 gives U+FFFD.
-std::optional<std::string> FirstUnstorableCharacter(std::string_view utf8);
+[[nodiscard]] std::optional<std::string> FirstUnstorableCharacter(std::string_view utf8);
 
 // Text for the line library: Windows-1250 bytes; text that has none is passed
 // on as it is (validation keeps such text out of user.ini).

@@ -62,7 +62,7 @@ void SetRasPlatformLevel(std::uint8_t level);
 std::string RasLibraryName();
 
 // Loads the line library on the first call; true when RasDialA was resolved.
-bool LoadRasApi();
+[[nodiscard]] bool LoadRasApi();
 // The resolved entry points (all null until a load succeeds).
 const RasApi& RasFunctions();
 // Releases the library at process exit and forgets the load.
@@ -84,7 +84,7 @@ struct TEntryRec {
 // name first. 0, the platform's code (empty list), or 1157.
 std::uint32_t GetPhoneBookEntries(const std::string& phonebook);
 std::vector<TEntryRec> PhoneBookEntries();
-std::int32_t PhoneBookEntryCount();
+[[nodiscard]] std::int32_t PhoneBookEntryCount();
 
 // Creates or overwrites the PPPoE entry with its stored user name and
 // password; the result of storing the credentials, -1 without the library.
@@ -98,7 +98,7 @@ std::int32_t PhoneBookEntryCount();
 // (0 when it was written, or not reached). CreatePPPoEEntry answers with the
 // credentials' result; when the entry itself could not be written, this is
 // the real cause (a later "no such entry" follows from it).
-std::int32_t LastEntryPropertiesResult();
+[[nodiscard]] std::int32_t LastEntryPropertiesResult();
 
 // Version text `key` of a line library ("RASAPI32.DLL", an empty name or the
 // loader's name mean the configured line library); empty when unavailable.
@@ -111,7 +111,7 @@ std::string DUNInfo();
 std::string DUNInfoFor(const std::string& version, const std::string& servicePack, bool isServer);
 
 // True when `path` names an existing directory.
-bool DirExists(const std::string& path);
+[[nodiscard]] bool DirExists(const std::string& path);
 
 // ---- Tests ----------------------------------------------------------------
 // Forgets every load (both loaders), the phonebook list and any injected
@@ -122,6 +122,6 @@ void ResetRasApiForTesting();
 // missing. Takes effect at the next load (call ResetRasApiForTesting first).
 void SetRasApiForTesting(const RasApi& table);
 // Counts the dlopen attempts of LoadRasApi since the last reset.
-int RasLoadAttemptsForTesting();
+[[nodiscard]] int RasLoadAttemptsForTesting();
 
 }  // namespace nebrin

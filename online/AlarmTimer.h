@@ -56,16 +56,16 @@ public:
     void Clear() { alarms_.clear(); }
     // Adds an alarm; false (nothing added) for a one-shot alarm earlier than
     // `nowMs`.
-    bool Add(std::string name, std::int64_t timeMs, AlarmRepeat repeat, std::int64_t nowMs);
+    [[nodiscard]] bool Add(std::string name, std::int64_t timeMs, AlarmRepeat repeat, std::int64_t nowMs);
     // The same against a fresh reading of the clock.
-    bool Add(std::string name, std::int64_t timeMs, AlarmRepeat repeat) {
+    [[nodiscard]] bool Add(std::string name, std::int64_t timeMs, AlarmRepeat repeat) {
         return Add(std::move(name), timeMs, repeat, clock_.NowMs());
     }
 
     void SetActive(bool on);
-    bool Active() const { return active_; }
+    [[nodiscard]] bool Active() const { return active_; }
     // True while the 500 ms check timer should run: active with alarms.
-    bool Running() const { return active_ && !alarms_.empty(); }
+    [[nodiscard]] bool Running() const { return active_ && !alarms_.empty(); }
 
     // One tick of the check timer: the number of alarms that fired. Does
     // nothing while not Running().

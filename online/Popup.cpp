@@ -30,7 +30,8 @@ void SetPopupSchedule(AlarmTimer& timer, const IClock& clock, int kind) {
     const auto repeat = PopupRepeatOfKind(kind);
     if (!repeat) return;
     const std::int64_t now = clock.NowMs();
-    timer.Add(std::string(kPopupAlarmName), now, *repeat, now);
+    // Due now, not earlier: always taken.
+    static_cast<void>(timer.Add(std::string(kPopupAlarmName), now, *repeat, now));
 }
 
 PopupPage ReadPopupPage(const TMivenINI& ini) {

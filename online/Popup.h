@@ -29,7 +29,7 @@ inline constexpr int kDefaultPopupHeight = 300;
 
 // "PopupTimer" kind → repeat: 0 one-shot, 1 each minute, 2 each hour, 3 each
 // day; nullopt (no popup) for any other kind.
-std::optional<AlarmRepeat> PopupRepeatOfKind(int kind);
+[[nodiscard]] std::optional<AlarmRepeat> PopupRepeatOfKind(int kind);
 
 // Rebuilds the alarm list: deletes every alarm, then for a known kind adds
 // the alarm "PopupTimer" at the current time. The time and the one-shot
@@ -53,13 +53,13 @@ PopupPage ReadPopupPage(const TMivenINI& ini);
 
 // PopupTimerAlarm's decision: nothing while the window is already showing or
 // the main window is not busy, else the page to load at its size.
-std::optional<PopupPage> PopupTimerAlarm(const TMivenINI& ini, bool popupShowing, bool busy);
+[[nodiscard]] std::optional<PopupPage> PopupTimerAlarm(const TMivenINI& ini, bool popupShowing, bool busy);
 
 // The popup window as the scheduler sees it.
 class IPopupWindow {
 public:
     virtual ~IPopupWindow() = default;
-    virtual bool IsShowing() const = 0;
+    [[nodiscard]] virtual bool IsShowing() const = 0;
     // Sizes the window and starts loading the page; the window becomes
     // visible when the page has loaded.
     virtual void ShowPage(const PopupPage& page) = 0;
@@ -72,14 +72,14 @@ public:
     // At theme loading: remembers "EnablePopup" and, when it is yes, builds
     // the schedule from the "PopupTimer" kind.
     void Configure(bool enabled, int kind);
-    bool Enabled() const { return enabled_; }
+    [[nodiscard]] bool Enabled() const { return enabled_; }
 
     // The main window switched to its online (true) or offline look. Does
     // nothing while the popup is not enabled.
     void SetOnlineLook(bool online);
 
     // Whether the 500 ms check timer should run now.
-    bool CheckTimerRunning() const { return timer_.Running(); }
+    [[nodiscard]] bool CheckTimerRunning() const { return timer_.Running(); }
     // One tick of the 500 ms timer: the number of alarms that fired.
     int Tick() { return timer_.Tick(); }
 

@@ -20,7 +20,7 @@ std::vector<std::string> SetupEnvironment(char* const* environment);
 
 class PosixProcessStarter final : public IProcessStarter {
 public:
-    bool Start(int fd, const std::string& path, std::string* error) override;
+    [[nodiscard]] bool Start(int fd, const std::string& path, std::string* error) override;
 
     // The program behind `fd`, giving the child's process id, or -1 with
     // *error set. The child gets argv = {path}, `environment`, default

@@ -39,14 +39,14 @@ private:
 std::string ToHex(const Sha256::Digest& d);
 // A digest from 64 hex digits (either case, blanks around allowed); nullopt
 // for anything else.
-std::optional<Sha256::Digest> ParseSha256Hex(std::string_view text);
+[[nodiscard]] std::optional<Sha256::Digest> ParseSha256Hex(std::string_view text);
 
 // The digest of a whole file, read in chunks; nullopt with *error set when
 // it cannot be read.
-std::optional<Sha256::Digest> Sha256OfFile(const std::string& path, std::string* error);
+[[nodiscard]] std::optional<Sha256::Digest> Sha256OfFile(const std::string& path, std::string* error);
 
 // The digest of everything an open file holds, read from its start without
 // moving its offset; *length (when given) is the number of bytes read.
-std::optional<Sha256::Digest> Sha256OfDescriptor(int fd, std::uint64_t* length, std::string* error);
+[[nodiscard]] std::optional<Sha256::Digest> Sha256OfDescriptor(int fd, std::uint64_t* length, std::string* error);
 
 }  // namespace nebrin

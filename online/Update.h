@@ -100,7 +100,7 @@ struct UpdateSettings {
     std::optional<UpdateKeyBytes> key = std::nullopt;
     bool keyInvalid = false;
 
-    bool Keyed() const { return key.has_value() || keyInvalid; }
+    [[nodiscard]] bool Keyed() const { return key.has_value() || keyInvalid; }
 };
 
 // "AutoUpdate" of the theme settings (Windows-1250, converted) and the entry
@@ -143,14 +143,14 @@ public:
     // the program's only argument (argv[0]) and the name in messages. No
     // shell, no search. False with *error when it could not start. The
     // descriptor stays the caller's.
-    virtual bool Start(int fd, const std::string& path, std::string* error) = 0;
+    [[nodiscard]] virtual bool Start(int fd, const std::string& path, std::string* error) = 0;
 };
 
 // The question box: true for OK, false for Cancel.
 class IAsk {
 public:
     virtual ~IAsk() = default;
-    virtual bool OkCancel(const std::string& caption, const std::string& text) = 0;
+    [[nodiscard]] virtual bool OkCancel(const std::string& caption, const std::string& text) = 0;
 };
 
 // ---- the check --------------------------------------------------------------------
@@ -180,7 +180,7 @@ public:
 
     // Starts a check; false, and nothing happens, while one runs. `done` is
     // called once with the result, possibly before Start returns.
-    bool Start(const UpdateSettings& settings, Done done);
+    [[nodiscard]] bool Start(const UpdateSettings& settings, Done done);
     bool Running() const { return running_; }
 
     void SetDeadlines(UpdateDeadlines deadlines) { deadlines_ = deadlines; }

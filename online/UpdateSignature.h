@@ -22,20 +22,21 @@ inline constexpr std::string_view kSignatureSuffix = ".sig";
 
 // Whether `signatureText` (the content of the signature file) is a valid
 // signature of `data` under `key`. False for anything malformed.
-bool VerifyUpdateSignature(const UpdateKeyBytes& key, std::span<const std::uint8_t> data,
-                           std::string_view signatureText);
+[[nodiscard]] bool VerifyUpdateSignature(const UpdateKeyBytes& key, std::span<const std::uint8_t> data,
+                                         std::string_view signatureText);
 
 // ---- the provider's side (nebrin-theme) ------------------------------------------
 
 // A new private key as PEM (PKCS #8); nullopt with *error on failure.
-std::optional<std::string> NewUpdateSigningKey(std::string* error);
+[[nodiscard]] std::optional<std::string> NewUpdateSigningKey(std::string* error);
 
 // The public key of a PEM private key; nullopt with *error when the text is
 // not an Ed25519 private key.
-std::optional<UpdateKeyBytes> UpdatePublicKey(std::string_view pem, std::string* error);
+[[nodiscard]] std::optional<UpdateKeyBytes> UpdatePublicKey(std::string_view pem, std::string* error);
 
 // The signature file's text for `data` (Base64 and a line break).
-std::optional<std::string> SignUpdateFile(std::string_view pem, std::span<const std::uint8_t> data, std::string* error);
+[[nodiscard]] std::optional<std::string> SignUpdateFile(std::string_view pem, std::span<const std::uint8_t> data,
+                                                        std::string* error);
 
 // Base64 of a public key, as the theme setting holds it.
 std::string UpdateKeyText(const UpdateKeyBytes& key);

@@ -12,7 +12,7 @@ class AutoUpdateTicks {
 public:
     void Reset() { count_ = 0; }
     // One tick; true when the check is due now.
-    bool Tick(bool busy, bool autoUpdateEnabled) {
+    [[nodiscard]] bool Tick(bool busy, bool autoUpdateEnabled) {
         bool due = false;
         if (count_ == kUpdateTicksPerCheck) {
             due = busy && autoUpdateEnabled;
@@ -21,7 +21,7 @@ public:
         ++count_;
         return due;
     }
-    int Count() const { return count_; }
+    [[nodiscard]] int Count() const { return count_; }
 
 private:
     int count_ = 0;

@@ -38,26 +38,26 @@ public:
 
     // A missing file loads as empty and returns true; any other failure
     // returns false with *error set and leaves this object as it was.
-    bool Load(const std::string& path, std::string* error);
+    [[nodiscard]] bool Load(const std::string& path, std::string* error);
 
-    std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+    [[nodiscard]] std::optional<std::string> Get(std::string_view section, std::string_view key) const;
     std::string GetString(std::string_view section, std::string_view key, std::string_view def) const;
     // Optional sign and the leading decimal digits of the value, like the
     // platform's integer read; `def` when the key is missing, the value has no
     // leading digits or does not fit 32 bits.
-    int GetInt(std::string_view section, std::string_view key, int def) const;
+    [[nodiscard]] int GetInt(std::string_view section, std::string_view key, int def) const;
     bool HasSection(std::string_view section) const;
 
     // False (nothing changes) for a section name that is empty after
     // trimming or holds ']', a key that is empty after trimming, holds '=' or
     // starts with ';' or '[', or any of the three holding CR, LF or NUL.
-    bool Set(std::string_view section, std::string_view key, std::string_view value);
+    [[nodiscard]] bool Set(std::string_view section, std::string_view key, std::string_view value);
 
     // The lines joined with the file's own line ending ("\n" for a new file),
     // ending with one.
     std::string Serialize() const;
     // Serialize written with WriteFileAtomically.
-    bool Save(const std::string& path, unsigned mode, std::string* error) const;
+    [[nodiscard]] bool Save(const std::string& path, unsigned mode, std::string* error) const;
 
 private:
     enum class Kind { Other, Blank, Comment, Section, Key };

@@ -34,7 +34,7 @@ inline std::string FieldText(const char* field, std::size_t size) { return std::
 
 // A dial parameters record of a call (RasDialA, Ras[GS]etEntryDialParamsA):
 // present, in one of its two sizes.
-inline RAS_DWORD CheckDialParams(const RASDIALPARAMSA* params) {
+[[nodiscard]] inline RAS_DWORD CheckDialParams(const RASDIALPARAMSA* params) {
     if (!params) return RAS_ERROR_INVALID_PARAMETER;
     if (params->dwSize != RASDIALPARAMSA_SIZE_V0 && params->dwSize != RASDIALPARAMSA_SIZE)
         return RAS_ERROR_INVALID_SIZE;
@@ -43,8 +43,8 @@ inline RAS_DWORD CheckDialParams(const RASDIALPARAMSA* params) {
 
 // RasDialA's own arguments. *out (when given) is cleared before anything is
 // checked, so a refused call never leaves a stale handle behind.
-inline RAS_DWORD CheckDialArgs(const void* ext, const RASDIALPARAMSA* params, RAS_DWORD notifierType,
-                               const void* notifier, HRASCONN* out) {
+[[nodiscard]] inline RAS_DWORD CheckDialArgs(const void* ext, const RASDIALPARAMSA* params, RAS_DWORD notifierType,
+                                             const void* notifier, HRASCONN* out) {
     if (out) *out = 0;
     if (ext || !out) return RAS_ERROR_INVALID_PARAMETER;
     if (RAS_DWORD rc = CheckDialParams(params)) return rc;
@@ -54,14 +54,14 @@ inline RAS_DWORD CheckDialArgs(const void* ext, const RASDIALPARAMSA* params, RA
 
 // The arguments of Ras[GS]etCredentialsA: an entry name and a credentials
 // record of its one size.
-inline RAS_DWORD CheckCredentialsArgs(const char* entryName, const RASCREDENTIALSA* cred) {
+[[nodiscard]] inline RAS_DWORD CheckCredentialsArgs(const char* entryName, const RASCREDENTIALSA* cred) {
     if (!entryName || !cred) return RAS_ERROR_INVALID_PARAMETER;
     if (cred->dwSize != RASCREDENTIALSA_SIZE) return RAS_ERROR_INVALID_SIZE;
     return 0;
 }
 
 // A status record of RasGetConnectStatusA: present, in one of its two sizes.
-inline RAS_DWORD CheckConnStatus(const RASCONNSTATUSA* status) {
+[[nodiscard]] inline RAS_DWORD CheckConnStatus(const RASCONNSTATUSA* status) {
     if (!status) return RAS_ERROR_INVALID_PARAMETER;
     if (status->dwSize != RASCONNSTATUSA_SIZE_V0 && status->dwSize != RASCONNSTATUSA_SIZE)
         return RAS_ERROR_INVALID_SIZE;
@@ -69,18 +69,21 @@ inline RAS_DWORD CheckConnStatus(const RASCONNSTATUSA* status) {
 }
 
 // A statistics record of RasGetConnectionStatistics and RasGetLinkStatistics.
-inline RAS_DWORD CheckStats(const RAS_STATS* stats) {
+[[nodiscard]] inline RAS_DWORD CheckStats(const RAS_STATS* stats) {
     if (!stats) return RAS_ERROR_INVALID_PARAMETER;
     if (stats->dwSize != RAS_STATS_SIZE) return RAS_ERROR_INVALID_SIZE;
     return 0;
 }
 
 // The sub-entry of RasGetLinkStatistics: a PPPoE connection has one link, 1.
-inline RAS_DWORD CheckLinkSubEntry(RAS_DWORD subEntry) { return subEntry == 1 ? 0 : RAS_ERROR_INVALID_PARAMETER; }
+[[nodiscard]] inline RAS_DWORD CheckLinkSubEntry(RAS_DWORD subEntry) {
+    return subEntry == 1 ? 0 : RAS_ERROR_INVALID_PARAMETER;
+}
 
 // The arguments of RasSetEntryPropertiesA: an entry name and a properties
 // record of its one size, said twice.
-inline RAS_DWORD CheckEntryPropertiesArgs(const char* entryName, const RASENTRYA* props, RAS_DWORD cbProps) {
+[[nodiscard]] inline RAS_DWORD CheckEntryPropertiesArgs(const char* entryName, const RASENTRYA* props,
+                                                        RAS_DWORD cbProps) {
     if (!entryName || !props) return RAS_ERROR_INVALID_PARAMETER;
     if (cbProps != RASENTRYA_SIZE || props->dwSize != RASENTRYA_SIZE) return RAS_ERROR_INVALID_SIZE;
     return 0;
@@ -90,8 +93,9 @@ inline RAS_DWORD CheckEntryPropertiesArgs(const char* entryName, const RASENTRYA
 // `table` may be null only with *cb == 0; otherwise its first record's dwSize
 // is one of `sizes` and becomes *stride (`defaultSize` without a table).
 template <typename Record>
-RAS_DWORD CheckTableArgs(const Record* table, const RAS_DWORD* cb, const RAS_DWORD* count, RAS_DWORD defaultSize,
-                         std::initializer_list<RAS_DWORD> sizes, RAS_DWORD* stride) {
+[[nodiscard]] RAS_DWORD CheckTableArgs(const Record* table, const RAS_DWORD* cb, const RAS_DWORD* count,
+                                       RAS_DWORD defaultSize, std::initializer_list<RAS_DWORD> sizes,
+                                       RAS_DWORD* stride) {
     if (!cb || !count || (!table && *cb != 0)) return RAS_ERROR_INVALID_PARAMETER;
     *stride = defaultSize;
     if (!table) return 0;
@@ -110,7 +114,8 @@ inline constexpr std::initializer_list<RAS_DWORD> kEntryNameSizes = {RASENTRYNAM
 // then given by fill(record, i), then cut to `stride` bytes), and answers the
 // count and the bytes needed; ERROR_BUFFER_TOO_SMALL when not all fit.
 template <typename Record, typename Fill>
-RAS_DWORD FillTable(Record* table, RAS_DWORD* cb, RAS_DWORD* count, RAS_DWORD stride, std::size_t n, Fill&& fill) {
+[[nodiscard]] RAS_DWORD FillTable(Record* table, RAS_DWORD* cb, RAS_DWORD* count, RAS_DWORD stride, std::size_t n,
+                                  Fill&& fill) {
     const std::uint64_t required = static_cast<std::uint64_t>(stride) * n;
     const std::size_t fits = table && stride ? *cb / stride : 0;
     auto* bytes = reinterpret_cast<std::uint8_t*>(table);

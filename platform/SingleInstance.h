@@ -66,16 +66,16 @@ public:
     // (a command line). The running copy may still be starting, so the
     // connection is retried for up to `timeoutMs`. True when the message was
     // delivered whole.
-    bool SendToRunning(std::string_view message, int timeoutMs = 3000);
+    [[nodiscard]] bool SendToRunning(std::string_view message, int timeoutMs = 3000);
 
     // First copy: the listening socket (non-blocking), -1 when not listening.
-    int ListenFd() const { return listenFd_; }
+    [[nodiscard]] int ListenFd() const { return listenFd_; }
 
     // First copy: accepts one waiting connection and reads its message to the
     // end (at most 64 KiB, waiting at most `timeoutMs` for the sender).
     // nullopt when no connection was waiting, or it came from another user
     // (that connection is closed unanswered).
-    std::optional<std::string> ReadMessage(int timeoutMs = 1000);
+    [[nodiscard]] std::optional<std::string> ReadMessage(int timeoutMs = 1000);
 
     std::string ErrorText() const { return error_; }
 

@@ -40,7 +40,7 @@ public:
 
     // Prepares the counter source; with `start` takes a first sample. On
     // success ends with ClearCounters.
-    bool StartStats(bool start, bool findAdapters);
+    [[nodiscard]] bool StartStats(bool start, bool findAdapters);
     // Reads every port of the current source and rebuilds slot 0.
     bool Sample();
     // ClearPort for every slot, forgets every binding, then Sample.
@@ -55,20 +55,20 @@ public:
     // Text for a RAS or system error code.
     std::string ErrorText(std::uint32_t code);
 
-    std::uint32_t SentBytes(int i) const { return Valid(i) ? sent_[Index(i)] : 0; }
+    [[nodiscard]] std::uint32_t SentBytes(int i) const { return Valid(i) ? sent_[Index(i)] : 0; }
     std::uint32_t ReceivedBytes(int i) const { return Valid(i) ? received_[Index(i)] : 0; }
-    std::uint32_t LineSpeed(int i) const { return Valid(i) ? speed_[Index(i)] : 0; }
+    [[nodiscard]] std::uint32_t LineSpeed(int i) const { return Valid(i) ? speed_[Index(i)] : 0; }
     std::string PortLabel(int i) const { return Valid(i) ? labels_[Index(i)] : std::string(); }
-    std::uint32_t PortConnection(int i) const { return Valid(i) ? connection_[Index(i)] : 0; }
+    [[nodiscard]] std::uint32_t PortConnection(int i) const { return Valid(i) ? connection_[Index(i)] : 0; }
     std::uint32_t PortSubEntry(int i) const { return Valid(i) ? subEntry_[Index(i)] : 0; }
 
     // Setting false closes an open helper query; true only stores the flag.
     void SetUsePDH(bool use);
-    bool UsePDH() const { return usePdh_; }
+    [[nodiscard]] bool UsePDH() const { return usePdh_; }
     bool PdhQueryOpen() const { return query_ != 0; }
 
     const std::string& ErrInfo() const { return errInfo_; }
-    int TotPorts() const { return totPorts_; }
+    [[nodiscard]] int TotPorts() const { return totPorts_; }
     std::int32_t LastError() const { return lastError_; }
     const std::vector<std::string>& AdapterList() const { return adapters_; }
     std::uint8_t PlatformLevel() const { return level_; }
@@ -80,27 +80,27 @@ public:
     // The performance data buffer size, shared by all samplers of the process:
     // 8192 bytes at first, grown by 1024 while the data do not fit, never
     // past kPerfBufferLimit.
-    static std::uint32_t PerfBufferSize();
+    [[nodiscard]] static std::uint32_t PerfBufferSize();
     static void ResetPerfBufferSize();
     static constexpr std::uint32_t kPerfBufferStart = 8192;
     static constexpr std::uint32_t kPerfBufferStep = 1024;
     static constexpr std::uint32_t kPerfBufferLimit = 4u << 20;
 
 private:
-    static bool Valid(int i) { return i >= 0 && i < kRasSlots; }
+    [[nodiscard]] static bool Valid(int i) { return i >= 0 && i < kRasSlots; }
     static std::size_t Index(int i) { return static_cast<std::size_t>(i); }
     // How many adapters the sampler reads: one slot each, at most 30.
-    int AdapterCount() const;
+    [[nodiscard]] int AdapterCount() const;
 
-    bool StartStats9x(bool start);
+    [[nodiscard]] bool StartStats9x(bool start);
     bool StartStatsPdh();
-    bool Sample9x();
+    [[nodiscard]] bool Sample9x();
     bool SamplePdh();
-    bool SamplePerfKey();
+    [[nodiscard]] bool SamplePerfKey();
     bool ReadPerfObject(const std::string& object, int firstSlot);
-    bool SampleRas();
+    [[nodiscard]] bool SampleRas();
     bool RasStatisticsAvailable();
-    bool ReadRegistryValue(IStatsRegistry::Key key, const std::string& name);
+    [[nodiscard]] bool ReadRegistryValue(IStatsRegistry::Key key, const std::string& name);
     bool ReadRegistryDword(IStatsRegistry::Key key, const std::string& name, std::uint32_t& value);
     void ClosePdhQuery();
 
@@ -135,6 +135,6 @@ private:
 // that fails, the helper library source (UsePDH) and StartStats once more.
 // Returns the line for the connection log when both fail: the sampler's
 // error text, or "Statystyki połączenia niedostępne !" when it has none.
-std::optional<std::string> StartTrafficStatistics(TRasPer& counter);
+[[nodiscard]] std::optional<std::string> StartTrafficStatistics(TRasPer& counter);
 
 }  // namespace nebrin

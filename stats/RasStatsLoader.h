@@ -15,11 +15,11 @@ namespace nebrin {
 // library; a missing library or export answers 1157.
 class TLoaderRasStats : public IRasStatsApi {
 public:
-    bool Load() override;
+    [[nodiscard]] bool Load() override;
     bool HasStatistics() override;
-    std::uint32_t GetConnectionStatistics(Handle connection, RasStatsRecord& stats) override;
+    [[nodiscard]] std::uint32_t GetConnectionStatistics(Handle connection, RasStatsRecord& stats) override;
     std::uint32_t GetLinkStatistics(Handle connection, std::uint32_t subEntry, RasStatsRecord& stats) override;
-    std::uint32_t ClearConnectionStatistics(Handle connection) override;
+    [[nodiscard]] std::uint32_t ClearConnectionStatistics(Handle connection) override;
     std::string ErrorString(std::uint32_t code) override;
     std::string SystemMessage(std::uint32_t code) override;
 };

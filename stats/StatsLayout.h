@@ -36,6 +36,6 @@ struct StatsLayout {
 // text, empty when missing, then converted); colour keys default to white.
 // A missing or unconvertible key makes it return false with `error` naming
 // the key, and leaves `layout` untouched.
-bool ReadStatsLayout(const TMivenINI& ini, StatsLayout& layout, std::string& error);
+[[nodiscard]] bool ReadStatsLayout(const TMivenINI& ini, StatsLayout& layout, std::string& error);
 
 }  // namespace nebrin

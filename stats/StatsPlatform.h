@@ -22,16 +22,17 @@ public:
     using Key = std::uint64_t;
 
     virtual ~IStatsRegistry() = default;
-    virtual std::int32_t OpenKey(Root root, const std::string& path, bool fullAccess, Key& key) = 0;
+    [[nodiscard]] virtual std::int32_t OpenKey(Root root, const std::string& path, bool fullAccess, Key& key) = 0;
     // Reads value `name`. `size` is the capacity of `data` on entry and the
     // value's byte size on return. With `data` null only the size is asked
     // for (status 0); a value larger than the capacity answers
     // kStatusMoreData.
-    virtual std::int32_t QueryValue(Key key, const std::string& name, std::uint8_t* data, std::uint32_t& size) = 0;
+    [[nodiscard]] virtual std::int32_t QueryValue(Key key, const std::string& name, std::uint8_t* data,
+                                                  std::uint32_t& size) = 0;
     virtual std::int32_t QuerySubKeyCount(Key key, std::uint32_t& count) = 0;
     // The name of subkey `index`; kStatusMoreData for a name longer than 32
     // characters, another non-zero status past the last one.
-    virtual std::int32_t EnumKey(Key key, std::uint32_t index, std::string& name) = 0;
+    [[nodiscard]] virtual std::int32_t EnumKey(Key key, std::uint32_t index, std::string& name) = 0;
     virtual void CloseKey(Key key) = 0;
 };
 
@@ -41,7 +42,7 @@ public:
 class IPerfData {
 public:
     virtual ~IPerfData() = default;
-    virtual std::int32_t Query(const std::string& object, std::uint8_t* data, std::uint32_t& size) = 0;
+    [[nodiscard]] virtual std::int32_t Query(const std::string& object, std::uint8_t* data, std::uint32_t& size) = 0;
     virtual void Close() = 0;
 };
 
@@ -58,11 +59,12 @@ public:
 
     virtual ~IPdhApi() = default;
     // Loads the library once per process; true when it offers PdhOpenQuery.
-    virtual bool Load() = 0;
+    [[nodiscard]] virtual bool Load() = 0;
     virtual std::int32_t OpenQuery(Handle& query) = 0;
-    virtual std::int32_t AddCounter(Handle query, const std::string& path, Handle& counter) = 0;
+    [[nodiscard]] virtual std::int32_t AddCounter(Handle query, const std::string& path, Handle& counter) = 0;
     virtual std::int32_t CollectQueryData(Handle query) = 0;
-    virtual std::int32_t GetRawCounterValue(Handle counter, std::uint32_t& type, PdhRawCounter& value) = 0;
+    [[nodiscard]] virtual std::int32_t GetRawCounterValue(Handle counter, std::uint32_t& type,
+                                                          PdhRawCounter& value) = 0;
     virtual void CloseQuery(Handle query) = 0;
 };
 
@@ -79,12 +81,13 @@ public:
 
     virtual ~IRasStatsApi() = default;
     // Loads the RAS library (once per process); true when it is there.
-    virtual bool Load() = 0;
+    [[nodiscard]] virtual bool Load() = 0;
     // True when the loaded library offers the statistics functions
     // (connection statistics get and clear).
-    virtual bool HasStatistics() = 0;
+    [[nodiscard]] virtual bool HasStatistics() = 0;
     virtual std::uint32_t GetConnectionStatistics(Handle connection, RasStatsRecord& stats) = 0;
-    virtual std::uint32_t GetLinkStatistics(Handle connection, std::uint32_t subEntry, RasStatsRecord& stats) = 0;
+    [[nodiscard]] virtual std::uint32_t GetLinkStatistics(Handle connection, std::uint32_t subEntry,
+                                                          RasStatsRecord& stats) = 0;
     virtual std::uint32_t ClearConnectionStatistics(Handle connection) = 0;
     // The library's text for a code; empty when it has none.
     virtual std::string ErrorString(std::uint32_t code) = 0;

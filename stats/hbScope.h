@@ -15,7 +15,7 @@ namespace nebrin {
 class IScopeImage {
 public:
     virtual ~IScopeImage() = default;
-    virtual int Width() const = 0;
+    [[nodiscard]] virtual int Width() const = 0;
     virtual int Height() const = 0;
     // Fills the pixels left <= x < right, top <= y < bottom with the brush.
     virtual void FillRect(int left, int top, int right, int bottom) = 0;
@@ -43,11 +43,11 @@ public:
     void Draw();
 
     const std::vector<int>& Samples() const { return samples_; }
-    int Count() const { return static_cast<int>(samples_.size()); }
+    [[nodiscard]] int Count() const { return static_cast<int>(samples_.size()); }
     int Peak() const { return peak_; }
     double Scale() const { return scale_; }
     // The bar length of a column, as Draw uses it.
-    int BarHeight(int column) const;
+    [[nodiscard]] int BarHeight(int column) const;
 
 private:
     IScopeImage* image_;

@@ -27,10 +27,10 @@ public:
     AesCipher(const AesCipher&) = delete;
     AesCipher& operator=(const AesCipher&) = delete;
 
-    int Rounds() const noexcept { return rounds_; }
+    [[nodiscard]] int Rounds() const noexcept { return rounds_; }
     // Whether this instance runs on the processor's AES instructions (fixed
     // at construction from AesAccelerated()).
-    bool Accelerated() const noexcept { return accelerated_; }
+    [[nodiscard]] bool Accelerated() const noexcept { return accelerated_; }
 
     AesBlock EncryptBlock(const AesBlock& in) const noexcept;
     AesBlock DecryptBlock(const AesBlock& in) const noexcept;
@@ -56,7 +56,7 @@ private:
 // Whether new AesCipher objects use the processor's AES instructions: true
 // when the processor has them, unless NEBRIN_AES=portable was set in the
 // environment at first use or ForcePortableAes(true) was called.
-bool AesAccelerated() noexcept;
+[[nodiscard]] bool AesAccelerated() noexcept;
 bool AesHardwareAvailable() noexcept;
 // true: portable path from now on; false: the instructions again when present
 // (the environment variable no longer counts).

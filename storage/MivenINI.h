@@ -39,12 +39,12 @@ public:
 inline constexpr std::string_view kMivenNoEntry = "MivenINI: No Entry (3946DFGHI378834MIVEN872385128INI7659283476)";
 
 // The settings value convention: true for "YES", "Y", "1", "TRUE" in any case.
-bool IsYes(std::string_view value);
+[[nodiscard]] bool IsYes(std::string_view value);
 
 // Converts like the settings reader does: optional sign, then decimal digits
 // or '$' and hex digits, nothing else; must fit 32 bits (hex without sign up
 // to $FFFFFFFF, taken as the 32-bit pattern). False when it does not convert.
-bool ParseSettingsInteger(std::string_view text, int& value);
+[[nodiscard]] bool ParseSettingsInteger(std::string_view text, int& value);
 
 class TMivenINI {
 public:
@@ -62,9 +62,9 @@ public:
     // The value; `def` when missing. An empty value is returned as it is.
     std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
     // `def` when missing, else the converted value; throws EConvertError.
-    int ReadInteger(std::string_view section, std::string_view key, int def) const;
+    [[nodiscard]] int ReadInteger(std::string_view section, std::string_view key, int def) const;
     // IsYes of the value; false when missing.
-    bool ReadBool(std::string_view section, std::string_view key) const;
+    [[nodiscard]] bool ReadBool(std::string_view section, std::string_view key) const;
     bool HasKey(std::string_view section, std::string_view key) const;
 
     void Clear();
@@ -81,6 +81,6 @@ private:
 
 // The ordering of the entries: case-insensitive with Windows-1250 letters
 // folded, ties by byte order. Negative, zero or positive.
-int CompareSettingsText(std::string_view a, std::string_view b);
+[[nodiscard]] int CompareSettingsText(std::string_view a, std::string_view b);
 
 }  // namespace nebrin

@@ -120,7 +120,7 @@ inline constexpr int kWhiteColour = 16777215;
 
 // Whether `value` converts as the theme settings reader's integers do
 // (ParseSettingsInteger in storage/MivenINI.h).
-bool IsThemeInteger(std::string_view value);
+[[nodiscard]] bool IsThemeInteger(std::string_view value);
 
 // The file-name part of a path as the loader uses it: everything after the
 // last '\' or '/'.
@@ -128,7 +128,7 @@ std::string_view PathFileName(std::string_view path);
 
 // Whether a file name taken from the theme settings is safe to write in the
 // html folder: not empty, not "." or "..", no control characters, no ':'.
-bool IsSafeOfflineFileName(std::string_view name);
+[[nodiscard]] bool IsSafeOfflineFileName(std::string_view name);
 
 // "UpdateKey" in "AutoUpdate": the provider's Ed25519 public key that signs
 // the update descriptor, as Base64 of its 32 raw bytes (44 characters,
@@ -140,11 +140,11 @@ using UpdateKeyBytes = std::array<std::uint8_t, kUpdateKeyBytes>;
 
 // The key of a value that is not empty after trimming blanks; nullopt for
 // anything but Base64 of exactly 32 bytes.
-std::optional<UpdateKeyBytes> ParseUpdateKey(std::string_view base64);
+[[nodiscard]] std::optional<UpdateKeyBytes> ParseUpdateKey(std::string_view base64);
 
 // The theme's update key: absent or empty is nullopt (updates are not
 // signed); a present value that is not a key throws std::runtime_error.
-std::optional<UpdateKeyBytes> ReadUpdateKey(const TMivenINI& ini);
+[[nodiscard]] std::optional<UpdateKeyBytes> ReadUpdateKey(const TMivenINI& ini);
 
 // Checks the theme settings the way the theme loading will read them.
 // One problem text per missing or non-numeric required key, per present but

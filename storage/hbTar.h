@@ -45,7 +45,7 @@ public:
     ThbTar() = default;
 
     // Number of members held; 0 until a package was opened.
-    int Count() const { return static_cast<int>(members_.size()); }
+    [[nodiscard]] int Count() const { return static_cast<int>(members_.size()); }
 
     // Reads the package file. False when the file does not start with "NBT"
     // (nothing changes). Throws EArchiveError when the file cannot be opened
@@ -69,7 +69,7 @@ public:
     std::span<const std::uint8_t> GetMember(int index) const;
 
 private:
-    PackageStatus ReadBytes(std::span<const std::uint8_t> bytes, std::string& reason);
+    [[nodiscard]] PackageStatus ReadBytes(std::span<const std::uint8_t> bytes, std::string& reason);
     PackageStatus ReadFile(const std::string& fileName, std::string& reason);
     // Takes `data`, whose layout was checked, as the package.
     void Adopt(std::vector<std::uint8_t> data, const std::vector<std::size_t>& offsets,
@@ -89,6 +89,7 @@ std::vector<std::uint8_t> BuildPackage(const std::vector<std::vector<std::uint8_
 
 // BuildPackage written with WriteFileAtomically (mode 0644). False with
 // *error set on any failure; the previous file then stays.
-bool WritePackage(const std::string& path, const std::vector<std::vector<std::uint8_t>>& members, std::string* error);
+[[nodiscard]] bool WritePackage(const std::string& path, const std::vector<std::vector<std::uint8_t>>& members,
+                                std::string* error);
 
 }  // namespace nebrin

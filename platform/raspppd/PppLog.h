@@ -84,9 +84,9 @@ public:
     static constexpr std::size_t kMaxLine = 4096;
     void Append(std::string_view bytes);
     // The next complete line, if any.
-    std::optional<std::string> Next();
+    [[nodiscard]] std::optional<std::string> Next();
     // At the end of the stream: the unterminated rest, if any.
-    std::optional<std::string> Finish();
+    [[nodiscard]] std::optional<std::string> Finish();
 
 private:
     std::string buffer_;
@@ -104,7 +104,7 @@ public:
     std::vector<RASCONNSTATE> Feed(std::string_view line);
 
     RASCONNSTATE State() const { return state_; }
-    bool Connected() const { return state_ == RASCS_Connected; }
+    [[nodiscard]] bool Connected() const { return state_ == RASCS_Connected; }
     const std::string& Interface() const { return facts_.interface; }
     const LogFacts& Facts() const { return facts_; }
 
@@ -113,7 +113,7 @@ public:
     // authentication failure wins over any status (pppd may still be ended by
     // a signal afterwards); then our hang-up, missing kernel support and a
     // silent access concentrator; then the exit status.
-    std::uint32_t Result(int exitStatus, bool hungUp) const;
+    [[nodiscard]] std::uint32_t Result(int exitStatus, bool hungUp) const;
 
 private:
     RASCONNSTATE state_ = kStartState;
@@ -121,7 +121,7 @@ private:
 };
 
 // The code for an exit status alone, given what the log said.
-std::uint32_t RasCodeForEnd(const LogFacts& facts, int exitStatus, bool hungUp);
+[[nodiscard]] std::uint32_t RasCodeForEnd(const LogFacts& facts, int exitStatus, bool hungUp);
 
 // The English text of a result code of this line; nullptr when it has none.
 const char* ErrorText(std::uint32_t code);

@@ -63,13 +63,13 @@ struct InterfaceCounters {
     std::int64_t ifindex = -1;  // -1 when unknown
 };
 
-bool InterfaceExists(const Config& cfg, const std::string& name);
+[[nodiscard]] bool InterfaceExists(const Config& cfg, const std::string& name);
 // Present and of Ethernet type (sysfs type 1: a network card, a VLAN, a
 // bridge, a veth), the only kind PPPoE runs over; never loopback, ppp or tun.
-bool IsEthernetInterface(const Config& cfg, const std::string& name);
+[[nodiscard]] bool IsEthernetInterface(const Config& cfg, const std::string& name);
 // Present and administratively up (IFF_UP in its flags; present counts as up
 // when the flags cannot be read).
-bool InterfaceUp(const Config& cfg, const std::string& name);
+[[nodiscard]] bool InterfaceUp(const Config& cfg, const std::string& name);
 std::optional<InterfaceCounters> ReadCounters(const Config& cfg, const std::string& name);
 // The first wired Ethernet interface (type 1, backed by a device, not
 // wireless) by interface index; with mustBeUp only one whose operstate is
@@ -82,9 +82,9 @@ std::string PickWiredInterface(const Config& cfg, bool mustBeUp);
 // sorted. *error: 0, or RAS_ERROR_CANNOT_OPEN_PHONEBOOK when the folder
 // exists but cannot be read (a missing folder lists nothing).
 std::vector<std::string> ListPeerNames(const Config& cfg, std::uint32_t* error);
-bool PeerExists(const Config& cfg, const std::string& entry);
+[[nodiscard]] bool PeerExists(const Config& cfg, const std::string& entry);
 // The peer file's text; nullopt when it is missing or unreadable.
-std::optional<std::string> ReadPeerText(const Config& cfg, const std::string& entry);
+[[nodiscard]] std::optional<std::string> ReadPeerText(const Config& cfg, const std::string& entry);
 
 // ---- Running sessions (pppd's pid files) ---------------------------------------------
 
@@ -103,7 +103,7 @@ struct PidSession {
 std::vector<PidSession> FindPidSessions(const Config& cfg);
 // True when process pid is alive and (if its command line is readable) runs
 // "call ENTRY".
-bool ProcessRunsEntry(pid_t pid, const std::string& entry);
+[[nodiscard]] bool ProcessRunsEntry(pid_t pid, const std::string& entry);
 
 // The link-up mark of a session this user's dial saw reach the connected
 // state: written then, removed when the session ends.
@@ -113,12 +113,12 @@ void ForgetLinkUp(const Config& cfg, const std::string& entry, pid_t pid);
 // ---- The user's credentials store -----------------------------------------------------
 
 // The stored credentials of an entry; nullopt when there are none.
-std::optional<StoredCredentials> LoadCredentials(const Config& cfg, const std::string& entry);
+[[nodiscard]] std::optional<StoredCredentials> LoadCredentials(const Config& cfg, const std::string& entry);
 // Stores (or with nullopt removes) an entry's credentials: the file is
 // replaced whole, mode 0600, its folder made 0700 when missing. 0 or
 // RAS_ERROR_CANNOT_WRITE_PHONEBOOK.
-std::uint32_t SaveCredentials(const Config& cfg, const std::string& entry,
-                              const std::optional<StoredCredentials>& credentials);
+[[nodiscard]] std::uint32_t SaveCredentials(const Config& cfg, const std::string& entry,
+                                            const std::optional<StoredCredentials>& credentials);
 
 // ---- Writing peer files ---------------------------------------------------------------
 
@@ -130,15 +130,16 @@ inline constexpr std::size_t kMaxPeersPerUser = 16;
 // Nothing is written when the file already says this (also when another
 // user's file does: that user's entry serves this one as it is). 0 or a RAS
 // code; *why gets a detail text on failure.
-std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerSettings& settings, std::string* why);
+[[nodiscard]] std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerSettings& settings,
+                                      std::string* why);
 
 // The same in this process, for user callerUid (the helper's side). Under a
 // lock on the peers folder: refuses a file the dialer did not write and one
 // of another user (RAS_ERROR_ALREADY_EXISTS), an interface that is missing
 // or not Ethernet (RAS_ERROR_PORT_ALREADY_IN_USE), and a new file beyond
 // kMaxPeersPerUser of that user (RAS_ERROR_CANNOT_WRITE_PHONEBOOK).
-std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
-                              std::uint32_t callerUid, std::string* why);
+[[nodiscard]] std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
+                                            std::uint32_t callerUid, std::string* why);
 
 // ---- The helper ------------------------------------------------------------------------
 //
@@ -156,7 +157,7 @@ struct HelperRequest {
 };
 std::string EncodeHelperRequest(const HelperRequest& request);
 // nullopt for anything that is not exactly one well-formed request.
-std::optional<HelperRequest> ParseHelperRequest(std::string_view bytes);
+[[nodiscard]] std::optional<HelperRequest> ParseHelperRequest(std::string_view bytes);
 // Carries out a request for user callerUid; the answer text as above.
 std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uint32_t callerUid, std::uint32_t* code);
 
@@ -189,6 +190,6 @@ struct Spawned {
     pid_t pid = 0;
     int outFd = -1;
 };
-std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int extraFd, int* err);
+[[nodiscard]] std::optional<Spawned> SpawnWithOutputPipe(const std::vector<std::string>& argv, int extraFd, int* err);
 
 }  // namespace nebrin::pppd

@@ -49,10 +49,10 @@ enum class Refusal {
 // Entry names are plain file names: letters, digits, '.', '_', '-', not
 // starting with '.', at most kMaxEntryName bytes.
 Refusal CheckEntryName(std::string_view name);
-bool IsValidEntryName(std::string_view name);
+[[nodiscard]] bool IsValidEntryName(std::string_view name);
 // Network interface names as the kernel shows them; we accept letters,
 // digits, '.', '_', '-' (and '@' is not needed for wired ports).
-bool IsValidInterfaceName(std::string_view name);
+[[nodiscard]] bool IsValidInterfaceName(std::string_view name);
 // User names: non-empty, not "*", no line break or NUL, at most kMaxUserName.
 Refusal CheckUserName(std::string_view user);
 // Passwords: may be empty; no line break or NUL; at most kMaxPassword bytes
@@ -110,8 +110,8 @@ struct PeerSettings {
 // command line ("user NAME passwordfd N") and through a pipe.
 std::string BuildPeerFile(std::string_view entry, const PeerSettings& settings, std::uint32_t ownerUid);
 // Validates, then builds; nullopt with *why set when a value is refused.
-std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& settings,
-                                                std::uint32_t ownerUid, std::string* why);
+[[nodiscard]] std::optional<std::string> BuildPeerFileChecked(std::string_view entry, const PeerSettings& settings,
+                                                              std::uint32_t ownerUid, std::string* why);
 
 // What a peer file says (ours or anyone's): the nic- interface, the PPPoE
 // service, the user, the link name, whether it loads a PPPoE plugin and the

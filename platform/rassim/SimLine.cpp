@@ -137,7 +137,8 @@ struct LockedLine {
     LineState state;
 };
 
-// Records the step; false when the connection is gone or hung up.
+// Records the step; false when the connection is gone or hung up, or the
+// step could not be recorded (the dial then ends as a broken line would).
 bool Advance(HRASCONN h, const Step& st) {
     LockedLine line;
     const std::int64_t now = line.now;
@@ -147,8 +148,7 @@ bool Advance(HRASCONN h, const Step& st) {
     c->state = st.state;
     if (st.error != 0) c->error = st.error;
     if (st.error == 0 && st.state == RASCS_Connected) c->connectedMs = now;
-    SaveState(s);
-    return true;
+    return SaveState(s);
 }
 
 // Calls the notifier; false when it asked for no more notifications.

@@ -68,12 +68,12 @@ struct Book {
 
 std::string BookPath(int index);
 // -1 for a path that is neither phonebook.
-int BookIndex(const char* path);
+[[nodiscard]] int BookIndex(const char* path);
 // False (with a RAS code) when the file exists but cannot be read.
-bool LoadBook(int index, Book& book, std::uint32_t& code);
+[[nodiscard]] bool LoadBook(int index, Book& book, std::uint32_t& code);
 bool SaveBook(const Book& book, std::uint32_t& code);
 // Entry names the phonebook accepts.
-bool ValidEntryName(const std::string& name);
+[[nodiscard]] bool ValidEntryName(const std::string& name);
 
 // ---- Connections -----------------------------------------------------------
 
@@ -125,6 +125,6 @@ private:
 // Under a StoreLock: reads the state and forgets what no longer exists at
 // `now` (another boot, hung up long enough, dials of dead processes).
 LineState LoadState(std::int64_t now);
-bool SaveState(const LineState& s);
+[[nodiscard]] bool SaveState(const LineState& s);
 
 }  // namespace nebrin::sim

@@ -47,7 +47,7 @@ TEST_F(AlarmTimerTest, ChecksAtMostOncePerSecond) {
 
 // The next time counts from the alarm's own time, not from the late check.
 TEST_F(AlarmTimerTest, NextTimeFromTheAlarmsOwnTime) {
-    timer_.Add("a", kT0, AlarmRepeat::EachHour);
+    EXPECT_TRUE(timer_.Add("a", kT0, AlarmRepeat::EachHour));
     timer_.SetActive(true);
     clock_.Set(kT0 + 1300);
     EXPECT_EQ(timer_.Tick(), 1);
@@ -59,8 +59,8 @@ TEST_F(AlarmTimerTest, NextTimeFromTheAlarmsOwnTime) {
 // Activation moves past alarms to now; deactivation stops the checks and
 // keeps the times.
 TEST_F(AlarmTimerTest, ActivationMovesPastAlarmsToNow) {
-    timer_.Add("past", kT0 - 3 * kDay, AlarmRepeat::EachHour);
-    timer_.Add("future", kT0 + kDay, AlarmRepeat::EachHour);
+    EXPECT_TRUE(timer_.Add("past", kT0 - 3 * kDay, AlarmRepeat::EachHour));
+    EXPECT_TRUE(timer_.Add("future", kT0 + kDay, AlarmRepeat::EachHour));
     EXPECT_FALSE(timer_.Running());
     timer_.SetActive(true);
     EXPECT_TRUE(timer_.Running());
@@ -95,7 +95,7 @@ TEST_F(AlarmTimerTest, OneShotAlarms) {
 // A clock that jumps forward gives one alarm, not one per missed period, and
 // the alarm keeps its phase; a clock set back does not stall the checks.
 TEST_F(AlarmTimerTest, ClockJumps) {
-    timer_.Add("a", kT0, AlarmRepeat::EachMinute);
+    EXPECT_TRUE(timer_.Add("a", kT0, AlarmRepeat::EachMinute));
     timer_.SetActive(true);
     Run(kSecond);
     ASSERT_EQ(fired_.size(), 1u);
@@ -119,7 +119,7 @@ TEST_F(AlarmTimerTest, FailingHandlerDoesNotRefire) {
         ++calls;
         throw std::runtime_error("bad setting");
     };
-    timer_.Add("a", kT0, AlarmRepeat::EachMinute);
+    EXPECT_TRUE(timer_.Add("a", kT0, AlarmRepeat::EachMinute));
     timer_.SetActive(true);
     clock_.Advance(kSecond);
     EXPECT_THROW(timer_.Tick(), std::runtime_error);

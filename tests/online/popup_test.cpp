@@ -118,7 +118,7 @@ TEST(PopupSchedule, KindsAndRebuilding) {
         {-1, std::nullopt},
     };
     for (const auto& [kind, repeat] : kinds) {
-        timer.Add("other", kStart, AlarmRepeat::EachSecond);
+        EXPECT_TRUE(timer.Add("other", kStart, AlarmRepeat::EachSecond));
         SetPopupSchedule(timer, clock, kind);
         if (!repeat) {
             EXPECT_TRUE(timer.Alarms().empty()) << kind;

@@ -73,9 +73,9 @@ long ScriptedWrite(int fd, const void* data, std::size_t size) {
 // A user.ini with credentials, about 2 KB, and a different one to write over it.
 std::string UserIni(char fill) {
     ProfileIni ini = ProfileIni::Parse("; settings\n[USER]\nname=old\n");
-    ini.Set("USER", "name", std::string(700, fill));
-    ini.Set("USER", "passwd", std::string(700, static_cast<char>(fill + 1)));
-    ini.Set("USER", "serv", std::string(600, static_cast<char>(fill + 2)));
+    EXPECT_TRUE(ini.Set("USER", "name", std::string(700, fill)));
+    EXPECT_TRUE(ini.Set("USER", "passwd", std::string(700, static_cast<char>(fill + 1))));
+    EXPECT_TRUE(ini.Set("USER", "serv", std::string(600, static_cast<char>(fill + 2))));
     return ini.Serialize();
 }
 
@@ -309,7 +309,7 @@ TEST_F(WriteFaults, KilledWriterLeavesThePreviousFile) {
             gScript.chunk = 64;
             gScript.killAt = killAt;
             std::string error;
-            ProfileIni::Parse(after).Save(File("user.ini"), 0600, &error);
+            static_cast<void>(ProfileIni::Parse(after).Save(File("user.ini"), 0600, &error));  // killed part way
             ::_exit(0);
         }
         int status = 0;

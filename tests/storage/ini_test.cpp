@@ -129,7 +129,7 @@ TEST(ThemeSettingsReader, ReadInteger) {
                          "--1", "2147483648", "-2147483649", "$100000000", "-$80000001", "$1G", "1e3", "abc"};
     for (const char* value : bad) {
         try {
-            Load(std::string("[S]\nK=") + value).ReadInteger("S", "K", 0);
+            static_cast<void>(Load(std::string("[S]\nK=") + value).ReadInteger("S", "K", 0));
             ADD_FAILURE() << "'" << value << "' converted";
         } catch (const EConvertError& e) {
             EXPECT_EQ(std::string(e.what()), std::string("'") + value + "' is not a valid integer value");
