@@ -15,6 +15,8 @@ packages=(
   # busybox, the concentrator
   qemu-system-x86 busybox-static pppoe
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
+  # a Wayland session with Xwayland for the end-to-end tests
+  weston xwayland
   dpkg-dev lintian appstream librsvg2-bin debootstrap
 )
 
