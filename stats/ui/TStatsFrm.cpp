@@ -16,8 +16,8 @@
 #include <string>
 
 #include "base/RegionBuilder.h"
-#include "app/ui/SkinFonts.h"
-#include "app/ui/WindowHints.h"
+#include "ui/SkinFonts.h"
+#include "ui/WindowHints.h"
 #include "stats/StatsLayout.h"
 #include "stats/hbScope.h"
 

@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "app/ui/WineFonts.h"
+#include "ui/WineFonts.h"
 
 namespace nebrin {
 

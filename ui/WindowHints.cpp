@@ -1,4 +1,4 @@
-#include "app/ui/WindowHints.h"
+#include "ui/WindowHints.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "app/ui/SkinFonts.h"
+#include "ui/SkinFonts.h"
 
 #include <QFontDatabase>
 #include <QStringList>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/Desktop.h"
-#include "app/ui/WineFonts.h"
+#include "ui/WineFonts.h"
 
 namespace SkinFonts {
 
