@@ -4,9 +4,10 @@
 # right of the screen, is shaped (what its mask cuts away shows the desktop
 # behind), and its statistics window comes as the main window's transient.
 #
-# Xwayland takes the lowest free display number and Weston its socket in the
-# runtime folder, so the whole session runs in a mount and network namespace
-# of its own, with a /tmp of its own.
+# Xwayland takes the lowest display number whose socket is free, so the
+# whole session runs in a mount and network namespace of its own (no
+# abstract sockets shared), with a folder of X sockets of its own; the lock
+# files in /tmp keep the display numbers apart from other servers'.
 if [ -z "${NEBRIN_E2E_PRIVATE:-}" ]; then
   for p in unshare weston Xwayland xwininfo xprop; do
     command -v "$p" >/dev/null 2>&1 || { echo "SKIP: $p is not installed (tools/install-deps.sh installs it)"; exit 77; }
@@ -14,8 +15,7 @@ if [ -z "${NEBRIN_E2E_PRIVATE:-}" ]; then
   unshare -m -n true 2>/dev/null || { echo "SKIP: no private mount and network namespace may be made here"; exit 77; }
   NEBRIN_E2E_PRIVATE=1 exec unshare -m -n bash "$0" "$@"
 fi
-mount -t tmpfs -o mode=1777 tmpfs /tmp || { echo "SKIP: no private /tmp may be mounted here"; exit 77; }
-mkdir -m 1777 /tmp/.X11-unix
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || { echo "SKIP: no private /tmp/.X11-unix may be mounted here"; exit 77; }
 
 . "$(dirname "$0")/lib.sh"
 start_x -noreset
