@@ -51,7 +51,6 @@ namespace {
 constexpr int kDesignWidth = kMainWindowWidth;    // 300
 constexpr int kDesignHeight = kMainWindowHeight;  // 180
 constexpr int kClockPollMs = 100;
-constexpr int kTrayWatchMs = 1000;
 constexpr int kFirstPaintWaitMs = 500;
 constexpr int kWebPaneDelayMs = 200;  // after the first activation
 
@@ -158,9 +157,6 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     // The four timers run on one clock, polled well within their period.
     connect(&clockTimer_, &QTimer::timeout, this, &TMainFrm::OnClock);
     clockTimer_.start(kClockPollMs);
-    // A notification area that comes or goes later: looked for now and then.
-    connect(&trayWatch_, &QTimer::timeout, this, &TMainFrm::WatchTray);
-    trayWatch_.start(kTrayWatchMs);
 }
 
 TMainFrm::~TMainFrm() { WebViews::SetHost(nullptr); }
@@ -227,6 +223,7 @@ void TMainFrm::CreateControls() {
 
 void TMainFrm::CreateTray() {
     trayIcon_ = new QSystemTrayIcon(this);
+    KeepSkipTaskbar(this, [this] { return TrayUsable(); });
     mainPopup_ = new QMenu(this);
     // The entry's name replaces "Nebrin" once the theme's settings are read.
     for (const TrayMenuEntry& e : TrayMenu("Nebrin", false)) {
@@ -417,20 +414,11 @@ void TMainFrm::OfflineLook() {
 void TMainFrm::SetTrayIcon(const QIcon& icon) {
     // An empty icon shows the program's own.
     trayIcon_->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
-    // Shown also while there is no notification area: the toolkit puts the
-    // icon into one as soon as one comes (a panel that starts after the
-    // program, or again after it ended).
+    // Shown even before a notification area exists: the toolkit docks it
+    // into one that appears later.
     trayIcon_->show();
-    WatchTray();
-}
-
-void TMainFrm::WatchTray() {
-    // With a notification area to bring them back from, the windows stay
-    // out of the taskbar; without one they must stay findable there.
-    const bool usable = TrayUsable();
-    if (usable == trayWasUsable_) return;
-    trayWasUsable_ = usable;
-    SetSkipTaskbar(this, usable);
+    // The notification area may have been found only now.
+    SetSkipTaskbar(this, TrayUsable());
     if (stats_) stats_->ApplySkipTaskbar();
 }
 
@@ -778,7 +766,6 @@ void TMainFrm::FormClose(QCloseEvent* event) {
         return;
     }
     clockTimer_.stop();
-    trayWatch_.stop();
     closing_ = true;
     event->accept();
     trayIcon_->hide();

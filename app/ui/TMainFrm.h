@@ -142,9 +142,6 @@ private:
     void DragTo(const QPoint& cursor);
     void HideToTray();
     bool TrayUsable() const;
-    // Follows the notification area's coming and going: the windows' place
-    // in the taskbar with it.
-    void WatchTray();
     void KeepStatsAbove();
     void QueueFirstPainted();
     // Asks the window manager to move the window with the mouse; false
@@ -199,8 +196,6 @@ private:
     QAction* nebrinPopupName_ = nullptr;
 
     QTimer clockTimer_;
-    QTimer trayWatch_;
-    bool trayWasUsable_ = false;
     QElapsedTimer clock_;
 
     QPointer<TConnConfFrm> connConf_;
