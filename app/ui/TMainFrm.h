@@ -46,7 +46,7 @@ class WebPaneHost;
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
-class TForwardLabel : public QLabel {
+class ForwardLabel : public QLabel {
     Q_OBJECT
 public:
     using QLabel::QLabel;
@@ -174,12 +174,12 @@ private:
     QIcon iconOffline_, iconOnline_, iconExtra_;
     QStringList licence_;
 
-    TForwardLabel* captionLabel_ = nullptr;
+    ForwardLabel* captionLabel_ = nullptr;
     QWidget* speedPanel_ = nullptr;
-    TForwardLabel* smdl_ = nullptr;
-    TForwardLabel* downloadLabel_ = nullptr;
-    TForwardLabel* smul_ = nullptr;
-    TForwardLabel* uploadLabel_ = nullptr;
+    ForwardLabel* smdl_ = nullptr;
+    ForwardLabel* downloadLabel_ = nullptr;
+    ForwardLabel* smul_ = nullptr;
+    ForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (ui/WebViews)
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
