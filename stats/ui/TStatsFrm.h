@@ -25,7 +25,7 @@ class ThbScope;
 struct StatsLayout;
 }  // namespace nebrin
 
-class TStatsScopeView;
+class StatsScopeView;
 
 class TStatsFrm : public QWidget {
     Q_OBJECT
@@ -87,8 +87,8 @@ private:
 
     QPointer<QWidget> mainWindow_;
     QImage background_;
-    TStatsScopeView* dlChart_ = nullptr;
-    TStatsScopeView* ulChart_ = nullptr;
+    StatsScopeView* dlChart_ = nullptr;
+    StatsScopeView* ulChart_ = nullptr;
     std::unique_ptr<nebrin::ThbScope> dlScope_;
     std::unique_ptr<nebrin::ThbScope> ulScope_;
     Panel download_, upload_, pobrano_, wyslano_;
