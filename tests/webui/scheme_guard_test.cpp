@@ -119,7 +119,7 @@ TEST(SchemeGuardTest, LinksToUnknownSchemesStartNothing) {
                             "' style='display:block; width:100%; height:300px'>klik</a>"
                             "<script>window.clicks = 0; document.addEventListener('click', () => ++window.clicks, "
                             "true);</script></body></html>");
-            std::unique_ptr<QWebEngineView> view(pane ? static_cast<QWebEngineView*>(new TWebPane) : new TPopupView);
+            std::unique_ptr<QWebEngineView> view(pane ? static_cast<QWebEngineView*>(new WebPane) : new TPopupView);
             view->resize(300, 150);
             view->show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));

@@ -128,7 +128,7 @@ private:
     void EmbedPane(const std::vector<std::int64_t>& n) {
         const bool first = !pane_;
         if (first) {
-            pane_ = new TWebPane();
+            pane_ = new WebPane();
             pane_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
             connect(pane_, &QWebEngineView::loadFinished, this, [this](bool ok) {
                 Send({Kind::PaneLoaded, {ok ? 1 : 0}, {}});
@@ -162,7 +162,7 @@ private:
     QTimer heartbeat_;
     nebrin::web::Decoder decoder_;
     QString address_;  // null until the first Navigate
-    QPointer<TWebPane> pane_;
+    QPointer<WebPane> pane_;
     QPointer<TPopupView> popup_;
     QPointer<QWindow> paneParent_;
     QPointer<QWindow> popupParent_;

@@ -8,7 +8,7 @@
 extern "C" {
 
 Q_DECL_EXPORT QWidget* nebrin_web_create_pane(QWidget* parent) {
-    auto* pane = new TWebPane(parent);
+    auto* pane = new WebPane(parent);
     QObject::connect(pane, &QWebEngineView::loadFinished, pane, [](bool ok) {
         if (ok) nebrin::TraceStartupMark("offline-page");
     });
