@@ -5,7 +5,7 @@
 
 #include "app/ui/web/GuardedPage.h"
 
-TPopupView::TPopupView(QWidget* parent) : QWebEngineView(parent) {
+PopupView::PopupView(QWidget* parent) : QWebEngineView(parent) {
     setPage(new GuardedPage(this));
     connect(page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)

@@ -141,10 +141,10 @@ private:
 
     void ShowPopup(const std::vector<std::int64_t>& n, const QString& url) {
         if (!popup_) {
-            popup_ = new TPopupView();
+            popup_ = new PopupView();
             popup_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
             popup_->setContextMenuPolicy(Qt::NoContextMenu);
-            connect(popup_, &TPopupView::LoadEnded, this, [this](bool ok) {
+            connect(popup_, &PopupView::LoadEnded, this, [this](bool ok) {
                 Send({Kind::PopupLoaded, {ok ? 1 : 0}, {}});
             });
         }
@@ -163,7 +163,7 @@ private:
     nebrin::web::Decoder decoder_;
     QString address_;  // null until the first Navigate
     QPointer<WebPane> pane_;
-    QPointer<TPopupView> popup_;
+    QPointer<PopupView> popup_;
     QPointer<QWindow> paneParent_;
     QPointer<QWindow> popupParent_;
 };

@@ -15,6 +15,6 @@ Q_DECL_EXPORT QWidget* nebrin_web_create_pane(QWidget* parent) {
     return pane;
 }
 
-Q_DECL_EXPORT QWidget* nebrin_web_create_popup_view(QWidget* parent) { return new TPopupView(parent); }
+Q_DECL_EXPORT QWidget* nebrin_web_create_popup_view(QWidget* parent) { return new PopupView(parent); }
 
 }  // extern "C"
