@@ -44,7 +44,7 @@
 #include "stats/StatsLayout.h"
 #include "base/Cp1250.h"
 
-using namespace nebrin;
+namespace nebrin {
 
 namespace {
 
@@ -768,3 +768,5 @@ void TMainFrm::FormClose(QCloseEvent* event) {
     trayIcon_->hide();
     QCoreApplication::exit(0);
 }
+
+}  // namespace nebrin

@@ -27,6 +27,9 @@ class QAction;
 class QScreen;
 class QMenu;
 class QSystemTrayIcon;
+
+namespace nebrin {
+
 class ImageButton;
 class QtThemeImages;
 class ThemePreload;
@@ -40,9 +43,7 @@ class MainStatus;
 class ConnectionWiring;
 class UpdateService;
 class PopupService;
-namespace nebrin {
 class WebPaneHost;
-}
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
@@ -220,3 +221,5 @@ private:
     bool polaczPending_ = false;
     bool closing_ = false;
 };
+
+}  // namespace nebrin

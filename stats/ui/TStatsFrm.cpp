@@ -21,6 +21,8 @@
 #include "stats/StatsLayout.h"
 #include "stats/hbScope.h"
 
+namespace nebrin {
+
 namespace {
 
 constexpr int kDesignWidth = 335;
@@ -321,3 +323,5 @@ void TStatsFrm::showEvent(QShowEvent* event) {
     if (mainWindow_ && mainWindow_->isVisible() && mainWindow_->isWindow() && mainWindow_ != parentWidget())
         mainWindow_->raise();
 }
+
+}  // namespace nebrin

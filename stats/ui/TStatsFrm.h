@@ -21,9 +21,9 @@ class QPaintEvent;
 class QShowEvent;
 
 namespace nebrin {
+
 class ThbScope;
 struct StatsLayout;
-}  // namespace nebrin
 
 class StatsScopeView;
 
@@ -95,3 +95,5 @@ private:
     qreal fontRatio_ = 1.0;
     std::function<bool()> skipTaskbar_;
 };
+
+}  // namespace nebrin

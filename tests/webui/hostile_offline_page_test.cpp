@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+namespace nebrin {
 namespace {
 
 QApplication& App() {
@@ -182,3 +183,4 @@ TEST(HostileOfflinePage, FolderChecks) {
 }
 
 }  // namespace
+}  // namespace nebrin

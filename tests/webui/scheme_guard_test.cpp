@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+namespace nebrin {
 namespace {
 
 QApplication& App() {
@@ -173,3 +174,4 @@ TEST(SchemeGuardTest, PopupLocalPageReadsOnlyItsFolder) {
 }
 
 }  // namespace
+}  // namespace nebrin

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+namespace nebrin {
 namespace {
 
 // One application for the program, made on first use. The engine runs
@@ -227,3 +228,4 @@ TEST(RightClickFilterTest, RightClicksNeverReachAPage) {
 }
 
 }  // namespace
+}  // namespace nebrin

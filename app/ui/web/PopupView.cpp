@@ -5,6 +5,8 @@
 
 #include "app/ui/web/GuardedPage.h"
 
+namespace nebrin {
+
 PopupView::PopupView(QWidget* parent) : QWebEngineView(parent) {
     setPage(new GuardedPage(this));
     connect(page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
@@ -14,3 +16,5 @@ PopupView::PopupView(QWidget* parent) : QWebEngineView(parent) {
             Q_EMIT LoadEnded(false);
     });
 }
+
+}  // namespace nebrin

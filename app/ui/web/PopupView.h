@@ -7,6 +7,8 @@
 
 #include <QWebEngineView>
 
+namespace nebrin {
+
 class PopupView : public QWebEngineView {
     Q_OBJECT
 public:
@@ -15,3 +17,5 @@ public:
 Q_SIGNALS:
     void LoadEnded(bool ok);
 };
+
+}  // namespace nebrin

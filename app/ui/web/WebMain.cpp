@@ -25,8 +25,10 @@
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 
-using nebrin::web::Kind;
-using nebrin::web::Message;
+namespace nebrin {
+
+using web::Kind;
+using web::Message;
 
 namespace {
 
@@ -170,6 +172,8 @@ private:
 
 }  // namespace
 
+}  // namespace nebrin
+
 int main(int argc, char* argv[]) {
     // The dialer passes the engine's flags (no sandbox as root, no GPU) in
     // the environment.
@@ -177,10 +181,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nebrin-web"));
     QApplication::setQuitOnLastWindowClosed(false);
-    RightClickFilter::Install(&app);
+    nebrin::RightClickFilter::Install(&app);
     // The engine starts now, before the first word to the dialer: it may
     // hold this thread for a while, which is not a hang.
     QWebEngineProfile::defaultProfile();
-    WebProgram program;
+    nebrin::WebProgram program;
     return app.exec();
 }

@@ -5,6 +5,8 @@
 
 #include "app/ui/web/GuardedPage.h"
 
+namespace nebrin {
+
 namespace {
 
 // Only an HTML document with a body is touched.
@@ -41,3 +43,5 @@ void WebPane::WBNavigateComplete2(bool ok) {
         if (self) Q_EMIT self->NavigateComplete(ok);
     });
 }
+
+}  // namespace nebrin

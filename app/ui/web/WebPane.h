@@ -11,6 +11,8 @@
 #include <QString>
 #include <QWebEngineView>
 
+namespace nebrin {
+
 class WebPane : public QWebEngineView {
     Q_OBJECT
 public:
@@ -34,3 +36,5 @@ Q_SIGNALS:
 private:
     void WBNavigateComplete2(bool ok);
 };
+
+}  // namespace nebrin
