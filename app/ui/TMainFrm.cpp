@@ -223,6 +223,7 @@ void TMainFrm::CreateControls() {
 
 void TMainFrm::CreateTray() {
     trayIcon_ = new QSystemTrayIcon(this);
+    KeepSkipTaskbar(this, [this] { return TrayUsable(); });
     mainPopup_ = new QMenu(this);
     // The entry's name replaces "Nebrin" once the theme's settings are read.
     for (const TrayMenuEntry& e : TrayMenu("Nebrin", false)) {
@@ -413,7 +414,9 @@ void TMainFrm::OfflineLook() {
 void TMainFrm::SetTrayIcon(const QIcon& icon) {
     // An empty icon shows the program's own.
     trayIcon_->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
+    // Shown even before a notification area exists: the toolkit docks it
+    // into one that appears later.
+    trayIcon_->show();
     // The notification area may have been found only now.
     SetSkipTaskbar(this, TrayUsable());
     if (stats_) stats_->ApplySkipTaskbar();

@@ -261,7 +261,7 @@ void TStatsFrm::KeepTransient() {
 
 void TStatsFrm::SetSkipTaskbar(std::function<bool()> skip) {
     skipTaskbar_ = std::move(skip);
-    ApplySkipTaskbar();
+    nebrin::KeepSkipTaskbar(this, [this] { return skipTaskbar_ && skipTaskbar_(); });
 }
 
 void TStatsFrm::ApplySkipTaskbar() { nebrin::SetSkipTaskbar(this, skipTaskbar_ && skipTaskbar_()); }
