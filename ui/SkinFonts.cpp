@@ -10,6 +10,8 @@
 #include "app/Desktop.h"
 #include "ui/WineFonts.h"
 
+namespace nebrin {
+
 namespace SkinFonts {
 
 void ReadConfiguration() { FcInit(); }
@@ -45,3 +47,5 @@ QFont SmallFonts(int pixelHeight, qreal devicePixelRatio) {
 }
 
 }  // namespace SkinFonts
+
+}  // namespace nebrin

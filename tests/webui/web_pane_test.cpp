@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 
+namespace nebrin {
 namespace {
 
 // One application for the program, made on first use. The engine runs
@@ -108,7 +109,7 @@ private:
 struct Host {
     explicit Host(bool pane) {
         window.resize(320, 220);
-        view = pane ? new TWebPane(&window) : new QWebEngineView(&window);
+        view = pane ? new WebPane(&window) : new QWebEngineView(&window);
         view->setGeometry(10, 25, 300, 150);
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -159,7 +160,7 @@ TEST(WebPaneAddressTest, AddressesFromTheTheme) {
         {"https://isp.example/", "https://isp.example/"},
         {"www.isp.example/online", "http://www.isp.example/online"},
     };
-    for (const Case& c : cases) EXPECT_EQ(TWebPane::AddressUrl(QString::fromUtf8(c.text)).toString(), c.url) << c.text;
+    for (const Case& c : cases) EXPECT_EQ(WebPane::AddressUrl(QString::fromUtf8(c.text)).toString(), c.url) << c.text;
 }
 
 // After every completed navigation the body's border style reads "none"; a
@@ -167,13 +168,13 @@ TEST(WebPaneAddressTest, AddressesFromTheTheme) {
 TEST(WebPaneTest, EveryPageLosesItsBorderAndLinksWork) {
     App();
     Pages pages;
-    TWebPane pane;
+    WebPane pane;
     pane.resize(300, 150);
     pane.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
     int completed = 0;
     bool lastOk = false;
-    QObject::connect(&pane, &TWebPane::NavigateComplete, [&](bool ok) {
+    QObject::connect(&pane, &WebPane::NavigateComplete, [&](bool ok) {
         ++completed;
         lastOk = ok;
     });
@@ -244,12 +245,12 @@ TEST(WebPaneTest, TahomaIsDrawnFromItsOutlines) {
     if (tahoma.isEmpty()) GTEST_SKIP() << "Wine's tahoma.ttf is not installed (fonts-wine)";
     QFontDatabase::addApplicationFont(tahoma);
     Pages pages;
-    TWebPane pane;
+    WebPane pane;
     pane.resize(300, 60);
     pane.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
     bool done = false;
-    QObject::connect(&pane, &TWebPane::NavigateComplete, [&](bool) { done = true; });
+    QObject::connect(&pane, &WebPane::NavigateComplete, [&](bool) { done = true; });
     pane.Navigate(pages.Path("tahoma.html"));
     ASSERT_TRUE(WaitUntil([&] { return done; }));
     // The text's width is Tahoma's, not the fallback's.
@@ -277,3 +278,4 @@ TEST(WebPaneTest, TahomaIsDrawnFromItsOutlines) {
 }
 
 }  // namespace
+}  // namespace nebrin

@@ -10,6 +10,8 @@
 
 #include "app/ui/web/PageFonts.h"
 
+namespace nebrin {
+
 namespace {
 
 bool HasScheme(const QUrl& url, QLatin1String scheme) { return url.scheme().compare(scheme, Qt::CaseInsensitive) == 0; }
@@ -83,3 +85,5 @@ bool GuardedPage::acceptNavigationRequest(const QUrl& url, NavigationType type, 
     }
     return false;
 }
+
+}  // namespace nebrin

@@ -15,6 +15,8 @@
 #include <QString>
 #include <QWebEnginePage>
 
+namespace nebrin {
+
 class GuardedPage final : public QWebEnginePage {
 public:
     explicit GuardedPage(QObject* parent = nullptr);
@@ -34,3 +36,5 @@ protected:
 private:
     QString folder_;
 };
+
+}  // namespace nebrin
