@@ -1,6 +1,8 @@
 #include "ui/WindowHints.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
 
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace nebrin {
@@ -30,11 +33,109 @@ bool Mapped(xcb_connection_t* c, xcb_window_t w) {
     return mapped;
 }
 
+// Watches the X server for the moments the taskbar states must be written
+// again: a watched window mapped (a state written while the window manager
+// was taking it over can be lost), and a notification area appearing (a
+// window kept in the taskbar for want of one may leave it now).
+class StateWatcher : public QAbstractNativeEventFilter {
+public:
+    static StateWatcher& Instance() {
+        static StateWatcher* watcher = [] {
+            auto* w = new StateWatcher;  // lives as long as the application
+            qGuiApp->installNativeEventFilter(w);
+            return w;
+        }();
+        return *watcher;
+    }
+
+    void Add(QWidget* window, std::function<bool()> skip) {
+        std::erase_if(watched_, [&](const Watched& w) { return !w.window || w.window == window; });
+        watched_.push_back({window, std::move(skip)});
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        switch (event->response_type & 0x7f) {
+            case XCB_MAP_NOTIFY: {
+                const xcb_window_t mapped = reinterpret_cast<const xcb_map_notify_event_t*>(event)->window;
+                for (const Watched& w : watched_) {
+                    if (w.window && w.window->testAttribute(Qt::WA_WState_Created) &&
+                        w.window->internalWinId() == mapped)
+                        SetSkipTaskbar(w.window, w.skip());
+                }
+                break;
+            }
+            case XCB_CLIENT_MESSAGE:
+                // The toolkit learns of the new tray from the same message:
+                // ask once it has.
+                if (IsTrayManagerMessage(reinterpret_cast<const xcb_client_message_event_t*>(event)))
+                    QMetaObject::invokeMethod(
+                        qGuiApp, [this] { ApplyAll(); }, Qt::QueuedConnection);
+                break;
+            default: break;
+        }
+        return false;
+    }
+
+private:
+    struct Watched {
+        QPointer<QWidget> window;
+        std::function<bool()> skip;
+    };
+
+    static bool IsTrayManagerMessage(const xcb_client_message_event_t* m) {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11 || !x11->connection() || m->format != 32) return false;
+        xcb_connection_t* c = x11->connection();
+        static const xcb_atom_t manager = Atom(c, "MANAGER");
+        if (manager == XCB_ATOM_NONE || m->type != manager) return false;
+        // data32[1] names the selection taken: _NET_SYSTEM_TRAY_S<screen>.
+        xcb_get_atom_name_reply_t* name = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, m->data.data32[1]), nullptr);
+        bool tray = false;
+        if (name) {
+            const std::string_view text(xcb_get_atom_name_name(name),
+                                        static_cast<size_t>(xcb_get_atom_name_name_length(name)));
+            tray = text.starts_with("_NET_SYSTEM_TRAY_S");
+            std::free(name);
+        }
+        return tray;
+    }
+
+    void ApplyAll() {
+        for (const Watched& w : watched_)
+            if (w.window) SetSkipTaskbar(w.window, w.skip());
+    }
+
+    std::vector<Watched> watched_;
+};
+
 }  // namespace
 
 bool OnX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 
 bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+bool ShapeByAlpha() {
+    if (OnWayland()) return true;
+    if (!OnX11()) return false;
+    // The X server is Xwayland: its outputs are named XWAYLAND0 and on
+    // (newer ones also have an extension of that name).
+    static const bool xwayland = [] {
+        for (const QScreen* s : QGuiApplication::screens())
+            if (s->name().startsWith(QLatin1String("XWAYLAND"))) return true;
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11 || !x11->connection()) return false;
+        constexpr char kName[] = "XWAYLAND";
+        xcb_connection_t* c = x11->connection();
+        xcb_query_extension_reply_t* r =
+            xcb_query_extension_reply(c, xcb_query_extension(c, sizeof kName - 1, kName), nullptr);
+        const bool present = r && r->present;
+        std::free(r);
+        return present;
+    }();
+    return xwayland;
+}
 
 void SetSkipTaskbar(QWidget* window, bool skip) {
     // Only a window that exists natively: none is made for this.
@@ -82,6 +183,12 @@ void SetSkipTaskbar(QWidget* window, bool skip) {
                             static_cast<uint32_t>(current.size()), current.data());
     }
     xcb_flush(c);
+}
+
+void KeepSkipTaskbar(QWidget* window, std::function<bool()> skip) {
+    if (!window || !skip || !OnX11()) return;
+    SetSkipTaskbar(window, skip());
+    StateWatcher::Instance().Add(window, std::move(skip));
 }
 
 void SetTransientFor(QWidget* window, const QWidget* parent) {

@@ -6,6 +6,8 @@
 
 #include <QRect>
 
+#include <functional>
+
 class QWidget;
 class QScreen;
 
@@ -14,10 +16,23 @@ namespace nebrin {
 bool OnX11();
 bool OnWayland();
 
+// Whether a shaped window also paints what its mask cuts away transparent:
+// on native Wayland, which has no shapes, and on Xwayland, whose compositor
+// may draw an X window's whole rectangle whatever its shape (Weston does).
+// The mask keeps the X shape and the input either way.
+bool ShapeByAlpha();
+
 // _NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER set (or cleared)
 // on an X11 window, mapped or not; nothing on other platforms or for a
 // window not made yet.
 void SetSkipTaskbar(QWidget* window, bool skip);
+
+// SetSkipTaskbar(window, skip()) now, and again for as long as the window
+// lives each time the X server reports it mapped (a state written while the
+// window manager was taking the window over can be lost) and each time a
+// notification area appears (skip() may have changed). Main thread only;
+// nothing off X11.
+void KeepSkipTaskbar(QWidget* window, std::function<bool()> skip);
 
 // WM_TRANSIENT_FOR of an X11 window: the toolkit writes it only for dialogs
 // and tool windows, and removes it at every showing of any other window, so

@@ -15,7 +15,7 @@
 
 #include "ui/SkinFonts.h"
 
-using namespace nebrin;
+namespace nebrin {
 
 std::optional<ImageSize> QtThemeImages::Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) {
     QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
@@ -102,3 +102,5 @@ bool ThemePreload::Wait() {
     if (thread_.joinable()) thread_.join();
     return loaded_;
 }
+
+}  // namespace nebrin

@@ -4,6 +4,8 @@
 
 #include "platform/ProgramModule.h"
 
+namespace nebrin {
+
 namespace {
 
 constexpr char kModuleName[] = "libnebrin-http.so";
@@ -39,3 +41,5 @@ void LazyHttpFetcher::Start(const std::string& url, const std::string& path, std
     }
     fetcher_->Start(url, path, maxBytes, deadlineMs, std::move(done));
 }
+
+}  // namespace nebrin

@@ -9,6 +9,8 @@
 
 #include "online/Update.h"
 
+namespace nebrin {
+
 class LazyHttpFetcher final : public nebrin::IHttpFetcher {
 public:
     // The module is looked for next to the program, then in the installed
@@ -28,3 +30,5 @@ private:
     std::string error_;
     std::unique_ptr<nebrin::IHttpFetcher> fetcher_;
 };
+
+}  // namespace nebrin

@@ -7,15 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+namespace nebrin {
 namespace {
 
-using namespace nebrin::webtest;
+using namespace webtest;
 
 const QByteArray kPicture =
     "<svg xmlns='http://www.w3.org/2000/svg' width='7' height='5'><rect width='7' height='5'/></svg>";
@@ -90,7 +92,7 @@ TEST(HostileOfflinePage, ReadsOnlyItsOwnFolder) {
     EXPECT_EQ(open.value("absolute").toString(), "loaded");
     EXPECT_EQ(open.value("frame").toString(), "outside ran");
 
-    TWebPane pane;
+    WebPane pane;
     const QVariantMap r = Report(pane, folder.Page());
     EXPECT_EQ(r.value("own").toString(), "loaded");
     for (const char* key : {"up", "absolute", "encoded", "linked", "fetch"})
@@ -127,8 +129,9 @@ TEST(HostileOfflinePage, FolderChecks) {
         {"", false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(TWebPane::MayReadLocalFile(QString::fromUtf8(c.path), html), c.allowed) << c.path;
-    EXPECT_FALSE(TWebPane::MayReadLocalFile(QStringLiteral("/opt/nebrin/html/offline.html"), QString()));
+        EXPECT_EQ(WebPane::MayReadLocalFile(QString::fromUtf8(c.path), html), c.allowed) << c.path;
+    EXPECT_FALSE(WebPane::MayReadLocalFile(QStringLiteral("/opt/nebrin/html/offline.html"), QString()));
 }
 
 }  // namespace
+}  // namespace nebrin

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,9 +22,10 @@
 #include <memory>
 #include <string>
 
+namespace nebrin {
 namespace {
 
-using namespace nebrin::webtest;
+using namespace webtest;
 
 // xdg-open, and the desktop's other openers, as scripts that log.
 class StandInOpeners {
@@ -64,7 +66,7 @@ TEST(SchemeGuardTest, LinksToUnknownSchemesStartNothing) {
                                 "' style='display:block; width:100%; height:300px'>klik</a>"
                                 "<script>window.clicks = 0; document.addEventListener('click', () => ++window.clicks, "
                                 "true);</script></body></html>");
-            std::unique_ptr<QWebEngineView> view(pane ? static_cast<QWebEngineView*>(new TWebPane) : new TPopupView);
+            std::unique_ptr<QWebEngineView> view(pane ? static_cast<QWebEngineView*>(new WebPane) : new PopupView);
             view->resize(300, 150);
             view->show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
@@ -94,7 +96,7 @@ TEST(SchemeGuardTest, PopupLocalPageReadsOnlyItsFolder) {
     WriteFile(root.filePath(QStringLiteral("secret.txt")), "SECRET");
     WriteFile(folder + QStringLiteral("/own.txt"), "OWN");
     WriteFile(folder + QStringLiteral("/popup.html"), "<html><body>popup</body></html>");
-    TPopupView view;
+    PopupView view;
     view.resize(300, 150);
     view.show();
     ASSERT_TRUE(Load(view, QUrl::fromLocalFile(folder + QStringLiteral("/popup.html"))));
@@ -118,3 +120,4 @@ TEST(SchemeGuardTest, PopupLocalPageReadsOnlyItsFolder) {
 }
 
 }  // namespace
+}  // namespace nebrin

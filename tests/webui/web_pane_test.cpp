@@ -2,20 +2,25 @@
 // go in through the window like the display server's do, and the page's own
 // script reports what reached it.
 #include "ui/RightClickFilter.h"
+#include "ui/WineFonts.h"
 #include "app/ui/web/WebPane.h"
 #include "WebTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontDatabase>
+#include <QImage>
+#include <QScreen>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebEngineView>
 
+namespace nebrin {
 namespace {
 
-using namespace nebrin::webtest;
+using namespace webtest;
 
 // Pages of the tests, in a folder of their own.
 class Pages {
@@ -32,6 +37,10 @@ public:
               "<html><body style='margin:0; border:6px solid red; height:100%'>"
               "<a href='second.html' style='display:block; width:100%; height:100%'>dalej</a></body></html>");
         Write("second.html", "<html><body style='border:3px dotted blue'>druga</body></html>");
+        Write("tahoma.html",
+              "<html><head><meta charset='utf-8'></head>"
+              "<body style='margin:0; padding:4px; background:#fff; color:#000; font:11px/1.35 Tahoma, monospace'>"
+              "<span id='t'>Internetem. Skrót klawiszowy:</span></body></html>");
         Write("picture.svg",
               "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='40' style='border-style:solid'>"
               "<rect width='40' height='40' fill='green'/></svg>");
@@ -47,12 +56,12 @@ private:
 struct Host {
     explicit Host(bool pane) {
         window.resize(320, 220);
-        view = pane ? new TWebPane(&window) : new QWebEngineView(&window);
+        view = pane ? new WebPane(&window) : new QWebEngineView(&window);
         view->setGeometry(10, 25, 300, 150);
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
-    bool Load(const QString& path) { return nebrin::webtest::Load(*view, QUrl::fromLocalFile(path)); }
+    bool Load(const QString& path) { return webtest::Load(*view, QUrl::fromLocalFile(path)); }
     // A click through the window, at the middle of the view.
     void Click(Qt::MouseButton button) {
         const QPoint at = view->mapTo(&window, view->rect().center());
@@ -88,7 +97,7 @@ TEST(WebPaneAddressTest, AddressesFromTheTheme) {
         {"https://isp.example/", "https://isp.example/"},
         {"www.isp.example/online", "http://www.isp.example/online"},
     };
-    for (const Case& c : cases) EXPECT_EQ(TWebPane::AddressUrl(QString::fromUtf8(c.text)).toString(), c.url) << c.text;
+    for (const Case& c : cases) EXPECT_EQ(WebPane::AddressUrl(QString::fromUtf8(c.text)).toString(), c.url) << c.text;
 }
 
 // After every completed navigation the body's border style reads "none"; a
@@ -96,13 +105,13 @@ TEST(WebPaneAddressTest, AddressesFromTheTheme) {
 TEST(WebPaneTest, EveryPageLosesItsBorderAndLinksWork) {
     App();
     Pages pages;
-    TWebPane pane;
+    WebPane pane;
     pane.resize(300, 150);
     pane.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
     int completed = 0;
     bool lastOk = false;
-    QObject::connect(&pane, &TWebPane::NavigateComplete, [&](bool ok) {
+    QObject::connect(&pane, &WebPane::NavigateComplete, [&](bool ok) {
         ++completed;
         lastOk = ok;
     });
@@ -163,4 +172,47 @@ TEST(RightClickFilterTest, RightClicksNeverReachAPage) {
     }
 }
 
+// Wine's Tahoma, known to the toolkit as the program makes it known (the
+// engine inside the program then finds it as an installed font), draws
+// smoothed text in a page: as an installed font it would be drawn from its
+// black-and-white bitmaps at uneven spacing.
+TEST(WebPaneTest, TahomaIsDrawnFromItsOutlines) {
+    App();
+    const QString tahoma = nebrin::WineFontFile(QStringLiteral("tahoma.ttf"));
+    if (tahoma.isEmpty()) GTEST_SKIP() << "Wine's tahoma.ttf is not installed (fonts-wine)";
+    QFontDatabase::addApplicationFont(tahoma);
+    Pages pages;
+    WebPane pane;
+    pane.resize(300, 60);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    bool done = false;
+    QObject::connect(&pane, &WebPane::NavigateComplete, [&](bool) { done = true; });
+    pane.Navigate(pages.Path("tahoma.html"));
+    ASSERT_TRUE(WaitUntil([&] { return done; }));
+    // The text's width is Tahoma's, not the fallback's.
+    const QString width = "document.getElementById('t').getBoundingClientRect().width";
+    const double inTahoma = Js(pane, width).toDouble();
+    Js(pane, "document.getElementById('t').style.fontFamily = 'monospace'");
+    EXPECT_NE(Js(pane, width).toDouble(), inTahoma);
+    Js(pane, "document.getElementById('t').style.fontFamily = ''");
+
+    // Grey edge pixels in the ink, from the screen once the text is drawn.
+    int ink = 0, grey = 0;
+    const QRect area(4, 4, qRound(inTahoma), 15);
+    ASSERT_TRUE(WaitUntil([&] {
+        const QImage shot = pane.screen()->grabWindow(pane.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        ink = grey = 0;
+        for (int y = area.top(); y <= area.bottom() && y < shot.height(); ++y)
+            for (int x = area.left(); x <= area.right() && x < shot.width(); ++x) {
+                const int v = qGray(shot.pixel(x, y));
+                if (v < 250) ++ink;
+                if (v > 30 && v < 225) ++grey;
+            }
+        return ink > 100;
+    })) << "no text drawn";
+    EXPECT_GT(grey, ink / 4) << grey << " grey pixels of " << ink;
+}
+
 }  // namespace
+}  // namespace nebrin

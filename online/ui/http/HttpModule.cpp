@@ -5,6 +5,6 @@ extern "C" {
 
 // A new fetcher, owned by the caller; made and used on the user-interface
 // thread.
-Q_DECL_EXPORT nebrin::IHttpFetcher* nebrin_http_create_fetcher() { return new QtHttpFetcher(); }
+Q_DECL_EXPORT nebrin::IHttpFetcher* nebrin_http_create_fetcher() { return new nebrin::QtHttpFetcher(); }
 
 }  // extern "C"
