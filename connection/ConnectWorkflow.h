@@ -68,7 +68,7 @@ public:
     // 0 and a handle: the dial has started, its reports follow.
     [[nodiscard]] virtual std::int32_t Dial(HRASCONN& handle) = 0;
     virtual std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify) = 0;
-    [[nodiscard]] virtual std::int32_t HangUpHandle(HRASCONN handle) = 0;
+    virtual std::int32_t HangUpHandle(HRASCONN handle) = 0;
     // The last report: state (or error) code, its text, who raised it.
     virtual std::uint16_t StateCode() const = 0;
     virtual std::string StatusText() const = 0;
@@ -95,7 +95,7 @@ public:
                                       bool notify) override {
         return ras_.HangUp(handle, subEntry, timeoutMs, notify);
     }
-    [[nodiscard]] std::int32_t HangUpHandle(HRASCONN handle) override { return ras_.HangUpHandle(handle); }
+    std::int32_t HangUpHandle(HRASCONN handle) override { return ras_.HangUpHandle(handle); }
     std::uint16_t StateCode() const override { return ras_.StateCode(); }
     std::string StatusText() const override { return ras_.StatusText(); }
     std::uint8_t EventSource() const override { return ras_.EventSource(); }
