@@ -412,7 +412,7 @@ void TMainFrm::OfflineLook() {
 
 void TMainFrm::SetTrayIcon(const QIcon& icon) {
     // An empty icon shows the program's own.
-    trayIcon_->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
+    trayIcon_->setIcon(icon.isNull() ? QIcon(QStringLiteral(":/nebrin.png")) : icon);
     if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
     // The notification area may have been found only now.
     SetSkipTaskbar(this, TrayUsable());
