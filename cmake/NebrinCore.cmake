@@ -7,8 +7,6 @@ function(nebrin_core_library name)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC ${L_DEPS} Threads::Threads ${CMAKE_DL_LIBS})
-    # Qt-free: nothing for moc to do.
-    set_target_properties(${name} PROPERTIES AUTOMOC OFF)
     nebrin_warnings(${name})
   else()
     add_library(${name} INTERFACE)

@@ -26,8 +26,8 @@ QString Text(std::string_view s) { return QString::fromLatin1(s.data(), static_c
 
 }  // namespace
 
-TMainStatus::TMainStatus(const Window& window, const std::string& offlinePage, const std::string& onlineUrl,
-                         QObject* parent)
+MainStatus::MainStatus(const Window& window, const std::string& offlinePage, const std::string& onlineUrl,
+                       QObject* parent)
     : QObject(parent),
       window_(window),
       offlinePage_(QString::fromStdString(offlinePage)),
@@ -36,9 +36,9 @@ TMainStatus::TMainStatus(const Window& window, const std::string& offlinePage, c
     if (auto line = StartTrafficStatistics(*counter_)) ProgramLog().AddLine(*line);
 }
 
-TMainStatus::~TMainStatus() = default;
+MainStatus::~MainStatus() = default;
 
-void TMainStatus::Attach(TRasCon& ras, ConnectWorkflow& workflow, MainLogic& logic) {
+void MainStatus::Attach(TRasCon& ras, ConnectWorkflow& workflow, MainLogic& logic) {
     // Only read for the watched handle; the workflow changes the flags.
     flags_ = std::make_unique<MainConnectState>(logic, nullptr, nullptr, nullptr);
     state_ = std::make_unique<WorkflowTickerState>(workflow, *flags_);
@@ -47,36 +47,36 @@ void TMainStatus::Attach(TRasCon& ras, ConnectWorkflow& workflow, MainLogic& log
     ticker_->ResetBaselines();
 }
 
-void TMainStatus::SetPane(QObject* pane) {
+void MainStatus::SetPane(QObject* pane) {
     pane_ = pane;
     ShowPage();
 }
 
-void TMainStatus::Tick() {
+void MainStatus::Tick() {
     if (ticker_) ticker_->Tick();
 }
 
-void TMainStatus::ShowPage() {
+void MainStatus::ShowPage() {
     // The pane is the web module's view or nebrin-web's host: Navigate is
     // called by name.
     if (pane_) QMetaObject::invokeMethod(pane_, "Navigate", Q_ARG(QString, online_ ? onlineUrl_ : offlinePage_));
 }
 
-void TMainStatus::OnlineLook() {
+void MainStatus::OnlineLook() {
     if (window_.onlineLook) window_.onlineLook();
 }
 
-void TMainStatus::NavigateOnline() {
+void MainStatus::NavigateOnline() {
     online_ = true;
     ShowPage();
 }
 
-void TMainStatus::NavigateOffline() {
+void MainStatus::NavigateOffline() {
     online_ = false;
     ShowPage();
 }
 
-void TMainStatus::ShowSpeeds(std::string_view download, std::string_view upload) {
+void MainStatus::ShowSpeeds(std::string_view download, std::string_view upload) {
     for (auto [label, text] : {std::pair{window_.downloadLabel, download}, std::pair{window_.uploadLabel, upload}}) {
         if (!label) continue;
         label->setText(Text(text));
@@ -84,10 +84,13 @@ void TMainStatus::ShowSpeeds(std::string_view download, std::string_view upload)
     }
 }
 
-void TMainStatus::FeedStats(const StatsFeed& feed) {
+void MainStatus::FeedStats(const StatsFeed& feed) {
     // Fed whether the window shows or not: its scopes keep scrolling.
     if (!stats_) return;
     stats_->AddDownload(ScopeValue(feed.download));
     stats_->AddUpload(ScopeValue(feed.upload));
     stats_->SetTexts(Text(feed.dl), Text(feed.ul), Text(feed.received), Text(feed.sent));
 }
+
+// moc output needs TStatsFrm complete (QPointer<TStatsFrm>), as it is here.
+#include "moc_MainStatus.cpp"

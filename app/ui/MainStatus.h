@@ -1,4 +1,4 @@
-// TMainStatus: the main window's live status. It owns the traffic counter
+// MainStatus: the main window's live status. It owns the traffic counter
 // and the status ticker, shows what the ticker decides (the speed labels of
 // the main window, the statistics window's scopes and labels, the online or
 // offline page in the web pane) and runs one tick when the window's tICKER
@@ -33,7 +33,7 @@ class TRasCon;
 class TRasPer;
 }  // namespace nebrin
 
-class TMainStatus final : public QObject, private nebrin::ITickerView {
+class MainStatus final : public QObject, private nebrin::ITickerView {
     Q_OBJECT
 public:
     struct Window {
@@ -46,9 +46,9 @@ public:
     // check of the statistics, whose failure goes to the connection log.
     // offlinePage: the offline page's file; onlineUrl: the online page's
     // address as the theme gives it (Windows-1250 bytes).
-    TMainStatus(const Window& window, const std::string& offlinePage, const std::string& onlineUrl,
-                QObject* parent = nullptr);
-    ~TMainStatus() override;
+    MainStatus(const Window& window, const std::string& offlinePage, const std::string& onlineUrl,
+               QObject* parent = nullptr);
+    ~MainStatus() override;
 
     // The controller whose connections are watched, the workflow that keeps
     // the flags, and the window's state where the flags live.

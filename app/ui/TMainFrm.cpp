@@ -20,18 +20,18 @@
 #include "app/MainClose.h"
 #include "base/RegionBuilder.h"
 #include "app/StatusTicker.h"
-#include "app/ui/FirstPaintTrace.h"
+#include "ui/FirstPaintTrace.h"
 #include "app/ui/MainStatus.h"
-#include "app/ui/MessageBoxes.h"
-#include "app/ui/RightClickFilter.h"
-#include "app/ui/SkinFonts.h"
-#include "app/ui/TImageButton.h"
+#include "ui/MessageBoxes.h"
+#include "ui/RightClickFilter.h"
+#include "ui/SkinFonts.h"
+#include "app/ui/ImageButton.h"
 #include "app/ui/ThemePreload.h"
-#include "app/ui/WebPaneHost.h"
-#include "app/ui/WebViews.h"
-#include "app/ui/WindowHints.h"
+#include "ui/WebPaneHost.h"
+#include "ui/WebViews.h"
+#include "ui/WindowHints.h"
 #include "connection/ConnectionLog.h"
-#include "connection/ui/ConnectionWiring.h"
+#include "app/ui/ConnectionWiring.h"
 #include "connection/ui/TConnConfFrm.h"
 #include "connection/ui/ThbLogFrm.h"
 #include "online/Update.h"
@@ -135,11 +135,11 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
 
     // 7. Right clicks never reach the program's web views.
-    TRightClickFilter::Install(this);
+    RightClickFilter::Install(this);
 
     // 14., 16. The speed baselines and the traffic counter.
-    status_ = std::make_unique<TMainStatus>(TMainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_},
-                                            theme_.offlineHtmlPath, OnlineUrl(theme_.ini));
+    status_ = std::make_unique<MainStatus>(MainStatus::Window{[this] { OnlineLook(); }, downloadLabel_, uploadLabel_},
+                                           theme_.offlineHtmlPath, OnlineUrl(theme_.ini));
 
     // 8. Bottom right of the work area, and again whenever the screens
     // change.
@@ -200,16 +200,16 @@ void TMainFrm::CreateControls() {
     smul_ = makeLabel(QStringLiteral("UL:"), 0, 8);
     uploadLabel_ = makeLabel(QStringLiteral("0 Kb/s"), 15, 8);
 
-    onOffBtn_ = new TImageButton(this);
-    minBtn_ = new TImageButton(this);
-    closeBtn_ = new TImageButton(this);
-    infoBtn_ = new TImageButton(this);
-    userCfgBtn_ = new TImageButton(this);
-    connect(onOffBtn_, &TImageButton::clicked, this, &TMainFrm::PolaczExecute);
-    connect(minBtn_, &TImageButton::clicked, this, &TMainFrm::MinBtnClick);
-    connect(closeBtn_, &TImageButton::clicked, this, &TMainFrm::CloseBtnClick);
-    connect(infoBtn_, &TImageButton::clicked, this, &TMainFrm::InfoBtnClick);
-    connect(userCfgBtn_, &TImageButton::clicked, this, &TMainFrm::ConfigBtnClick);
+    onOffBtn_ = new ImageButton(this);
+    minBtn_ = new ImageButton(this);
+    closeBtn_ = new ImageButton(this);
+    infoBtn_ = new ImageButton(this);
+    userCfgBtn_ = new ImageButton(this);
+    connect(onOffBtn_, &ImageButton::clicked, this, &TMainFrm::PolaczExecute);
+    connect(minBtn_, &ImageButton::clicked, this, &TMainFrm::MinBtnClick);
+    connect(closeBtn_, &ImageButton::clicked, this, &TMainFrm::CloseBtnClick);
+    connect(infoBtn_, &ImageButton::clicked, this, &TMainFrm::InfoBtnClick);
+    connect(userCfgBtn_, &ImageButton::clicked, this, &TMainFrm::ConfigBtnClick);
 
     // Shift+F1 connects or disconnects, Ctrl+Alt+L shows the log; both work
     // from any of the program's windows.
@@ -223,6 +223,7 @@ void TMainFrm::CreateControls() {
 
 void TMainFrm::CreateTray() {
     trayIcon_ = new QSystemTrayIcon(this);
+    KeepSkipTaskbar(this, [this] { return TrayUsable(); });
     mainPopup_ = new QMenu(this);
     // The entry's name replaces "Nebrin" once the theme's settings are read.
     for (const TrayMenuEntry& e : TrayMenu("Nebrin", false)) {
@@ -413,7 +414,9 @@ void TMainFrm::OfflineLook() {
 void TMainFrm::SetTrayIcon(const QIcon& icon) {
     // An empty icon shows the program's own.
     trayIcon_->setIcon(icon.isNull() ? QIcon(QStringLiteral(":/nebrin.png")) : icon);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
+    // Shown even before a notification area exists: the toolkit docks it
+    // into one that appears later.
+    trayIcon_->show();
     // The notification area may have been found only now.
     SetSkipTaskbar(this, TrayUsable());
     if (stats_) stats_->ApplySkipTaskbar();

@@ -27,7 +27,7 @@ class QAction;
 class QScreen;
 class QMenu;
 class QSystemTrayIcon;
-class TImageButton;
+class ImageButton;
 class QtThemeImages;
 class ThemePreload;
 class TConnConfFrm;
@@ -36,7 +36,7 @@ class ThbLogFrm;
 class TStatsFrm;
 class TPopupFrm;
 class TUpdateFrm;
-class TMainStatus;
+class MainStatus;
 class ConnectionWiring;
 class UpdateService;
 class PopupService;
@@ -180,15 +180,15 @@ private:
     TForwardLabel* downloadLabel_ = nullptr;
     TForwardLabel* smul_ = nullptr;
     TForwardLabel* uploadLabel_ = nullptr;
-    QWidget* wb_ = nullptr;  // the web pane, from the web module (app/ui/WebViews)
+    QWidget* wb_ = nullptr;  // the web pane, from the web module (ui/WebViews)
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;
-    TImageButton* onOffBtn_ = nullptr;
-    TImageButton* minBtn_ = nullptr;
-    TImageButton* closeBtn_ = nullptr;
-    TImageButton* infoBtn_ = nullptr;
-    TImageButton* userCfgBtn_ = nullptr;
+    ImageButton* onOffBtn_ = nullptr;
+    ImageButton* minBtn_ = nullptr;
+    ImageButton* closeBtn_ = nullptr;
+    ImageButton* infoBtn_ = nullptr;
+    ImageButton* userCfgBtn_ = nullptr;
 
     QSystemTrayIcon* trayIcon_ = nullptr;
     QMenu* mainPopup_ = nullptr;
@@ -208,7 +208,7 @@ private:
     // The connection control (made with the windows that follow this one)
     // and the live status it feeds; the status goes first at destruction.
     std::unique_ptr<ConnectionWiring> connection_;
-    std::unique_ptr<TMainStatus> status_;
+    std::unique_ptr<MainStatus> status_;
     // The online services: the update check and the popup alarms.
     std::unique_ptr<UpdateService> updateService_;
     std::unique_ptr<PopupService> popupService_;

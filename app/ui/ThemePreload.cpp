@@ -13,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/ui/SkinFonts.h"
+#include "ui/SkinFonts.h"
 
 using namespace nebrin;
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "app/Desktop.h"
-#include "app/ui/FirstPaintTrace.h"
-#include "app/ui/MessageBoxes.h"
+#include "ui/FirstPaintTrace.h"
+#include "ui/MessageBoxes.h"
 #include "base/Version.h"
-#include "app/ui/SkinFonts.h"
+#include "ui/SkinFonts.h"
 #include "app/ui/TMainFrm.h"
 #include "app/ui/ThemePreload.h"
 #include "connection/ui/TConnConfFrm.h"
@@ -85,7 +85,7 @@ int main(int argc, char* argv[]) {
         if (instance.SendToRunning(line) || instance.Acquire() != nebrin::SingleInstance::Role::First) return 0;
     }
 
-    // The web engine comes later, from its module (app/ui/WebViews), which
+    // The web engine comes later, from its module (ui/WebViews), which
     // also sets up the OpenGL sharing it needs.
     PrepareWebEngineFlags();
 

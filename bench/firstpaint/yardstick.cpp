@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QWidget>
 
-#include "app/ui/FirstPaintTrace.h"
+#include "ui/FirstPaintTrace.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <QShowEvent>
 #include <QTabWidget>
 
-#include "app/ui/MessageBoxes.h"
-#include "app/ui/SkinFonts.h"
-#include "app/ui/WindowHints.h"
+#include "ui/MessageBoxes.h"
+#include "ui/SkinFonts.h"
+#include "ui/WindowHints.h"
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"
 #include "storage/hbCrypt.h"

@@ -8,8 +8,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "app/ui/SkinFonts.h"
-#include "app/ui/WindowHints.h"
+#include "ui/SkinFonts.h"
+#include "ui/WindowHints.h"
 
 ThbLogFrm::ThbLogFrm(const QString& entryName, QWidget* parent, nebrin::ConnectionLog* log)
     : QDialog(parent), log_(log ? log : &nebrin::ProgramLog()) {

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 #include "online/ui/TPopupFrm.h"
 
 bool MessageBoxAsk::OkCancel(const std::string& caption, const std::string& text) {
@@ -15,9 +15,9 @@ bool MessageBoxAsk::OkCancel(const std::string& caption, const std::string& text
 UpdateService::UpdateService(QWidget* dialogParent, const std::string& dataDir, QObject* parent)
     : QObject(parent), dialogParent_(dialogParent), ask_(dialogParent) {
     nebrin::UpdateCheck::Hooks hooks;
-    hooks.log = [this](const std::string& line) { emit LogLine(QString::fromStdString(line)); };
-    hooks.descriptorFetched = [this] { emit DescriptorFetched(); };
-    hooks.closeForUpdate = [this] { emit CloseForUpdate(); };
+    hooks.log = [this](const std::string& line) { Q_EMIT LogLine(QString::fromStdString(line)); };
+    hooks.descriptorFetched = [this] { Q_EMIT DescriptorFetched(); };
+    hooks.closeForUpdate = [this] { Q_EMIT CloseForUpdate(); };
     hooks.verifySignature = [this](const nebrin::UpdateKeyBytes& key, std::span<const std::uint8_t> data,
                                    std::string_view text) { return fetcher_.VerifySignature(key, data, text); };
     check_ = std::make_unique<nebrin::UpdateCheck>(dataDir, fetcher_, starter_, ask_, std::move(hooks));
@@ -32,7 +32,7 @@ bool UpdateService::Check(const nebrin::UpdateSettings& settings) {
             nebrin::ShowMessage(dialogParent_, QMessageBox::Critical, QApplication::applicationDisplayName(),
                                 QString::fromStdString(r.error), QMessageBox::Ok);
         }
-        emit Finished(r.setupDownloaded);
+        Q_EMIT Finished(r.setupDownloaded);
     });
 }
 

@@ -54,7 +54,7 @@ public:
     bool Check(const nebrin::UpdateSettings& settings);
     bool Running() const { return check_->Running(); }
 
-signals:
+Q_SIGNALS:
     void LogLine(const QString& line);
     void DescriptorFetched();
     void CloseForUpdate();

@@ -7,8 +7,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/ui/WebPaneHost.h"
-#include "app/ui/WebViews.h"
+#include "ui/WebPaneHost.h"
+#include "ui/WebViews.h"
 
 TPopupFrm::TPopupFrm(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -100,7 +100,7 @@ void TPopupFrm::NavigateComplete(bool ok) {
     } else {
         close();
     }
-    emit PageLoaded(ok);
+    Q_EMIT PageLoaded(ok);
 }
 
 void TPopupFrm::hideEvent(QHideEvent* event) {

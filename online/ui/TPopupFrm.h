@@ -33,7 +33,7 @@ public:
     QWidget* BottomPanel() const { return bottomPanel_; }
     QPushButton* CloseBtn() const { return closeBtn_; }
 
-signals:
+Q_SIGNALS:
     // A page load ended: shown (true) or hidden (false).
     void PageLoaded(bool ok);
 
@@ -57,5 +57,5 @@ private:
     QString pageUrl_;
     bool centreOnShow_ = true;
     bool viewMade_ = false;
-    bool hostConnected_ = false;  // to nebrin-web's host (app/ui/WebPaneHost.h)
+    bool hostConnected_ = false;  // to nebrin-web's host (ui/WebPaneHost.h)
 };

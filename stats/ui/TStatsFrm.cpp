@@ -16,8 +16,8 @@
 #include <string>
 
 #include "base/RegionBuilder.h"
-#include "app/ui/SkinFonts.h"
-#include "app/ui/WindowHints.h"
+#include "ui/SkinFonts.h"
+#include "ui/WindowHints.h"
 #include "stats/StatsLayout.h"
 #include "stats/hbScope.h"
 
@@ -259,7 +259,7 @@ void TStatsFrm::KeepTransient() {
 
 void TStatsFrm::SetSkipTaskbar(std::function<bool()> skip) {
     skipTaskbar_ = std::move(skip);
-    ApplySkipTaskbar();
+    nebrin::KeepSkipTaskbar(this, [this] { return skipTaskbar_ && skipTaskbar_(); });
 }
 
 void TStatsFrm::ApplySkipTaskbar() { nebrin::SetSkipTaskbar(this, skipTaskbar_ && skipTaskbar_()); }

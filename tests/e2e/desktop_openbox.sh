@@ -31,10 +31,18 @@ wait_geometry "$win" "$want" 10 || die "main window at $(geometry "$win"), expec
 
 frame=$(xprop -id "$win" _NET_FRAME_EXTENTS)
 [[ "$frame" == *"= 0, 0, 0, 0" ]] || die "the window has a frame: $frame"
-states=$(xprop -id "$win" _NET_WM_STATE)
-for s in _NET_WM_STATE_SKIP_TASKBAR _NET_WM_STATE_SKIP_PAGER _NET_WM_STATE_ABOVE; do
-  [[ "$states" == *"$s"* ]] || die "main window lacks $s: $states"
+# The hints are written again after each show and X id change: give the
+# last of them a moment to reach the window manager.
+for ((i = 0; i < 50; i++)); do
+  states=$(xprop -id "$win" _NET_WM_STATE)
+  missing=
+  for s in _NET_WM_STATE_SKIP_TASKBAR _NET_WM_STATE_SKIP_PAGER _NET_WM_STATE_ABOVE; do
+    [[ "$states" == *"$s"* ]] || missing="$s"
+  done
+  [ -z "$missing" ] && break
+  sleep 0.2
 done
+[ -z "$missing" ] || die "main window lacks $missing: $states"
 
 # The statistics window, from a click on the speed display.
 read -r mx my _ _ <<<"$(geometry "$win")"

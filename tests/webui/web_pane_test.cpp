@@ -1,7 +1,7 @@
 // The web pane and the right-click filter in the real browser engine: clicks
 // go in through the window like the display server's do, and the page's own
 // script reports what reached it.
-#include "app/ui/RightClickFilter.h"
+#include "ui/RightClickFilter.h"
 #include "app/ui/web/WebPane.h"
 
 #include <gtest/gtest.h>
@@ -177,7 +177,7 @@ TEST(WebPaneTest, EveryPageLosesItsBorderAndLinksWork) {
     EXPECT_EQ(Js(pane, "getComputedStyle(document.body).borderTopStyle").toString(), "none");
 
     // Left click on the link: the next page, and its border goes too.
-    TRightClickFilter::Install(&pane);
+    RightClickFilter::Install(&pane);
     bool followed = false;
     for (int i = 0; i < 40 && !followed; ++i) {
         QTest::mouseClick(pane.windowHandle(), Qt::LeftButton, Qt::NoModifier, pane.rect().center());
@@ -211,7 +211,7 @@ TEST(RightClickFilterTest, RightClicksNeverReachAPage) {
         if (QWidget* menu = QApplication::activePopupWidget()) menu->close();
         Js(*host.view, "window.seen = []");
 
-        TRightClickFilter* filter = TRightClickFilter::Install(&host.window);
+        RightClickFilter* filter = RightClickFilter::Install(&host.window);
         host.Click(Qt::RightButton);
         QTest::mouseDClick(host.window.windowHandle(), Qt::RightButton, Qt::NoModifier,
                            host.view->mapTo(&host.window, host.view->rect().center()));

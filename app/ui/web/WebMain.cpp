@@ -21,7 +21,7 @@
 #include <memory>
 
 #include "app/WebMessage.h"
-#include "app/ui/RightClickFilter.h"
+#include "ui/RightClickFilter.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 
@@ -184,7 +184,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nebrin-web"));
     QApplication::setQuitOnLastWindowClosed(false);
-    TRightClickFilter::Install(&app);
+    RightClickFilter::Install(&app);
     // The engine starts now, before the first word to the dialer: it may
     // hold this thread for a while, which is not a hang.
     QWebEngineProfile::defaultProfile();

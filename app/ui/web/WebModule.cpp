@@ -1,7 +1,7 @@
-// The entry points of the web engine module, looked up by app/ui/WebViews.
+// The entry points of the web engine module, looked up by ui/WebViews.
 #include <QWebEngineView>
 
-#include "app/ui/FirstPaintTrace.h"
+#include "ui/FirstPaintTrace.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 

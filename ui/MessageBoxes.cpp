@@ -1,11 +1,11 @@
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QPushButton>
 #include <QTranslator>
 
-#include "app/ui/WindowHints.h"
+#include "ui/WindowHints.h"
 
 namespace nebrin {
 

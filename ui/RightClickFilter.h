@@ -1,4 +1,4 @@
-// TRightClickFilter: keeps right clicks out of every web view of the program
+// RightClickFilter: keeps right clicks out of every web view of the program
 // (the main window's pane and the popup window's page). Installed once on the
 // application, it drops right-button presses, releases and double clicks and
 // the context-menu requests they raise before they reach a web view or the
@@ -8,13 +8,13 @@
 
 #include <QObject>
 
-class TRightClickFilter : public QObject {
+class RightClickFilter : public QObject {
     Q_OBJECT
 public:
-    explicit TRightClickFilter(QObject* parent = nullptr) : QObject(parent) {}
+    explicit RightClickFilter(QObject* parent = nullptr) : QObject(parent) {}
 
     // Creates a filter owned by `owner` and installs it on the application.
-    static TRightClickFilter* Install(QObject* owner);
+    static RightClickFilter* Install(QObject* owner);
 
     // True for an object that is a web view or lies inside one.
     static bool InWebView(const QObject* object);

@@ -1,4 +1,4 @@
-#include "app/ui/WebViews.h"
+#include "ui/WebViews.h"
 
 #include <QCoreApplication>
 #include <QOpenGLContext>

@@ -27,7 +27,7 @@ bool Load(QString* error = nullptr);
 QWidget* CreatePane(QWidget* parent);
 QWidget* CreatePopupView(QWidget* parent);
 
-// nebrin-web's host (app/ui/WebPaneHost.h) when the views run there, for the
+// nebrin-web's host (ui/WebPaneHost.h) when the views run there, for the
 // popup window; nullptr while they run in this process.
 void SetHost(nebrin::WebPaneHost* host);
 nebrin::WebPaneHost* Host();

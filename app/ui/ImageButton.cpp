@@ -1,15 +1,15 @@
-#include "app/ui/TImageButton.h"
+#include "app/ui/ImageButton.h"
 
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
-TImageButton::TImageButton(QWidget* parent) : QWidget(parent) {
+ImageButton::ImageButton(QWidget* parent) : QWidget(parent) {
     resize(105, 105);
     setAttribute(Qt::WA_Hover);
 }
 
-void TImageButton::SetGlyphs(const QPixmap& active, const QPixmap& passive, const QPixmap& pushed) {
+void ImageButton::SetGlyphs(const QPixmap& active, const QPixmap& passive, const QPixmap& pushed) {
     active_ = active;
     passive_ = passive;
     pushed_ = pushed;
@@ -17,7 +17,7 @@ void TImageButton::SetGlyphs(const QPixmap& active, const QPixmap& passive, cons
     update();
 }
 
-void TImageButton::paintEvent(QPaintEvent*) {
+void ImageButton::paintEvent(QPaintEvent*) {
     const QPixmap* shown = nullptr;
     switch (model_.Shown()) {
         case nebrin::Glyph::Active: shown = &active_; break;
@@ -31,17 +31,17 @@ void TImageButton::paintEvent(QPaintEvent*) {
     p.drawPixmap(QPoint(0, 0), *shown);
 }
 
-void TImageButton::enterEvent(QEnterEvent*) {
+void ImageButton::enterEvent(QEnterEvent*) {
     model_.MouseEnter();
     update();
 }
 
-void TImageButton::leaveEvent(QEvent*) {
+void ImageButton::leaveEvent(QEvent*) {
     model_.MouseLeave();
     update();
 }
 
-void TImageButton::mousePressEvent(QMouseEvent* event) {
+void ImageButton::mousePressEvent(QMouseEvent* event) {
     // A press without an enter first (the window appeared under the mouse).
     if (model_.State() == nebrin::ButtonState::Normal && rect().contains(event->position().toPoint())) {
         model_.MouseEnter();
@@ -51,7 +51,7 @@ void TImageButton::mousePressEvent(QMouseEvent* event) {
     update();
 }
 
-void TImageButton::mouseReleaseEvent(QMouseEvent* event) {
+void ImageButton::mouseReleaseEvent(QMouseEvent* event) {
     const bool click =
         pressedInside_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
     pressedInside_ = false;

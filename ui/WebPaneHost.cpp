@@ -1,4 +1,4 @@
-#include "app/ui/WebPaneHost.h"
+#include "ui/WebPaneHost.h"
 
 #include <QEvent>
 #include <QFileInfo>
@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/ui/FirstPaintTrace.h"
+#include "ui/FirstPaintTrace.h"
 #include "base/Spawn.h"
 #include "connection/ConnectionLog.h"
 #include "platform/ProgramDir.h"

@@ -1,4 +1,4 @@
-#include "app/ui/SkinFonts.h"
+#include "ui/SkinFonts.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,6 +6,8 @@
 
 #include <QRect>
 
+#include <functional>
+
 class QWidget;
 class QScreen;
 
@@ -18,6 +20,13 @@ bool OnWayland();
 // on an X11 window, mapped or not; nothing on other platforms or for a
 // window not made yet.
 void SetSkipTaskbar(QWidget* window, bool skip);
+
+// SetSkipTaskbar(window, skip()) now, and again for as long as the window
+// lives each time the X server reports it mapped (a state written while the
+// window manager was taking the window over can be lost) and each time a
+// notification area appears (skip() may have changed). Main thread only;
+// nothing off X11.
+void KeepSkipTaskbar(QWidget* window, std::function<bool()> skip);
 
 // WM_TRANSIENT_FOR of an X11 window: the toolkit writes it only for dialogs
 // and tool windows, and removes it at every showing of any other window, so

@@ -1,4 +1,4 @@
-// TImageButton: a graphic button with three images (mouse over, normal,
+// ImageButton: a graphic button with three images (mouse over, normal,
 // pressed) and no frame of its own. The state rules live in ImageButtonModel.
 #pragma once
 
@@ -7,10 +7,10 @@
 
 #include "app/MainLogic.h"
 
-class TImageButton : public QWidget {
+class ImageButton : public QWidget {
     Q_OBJECT
 public:
-    explicit TImageButton(QWidget* parent = nullptr);
+    explicit ImageButton(QWidget* parent = nullptr);
 
     void SetGlyphs(const QPixmap& active, const QPixmap& passive, const QPixmap& pushed);
     const nebrin::ImageButtonModel& Model() const { return model_; }

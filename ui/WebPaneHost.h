@@ -12,7 +12,7 @@
 //
 // It needs an X11 display (XWayland included) to put nebrin-web's windows
 // inside the program's; elsewhere the program uses the in-process module
-// (app/ui/WebViews.h).
+// (ui/WebViews.h).
 #pragma once
 
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
-#include "connection/ui/ConnectionWiring.h"
+#include "app/ui/ConnectionWiring.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMetaObject>
 
-#include "app/ui/MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 #include "app/MainConnectState.h"
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"

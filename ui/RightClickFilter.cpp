@@ -1,17 +1,17 @@
-#include "app/ui/RightClickFilter.h"
+#include "ui/RightClickFilter.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QWidget>
 
-TRightClickFilter* TRightClickFilter::Install(QObject* owner) {
-    auto* filter = new TRightClickFilter(owner);
+RightClickFilter* RightClickFilter::Install(QObject* owner) {
+    auto* filter = new RightClickFilter(owner);
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(filter);
     return filter;
 }
 
-bool TRightClickFilter::InWebView(const QObject* object) {
+bool RightClickFilter::InWebView(const QObject* object) {
     // The page's input goes to the widgets the view keeps inside itself
     // (its focus proxy); the view itself counts too.
     for (const QObject* o = object; o; o = o->parent()) {
@@ -22,7 +22,7 @@ bool TRightClickFilter::InWebView(const QObject* object) {
     return false;
 }
 
-bool TRightClickFilter::eventFilter(QObject* watched, QEvent* event) {
+bool RightClickFilter::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:

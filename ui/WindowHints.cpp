@@ -1,6 +1,8 @@
-#include "app/ui/WindowHints.h"
+#include "ui/WindowHints.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
 
@@ -9,11 +11,20 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace nebrin {
 
 namespace {
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
 
 // The three atoms of the window states, asked for together (one round trip to
 // the display server, not three) and kept for the connection's life.
@@ -40,6 +51,83 @@ const StateAtoms& Atoms(xcb_connection_t* c) {
     atoms = StateAtoms{found[0], {found[1], found[2]}};
     return atoms;
 }
+
+// Watches the X server for the moments the taskbar states must be written
+// again: a watched window mapped (a state written while the window manager
+// was taking it over can be lost), and a notification area appearing (a
+// window kept in the taskbar for want of one may leave it now).
+class StateWatcher : public QAbstractNativeEventFilter {
+public:
+    static StateWatcher& Instance() {
+        static StateWatcher* watcher = [] {
+            auto* w = new StateWatcher;  // lives as long as the application
+            qGuiApp->installNativeEventFilter(w);
+            return w;
+        }();
+        return *watcher;
+    }
+
+    void Add(QWidget* window, std::function<bool()> skip) {
+        std::erase_if(watched_, [&](const Watched& w) { return !w.window || w.window == window; });
+        watched_.push_back({window, std::move(skip)});
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        switch (event->response_type & 0x7f) {
+            case XCB_MAP_NOTIFY: {
+                const xcb_window_t mapped = reinterpret_cast<const xcb_map_notify_event_t*>(event)->window;
+                for (const Watched& w : watched_) {
+                    if (w.window && w.window->testAttribute(Qt::WA_WState_Created) &&
+                        w.window->internalWinId() == mapped)
+                        SetSkipTaskbar(w.window, w.skip());
+                }
+                break;
+            }
+            case XCB_CLIENT_MESSAGE:
+                // The toolkit learns of the new tray from the same message:
+                // ask once it has.
+                if (IsTrayManagerMessage(reinterpret_cast<const xcb_client_message_event_t*>(event)))
+                    QMetaObject::invokeMethod(
+                        qGuiApp, [this] { ApplyAll(); }, Qt::QueuedConnection);
+                break;
+            default: break;
+        }
+        return false;
+    }
+
+private:
+    struct Watched {
+        QPointer<QWidget> window;
+        std::function<bool()> skip;
+    };
+
+    static bool IsTrayManagerMessage(const xcb_client_message_event_t* m) {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11 || !x11->connection() || m->format != 32) return false;
+        xcb_connection_t* c = x11->connection();
+        static const xcb_atom_t manager = Atom(c, "MANAGER");
+        if (manager == XCB_ATOM_NONE || m->type != manager) return false;
+        // data32[1] names the selection taken: _NET_SYSTEM_TRAY_S<screen>.
+        xcb_get_atom_name_reply_t* name = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, m->data.data32[1]), nullptr);
+        bool tray = false;
+        if (name) {
+            const std::string_view text(xcb_get_atom_name_name(name),
+                                        static_cast<size_t>(xcb_get_atom_name_name_length(name)));
+            tray = text.starts_with("_NET_SYSTEM_TRAY_S");
+            std::free(name);
+        }
+        return tray;
+    }
+
+    void ApplyAll() {
+        for (const Watched& w : watched_)
+            if (w.window) SetSkipTaskbar(w.window, w.skip());
+    }
+
+    std::vector<Watched> watched_;
+};
 
 }  // namespace
 
@@ -100,6 +188,12 @@ void SetSkipTaskbar(QWidget* window, bool skip) {
                             static_cast<uint32_t>(current.size()), current.data());
     }
     xcb_flush(c);
+}
+
+void KeepSkipTaskbar(QWidget* window, std::function<bool()> skip) {
+    if (!window || !skip || !OnX11()) return;
+    SetSkipTaskbar(window, skip());
+    StateWatcher::Instance().Add(window, std::move(skip));
 }
 
 void SetTransientFor(QWidget* window, const QWidget* parent) {
