@@ -17,11 +17,11 @@ void CopyStats(const RAS_STATS& from, RasStatsRecord& to) {
 
 }  // namespace
 
-bool TLoaderRasStats::Load() { return LoadRasApi(); }
+bool RasStatsLoader::Load() { return LoadRasApi(); }
 
-bool TLoaderRasStats::HasStatistics() { return LoadRasApi() && RasFunctions().RasClearConnectionStatistics != nullptr; }
+bool RasStatsLoader::HasStatistics() { return LoadRasApi() && RasFunctions().RasClearConnectionStatistics != nullptr; }
 
-std::uint32_t TLoaderRasStats::GetConnectionStatistics(Handle connection, RasStatsRecord& stats) {
+std::uint32_t RasStatsLoader::GetConnectionStatistics(Handle connection, RasStatsRecord& stats) {
     if (!LoadRasApi() || !RasFunctions().RasGetConnectionStatistics) return kRasDllNotFound;
     RAS_STATS record;
     std::memset(&record, 0, sizeof record);
@@ -31,7 +31,7 @@ std::uint32_t TLoaderRasStats::GetConnectionStatistics(Handle connection, RasSta
     return code;
 }
 
-std::uint32_t TLoaderRasStats::GetLinkStatistics(Handle connection, std::uint32_t subEntry, RasStatsRecord& stats) {
+std::uint32_t RasStatsLoader::GetLinkStatistics(Handle connection, std::uint32_t subEntry, RasStatsRecord& stats) {
     if (!LoadRasApi() || !RasFunctions().RasGetLinkStatistics) return kRasDllNotFound;
     RAS_STATS record;
     std::memset(&record, 0, sizeof record);
@@ -41,12 +41,12 @@ std::uint32_t TLoaderRasStats::GetLinkStatistics(Handle connection, std::uint32_
     return code;
 }
 
-std::uint32_t TLoaderRasStats::ClearConnectionStatistics(Handle connection) {
+std::uint32_t RasStatsLoader::ClearConnectionStatistics(Handle connection) {
     if (!LoadRasApi() || !RasFunctions().RasClearConnectionStatistics) return kRasDllNotFound;
     return RasFunctions().RasClearConnectionStatistics(connection);
 }
 
-std::string TLoaderRasStats::ErrorString(std::uint32_t code) {
+std::string RasStatsLoader::ErrorString(std::uint32_t code) {
     if (!LoadRasApi() || !RasFunctions().RasGetErrorStringA) return {};
     char buffer[257] = {};
     RasFunctions().RasGetErrorStringA(code, buffer, 256);
@@ -54,10 +54,10 @@ std::string TLoaderRasStats::ErrorString(std::uint32_t code) {
     return buffer;
 }
 
-std::string TLoaderRasStats::SystemMessage(std::uint32_t code) { return "Error " + std::to_string(code); }
+std::string RasStatsLoader::SystemMessage(std::uint32_t code) { return "Error " + std::to_string(code); }
 
 IRasStatsApi& LoaderRasStats() {
-    static TLoaderRasStats api;
+    static RasStatsLoader api;
     return api;
 }
 

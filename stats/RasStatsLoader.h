@@ -13,7 +13,7 @@ namespace nebrin {
 // RasGetConnectionStatistics, RasGetLinkStatistics,
 // RasClearConnectionStatistics and RasGetErrorStringA of the loaded line
 // library; a missing library or export answers 1157.
-class TLoaderRasStats : public IRasStatsApi {
+class RasStatsLoader : public IRasStatsApi {
 public:
     bool Load() override;
     bool HasStatistics() override;

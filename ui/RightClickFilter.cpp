@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QWidget>
 
+namespace nebrin {
+
 RightClickFilter* RightClickFilter::Install(QObject* owner) {
     auto* filter = new RightClickFilter(owner);
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(filter);
@@ -36,3 +38,5 @@ bool RightClickFilter::eventFilter(QObject* watched, QEvent* event) {
     }
     return watched->isWidgetType() && InWebView(watched);
 }
+
+}  // namespace nebrin

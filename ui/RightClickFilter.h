@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+namespace nebrin {
+
 class RightClickFilter : public QObject {
     Q_OBJECT
 public:
@@ -22,3 +24,5 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
+
+}  // namespace nebrin

@@ -11,6 +11,8 @@
 
 #include "app/Desktop.h"
 
+namespace nebrin {
+
 namespace SkinFonts {
 
 void ReadConfiguration() { FcInit(); }
@@ -50,3 +52,5 @@ QFont SmallFonts(int pixelHeight, qreal devicePixelRatio) {
 }
 
 }  // namespace SkinFonts
+
+}  // namespace nebrin

@@ -6,6 +6,8 @@
 
 #include <QFont>
 
+namespace nebrin {
+
 namespace SkinFonts {
 
 // Reads the system's font configuration, which the toolkit otherwise reads
@@ -24,3 +26,5 @@ QFont Tahoma(int pixelHeight, bool bold = false);
 QFont SmallFonts(int pixelHeight, qreal devicePixelRatio = 1.0);
 
 }  // namespace SkinFonts
+
+}  // namespace nebrin

@@ -14,6 +14,8 @@
 // nothing before the first paint. (Exported by Qt GUI for its own modules.)
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
+namespace nebrin {
+
 namespace WebViews {
 namespace {
 
@@ -86,3 +88,5 @@ void SetHost(nebrin::WebPaneHost* h) { host = h; }
 nebrin::WebPaneHost* Host() { return host; }
 
 }  // namespace WebViews
+
+}  // namespace nebrin

@@ -14,9 +14,10 @@
 #include <QString>
 
 class QWidget;
+
 namespace nebrin {
+
 class WebPaneHost;
-}
 
 namespace WebViews {
 
@@ -33,3 +34,5 @@ void SetHost(nebrin::WebPaneHost* host);
 nebrin::WebPaneHost* Host();
 
 }  // namespace WebViews
+
+}  // namespace nebrin

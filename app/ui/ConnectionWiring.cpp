@@ -9,6 +9,8 @@
 #include "connection/ConnectionLog.h"
 #include "connection/UserSettings.h"
 
+namespace nebrin {
+
 void QtUserNotice::Message(std::string_view title, std::string_view text) {
     QString body = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -37,3 +39,5 @@ ConnectionWiring::~ConnectionWiring() {
     // Reports still queued find the controller gone and are dropped.
     ras_->OnStateChanged = nullptr;
 }
+
+}  // namespace nebrin

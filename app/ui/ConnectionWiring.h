@@ -17,9 +17,9 @@
 class QWidget;
 
 namespace nebrin {
+
 class MainLogic;
 class MainConnectState;
-}  // namespace nebrin
 
 // Message boxes with one OK button and the exclamation icon, over `parent`.
 class QtUserNotice final : public nebrin::IUserNotice {
@@ -57,3 +57,5 @@ private:
     std::unique_ptr<QtUserNotice> notice_;
     std::unique_ptr<nebrin::ConnectWorkflow> workflow_;
 };
+
+}  // namespace nebrin

@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+namespace nebrin {
+
 ImageButton::ImageButton(QWidget* parent) : QWidget(parent) {
     resize(105, 105);
     setAttribute(Qt::WA_Hover);
@@ -57,3 +59,5 @@ void ImageButton::mouseReleaseEvent(QMouseEvent* event) {
     pressedInside_ = false;
     if (click) Q_EMIT clicked();
 }
+
+}  // namespace nebrin

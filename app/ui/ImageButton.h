@@ -7,6 +7,8 @@
 
 #include "app/MainLogic.h"
 
+namespace nebrin {
+
 class ImageButton : public QWidget {
     Q_OBJECT
 public:
@@ -30,3 +32,5 @@ private:
     QPixmap active_, passive_, pushed_;
     bool pressedInside_ = false;
 };
+
+}  // namespace nebrin

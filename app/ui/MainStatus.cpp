@@ -12,7 +12,7 @@
 #include "stats/ui/TStatsFrm.h"
 #include "base/Cp1250.h"
 
-using namespace nebrin;
+namespace nebrin {
 
 namespace {
 
@@ -91,6 +91,8 @@ void MainStatus::FeedStats(const StatsFeed& feed) {
     stats_->AddUpload(ScopeValue(feed.upload));
     stats_->SetTexts(Text(feed.dl), Text(feed.ul), Text(feed.received), Text(feed.sent));
 }
+
+}  // namespace nebrin
 
 // moc output needs TStatsFrm complete (QPointer<TStatsFrm>), as it is here.
 #include "moc_MainStatus.cpp"

@@ -23,15 +23,16 @@
 
 class QLabel;
 class QWidget;
-class TStatsFrm;
 
 namespace nebrin {
+
+class TStatsFrm;
+
 class ConnectWorkflow;
 class MainConnectState;
 class MainLogic;
 class TRasCon;
 class TRasPer;
-}  // namespace nebrin
 
 class MainStatus final : public QObject, private nebrin::ITickerView {
     Q_OBJECT
@@ -83,3 +84,5 @@ private:
     std::unique_ptr<nebrin::ITickerState> state_;
     std::unique_ptr<nebrin::StatusTicker> ticker_;
 };
+
+}  // namespace nebrin

@@ -44,7 +44,7 @@
 #include "stats/StatsLayout.h"
 #include "base/Cp1250.h"
 
-using namespace nebrin;
+namespace nebrin {
 
 namespace {
 
@@ -162,20 +162,20 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
 TMainFrm::~TMainFrm() { WebViews::SetHost(nullptr); }
 
 void TMainFrm::CreateControls() {
-    captionLabel_ = new TForwardLabel(this);
+    captionLabel_ = new ForwardLabel(this);
     captionLabel_->setGeometry(6, 6, 230, 13);
     captionLabel_->setFont(SkinFonts::Tahoma(11, true));
     captionLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SetTextColour(captionLabel_, Qt::white);
-    connect(captionLabel_, &TForwardLabel::pressed, this, [this](QMouseEvent* e) {
+    connect(captionLabel_, &ForwardLabel::pressed, this, [this](QMouseEvent* e) {
         const QPoint in = e->position().toPoint();
         if (e->button() == Qt::LeftButton && StartSystemMove()) return;
         drag_.CaptionDown(e->button() == Qt::LeftButton, {in.x(), in.y()}, {captionLabel_->x(), captionLabel_->y()});
     });
-    connect(captionLabel_, &TForwardLabel::moved, this,
+    connect(captionLabel_, &ForwardLabel::moved, this,
             [this](QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); });
-    connect(captionLabel_, &TForwardLabel::released, this, [this](QMouseEvent*) { drag_.Up(); });
-    connect(captionLabel_, &TForwardLabel::doubleClicked, this, &TMainFrm::CaptionLabelDblClick);
+    connect(captionLabel_, &ForwardLabel::released, this, [this](QMouseEvent*) { drag_.Up(); });
+    connect(captionLabel_, &ForwardLabel::doubleClicked, this, &TMainFrm::CaptionLabelDblClick);
 
     speedPanel_ = new QWidget(this);
     speedPanel_->setGeometry(64, 145, 59, 19);
@@ -184,13 +184,13 @@ void TMainFrm::CreateControls() {
     fontRatio_ = devicePixelRatioF();
     const QFont small = SkinFonts::SmallFonts(9, fontRatio_);
     auto makeLabel = [&](const QString& text, int x, int y) {
-        auto* l = new TForwardLabel(text, speedPanel_);
+        auto* l = new ForwardLabel(text, speedPanel_);
         l->setFont(small);
         l->move(x, y);
         l->adjustSize();
         SetTextColour(l, Qt::gray);
         // Each label reacts to a click like the panel.
-        connect(l, &TForwardLabel::released, this, [this, l](QMouseEvent* e) {
+        connect(l, &ForwardLabel::released, this, [this, l](QMouseEvent* e) {
             if (e->button() == Qt::LeftButton && l->rect().contains(e->position().toPoint())) SpeedPanelClick();
         });
         return l;
@@ -771,3 +771,5 @@ void TMainFrm::FormClose(QCloseEvent* event) {
     trayIcon_->hide();
     QCoreApplication::exit(0);
 }
+
+}  // namespace nebrin

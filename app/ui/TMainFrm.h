@@ -27,6 +27,9 @@ class QAction;
 class QScreen;
 class QMenu;
 class QSystemTrayIcon;
+
+namespace nebrin {
+
 class ImageButton;
 class QtThemeImages;
 class ThemePreload;
@@ -40,13 +43,11 @@ class MainStatus;
 class ConnectionWiring;
 class UpdateService;
 class PopupService;
-namespace nebrin {
 class WebPaneHost;
-}
 
 // A label that hands its mouse events to the main window (the caption and the
 // speed labels).
-class TForwardLabel : public QLabel {
+class ForwardLabel : public QLabel {
     Q_OBJECT
 public:
     using QLabel::QLabel;
@@ -174,12 +175,12 @@ private:
     QIcon iconOffline_, iconOnline_, iconExtra_;
     QStringList licence_;
 
-    TForwardLabel* captionLabel_ = nullptr;
+    ForwardLabel* captionLabel_ = nullptr;
     QWidget* speedPanel_ = nullptr;
-    TForwardLabel* smdl_ = nullptr;
-    TForwardLabel* downloadLabel_ = nullptr;
-    TForwardLabel* smul_ = nullptr;
-    TForwardLabel* uploadLabel_ = nullptr;
+    ForwardLabel* smdl_ = nullptr;
+    ForwardLabel* downloadLabel_ = nullptr;
+    ForwardLabel* smul_ = nullptr;
+    ForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (ui/WebViews)
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
@@ -220,3 +221,5 @@ private:
     bool polaczPending_ = false;
     bool closing_ = false;
 };
+
+}  // namespace nebrin

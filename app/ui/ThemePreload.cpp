@@ -15,7 +15,7 @@
 
 #include "ui/SkinFonts.h"
 
-using namespace nebrin;
+namespace nebrin {
 
 std::optional<ImageSize> QtThemeImages::Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) {
     // The member's bytes are read where they lie, not copied.
@@ -104,3 +104,5 @@ bool ThemePreload::Wait() {
     if (thread_.joinable()) thread_.join();
     return loaded_;
 }
+
+}  // namespace nebrin

@@ -18,6 +18,8 @@
 #include "base/RegionBuilder.h"
 #include "app/ThemeLoader.h"
 
+namespace nebrin {
+
 // Decodes the theme's pictures with the toolkit's image readers, which work
 // on any thread. Icons are kept as their images: an icon, like a pixmap, is
 // made on the user-interface thread only (Icon).
@@ -69,3 +71,5 @@ private:
     bool loaded_ = false;
     std::thread thread_;
 };
+
+}  // namespace nebrin

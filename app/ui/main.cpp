@@ -30,6 +30,8 @@
 #include "platform/SingleInstance.h"
 #include "stats/ui/TStatsFrm.h"
 
+namespace nebrin {
+
 namespace {
 
 // Adds the web engine's flags to what the user set, without repeating one.
@@ -73,6 +75,8 @@ struct LaterWindows {
 
 }  // namespace
 
+}  // namespace nebrin
+
 int main(int argc, char* argv[]) {
     nebrin::TraceStartupMark("main");
     // A second start hands its command line to the running copy and ends
@@ -87,7 +91,7 @@ int main(int argc, char* argv[]) {
 
     // The web engine comes later, from its module (ui/WebViews), which
     // also sets up the OpenGL sharing it needs.
-    PrepareWebEngineFlags();
+    nebrin::PrepareWebEngineFlags();
 
     // X11 (also Xwayland) before native Wayland, where a window may neither
     // place itself nor stay on top; the user's own choice wins.
@@ -107,30 +111,30 @@ int main(int argc, char* argv[]) {
     // Its load starts now and runs while the toolkit connects to the display,
     // as does the reading of the font configuration; the main window takes
     // both in its creation.
-    ThemePreload theme(nebrin::ThemeSources{nebrin::JoinPath(themeHome, "skin/default.nbt"), htmlDir});
+    nebrin::ThemePreload theme(nebrin::ThemeSources{nebrin::JoinPath(themeHome, "skin/default.nbt"), htmlDir});
 
     QApplication app(argc, argv);
     nebrin::TraceStartupMark("app");
     QApplication::setApplicationName(QStringLiteral("nebrin"));
     QApplication::setApplicationVersion(QString::fromUtf8(nebrin::kVersion.data(), nebrin::kVersion.size()));
     QApplication::setQuitOnLastWindowClosed(false);
-    SkinFonts::Load();
-    QApplication::setFont(SkinFonts::Tahoma(11));
+    nebrin::SkinFonts::Load();
+    QApplication::setFont(nebrin::SkinFonts::Tahoma(11));
 
     // The windows, in their fixed order. The main window takes the theme and
     // is painted first; the six others are made right after its first paint
     // (they are only shown on request), the settings dialog then setting the
     // credentials pass phrase for good.
-    TMainFrm mainFrm(theme);
-    std::unique_ptr<LaterWindows> later;
+    nebrin::TMainFrm mainFrm(theme);
+    std::unique_ptr<nebrin::LaterWindows> later;
     // The program's icon (for the window manager) and the toolkit's standard
     // texts in Polish come after that paint too: nothing before it shows
     // them.
-    QObject::connect(&mainFrm, &TMainFrm::FirstPainted, &mainFrm, [&later, &mainFrm, &app] {
+    QObject::connect(&mainFrm, &nebrin::TMainFrm::FirstPainted, &mainFrm, [&later, &mainFrm, &app] {
         if (later) return;
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
         nebrin::LoadToolkitPolish(app);
-        later = std::make_unique<LaterWindows>(mainFrm);
+        later = std::make_unique<nebrin::LaterWindows>(mainFrm);
     });
 
     // A later start asks this one to come to the front.

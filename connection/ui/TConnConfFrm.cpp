@@ -20,6 +20,8 @@
 #include "connection/UserSettings.h"
 #include "storage/hbCrypt.h"
 
+namespace nebrin {
+
 namespace {
 
 QString Q(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
@@ -184,3 +186,5 @@ void TConnConfFrm::CancelClick() {
     accepted_ = false;
     reject();
 }
+
+}  // namespace nebrin

@@ -16,6 +16,8 @@
 
 class QLineEdit;
 
+namespace nebrin {
+
 class TConnConfFrm : public QDialog, public nebrin::ISettingsDialog {
     Q_OBJECT
 public:
@@ -48,3 +50,5 @@ private:
     QLineEdit* checkPassword_ = nullptr;
     QLineEdit* serverName_ = nullptr;
 };
+
+}  // namespace nebrin

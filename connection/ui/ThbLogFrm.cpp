@@ -11,6 +11,8 @@
 #include "ui/SkinFonts.h"
 #include "ui/WindowHints.h"
 
+namespace nebrin {
+
 ThbLogFrm::ThbLogFrm(const QString& entryName, QWidget* parent, nebrin::ConnectionLog* log)
     : QDialog(parent), log_(log ? log : &nebrin::ProgramLog()) {
     setWindowTitle(QStringLiteral("Połączenie: ") + entryName);
@@ -58,3 +60,5 @@ void ThbLogFrm::showEvent(QShowEvent* event) {
     }
     QDialog::showEvent(event);
 }
+
+}  // namespace nebrin

@@ -12,6 +12,8 @@
 
 class QPlainTextEdit;
 
+namespace nebrin {
+
 class ThbLogFrm : public QDialog, private nebrin::ConnectionLog::Listener {
     Q_OBJECT
 public:
@@ -37,3 +39,5 @@ private:
     QPlainTextEdit* memo_ = nullptr;
     bool placed_ = false;
 };
+
+}  // namespace nebrin

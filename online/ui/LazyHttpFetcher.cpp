@@ -4,6 +4,8 @@
 
 #include "platform/ProgramModule.h"
 
+namespace nebrin {
+
 namespace {
 
 constexpr char kModuleName[] = "libnebrin-http.so";
@@ -50,3 +52,5 @@ bool LazyHttpFetcher::VerifySignature(const nebrin::UpdateKeyBytes& key, std::sp
     auto verify = reinterpret_cast<VerifyFn>(nebrin::ModuleSymbol(module_, kVerifyEntryPoint));
     return verify && verify(key.data(), data.data(), data.size(), signatureText.data(), signatureText.size());
 }
+
+}  // namespace nebrin

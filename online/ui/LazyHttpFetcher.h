@@ -15,6 +15,8 @@
 
 #include "online/Update.h"
 
+namespace nebrin {
+
 class LazyHttpFetcher final : public nebrin::IHttpFetcher {
 public:
     // The module is looked for next to the program, then in the installed
@@ -40,3 +42,5 @@ private:
     void* module_ = nullptr;
     std::unique_ptr<nebrin::IHttpFetcher> fetcher_;
 };
+
+}  // namespace nebrin

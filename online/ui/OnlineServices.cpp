@@ -6,6 +6,8 @@
 #include "ui/MessageBoxes.h"
 #include "online/ui/TPopupFrm.h"
 
+namespace nebrin {
+
 bool MessageBoxAsk::OkCancel(const std::string& caption, const std::string& text) {
     return nebrin::ShowMessage(parent_, QMessageBox::Question, QString::fromStdString(caption),
                                QString::fromStdString(text), QMessageBox::Ok | QMessageBox::Cancel,
@@ -62,3 +64,5 @@ void PopupService::Sync() {
     else if (!scheduler_.CheckTimerRunning() && timer_.isActive())
         timer_.stop();
 }
+
+}  // namespace nebrin

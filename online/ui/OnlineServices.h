@@ -26,11 +26,12 @@
 #include "platform/Clock.h"
 
 class QWidget;
-class TPopupFrm;
 
 namespace nebrin {
+
+class TPopupFrm;
+
 class TMivenINI;
-}
 
 // The question as an OK/Cancel message box with the question icon.
 class MessageBoxAsk final : public nebrin::IAsk {
@@ -87,3 +88,5 @@ private:
     nebrin::PopupScheduler scheduler_;
     QTimer timer_;
 };
+
+}  // namespace nebrin

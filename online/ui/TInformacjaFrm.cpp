@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+namespace nebrin {
+
 namespace {
 
 QLabel* Label(QWidget* parent, const QString& text, int x, int y) {
@@ -91,3 +93,5 @@ void TInformacjaFrm::Execute() {
     if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
     exec();
 }
+
+}  // namespace nebrin

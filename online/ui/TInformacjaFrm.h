@@ -9,6 +9,8 @@
 class QLabel;
 class QPlainTextEdit;
 
+namespace nebrin {
+
 class TInformacjaFrm : public QDialog {
     Q_OBJECT
 public:
@@ -31,3 +33,5 @@ private:
     QLabel* version_ = nullptr;
     QPlainTextEdit* license_ = nullptr;
 };
+
+}  // namespace nebrin

@@ -10,6 +10,8 @@
 #include "ui/WebPaneHost.h"
 #include "ui/WebViews.h"
 
+namespace nebrin {
+
 TPopupFrm::TPopupFrm(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       bottomPanel_(new QWidget(this)),
@@ -135,3 +137,5 @@ void TPopupFrm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     CentreCloseButton();
 }
+
+}  // namespace nebrin

@@ -11,6 +11,8 @@
 
 class QPushButton;
 
+namespace nebrin {
+
 class TPopupFrm : public QWidget, public nebrin::IPopupWindow {
     Q_OBJECT
 public:
@@ -59,3 +61,5 @@ private:
     bool viewMade_ = false;
     bool hostConnected_ = false;  // to nebrin-web's host (ui/WebPaneHost.h)
 };
+
+}  // namespace nebrin

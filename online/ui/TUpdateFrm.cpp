@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QScreen>
 
+namespace nebrin {
+
 TUpdateFrm::TUpdateFrm(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), image_(new QLabel(this)) {
     setObjectName(QStringLiteral("UpdateFrm"));
@@ -26,3 +28,5 @@ void TUpdateFrm::showEvent(QShowEvent* event) {
     }
     QWidget::showEvent(event);
 }
+
+}  // namespace nebrin

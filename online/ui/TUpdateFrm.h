@@ -6,6 +6,8 @@
 
 class QLabel;
 
+namespace nebrin {
+
 class TUpdateFrm : public QWidget {
     Q_OBJECT
 public:
@@ -19,3 +21,5 @@ protected:
 private:
     QLabel* image_;
 };
+
+}  // namespace nebrin

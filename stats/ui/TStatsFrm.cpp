@@ -21,6 +21,8 @@
 #include "stats/StatsLayout.h"
 #include "stats/hbScope.h"
 
+namespace nebrin {
+
 namespace {
 
 constexpr int kDesignWidth = 335;
@@ -50,9 +52,9 @@ QRegion RegionFromMask(const QImage& mask) {
 
 // A scope's canvas: a picture the size of the chart, painted with the chart's
 // pen (bars) and brush (background) colours.
-class TStatsScopeView : public QWidget, public nebrin::IScopeImage {
+class StatsScopeView : public QWidget, public nebrin::IScopeImage {
 public:
-    explicit TStatsScopeView(QWidget* parent) : QWidget(parent) {}
+    explicit StatsScopeView(QWidget* parent) : QWidget(parent) {}
 
     void SetColours(const QColor& pen, const QColor& brush) {
         pen_ = pen.rgb();
@@ -137,8 +139,8 @@ TStatsFrm::TStatsFrm(QWidget* parent)
     if (nebrin::OnWayland()) setAttribute(Qt::WA_TranslucentBackground);
     resize(kDesignWidth, kDesignHeight);
     fontRatio_ = devicePixelRatioF();
-    dlChart_ = new TStatsScopeView(this);
-    ulChart_ = new TStatsScopeView(this);
+    dlChart_ = new StatsScopeView(this);
+    ulChart_ = new StatsScopeView(this);
     download_ = MakePanel(QStringLiteral("DL:"), {0, 0}, {15, 0});
     upload_ = MakePanel(QStringLiteral("UL:"), {0, 0}, {15, 0});
     pobrano_ = MakePanel(QStringLiteral("Pobrano:"), {0, 0}, {41, 1});
@@ -321,3 +323,5 @@ void TStatsFrm::showEvent(QShowEvent* event) {
     if (mainWindow_ && mainWindow_->isVisible() && mainWindow_->isWindow() && mainWindow_ != parentWidget())
         mainWindow_->raise();
 }
+
+}  // namespace nebrin

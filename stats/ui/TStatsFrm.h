@@ -21,11 +21,11 @@ class QPaintEvent;
 class QShowEvent;
 
 namespace nebrin {
+
 class ThbScope;
 struct StatsLayout;
-}  // namespace nebrin
 
-class TStatsScopeView;
+class StatsScopeView;
 
 class TStatsFrm : public QWidget {
     Q_OBJECT
@@ -87,11 +87,13 @@ private:
 
     QPointer<QWidget> mainWindow_;
     QImage background_;
-    TStatsScopeView* dlChart_ = nullptr;
-    TStatsScopeView* ulChart_ = nullptr;
+    StatsScopeView* dlChart_ = nullptr;
+    StatsScopeView* ulChart_ = nullptr;
     std::unique_ptr<nebrin::ThbScope> dlScope_;
     std::unique_ptr<nebrin::ThbScope> ulScope_;
     Panel download_, upload_, pobrano_, wyslano_;
     qreal fontRatio_ = 1.0;
     std::function<bool()> skipTaskbar_;
 };
+
+}  // namespace nebrin

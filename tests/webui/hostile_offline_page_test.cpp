@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+namespace nebrin {
 namespace {
 
 QApplication& App() {
@@ -140,7 +141,7 @@ TEST(HostileOfflinePage, ReadsOnlyItsOwnFolder) {
     EXPECT_EQ(open.value("absolute").toString(), "loaded");
     EXPECT_EQ(open.value("frame").toString(), "outside ran");
 
-    TWebPane pane;
+    WebPane pane;
     const QVariantMap r = Report(pane, folder.Page());
     EXPECT_EQ(r.value("own").toString(), "loaded");
     for (const char* key : {"up", "absolute", "encoded", "linked", "fetch"})
@@ -177,8 +178,9 @@ TEST(HostileOfflinePage, FolderChecks) {
         {"", false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(TWebPane::MayReadLocalFile(QString::fromUtf8(c.path), html), c.allowed) << c.path;
-    EXPECT_FALSE(TWebPane::MayReadLocalFile(QStringLiteral("/opt/nebrin/html/offline.html"), QString()));
+        EXPECT_EQ(WebPane::MayReadLocalFile(QString::fromUtf8(c.path), html), c.allowed) << c.path;
+    EXPECT_FALSE(WebPane::MayReadLocalFile(QStringLiteral("/opt/nebrin/html/offline.html"), QString()));
 }
 
 }  // namespace
+}  // namespace nebrin

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+namespace nebrin {
 namespace {
 
 QApplication& App() {
@@ -119,7 +120,7 @@ TEST(SchemeGuardTest, LinksToUnknownSchemesStartNothing) {
                             "' style='display:block; width:100%; height:300px'>klik</a>"
                             "<script>window.clicks = 0; document.addEventListener('click', () => ++window.clicks, "
                             "true);</script></body></html>");
-            std::unique_ptr<QWebEngineView> view(pane ? static_cast<QWebEngineView*>(new TWebPane) : new TPopupView);
+            std::unique_ptr<QWebEngineView> view(pane ? static_cast<QWebEngineView*>(new WebPane) : new PopupView);
             view->resize(300, 150);
             view->show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
@@ -149,7 +150,7 @@ TEST(SchemeGuardTest, PopupLocalPageReadsOnlyItsFolder) {
     Write(root.filePath(QStringLiteral("secret.txt")), "SECRET");
     Write(folder + QStringLiteral("/own.txt"), "OWN");
     Write(folder + QStringLiteral("/popup.html"), "<html><body>popup</body></html>");
-    TPopupView view;
+    PopupView view;
     view.resize(300, 150);
     view.show();
     ASSERT_TRUE(Load(view, QUrl::fromLocalFile(folder + QStringLiteral("/popup.html"))));
@@ -173,3 +174,4 @@ TEST(SchemeGuardTest, PopupLocalPageReadsOnlyItsFolder) {
 }
 
 }  // namespace
+}  // namespace nebrin

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+namespace nebrin {
 namespace {
 
 // One application for the program, made on first use. The engine runs
@@ -100,7 +101,7 @@ private:
 struct Host {
     explicit Host(bool pane) {
         window.resize(320, 220);
-        view = pane ? new TWebPane(&window) : new QWebEngineView(&window);
+        view = pane ? new WebPane(&window) : new QWebEngineView(&window);
         view->setGeometry(10, 25, 300, 150);
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -151,7 +152,7 @@ TEST(WebPaneAddressTest, AddressesFromTheTheme) {
         {"https://isp.example/", "https://isp.example/"},
         {"www.isp.example/online", "http://www.isp.example/online"},
     };
-    for (const Case& c : cases) EXPECT_EQ(TWebPane::AddressUrl(QString::fromUtf8(c.text)).toString(), c.url) << c.text;
+    for (const Case& c : cases) EXPECT_EQ(WebPane::AddressUrl(QString::fromUtf8(c.text)).toString(), c.url) << c.text;
 }
 
 // After every completed navigation the body's border style reads "none"; a
@@ -159,13 +160,13 @@ TEST(WebPaneAddressTest, AddressesFromTheTheme) {
 TEST(WebPaneTest, EveryPageLosesItsBorderAndLinksWork) {
     App();
     Pages pages;
-    TWebPane pane;
+    WebPane pane;
     pane.resize(300, 150);
     pane.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
     int completed = 0;
     bool lastOk = false;
-    QObject::connect(&pane, &TWebPane::NavigateComplete, [&](bool ok) {
+    QObject::connect(&pane, &WebPane::NavigateComplete, [&](bool ok) {
         ++completed;
         lastOk = ok;
     });
@@ -227,3 +228,4 @@ TEST(RightClickFilterTest, RightClicksNeverReachAPage) {
 }
 
 }  // namespace
+}  // namespace nebrin

@@ -7,6 +7,8 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 
+namespace nebrin {
+
 namespace {
 
 bool HasScheme(const QUrl& url, QLatin1String scheme) { return url.scheme().compare(scheme, Qt::CaseInsensitive) == 0; }
@@ -78,3 +80,5 @@ bool GuardedPage::acceptNavigationRequest(const QUrl& url, NavigationType type, 
     }
     return false;
 }
+
+}  // namespace nebrin

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QWebEnginePage>
 
+namespace nebrin {
+
 class GuardedPage final : public QWebEnginePage {
 public:
     explicit GuardedPage(QObject* parent = nullptr);
@@ -31,3 +33,5 @@ protected:
 private:
     QString folder_;
 };
+
+}  // namespace nebrin

@@ -5,7 +5,9 @@
 
 #include "app/ui/web/GuardedPage.h"
 
-TPopupView::TPopupView(QWidget* parent) : QWebEngineView(parent) {
+namespace nebrin {
+
+PopupView::PopupView(QWidget* parent) : QWebEngineView(parent) {
     setPage(new GuardedPage(this));
     connect(page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
@@ -14,3 +16,5 @@ TPopupView::TPopupView(QWidget* parent) : QWebEngineView(parent) {
             Q_EMIT LoadEnded(false);
     });
 }
+
+}  // namespace nebrin

@@ -25,8 +25,10 @@
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 
-using nebrin::web::Kind;
-using nebrin::web::Message;
+namespace nebrin {
+
+using web::Kind;
+using web::Message;
 
 namespace {
 
@@ -129,7 +131,7 @@ private:
     void EmbedPane(const std::vector<std::int64_t>& n) {
         const bool first = !pane_;
         if (first) {
-            pane_ = new TWebPane();
+            pane_ = new WebPane();
             pane_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
             connect(pane_, &QWebEngineView::loadFinished, this, [this](bool ok) {
                 Send({Kind::PaneLoaded, {ok ? 1 : 0}, {}});
@@ -142,10 +144,10 @@ private:
 
     void ShowPopup(const std::vector<std::int64_t>& n, const QString& url) {
         if (!popup_) {
-            popup_ = new TPopupView();
+            popup_ = new PopupView();
             popup_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
             popup_->setContextMenuPolicy(Qt::NoContextMenu);
-            connect(popup_, &TPopupView::LoadEnded, this, [this](bool ok) {
+            connect(popup_, &PopupView::LoadEnded, this, [this](bool ok) {
                 Send({Kind::PopupLoaded, {ok ? 1 : 0}, {}});
             });
         }
@@ -169,13 +171,15 @@ private:
     QTimer heartbeat_;
     nebrin::web::Decoder decoder_;
     QString address_;  // null until the first Navigate
-    QPointer<TWebPane> pane_;
-    QPointer<TPopupView> popup_;
+    QPointer<WebPane> pane_;
+    QPointer<PopupView> popup_;
     QPointer<QWindow> paneParent_;
     QPointer<QWindow> popupParent_;
 };
 
 }  // namespace
+
+}  // namespace nebrin
 
 int main(int argc, char* argv[]) {
     // The dialer passes the engine's flags (no sandbox as root, no GPU) in
@@ -184,10 +188,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nebrin-web"));
     QApplication::setQuitOnLastWindowClosed(false);
-    RightClickFilter::Install(&app);
+    nebrin::RightClickFilter::Install(&app);
     // The engine starts now, before the first word to the dialer: it may
     // hold this thread for a while, which is not a hang.
     QWebEngineProfile::defaultProfile();
-    WebProgram program;
+    nebrin::WebProgram program;
     return app.exec();
 }

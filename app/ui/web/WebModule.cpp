@@ -8,13 +8,13 @@
 extern "C" {
 
 Q_DECL_EXPORT QWidget* nebrin_web_create_pane(QWidget* parent) {
-    auto* pane = new TWebPane(parent);
+    auto* pane = new nebrin::WebPane(parent);
     QObject::connect(pane, &QWebEngineView::loadFinished, pane, [](bool ok) {
         if (ok) nebrin::TraceStartupMark("offline-page");
     });
     return pane;
 }
 
-Q_DECL_EXPORT QWidget* nebrin_web_create_popup_view(QWidget* parent) { return new TPopupView(parent); }
+Q_DECL_EXPORT QWidget* nebrin_web_create_popup_view(QWidget* parent) { return new nebrin::PopupView(parent); }
 
 }  // extern "C"

@@ -5,6 +5,8 @@
 
 #include "app/ui/web/GuardedPage.h"
 
+namespace nebrin {
+
 namespace {
 
 // Only an HTML document with a body is touched.
@@ -17,27 +19,29 @@ const char kRemoveBorder[] =
 
 }  // namespace
 
-TWebPane::TWebPane(QWidget* parent) : QWebEngineView(parent) {
+WebPane::WebPane(QWidget* parent) : QWebEngineView(parent) {
     setPage(new GuardedPage(this));
-    connect(this, &QWebEngineView::loadFinished, this, &TWebPane::WBNavigateComplete2);
+    connect(this, &QWebEngineView::loadFinished, this, &WebPane::WBNavigateComplete2);
 }
 
-bool TWebPane::MayReadLocalFile(const QString& path, const QString& folder) {
+bool WebPane::MayReadLocalFile(const QString& path, const QString& folder) {
     return GuardedPage::MayReadLocalFile(path, folder);
 }
 
-QUrl TWebPane::AddressUrl(const QString& address) {
+QUrl WebPane::AddressUrl(const QString& address) {
     const QString text = address.trimmed();
     if (text.isEmpty()) return QUrl(QStringLiteral("about:blank"));
     if (QDir::isAbsolutePath(text) && !text.startsWith(QLatin1String("//"))) return QUrl::fromLocalFile(text);
     return QUrl::fromUserInput(text);
 }
 
-void TWebPane::Navigate(const QString& address) { setUrl(AddressUrl(address)); }
+void WebPane::Navigate(const QString& address) { setUrl(AddressUrl(address)); }
 
-void TWebPane::WBNavigateComplete2(bool ok) {
-    QPointer<TWebPane> self(this);
+void WebPane::WBNavigateComplete2(bool ok) {
+    QPointer<WebPane> self(this);
     page()->runJavaScript(QString::fromLatin1(kRemoveBorder), [self, ok](const QVariant&) {
         if (self) Q_EMIT self->NavigateComplete(ok);
     });
 }
+
+}  // namespace nebrin

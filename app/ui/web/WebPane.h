@@ -1,4 +1,4 @@
-// TWebPane: the main window's web pane (WB). It shows the provider's online
+// WebPane: the main window's web pane (WB). It shows the provider's online
 // page or the local offline page, and after every completed navigation sets
 // the page body's border style to "none", so no frame is drawn around the
 // page inside the skin.
@@ -11,10 +11,12 @@
 #include <QString>
 #include <QWebEngineView>
 
-class TWebPane : public QWebEngineView {
+namespace nebrin {
+
+class WebPane : public QWebEngineView {
     Q_OBJECT
 public:
-    explicit TWebPane(QWidget* parent = nullptr);
+    explicit WebPane(QWidget* parent = nullptr);
 
     // An address as the theme gives it: a web address (a missing scheme is
     // guessed), an absolute local file path, or empty for an empty page.
@@ -34,3 +36,5 @@ Q_SIGNALS:
 private:
     void WBNavigateComplete2(bool ok);
 };
+
+}  // namespace nebrin

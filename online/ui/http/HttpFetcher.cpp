@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <memory>
 
+namespace nebrin {
+
 namespace {
 
 constexpr qint64 kReadChunk = 64 * 1024;
@@ -149,3 +151,5 @@ void QtHttpFetcher::Start(const std::string& url, const std::string& path, std::
         if (finish) finish({t->failure.empty(), t->failure, t->overLimit});
     });
 }
+
+}  // namespace nebrin

@@ -21,6 +21,8 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 
+namespace nebrin {
+
 class QtHttpFetcher : public QObject, public nebrin::IHttpFetcher {
     Q_OBJECT
 public:
@@ -41,3 +43,5 @@ private:
     int transferTimeoutMs_ = kDefaultTransferTimeoutMs;
     int pending_ = 0;
 };
+
+}  // namespace nebrin

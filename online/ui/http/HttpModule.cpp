@@ -12,7 +12,7 @@ extern "C" {
 
 // A new fetcher, owned by the caller; made and used on the user-interface
 // thread.
-Q_DECL_EXPORT nebrin::IHttpFetcher* nebrin_http_create_fetcher() { return new QtHttpFetcher(); }
+Q_DECL_EXPORT nebrin::IHttpFetcher* nebrin_http_create_fetcher() { return new nebrin::QtHttpFetcher(); }
 
 // nebrin::VerifyUpdateSignature over plain pointers: `key` holds the key's
 // bytes.

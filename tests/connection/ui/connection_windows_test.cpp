@@ -20,6 +20,7 @@
 #include "connection/ui/TConnConfFrm.h"
 #include "connection/ui/ThbLogFrm.h"
 
+namespace nebrin {
 namespace {
 
 void EnsureApp() {
@@ -192,3 +193,4 @@ TEST(ThbLogFrmTest, ShowsEarlierLinesAndEveryChangeWhileHidden) {
 }
 
 }  // namespace
+}  // namespace nebrin

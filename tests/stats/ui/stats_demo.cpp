@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
         p.drawRoundedRect(mask.rect(), 12, 12);
     }
 
-    TStatsFrm frm;
+    nebrin::TStatsFrm frm;
     QString error;
     if (!frm.ApplyTheme(ini, background, mask, &error)) {
         std::fprintf(stderr, "theme: %s\n", qPrintable(error));

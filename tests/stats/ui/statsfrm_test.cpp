@@ -11,6 +11,7 @@
 #include "stats/ui/TStatsFrm.h"
 #include "storage/MivenINI.h"
 
+namespace nebrin {
 namespace {
 
 void EnsureApp() {
@@ -164,3 +165,4 @@ TEST_F(StatsFrmTest, DocksAboveTheMainWindow) {
 }
 
 }  // namespace
+}  // namespace nebrin
