@@ -15,6 +15,10 @@ packages=(
   # busybox, the concentrator
   qemu-system-x86 busybox-static pppoe
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
+  # a Wayland session with Xwayland for the end-to-end tests
+  weston xwayland
+  # the toolkit's Wayland platform, for a session without X (or NEBRIN_PLATFORM=wayland)
+  qt6-wayland
   dpkg-dev lintian appstream librsvg2-bin debootstrap
 )
 

@@ -1,7 +1,5 @@
 #include "ui/SkinFonts.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFontDatabase>
 #include <QStringList>
 
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "app/Desktop.h"
+#include "ui/WineFonts.h"
 
 namespace nebrin {
 
@@ -21,14 +20,10 @@ void Load() {
     static bool loaded = false;
     if (loaded) return;
     loaded = true;
-    const QStringList folders = {QStringLiteral("/usr/share/wine/fonts"), QStringLiteral("/usr/lib/wine/fonts"),
-                                 QStringLiteral("/usr/share/fonts/truetype/wine")};
     for (const QString& name :
          {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf"), QStringLiteral("small_fonts.ttf")}) {
-        for (const QString& folder : folders) {
-            const QString path = QDir(folder).filePath(name);
-            if (QFile::exists(path) && QFontDatabase::addApplicationFont(path) >= 0) break;
-        }
+        const QString path = nebrin::WineFontFile(name);
+        if (!path.isEmpty()) QFontDatabase::addApplicationFont(path);
     }
 }
 

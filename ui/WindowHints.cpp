@@ -135,6 +135,27 @@ bool OnX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 
 bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
+bool ShapeByAlpha() {
+    if (OnWayland()) return true;
+    if (!OnX11()) return false;
+    // The X server is Xwayland: its outputs are named XWAYLAND0 and on
+    // (newer ones also have an extension of that name).
+    static const bool xwayland = [] {
+        for (const QScreen* s : QGuiApplication::screens())
+            if (s->name().startsWith(QLatin1String("XWAYLAND"))) return true;
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11 || !x11->connection()) return false;
+        constexpr char kName[] = "XWAYLAND";
+        xcb_connection_t* c = x11->connection();
+        xcb_query_extension_reply_t* r =
+            xcb_query_extension_reply(c, xcb_query_extension(c, sizeof kName - 1, kName), nullptr);
+        const bool present = r && r->present;
+        std::free(r);
+        return present;
+    }();
+    return xwayland;
+}
+
 void SetSkipTaskbar(QWidget* window, bool skip) {
     // Only a window that exists natively: none is made for this.
     if (!window || !OnX11() || !window->testAttribute(Qt::WA_WState_Created)) return;

@@ -16,6 +16,12 @@ namespace nebrin {
 bool OnX11();
 bool OnWayland();
 
+// Whether a shaped window also paints what its mask cuts away transparent:
+// on native Wayland, which has no shapes, and on Xwayland, whose compositor
+// may draw an X window's whole rectangle whatever its shape (Weston does).
+// The mask keeps the X shape and the input either way.
+bool ShapeByAlpha();
+
 // _NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER set (or cleared)
 // on an X11 window, mapped or not; nothing on other platforms or for a
 // window not made yet.

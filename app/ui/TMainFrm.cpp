@@ -94,9 +94,9 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     // shrink of the window without its pictures).
     setFixedSize(kDesignWidth, kDesignHeight);
     setFont(SkinFonts::Tahoma(11));
-    // Native Wayland cannot shape a window: what the mask cuts away is left
-    // transparent instead (the mask still takes the input).
-    if (OnWayland()) setAttribute(Qt::WA_TranslucentBackground);
+    // Where the shape may not be honoured, what the mask cuts away is left
+    // transparent as well (the mask still takes the input).
+    if (ShapeByAlpha()) setAttribute(Qt::WA_TranslucentBackground);
 
     // 2. The controls and the five image buttons.
     CreateControls();

@@ -134,9 +134,9 @@ TStatsFrm::TStatsFrm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(QStringLiteral("Statystyki połączenia"));
-    // Native Wayland cannot shape a window: what the mask cuts away is left
-    // transparent instead.
-    if (nebrin::OnWayland()) setAttribute(Qt::WA_TranslucentBackground);
+    // Where the shape may not be honoured, what the mask cuts away is left
+    // transparent as well (the mask still takes the input).
+    if (nebrin::ShapeByAlpha()) setAttribute(Qt::WA_TranslucentBackground);
     resize(kDesignWidth, kDesignHeight);
     fontRatio_ = devicePixelRatioF();
     dlChart_ = new StatsScopeView(this);

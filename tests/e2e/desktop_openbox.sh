@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Under a real window manager (openbox) with a panel (tint2, its tray
-# included): the dialer docks above the panel without a frame, keeps out of
-# the taskbar and the pager, stays above a focused terminal, brings its
-# statistics window along when the window manager moves it, and takes its
-# shortcuts once it has the focus.
+# included): the dialer docks above the panel without a frame, has its icon
+# in the panel's notification area, keeps out of the taskbar and the pager,
+# stays above a focused terminal, brings its statistics window along when the
+# window manager moves it, and takes its shortcuts once it has the focus.
 . "$(dirname "$0")/lib.sh"
 need openbox tint2 xterm xprop
 start_x
@@ -28,6 +28,18 @@ wait_ready 30 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
 win=$(wait_window Nebrin 10)
 want="$((ax + aw - 300)) $((ay + ah - 180)) 300 180"
 wait_geometry "$win" "$want" 10 || die "main window at $(geometry "$win"), expected $want above the panel"
+
+# The tray icon sits in tint2's notification area (its window inside the
+# panel's), also when the area came up after the program.
+embedded=
+for ((i = 0; i < 25; i++)); do
+  for panel in $(xdotool search --classname '^tint2$' 2>/dev/null); do
+    xwininfo -tree -id "$panel" | grep -q '("nebrin" "nebrin")' && embedded=$panel
+  done
+  [ -n "$embedded" ] && break
+  sleep 0.2
+done
+[ -n "$embedded" ] || die "no tray icon in tint2's notification area"
 
 frame=$(xprop -id "$win" _NET_FRAME_EXTENTS)
 [[ "$frame" == *"= 0, 0, 0, 0" ]] || die "the window has a frame: $frame"
@@ -77,4 +89,4 @@ xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
 sleep 0.5
 xdotool key ctrl+alt+l
 wait_window "Połączenie: Nebrin" 10 >/dev/null || die "Ctrl+Alt+L opened no log window"
-echo "PASS: docked at $want above the panel, no frame, out of the taskbar, above a focused terminal, statistics follow; screenshot $shot"
+echo "PASS: docked at $want above the panel, icon in the tray, no frame, out of the taskbar, above a focused terminal, statistics follow; screenshot $shot"

@@ -2,6 +2,7 @@
 // go in through the window like the display server's do, and the page's own
 // script reports what reached it.
 #include "ui/RightClickFilter.h"
+#include "ui/WineFonts.h"
 #include "app/ui/web/WebPane.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontDatabase>
+#include <QImage>
+#include <QScreen>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
@@ -82,6 +86,10 @@ public:
               "<html><body style='margin:0; border:6px solid red; height:100%'>"
               "<a href='second.html' style='display:block; width:100%; height:100%'>dalej</a></body></html>");
         Write("second.html", "<html><body style='border:3px dotted blue'>druga</body></html>");
+        Write("tahoma.html",
+              "<html><head><meta charset='utf-8'></head>"
+              "<body style='margin:0; padding:4px; background:#fff; color:#000; font:11px/1.35 Tahoma, monospace'>"
+              "<span id='t'>Internetem. Skrót klawiszowy:</span></body></html>");
         Write("picture.svg",
               "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='40' style='border-style:solid'>"
               "<rect width='40' height='40' fill='green'/></svg>");
@@ -225,6 +233,48 @@ TEST(RightClickFilterTest, RightClicksNeverReachAPage) {
             << host.Seen().toStdString();
         delete filter;
     }
+}
+
+// Wine's Tahoma, known to the toolkit as the program makes it known (the
+// engine inside the program then finds it as an installed font), draws
+// smoothed text in a page: as an installed font it would be drawn from its
+// black-and-white bitmaps at uneven spacing.
+TEST(WebPaneTest, TahomaIsDrawnFromItsOutlines) {
+    App();
+    const QString tahoma = nebrin::WineFontFile(QStringLiteral("tahoma.ttf"));
+    if (tahoma.isEmpty()) GTEST_SKIP() << "Wine's tahoma.ttf is not installed (fonts-wine)";
+    QFontDatabase::addApplicationFont(tahoma);
+    Pages pages;
+    WebPane pane;
+    pane.resize(300, 60);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    bool done = false;
+    QObject::connect(&pane, &WebPane::NavigateComplete, [&](bool) { done = true; });
+    pane.Navigate(pages.Path("tahoma.html"));
+    ASSERT_TRUE(WaitUntil([&] { return done; }));
+    // The text's width is Tahoma's, not the fallback's.
+    const QString width = "document.getElementById('t').getBoundingClientRect().width";
+    const double inTahoma = Js(pane, width).toDouble();
+    Js(pane, "document.getElementById('t').style.fontFamily = 'monospace'");
+    EXPECT_NE(Js(pane, width).toDouble(), inTahoma);
+    Js(pane, "document.getElementById('t').style.fontFamily = ''");
+
+    // Grey edge pixels in the ink, from the screen once the text is drawn.
+    int ink = 0, grey = 0;
+    const QRect area(4, 4, qRound(inTahoma), 15);
+    ASSERT_TRUE(WaitUntil([&] {
+        const QImage shot = pane.screen()->grabWindow(pane.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        ink = grey = 0;
+        for (int y = area.top(); y <= area.bottom() && y < shot.height(); ++y)
+            for (int x = area.left(); x <= area.right() && x < shot.width(); ++x) {
+                const int v = qGray(shot.pixel(x, y));
+                if (v < 250) ++ink;
+                if (v > 30 && v < 225) ++grey;
+            }
+        return ink > 100;
+    })) << "no text drawn";
+    EXPECT_GT(grey, ink / 4) << grey << " grey pixels of " << ink;
 }
 
 }  // namespace

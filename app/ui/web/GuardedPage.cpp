@@ -3,9 +3,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
+
+#include "app/ui/web/PageFonts.h"
 
 namespace nebrin {
 
@@ -47,6 +50,8 @@ GuardedPage::GuardedPage(QObject* parent) : QWebEnginePage(parent) {
     auto* guard = new LocalFileGuard(*this);
     guard->setParent(this);
     setUrlRequestInterceptor(guard);
+    // Tahoma drawn cleanly, as a web font.
+    if (const QWebEngineScript tahoma = nebrin::TahomaFaceScript(); !tahoma.name().isEmpty()) scripts().insert(tahoma);
 }
 
 bool GuardedPage::MayReadLocalFile(const QString& path, const QString& folder) {

@@ -7,6 +7,9 @@
 // and it reads only the files of its own folder: pictures, frames, styles,
 // scripts, script reads and links that lead elsewhere on the disk are
 // blocked. A refused navigation changes nothing, the folder included.
+//
+// Every page finds Wine's Tahoma as a web font (PageFonts.h), so text in
+// Tahoma is drawn smoothed and evenly spaced.
 #pragma once
 
 #include <QString>
