@@ -28,6 +28,7 @@ int NumberCount(std::uint8_t kind) {
         case Kind::ShowPopup: return 3;
         case Kind::HidePopup:
         case Kind::Quit: return 0;
+        case Kind::PlacePopup: return 3;
     }
     return -1;
 }

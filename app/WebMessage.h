@@ -30,6 +30,7 @@ enum class Kind : std::uint8_t {
     ShowPopup = 12,  // numbers: parent window id, width, height; text: the address
     HidePopup = 13,
     Quit = 14,
+    PlacePopup = 15,  // numbers: parent window id, width, height (the page stays)
 };
 
 struct Message {

@@ -285,7 +285,8 @@ void UpdateCheck::SignatureArrived(const std::string& tmp) {
     ::unlink(tmp.c_str());
     if (!read) return Reject(kRejectNoSignature);
     const std::string_view text(reinterpret_cast<const char*>(signature.data()), signature.size());
-    if (!VerifyUpdateSignature(*settings_.key, descriptor_, text)) return Reject(kRejectBadSignature);
+    if (!hooks_.verifySignature || !hooks_.verifySignature(*settings_.key, descriptor_, text))
+        return Reject(kRejectBadSignature);
     if (!WriteFileAtomically(DescriptorPath(), std::span<const std::uint8_t>(descriptor_), 0600, &error))
         return Finish("descriptor: " + error);
     Evaluate();

@@ -44,6 +44,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -169,6 +170,11 @@ public:
         std::function<void(const std::string&)> log;  // the connection log's AddLine
         std::function<void()> descriptorFetched;      // switch the hourly ticker off
         std::function<void()> closeForUpdate;         // set closing-for-update, close the main window
+        // Keyed mode: whether the signature file's text signs the descriptor
+        // under the key (VerifyUpdateSignature, or where the caller keeps it:
+        // the program loads libcrypto only with its HTTP module). None: every
+        // signature is refused.
+        std::function<bool(const UpdateKeyBytes&, std::span<const std::uint8_t>, std::string_view)> verifySignature;
     };
     using Done = std::function<void(const UpdateCheckResult&)>;
 

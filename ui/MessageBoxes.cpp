@@ -10,12 +10,17 @@
 namespace nebrin {
 
 bool LoadToolkitPolish(QCoreApplication& app) {
+    static bool tried = false;
+    static bool loaded = false;
+    if (tried) return loaded;
+    tried = true;
     auto* translator = new QTranslator(&app);
     if (!translator->load(QStringLiteral("qtbase_pl"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return false;
     }
     QCoreApplication::installTranslator(translator);
+    loaded = true;
     return true;
 }
 
@@ -47,6 +52,8 @@ void MessageBox::showEvent(QShowEvent* event) {
 QMessageBox::StandardButton ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                         const QString& text, QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) {
+    // A box may come before the translation was loaded for the other windows.
+    if (QCoreApplication* app = QCoreApplication::instance()) LoadToolkitPolish(*app);
     MessageBox box(icon, title, text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());

@@ -10,7 +10,8 @@ class QCoreApplication;
 namespace nebrin {
 
 // Loads the toolkit's own Polish translation (standard buttons, the edit
-// fields' menus) when it is installed; false when it is not.
+// fields' menus) when it is installed; false when it is not. Only the first
+// call loads it; later ones return its result.
 bool LoadToolkitPolish(QCoreApplication& app);
 
 // The Polish text of a standard button ("OK", "Anuluj", "Tak", "Nie",

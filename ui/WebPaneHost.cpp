@@ -113,6 +113,11 @@ void WebPaneHost::Navigate(const QString& address) {
 }
 
 void WebPaneHost::ShowPopup(QWidget* area, const QString& url) {
+    if (popupArea_ != area) {
+        if (popupArea_) popupArea_->removeEventFilter(this);
+        // Its size and native window, whenever they change, go to the page.
+        if (area) area->installEventFilter(this);
+    }
     popupArea_ = area;
     popupUrl_ = url;
     popupActive_ = true;
@@ -132,6 +137,10 @@ void WebPaneHost::HidePopup() {
 }
 
 bool WebPaneHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == popupArea_ && popupActive_ && pid_ &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::WinIdChange)) {
+        PlacePopup();
+    }
     if (watched == main_) {
         switch (event->type()) {
             case QEvent::Show:
@@ -165,7 +174,16 @@ void WebPaneHost::SendPane() {
 void WebPaneHost::SendPopup() {
     if (!popupArea_) return;
     const auto wid = static_cast<std::int64_t>(popupArea_->winId());
+    popupPlaced_ = {wid, popupArea_->size()};
     Send({Kind::ShowPopup, {wid, popupArea_->width(), popupArea_->height()}, popupUrl_.toStdString()});
+}
+
+void WebPaneHost::PlacePopup() {
+    if (!popupArea_ || !popupArea_->testAttribute(Qt::WA_WState_Created)) return;
+    const auto wid = static_cast<std::int64_t>(popupArea_->winId());
+    if (wid == popupPlaced_.wid && popupArea_->size() == popupPlaced_.size) return;
+    popupPlaced_ = {wid, popupArea_->size()};
+    Send({Kind::PlacePopup, {wid, popupArea_->width(), popupArea_->height()}, {}});
 }
 
 void WebPaneHost::Apply(const WebProcessRules::Actions& a) {

@@ -86,6 +86,8 @@ private:
     void MainVisibilityChanged();
     void SendPane();
     void SendPopup();
+    // The page follows a new size or native window of its area.
+    void PlacePopup();
     void GiveUp();
 
     QPointer<QWidget> main_;
@@ -96,6 +98,10 @@ private:
     QPointer<QWidget> popupArea_;
     QString popupUrl_;
     bool popupActive_ = false;
+    struct {
+        std::int64_t wid = 0;
+        QSize size;
+    } popupPlaced_;  // as nebrin-web last heard it
 
     WebProcessRules rules_;
     QElapsedTimer clock_;

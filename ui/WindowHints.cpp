@@ -26,11 +26,30 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
     return atom;
 }
 
-bool Mapped(xcb_connection_t* c, xcb_window_t w) {
-    xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
-    const bool mapped = a && a->map_state != XCB_MAP_STATE_UNMAPPED;
-    std::free(a);
-    return mapped;
+// The three atoms of the window states, asked for together (one round trip to
+// the display server, not three) and kept for the connection's life.
+struct StateAtoms {
+    xcb_atom_t state = XCB_ATOM_NONE;
+    xcb_atom_t skip[2] = {XCB_ATOM_NONE, XCB_ATOM_NONE};  // taskbar, pager
+};
+
+const StateAtoms& Atoms(xcb_connection_t* c) {
+    static xcb_connection_t* known = nullptr;
+    static StateAtoms atoms;
+    if (known == c && atoms.state != XCB_ATOM_NONE) return atoms;
+    const char* names[] = {"_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"};
+    xcb_intern_atom_cookie_t cookies[3];
+    for (int i = 0; i < 3; ++i)
+        cookies[i] = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(names[i])), names[i]);
+    xcb_atom_t found[3];
+    for (int i = 0; i < 3; ++i) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookies[i], nullptr);
+        found[i] = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(reply);
+    }
+    known = c;
+    atoms = StateAtoms{found[0], {found[1], found[2]}};
+    return atoms;
 }
 
 // Watches the X server for the moments the taskbar states must be written
@@ -144,11 +163,27 @@ void SetSkipTaskbar(QWidget* window, bool skip) {
     if (!x11 || !x11->connection()) return;
     xcb_connection_t* c = x11->connection();
     const auto w = static_cast<xcb_window_t>(window->winId());
-    const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
-    const xcb_atom_t atoms[] = {Atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), Atom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    const StateAtoms& names = Atoms(c);
+    const xcb_atom_t state = names.state;
+    const xcb_atom_t* atoms = names.skip;
     if (state == XCB_ATOM_NONE || atoms[0] == XCB_ATOM_NONE || atoms[1] == XCB_ATOM_NONE) return;
 
-    if (Mapped(c, w)) {
+    // Both questions go out before either answer is read.
+    const auto attributesCookie = xcb_get_window_attributes(c, w);
+    const auto propertyCookie = xcb_get_property(c, 0, w, state, XCB_ATOM_ATOM, 0, 1024);
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(c, attributesCookie, nullptr);
+    const bool mapped = attributes && attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(attributes);
+    std::vector<xcb_atom_t> current;
+    if (xcb_get_property_reply_t* r = xcb_get_property_reply(c, propertyCookie, nullptr)) {
+        if (r->format == 32 && r->type == XCB_ATOM_ATOM) {
+            const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+            current.assign(data, data + xcb_get_property_value_length(r) / 4);
+        }
+        std::free(r);
+    }
+
+    if (mapped) {
         // A managed window: the window manager changes its state on request.
         xcb_client_message_event_t e;
         std::memset(&e, 0, sizeof e);
@@ -166,18 +201,9 @@ void SetSkipTaskbar(QWidget* window, bool skip) {
     } else {
         // Not mapped yet: the property itself, which the toolkit merges with
         // its own states when it maps the window.
-        std::vector<xcb_atom_t> current;
-        if (xcb_get_property_reply_t* r =
-                xcb_get_property_reply(c, xcb_get_property(c, 0, w, state, XCB_ATOM_ATOM, 0, 1024), nullptr)) {
-            if (r->format == 32 && r->type == XCB_ATOM_ATOM) {
-                const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
-                current.assign(data, data + xcb_get_property_value_length(r) / 4);
-            }
-            std::free(r);
-        }
-        for (xcb_atom_t a : atoms) {
-            current.erase(std::remove(current.begin(), current.end(), a), current.end());
-            if (skip) current.push_back(a);
+        for (int i = 0; i < 2; ++i) {
+            current.erase(std::remove(current.begin(), current.end(), atoms[i]), current.end());
+            if (skip) current.push_back(atoms[i]);
         }
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32,
                             static_cast<uint32_t>(current.size()), current.data());

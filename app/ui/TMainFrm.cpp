@@ -413,7 +413,7 @@ void TMainFrm::OfflineLook() {
 
 void TMainFrm::SetTrayIcon(const QIcon& icon) {
     // An empty icon shows the program's own.
-    trayIcon_->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
+    trayIcon_->setIcon(icon.isNull() ? QIcon(QStringLiteral(":/nebrin.png")) : icon);
     // Shown even before a notification area exists: the toolkit docks it
     // into one that appears later.
     trayIcon_->show();

@@ -18,7 +18,9 @@
 namespace nebrin {
 
 std::optional<ImageSize> QtThemeImages::Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) {
-    QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    // The member's bytes are read where they lie, not copied.
+    QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
     if (kind == MemberKind::Icon) {
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);

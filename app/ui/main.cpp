@@ -118,9 +118,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("nebrin"));
     QApplication::setApplicationVersion(QString::fromUtf8(nebrin::kVersion.data(), nebrin::kVersion.size()));
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
-    // The toolkit's standard texts in Polish, like the program's own.
-    nebrin::LoadToolkitPolish(app);
     nebrin::SkinFonts::Load();
     QApplication::setFont(nebrin::SkinFonts::Tahoma(11));
 
@@ -130,8 +127,14 @@ int main(int argc, char* argv[]) {
     // credentials pass phrase for good.
     nebrin::TMainFrm mainFrm(theme);
     std::unique_ptr<nebrin::LaterWindows> later;
-    QObject::connect(&mainFrm, &nebrin::TMainFrm::FirstPainted, &mainFrm, [&later, &mainFrm] {
-        if (!later) later = std::make_unique<nebrin::LaterWindows>(mainFrm);
+    // The program's icon (for the window manager) and the toolkit's standard
+    // texts in Polish come after that paint too: nothing before it shows
+    // them.
+    QObject::connect(&mainFrm, &nebrin::TMainFrm::FirstPainted, &mainFrm, [&later, &mainFrm, &app] {
+        if (later) return;
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/nebrin.png")));
+        nebrin::LoadToolkitPolish(app);
+        later = std::make_unique<nebrin::LaterWindows>(mainFrm);
     });
 
     // A later start asks this one to come to the front.

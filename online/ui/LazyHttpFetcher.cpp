@@ -10,7 +10,10 @@ namespace {
 
 constexpr char kModuleName[] = "libnebrin-http.so";
 constexpr char kEntryPoint[] = "nebrin_http_create_fetcher";
+constexpr char kVerifyEntryPoint[] = "nebrin_http_verify_update_signature";
 using CreateFn = nebrin::IHttpFetcher* (*)();
+using VerifyFn = bool (*)(const std::uint8_t* key, const std::uint8_t* data, std::size_t size, const char* signature,
+                          std::size_t signatureSize);
 
 }  // namespace
 
@@ -24,6 +27,7 @@ bool LazyHttpFetcher::Open() {
     void* module = modulePath_.empty() ? nebrin::OpenProgramModule(kModuleName, error_)
                                        : nebrin::OpenModuleFile(modulePath_, error_);
     if (!module) return false;
+    module_ = module;
     auto create = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(module, kEntryPoint));
     if (!create) {
         error_ = std::string(kModuleName) + " lacks its entry point";
@@ -40,6 +44,13 @@ void LazyHttpFetcher::Start(const std::string& url, const std::string& path, std
         return;
     }
     fetcher_->Start(url, path, maxBytes, deadlineMs, std::move(done));
+}
+
+bool LazyHttpFetcher::VerifySignature(const nebrin::UpdateKeyBytes& key, std::span<const std::uint8_t> data,
+                                      std::string_view signatureText) {
+    if (!Open()) return false;
+    auto verify = reinterpret_cast<VerifyFn>(nebrin::ModuleSymbol(module_, kVerifyEntryPoint));
+    return verify && verify(key.data(), data.data(), data.size(), signatureText.data(), signatureText.size());
 }
 
 }  // namespace nebrin

@@ -20,6 +20,8 @@ UpdateService::UpdateService(QWidget* dialogParent, const std::string& dataDir, 
     hooks.log = [this](const std::string& line) { Q_EMIT LogLine(QString::fromStdString(line)); };
     hooks.descriptorFetched = [this] { Q_EMIT DescriptorFetched(); };
     hooks.closeForUpdate = [this] { Q_EMIT CloseForUpdate(); };
+    hooks.verifySignature = [this](const nebrin::UpdateKeyBytes& key, std::span<const std::uint8_t> data,
+                                   std::string_view text) { return fetcher_.VerifySignature(key, data, text); };
     check_ = std::make_unique<nebrin::UpdateCheck>(dataDir, fetcher_, starter_, ask_, std::move(hooks));
 }
 

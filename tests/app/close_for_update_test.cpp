@@ -159,7 +159,8 @@ TEST_F(MainCloseTest, UpdateClosesWithoutAskingAndHangsUp) {
                                          [this, &closed] {
                                              // The window's close with a Cancel ready, should it ask.
                                              CloseForUpdate(*logic_, [&] { closed = Close(false); });
-                                         }});
+                                         },
+                                         {}});
     Connected();
     ASSERT_TRUE(logic_->AutoUpdateTicker().Enabled());
 

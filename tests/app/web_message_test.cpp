@@ -23,6 +23,7 @@ const std::vector<Message> kSamples = {
     {Kind::Navigate, {}, "/home/ola/moje strony/offline.html"},
     {Kind::ShowPopup, {77, 330, 222}, std::string("http://x/?a=\0b\xff", 16)},
     {Kind::PaneLoaded, {0}, ""},
+    {Kind::PlacePopup, {77, 400, 300}, ""},
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A popup alarm while the main window has been away longer than the grace
 # time (nebrin-web ended): nebrin-web starts for the popup alone and the
-# popup window shows its page.
+# popup window shows its page, which follows the window when it is resized.
 . "$(dirname "$0")/lib.sh"
 start_x
 home=$(make_home)
@@ -40,6 +40,18 @@ ppy=$(($(awk '/Absolute upper-left Y/ {print $4}' <<<"$pgeo") + 40))
 IFS=, read -r r g b <<<"$(pixel "$shot" "$ppx" "$ppy")"
 [ "$b" -gt 150 ] && [ "$r" -lt 80 ] && [ "$g" -lt 80 ] || die "the popup does not show its page ($r,$g,$b); see $shot"
 xwininfo -children -id "$win" | grep -q '"nebrin-web"' && die "the pane came back with the popup alone"
+
+# The popup window made larger: the page follows its area, down to the new
+# bottom right corner above the button panel.
+xdotool windowsize "$popup" 480 400
+for ((i = 0; i < 40; i++)); do
+  sleep 0.25
+  import -window root "$shot" 2>/dev/null || die "no screenshot"
+  IFS=, read -r r g b <<<"$(pixel "$shot" $((ppx - 40 + 470)) $((ppy - 40 + 350)))"
+  [ "$b" -gt 150 ] && [ "$r" -lt 80 ] && [ "$g" -lt 80 ] && break
+done
+[ "$b" -gt 150 ] && [ "$r" -lt 80 ] && [ "$g" -lt 80 ] ||
+  die "the page did not follow the popup's new size ($r,$g,$b); see $shot"
 kill -0 "$pid" || die "the program ended"
 rasdial Nebrin /disconnect >/dev/null
-echo "PASS: the popup alarm while minimised started nebrin-web for the popup; screenshot $shot"
+echo "PASS: the popup alarm while minimised started nebrin-web for the popup, its page follows a resize; screenshot $shot"

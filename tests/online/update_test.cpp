@@ -15,6 +15,7 @@
 
 #include "online/ProcessStarter.h"
 #include "online/Sha256.h"
+#include "online/UpdateSignature.h"
 #include "online/UpdateTicks.h"
 #include "storage/MivenINI.h"
 
@@ -122,7 +123,8 @@ protected:
         check_ = std::make_unique<UpdateCheck>(
             dir_.string(), http_, starter_, ask_,
             UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, [this] { ++fetched_; },
-                               [this] { closedAfterStart_.push_back(starter_.started.size()); }});
+                               [this] { closedAfterStart_.push_back(starter_.started.size()); },
+                               VerifyUpdateSignature});
         settings_.baseUrl = kBase;
         settings_.entryName = "Mój Internet";
     }

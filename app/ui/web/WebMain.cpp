@@ -91,6 +91,7 @@ private:
                 break;
             case Kind::ShowPopup: ShowPopup(m.numbers, QString::fromStdString(m.text)); break;
             case Kind::HidePopup: delete popup_; break;
+            case Kind::PlacePopup: PlacePopup(m.numbers); break;
             case Kind::Quit: End(); break;
             default: break;  // the dialer's messages only
         }
@@ -152,6 +153,12 @@ private:
         }
         Embed(popup_, popupParent_, n[0], QRect(0, 0, static_cast<int>(n[1]), static_cast<int>(n[2])));
         popup_->setUrl(QUrl(url));
+    }
+
+    // The popup's area was resized or made anew: the page goes with it,
+    // without loading again.
+    void PlacePopup(const std::vector<std::int64_t>& n) {
+        if (popup_) Embed(popup_, popupParent_, n[0], QRect(0, 0, static_cast<int>(n[1]), static_cast<int>(n[2])));
     }
 
     void End() {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 
+#include "online/UpdateSignature.h"
 #include "ui_support.h"
 
 namespace nebrin {
@@ -161,8 +162,20 @@ TEST_F(HttpFetcherTest, UsesTheSystemProxy) {
 }
 
 // The program's downloads go through the HTTP module, opened at the first
-// one; without the module each download fails once, with the reason.
+// one; without the module each download fails once, with the reason. The
+// module checks update signatures too: without it none is accepted.
 TEST_F(HttpFetcherTest, ThroughTheModule) {
+    const std::optional<std::string> pem = NewUpdateSigningKey(nullptr);
+    ASSERT_TRUE(pem);
+    const std::optional<UpdateKeyBytes> key = UpdatePublicKey(*pem, nullptr);
+    ASSERT_TRUE(key);
+    const std::string signed_ = "[PROGRAM]\nversion=3\n";
+    const auto bytes = [](const std::string& s) {
+        return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+    };
+    const std::optional<std::string> signature = SignUpdateFile(*pem, bytes(signed_), nullptr);
+    ASSERT_TRUE(signature);
+
     TinyHttpServer server;
     server.routes["/update.ini"] = {200, "[PROGRAM]\nversion=3\n"};
     const struct {
@@ -174,6 +187,8 @@ TEST_F(HttpFetcherTest, ThroughTheModule) {
                  {"not a module", std::string(NEBRIN_BUNDLE_DIR) + "/skin/default.nbt", false}};
     for (const auto& c : cases) {
         LazyHttpFetcher fetcher(c.module);
+        EXPECT_EQ(fetcher.VerifySignature(*key, bytes(signed_), *signature), c.ok) << c.name;
+        EXPECT_FALSE(fetcher.VerifySignature(*key, bytes(signed_ + " "), *signature)) << c.name;
         for (int attempt = 0; attempt < 2; ++attempt) {
             int calls = 0;
             FetchResult result;

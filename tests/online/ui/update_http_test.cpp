@@ -51,9 +51,10 @@ protected:
         char tmpl[] = "/tmp/nebrin updates XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
-        check_ = std::make_unique<UpdateCheck>(dir_.string(), fetcher_, starter_, ask_,
-                                               UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); },
-                                                                  [this] { ++fetched_; }, [this] { ++closes_; }});
+        check_ = std::make_unique<UpdateCheck>(
+            dir_.string(), fetcher_, starter_, ask_,
+            UpdateCheck::Hooks{[this](const std::string& l) { log_.push_back(l); }, [this] { ++fetched_; },
+                               [this] { ++closes_; }, VerifyUpdateSignature});
         Configure(server_.Url("nebrin/").toStdString());
     }
     void TearDown() override { fs::remove_all(dir_); }
