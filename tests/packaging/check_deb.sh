@@ -113,7 +113,8 @@ done
 synopsis=$(field Description | head -1)
 [ ${#synopsis} -le 80 ] || fail "synopsis longer than 80 characters: $synopsis"
 if [ -n "$name" ]; then
-    field Description | grep -qF "$name" || fail "the description does not name $name"
+    # (No grep -q in a pipe: under pipefail the writer's SIGPIPE would fail it.)
+    [[ "$(field Description)" == *"$name"* ]] || fail "the description does not name $name"
 fi
 
 # ---- Files -------------------------------------------------------------------------------------------
@@ -177,9 +178,9 @@ if command -v appstreamcli >/dev/null; then
         fail "appstreamcli validate"
     }
 fi
-zcat "$root/$p/share/doc/nebrin/changelog.gz" | head -1 | grep -qF "nebrin ($pkg_version)" || fail "the changelog is not for $pkg_version"
+[[ "$(zcat "$root/$p/share/doc/nebrin/changelog.gz")" == "nebrin ($pkg_version)"* ]] || fail "the changelog is not for $pkg_version"
 for page in nebrin nebrin-rasdial nebrin-theme; do
-    zcat "$root/$p/share/man/man1/$page.1.gz" | head -1 | grep -qF "\"Nebrin $pkg_version\"" || fail "$page.1 is not for $pkg_version"
+    [[ "$(zcat "$root/$p/share/man/man1/$page.1.gz" | sed -n 1p)" == *"\"Nebrin $pkg_version\""* ]] || fail "$page.1 is not for $pkg_version"
 done
 packaged_theme="$root/$p/share/nebrin/skin/default.nbt"
 if [ -n "$theme" ]; then
