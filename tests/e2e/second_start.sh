@@ -32,6 +32,11 @@ kill -0 "$third" || die "the copy of another folder ended"
 # A copy that crashes leaves no block behind.
 kill -KILL "$first"
 wait "$first" 2>/dev/null
+# Its window goes when the X server has seen the connection close.
+for ((i = 0; i < 50; i++)); do
+  [ "$(windows_named Nebrin | wc -l)" = 1 ] && break
+  sleep 0.1
+done
 start_nebrin "$home"
 restarted=$LAST_PID
 for ((i = 0; i < 150; i++)); do
