@@ -173,3 +173,19 @@ wait_web() {
   done
   return 1
 }
+
+# The dialer on the simulated line of $SIM_HOME, its theme showing the local
+# file $1 as the online page and $2 as a popup as soon as the line comes up,
+# the entry made (not dialled). Sets pid, win and its position x y once
+# nebrin-web runs.
+start_popup_dialer() {
+  pack_theme "s|^OnlineURL=.*|OnlineURL=file://$1|" "s|^EnablePopup=.*|EnablePopup=yes|" \
+    "s|^PopupTimer=.*|PopupTimer=0|" "s|^PopupURL=.*|PopupURL=file://$2|"
+  printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$SIM_HOME/simline.ini"
+  rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
+  start_nebrin "$SIM_HOME"
+  pid=$LAST_PID
+  win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
+  read -r x y <<<"$(window_xy "$win")"
+  wait_web yes 20 || die "no nebrin-web; log: $(cat "$WORK/nebrin.log")"
+}

@@ -46,17 +46,8 @@ Promise.all([get("own.txt"), get("../secret.txt"), get("'"file://$home/secret.tx
 printf '%s' "$page" >"$home/pages/online.html"
 printf '%s' "$page" >"$home/pages/popup.html"
 
-pack_theme "s|^OnlineURL=.*|OnlineURL=file://$home/pages/online.html|" "s|^EnablePopup=.*|EnablePopup=yes|" \
-  "s|^PopupTimer=.*|PopupTimer=0|" "s|^PopupURL=.*|PopupURL=file://$home/pages/popup.html|"
-printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
-rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
-
-start_nebrin "$home"
-pid=$LAST_PID
-win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
-read -r x y <<<"$(window_xy "$win")"
+start_popup_dialer "$home/pages/online.html" "$home/pages/popup.html"
 key() { "$bindir/nebrin-theme" get "$home/skin/default.nbt" "$1" "$2"; }
-wait_web yes 20 || die "no nebrin-web; log: $(cat "$WORK/nebrin.log")"
 
 # The line comes up: the online page in the pane, the popup with its page.
 rasdial Nebrin jan tajne1 >/dev/null || die "cannot dial"

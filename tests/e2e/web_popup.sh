@@ -10,19 +10,10 @@ use_sim_line "$home" nebrin-web
 bindir=$BINDIR
 
 # A popup at once when the line comes up, with a blue local page.
-pack_theme "s|^OnlineURL=.*|OnlineURL=file://$home/online.html|" "s|^EnablePopup=.*|EnablePopup=yes|" \
-  "s|^PopupTimer=.*|PopupTimer=0|" "s|^PopupURL=.*|PopupURL=file://$home/popup.html|"
 printf '<html><body style="margin:0;background:#00c000">online</body></html>' >"$home/online.html"
 printf '<html><body style="margin:0;background:#0000e0">popup</body></html>' >"$home/popup.html"
-printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
-rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
-
-start_nebrin "$home"
-pid=$LAST_PID
-win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
-read -r x y <<<"$(window_xy "$win")"
+start_popup_dialer "$home/online.html" "$home/popup.html"
 key() { "$bindir/nebrin-theme" get "$home/skin/default.nbt" "$1" "$2"; }
-wait_web yes 20 || die "no nebrin-web; log: $(cat "$WORK/nebrin.log")"
 sleep 1
 xdotool mousemove $((x + $(key MinimizeButton MinBtnLeft) + 5)) $((y + $(key MinimizeButton MinBtnTop) + 5)) click 1
 wait_web no 20 || die "nebrin-web still runs with the window minimised"
