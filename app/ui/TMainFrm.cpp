@@ -430,9 +430,8 @@ void TMainFrm::showEvent(QShowEvent* event) {
     // Before the window is mapped: with a notification area to bring it back
     // from, it stays out of the taskbar and the pager; without one it must
     // stay findable there.
+    // (Written once more when the window is mapped: KeepSkipTaskbar.)
     SetSkipTaskbar(this, TrayUsable());
-    // Once more when the toolkit has written its own states with the map.
-    QTimer::singleShot(0, this, [this] { SetSkipTaskbar(this, TrayUsable()); });
     RefreshFonts();
     QWidget::showEvent(event);
     // Without a window manager no activation may ever arrive: the first show
