@@ -41,6 +41,9 @@ wait_web yes 20 || die "no nebrin-web; log: $(cat "$WORK/nebrin.log")"
 wait_online "$E2E_OUT/web_online.png" 40 || die "no online page in the pane; see $E2E_OUT/web_online.png"
 # The pane is nebrin-web's window inside the main window.
 xwininfo -children -id "$win" | grep -q '"nebrin-web"' || die "nebrin-web's window is not inside the main window"
+# It draws without OpenGL: no GL driver (Mesa's, with its LLVM) in its memory.
+gl=$(grep -oE '[^/ ]*(_dri\.so|libLLVM[^ ]*|libGLX_mesa[^ ]*)' "/proc/$(web)/maps" | sort -u | tr '\n' ' ')
+[ -z "$gl" ] || die "nebrin-web loaded a GL driver: $gl"
 
 # Right clicks stay out of the page there too: no menu window comes up.
 menus() { xdotool search --onlyvisible --class nebrin-web 2>/dev/null | wc -l; }

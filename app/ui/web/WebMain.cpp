@@ -6,6 +6,8 @@
 // goes away.
 #include <QApplication>
 #include <QPointer>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
@@ -181,10 +183,32 @@ private:
 
 }  // namespace nebrin
 
+namespace {
+
+QtMessageHandler g_previousHandler = nullptr;
+
+// The engine asks for an OpenGL context whether or not one can be had, and
+// says so twice when none can. Everything else passes.
+void QuietAboutOpenGl(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL context")) ||
+        text.startsWith(QLatin1String("No suitable graphics backend found")))
+        return;
+    if (g_previousHandler) g_previousHandler(type, context, text);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     // The dialer passes the engine's flags (no sandbox as root, no GPU) in
-    // the environment.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // the environment. The engine draws in software, so the toolkit only
+    // puts finished pictures on the screen, and does that best without
+    // OpenGL: no GL driver is loaded (Mesa's software one alone is some
+    // 45 MiB of code and data per process) and no frame goes through a
+    // texture and back. A GL integration the user chose is kept; the views
+    // do not need it.
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) qputenv("QT_XCB_GL_INTEGRATION", "none");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    g_previousHandler = qInstallMessageHandler(QuietAboutOpenGl);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("nebrin-web"));
     QApplication::setQuitOnLastWindowClosed(false);
