@@ -1,10 +1,12 @@
 #include "ui/SkinFonts.h"
 
+#include <QFile>
 #include <QFontDatabase>
 #include <QStringList>
 
 #include <fontconfig/fontconfig.h>
 
+#include <atomic>
 #include <string>
 
 #include "app/Desktop.h"
@@ -14,14 +16,33 @@ namespace nebrin {
 
 namespace SkinFonts {
 
-void ReadConfiguration() { FcInit(); }
+namespace {
+
+const QString kWineFonts[] = {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf"),
+                              QStringLiteral("small_fonts.ttf")};
+
+// Set once the configuration has the files among its own application fonts.
+std::atomic<bool> g_inConfiguration{false};
+
+}  // namespace
+
+void ReadConfiguration() {
+    if (!FcInit()) return;
+    bool all = true;
+    for (const QString& name : kWineFonts) {
+        const QString path = nebrin::WineFontFile(name);
+        if (path.isEmpty()) continue;
+        const QByteArray file = QFile::encodeName(path);
+        all = FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8*>(file.constData())) && all;
+    }
+    g_inConfiguration = all;
+}
 
 void Load() {
     static bool loaded = false;
-    if (loaded) return;
+    if (loaded || g_inConfiguration) return;
     loaded = true;
-    for (const QString& name :
-         {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf"), QStringLiteral("small_fonts.ttf")}) {
+    for (const QString& name : kWineFonts) {
         const QString path = nebrin::WineFontFile(name);
         if (!path.isEmpty()) QFontDatabase::addApplicationFont(path);
     }

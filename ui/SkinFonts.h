@@ -11,11 +11,16 @@ namespace nebrin {
 namespace SkinFonts {
 
 // Reads the system's font configuration, which the toolkit otherwise reads
-// at the first font it needs (a few milliseconds). Any thread, also before
-// the application object exists.
+// at the first font it needs (some milliseconds), and adds Wine's fonts to
+// it as the configuration's own application fonts, where the toolkit finds
+// them as it finds the system's. Any thread, also before the application
+// object exists; once, before the toolkit's first font.
 void ReadConfiguration();
 
-// Registers the fonts with the application (once; call after QApplication).
+// Registers the fonts with the application where ReadConfiguration did not
+// (once; call after QApplication). After ReadConfiguration nothing may add
+// fonts through the toolkit: that clears the configuration's application
+// fonts, these among them.
 void Load();
 
 QFont Tahoma(int pixelHeight, bool bold = false);
