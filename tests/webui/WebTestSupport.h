@@ -16,41 +16,24 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
+
+#include "tests/QtTestApp.h"
 
 namespace nebrin::webtest {
 
 // One application for the program, made on first use. The engine runs
 // without a GPU, and as root only without its sandbox.
 inline QApplication& App() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string flags = "--disable-gpu";
-    if (::geteuid() == 0) flags += " --no-sandbox";
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    static int argc = 1;
-    static char name[] = "nebrin_webui_tests";
-    static char* argv[] = {name, nullptr};
-    return *new QApplication(argc, argv);
+    return qttest::App({"nebrin_webui_tests", /*replaceEngineFlags=*/true, /*clearProxies=*/false});
 }
 
 // Runs the message loop until `done` holds or `limitMs` passed (a safety
 // limit for a broken engine, no rule is timed with it).
 inline bool WaitUntil(const std::function<bool()>& done, int limitMs = 30'000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return qttest::WaitUntil(done, limitMs, 20);
 }
 
 // Lets the engine work for a while (for things that must NOT happen).

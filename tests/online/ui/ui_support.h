@@ -14,13 +14,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
-#include <string>
-#include <unistd.h>
 #include <vector>
+
+#include "tests/QtTestApp.h"
 
 namespace nebrin::testing {
 
@@ -29,30 +28,13 @@ namespace nebrin::testing {
 // platform is used. No proxy from the environment reaches the loopback
 // tests unless a test sets one itself.
 inline QApplication& App() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string flags = "--disable-gpu";
-    if (::geteuid() == 0) flags += " --no-sandbox";
-    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 0);
-    for (const char* v : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        ::unsetenv(v);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    static int argc = 1;
-    static char name[] = "nebrin_online_ui_tests";
-    static char* argv[] = {name, nullptr};
-    return *new QApplication(argc, argv);
+    return qttest::App({"nebrin_online_ui_tests", /*replaceEngineFlags=*/false, /*clearProxies=*/true});
 }
 
 // Runs the message loop until `done` holds or `limitMs` passed (a safety
 // limit so a broken test ends; no rule is timed with it).
 inline bool WaitUntil(const std::function<bool()>& done, int limitMs = 20'000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
+    return qttest::WaitUntil(done, limitMs, 50);
 }
 
 inline QByteArray ReadTestData(const char* name) {
