@@ -17,13 +17,14 @@ struct RegionRect {
     bool operator==(const RegionRect&) const = default;
 };
 
-// Colour of the pixel at (x, y), 0 <= x < width, 0 <= y < height. Only
-// equality matters, so any packing works.
-using PixelAt = std::function<std::uint32_t(int x, int y)>;
+// Row y of the mask, 0 <= y < height: the colours of its first `width`
+// pixels, left to right. Only equality matters, so any packing works. A
+// picture's scan line serves as it is (one call a row, not one a pixel).
+using MaskRowAt = std::function<const std::uint32_t*(int y)>;
 
 // The runs, top row first and left to right within a row. An empty or
 // one-coloured mask gives no runs (an empty shape).
-std::vector<RegionRect> BuildMaskRegion(int width, int height, const PixelAt& pixel);
+std::vector<RegionRect> BuildMaskRegion(int width, int height, const MaskRowAt& row);
 
 // Number of pixels the runs cover.
 long long RegionArea(const std::vector<RegionRect>& rects);

@@ -40,8 +40,8 @@ void SetTextColour(QLabel* label, const QColor& colour) {
 
 QRegion RegionFromMask(const QImage& mask) {
     const QImage pixels = mask.convertToFormat(QImage::Format_ARGB32);
-    const auto rects = nebrin::BuildMaskRegion(pixels.width(), pixels.height(), [&pixels](int x, int y) {
-        return static_cast<std::uint32_t>(reinterpret_cast<const QRgb*>(pixels.constScanLine(y))[x]);
+    const auto rects = nebrin::BuildMaskRegion(pixels.width(), pixels.height(), [&pixels](int y) {
+        return reinterpret_cast<const std::uint32_t*>(pixels.constScanLine(y));
     });
     QRegion region;
     for (const nebrin::RegionRect& r : rects) region += QRect(r.left, r.top, r.width, r.height);
