@@ -17,31 +17,47 @@
 
 namespace nebrin {
 
+namespace {
+
+// The pictures in `format`: the first, or with `allFrames` every one (an
+// icon's sizes); empty when none reads.
+//
+// The reader is told not to guess: guessing asks every image plugin
+// installed whether it takes the format, loading each one (and what it
+// links, a JPEG library among them) into the program. A member that is not
+// in its declared format never read either way.
+QList<QImage> ReadFrames(const QByteArray& bytes, const char* format, bool allFrames) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
+    QList<QImage> frames;
+    const int count = allFrames ? std::max(1, reader.imageCount()) : 1;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && !reader.jumpToImage(i)) break;
+        QImage img = reader.read();
+        if (img.isNull()) break;
+        frames.append(std::move(img));
+    }
+    return frames;
+}
+
+}  // namespace
+
 std::optional<ImageSize> QtThemeImages::Decode(int member, MemberKind kind, std::span<const std::uint8_t> data) {
     // The member's bytes are read where they lie, not copied.
-    QByteArray bytes =
+    const QByteArray bytes =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-    if (kind == MemberKind::Icon) {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer, "ico");
-        QList<QImage> frames;
-        const int count = std::max(1, reader.imageCount());
-        for (int i = 0; i < count; ++i) {
-            if (i > 0 && !reader.jumpToImage(i)) break;
-            QImage img = reader.read();
-            if (img.isNull()) break;
-            frames.append(std::move(img));
-        }
-        if (frames.isEmpty()) return std::nullopt;
-        const ImageSize size{frames.first().width(), frames.first().height()};
+    const bool icon = kind == MemberKind::Icon;
+    QList<QImage> frames = ReadFrames(bytes, icon ? "ico" : "bmp", icon);
+    if (frames.isEmpty()) return std::nullopt;
+    const ImageSize size{frames.first().width(), frames.first().height()};
+    if (icon) {
         iconImages_[member] = std::move(frames);
-        return size;
+    } else {
+        images_[member] = std::move(frames.first());
     }
-    QImage img;
-    if (!img.loadFromData(bytes, "BMP") || img.isNull()) return std::nullopt;
-    const ImageSize size{img.width(), img.height()};
-    images_[member] = std::move(img);
     return size;
 }
 
@@ -83,11 +99,12 @@ void ThemePreload::Run() {
         loaded_ = LoadTheme(sources_, theme_, &images_);
         if (loaded_) {
             // Every mask pixel whose colour differs from the top-left pixel's
-            // is part of the window.
+            // is part of the window. In RGB32 every pixel is 0xffRRGGBB, so
+            // the scan lines' words compare as colours.
             const QImage mask = images_.Image(theme_member::kMask).convertToFormat(QImage::Format_RGB32);
             maskRuns_ = BuildMaskRegion(
                 std::min(mask.width(), kMainWindowWidth), std::min(mask.height(), kMainWindowHeight),
-                [&mask](int x, int y) { return static_cast<std::uint32_t>(mask.pixel(x, y) & 0xffffff); });
+                [&mask](int y) { return reinterpret_cast<const std::uint32_t*>(mask.constScanLine(y)); });
         }
     } catch (const std::exception& e) {
         // Out of memory for a picture, say: the theme did not load.
