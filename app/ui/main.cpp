@@ -2,6 +2,7 @@
 // created in a fixed order (the main one painted before the others are
 // made), the main window's message loop until it closes.
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QString>
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/Desktop.h"
@@ -47,6 +50,19 @@ void PrepareWebEngineFlags() {
     if (::geteuid() == 0) add("--no-sandbox");
     add("--disable-gpu");
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+}
+
+// Opens the session bus connection on a thread of its own and returns that
+// thread (none if no thread could be had: then whoever needs the bus first
+// opens it). The answer can take a while: with no bus in the environment the
+// D-Bus library first tries to start one. To be called after the toolkit has
+// taken this thread for its main one (ThemePreload's start does that).
+std::jthread OpenSessionBusMeanwhile() {
+    try {
+        return std::jthread([] { QDBusConnection::sessionBus(); });
+    } catch (const std::system_error&) {
+        return {};
+    }
 }
 
 // The windows after the main one, in their order of creation. The dialogs
@@ -112,6 +128,9 @@ int main(int argc, char* argv[]) {
     // as does the reading of the font configuration; the main window takes
     // both in its creation.
     nebrin::ThemePreload theme(nebrin::ThemeSources{nebrin::JoinPath(themeHome, "skin/default.nbt"), htmlDir});
+    // So is the session bus connection: the accessibility bridge asks for it
+    // as the main window's first labels are made.
+    const std::jthread sessionBus = nebrin::OpenSessionBusMeanwhile();
 
     QApplication app(argc, argv);
     nebrin::TraceStartupMark("app");
