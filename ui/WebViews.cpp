@@ -65,10 +65,15 @@ bool Load(QString* error) {
         m.attempted = true;
         ShareContext();
         if (void* h = OpenModule(m.error)) {
+            const auto prepare = reinterpret_cast<void (*)()>(nebrin::ModuleSymbol(h, "nebrin_web_prepare"));
             m.pane = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(h, "nebrin_web_create_pane"));
             m.popup = reinterpret_cast<CreateFn>(nebrin::ModuleSymbol(h, "nebrin_web_create_popup_view"));
-            if (!m.pane || !m.popup)
+            if (prepare && m.pane && m.popup) {
+                prepare();
+            } else {
+                m.pane = m.popup = nullptr;
                 m.error = QStringLiteral("%1 lacks its entry points").arg(QLatin1String(kModuleName));
+            }
         }
     }
     if (error) *error = m.error;

@@ -105,8 +105,8 @@ int main(int argc, char* argv[]) {
         if (instance.SendToRunning(line) || instance.Acquire() != nebrin::SingleInstance::Role::First) return 0;
     }
 
-    // The web engine comes later, from its module (ui/WebViews), which
-    // also sets up the OpenGL sharing it needs.
+    // The web engine comes later, in nebrin-web or from its module
+    // (ui/WebViews); both take these flags.
     nebrin::PrepareWebEngineFlags();
 
     // X11 (also Xwayland) before native Wayland, where a window may neither
