@@ -605,8 +605,8 @@ void TMainFrm::moveEvent(QMoveEvent* event) {
 
 bool TMainFrm::event(QEvent* event) {
     if (event->type() == QEvent::ScreenChangeInternal) RefreshFonts();
-    // The native window is made anew when the web pane first draws: its
-    // states go with it.
+    // Should the toolkit make the native window anew (it does when a child
+    // needs another kind of surface), its states go with it.
     if (event->type() == QEvent::WinIdChange && testAttribute(Qt::WA_WState_Created)) {
         SetSkipTaskbar(this, TrayUsable());
         if (stats_) stats_->SetMainWindow(this);

@@ -24,7 +24,7 @@ home=$(make_home)
 start_nebrin "$home"
 wait_window Nebrin 30 >/dev/null || die "no main window; log: $(cat "$WORK/nebrin.log")"
 wait_ready 30 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
-# The window is made anew when the web pane comes: look it up now.
+# Looked up once the pane is up (wait_ready).
 win=$(wait_window Nebrin 10)
 want="$((ax + aw - 300)) $((ay + ah - 180)) 300 180"
 wait_geometry "$win" "$want" 10 || die "main window at $(geometry "$win"), expected $want above the panel"

@@ -9,7 +9,7 @@ export QT_SCALE_FACTOR=2
 start_nebrin "$home"
 wait_window Nebrin 30 >/dev/null || die "no main window; log: $(cat "$WORK/nebrin.log")"
 wait_ready 30 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
-# The window is made anew when the web pane comes: look it up now.
+# Looked up once the pane is up (wait_ready).
 win=$(wait_window Nebrin 10)
 # 1024x768 device pixels are 512x384 logical ones.
 wait_geometry "$win" "424 408 600 360" 10 || die "window at $(geometry "$win"), expected 424 408 600 360"

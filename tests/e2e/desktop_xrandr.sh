@@ -10,7 +10,7 @@ home=$(make_home)
 start_nebrin "$home"
 wait_window Nebrin 30 >/dev/null || die "no main window; log: $(cat "$WORK/nebrin.log")"
 wait_ready 30 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
-# The window is made anew when the web pane comes: look it up now.
+# Looked up once the pane is up (wait_ready).
 win=$(wait_window Nebrin 10)
 wait_geometry "$win" "724 588 300 180" 10 || die "not docked: $(geometry "$win")"
 
