@@ -8,10 +8,12 @@
 
 #include "platform/ProgramModule.h"
 
-// The engine draws through an OpenGL context shared with the toolkit's. The
-// toolkit makes that context at its own start when asked to, which costs a
-// good part of the start; made here, just before the engine loads, it costs
-// nothing before the first paint. (Exported by Qt GUI for its own modules.)
+// The engine makes an OpenGL context shared with the toolkit's and does not
+// start without one, although the views draw in software (the module's
+// nebrin_web_prepare). The toolkit makes that context at its own start when
+// asked to, which costs a good part of the start; made here, just before the
+// engine loads, it costs nothing before the first paint. (Exported by Qt GUI
+// for its own modules.)
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace nebrin {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
 
+#include "tests/QtTestApp.h"
 #include "ui/WineFonts.h"
 
 namespace {
@@ -17,12 +17,10 @@ TEST(SkinFontsTest, WineFontsReadBeforeTheApplicationAreTheSkinsFonts) {
     if (nebrin::WineFontFile(QStringLiteral("tahoma.ttf")).isEmpty() ||
         nebrin::WineFontFile(QStringLiteral("small_fonts.ttf")).isEmpty())
         GTEST_SKIP() << "no Wine fonts on this system";
+    if (QCoreApplication::instance())
+        GTEST_SKIP() << "another test made the application first; this one needs a process of its own";
     nebrin::SkinFonts::ReadConfiguration();
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "skin_fonts_test";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    nebrin::qttest::App({"skin_fonts_test", false, false});
     nebrin::SkinFonts::Load();
 
     EXPECT_EQ(QFontInfo(nebrin::SkinFonts::Tahoma(11)).family(), QStringLiteral("Tahoma"));

@@ -29,6 +29,9 @@ std::string Maps() {
 // libraries into the dialer before its first paint).
 TEST(ThemeImagesTest, DeclaredFormatsLoadNoOtherImagePlugin) {
     App();
+    // Only what the reading adds counts: another test in this process may
+    // have loaded a plugin of its own (saving a PNG does).
+    const std::string mapsBefore = Maps();
     nebrin::QtThemeImages images;
     const auto bmp = images.Decode(1, MemberKind::Bitmap, nebrin::testing::MakeBmp(7, 5));
     ASSERT_TRUE(bmp);
@@ -39,8 +42,10 @@ TEST(ThemeImagesTest, DeclaredFormatsLoadNoOtherImagePlugin) {
     EXPECT_EQ(ico->height, 16);
 
     const std::string maps = Maps();
-    for (const char* plugin : {"libqjpeg", "libqgif", "libqsvg", "libqwebp", "libqtiff"})
+    for (const char* plugin : {"libqjpeg", "libqgif", "libqsvg", "libqwebp", "libqtiff"}) {
+        if (mapsBefore.find(plugin) != std::string::npos) continue;
         EXPECT_EQ(maps.find(plugin), std::string::npos) << plugin << " was loaded";
+    }
 }
 
 // A member in another format than declared is refused, as it always was
