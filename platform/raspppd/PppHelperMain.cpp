@@ -4,14 +4,18 @@
 // It is started through pkexec and reads exactly one request from standard
 // input (never from its arguments, which other users can see), within
 // kReadLimitMs. It checks every value with the same rules as the line
-// library and writes only the options of a PPPoE peer file: on an existing
-// Ethernet interface, at most kMaxPeersPerUser files per user, never over a
-// peer file the dialer did not write or one of another user, under a lock
-// on the peers folder. It writes no credentials: those stay with the user.
+// library and writes only the options of a PPPoE peer file, the calling
+// user's own ("ENTRY.UID"): on an existing Ethernet interface no user can
+// own, at most kMaxPeersPerUser files per user, never over a peer file the
+// dialer did not write or one of another user, under the writers' lock
+// (/run/nebrin-ppp-helper.lock, root's alone, waited for a few seconds at
+// most). It writes no credentials: those stay with the user.
 // Whenever it runs privileged it ignores the environment and uses the
-// system's folders.
+// system's folders, and undoes the resource limits its caller may have set;
+// a file too large for a limit is a failed write, never a killed helper.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -42,6 +46,11 @@ int main(int argc, char** argv) {
     const HelperContext context =
         DecideHelperContext(static_cast<std::uint32_t>(::getuid()), static_cast<std::uint32_t>(::geteuid()),
                             pkexecUid ? pkexecUid->c_str() : nullptr);
+    // A write beyond RLIMIT_FSIZE fails with EFBIG instead of ending us
+    // between creating a temporary file and removing it.
+    if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return Answer(stdout, "624\nthe helper cannot ignore SIGXFSZ\n", 1);
+    if (context.privileged && !ResetCallerLimits())
+        return Answer(stdout, "624\nthe helper cannot reset its resource limits\n", 1);
     const Config cfg = context.privileged ? SystemConfig() : ConfigFromEnvironment();
     int limitMs = kReadLimitMs;
     if (!context.privileged) {

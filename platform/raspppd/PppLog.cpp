@@ -184,6 +184,16 @@ std::uint32_t RasCodeForEnd(const LogFacts& f, int status, bool hungUp) {
 
 const char* ErrorText(std::uint32_t code) {
     switch (code) {
+        case kErrNotThisUsersPeer:
+            return "The pppd peer file of this entry belongs to another user of this computer (or was written by an "
+                   "earlier version for a user it does not name); it is neither dialled nor replaced. Create the "
+                   "entry again to get a peer file of your own.";
+        case kErrPeersBusy:
+            return "Another program is writing pppd's peer files and did not finish in time; nothing was written. "
+                   "Try again in a moment.";
+        case kErrHelperTimeout:
+            return "The helper that writes pppd's peer files did not answer in time and was stopped; nothing may "
+                   "have been written.";
         case RAS_ERROR_INVALID_HANDLE: return "The connection does not exist.";
         case RAS_ERROR_NOT_ENOUGH_MEMORY: return "Not enough memory.";
         case RAS_ERROR_INVALID_PARAMETER:
@@ -214,8 +224,9 @@ const char* ErrorText(std::uint32_t code) {
         case kErrUserDisconnection: return "The connection was hung up.";
         case RAS_ERROR_INVALID_SIZE: return "The record size is not valid.";
         case kErrNoWiredInterface:
-            return "No wired interface found: PPPoE needs an Ethernet interface (a network card, a VLAN, a bridge or "
-                   "a veth); loopback, ppp, tunnel and wireless interfaces are not chosen.";
+            return "No wired interface found: PPPoE needs an Ethernet interface (a network card, a VLAN, a bridge, a "
+                   "bond or a veth); loopback, ppp, tunnel and wireless interfaces are not chosen, and tun/tap "
+                   "devices (which a user can own) and what is built on them are never used.";
         case kErrPeerNotAuthenticated:
             return "The access concentrator did not authenticate itself, and pppd's options require it.";
         case RAS_ERROR_NO_DIALIN_PERMISSION: return "pppd may not be run by this user: add the user to the dip group.";

@@ -34,6 +34,14 @@ inline constexpr std::uint32_t kErrLoopback = 737;
 inline constexpr std::uint32_t kErrNoWiredInterface = RAS_ERROR_PORT_ALREADY_IN_USE;  // 633
 // The PPP daemon itself cannot be started (not installed, not executable).
 inline constexpr std::uint32_t kErrNoPppd = RAS_ERROR_DEVICE_DOES_NOT_EXIST;  // 608
+// The entry's peer file belongs to another user of the computer (or carries
+// the earlier uid-less marker and this user's credentials do not name it):
+// it is neither dialled nor replaced.
+inline constexpr std::uint32_t kErrNotThisUsersPeer = 5;  // access denied
+// Another writer held the lock on the peer files for longer than the wait.
+inline constexpr std::uint32_t kErrPeersBusy = 170;  // busy
+// The helper gave no answer within the library's deadline.
+inline constexpr std::uint32_t kErrHelperTimeout = 1460;  // timed out
 
 // pppd's documented exit statuses.
 namespace pppd_exit {

@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,9 +20,11 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #include "platform/Ras.h"
+#include "platform/raspppd/PppLog.h"
 #include "base/AtomicFile.h"
 #include "base/Spawn.h"
 #include "base/Posix.h"
@@ -189,6 +192,20 @@ int WaitExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A child we no longer wait for: killed when we may (a helper that pkexec
+// runs as root is not ours to signal; with its pipes closed and its own waits
+// bounded it ends by itself) and reaped by a thread of its own, so that it
+// leaves no zombie behind.
+void AbandonChild(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return;
+    std::thread([pid] {
+        int st = 0;
+        while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
+    }).detach();
+}
+
 std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::string* why) {
     const std::string path = HelperPath(cfg);
     if (path.empty()) {
@@ -216,15 +233,39 @@ std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::st
     const std::string req = EncodeHelperRequest(request);
     WriteAllNoSigpipe(child->inFd, req.data(), req.size());
     ::close(child->inFd);
+    // The answer within the deadline: a helper that hangs (or an elevating
+    // program that never starts it) is abandoned, never waited for.
     std::string answer;
     char buf[1024];
+    bool timedOut = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg.helperDeadlineMs);
     for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{child->outFd, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(left));
+        if (r < 0 && errno == EINTR) continue;
+        if (r == 0) {
+            timedOut = true;
+            break;
+        }
+        if (r < 0) break;
         const ssize_t n = ::read(child->outFd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         if (answer.size() < kHelperAnswerLimit) answer.append(buf, static_cast<std::size_t>(n));
     }
     ::close(child->outFd);
+    if (timedOut) {
+        AbandonChild(child->pid);
+        if (why)
+            *why = "the helper gave no answer within " + std::to_string(cfg.helperDeadlineMs) + " ms and was stopped";
+        return kErrHelperTimeout;
+    }
     const int status = WaitExit(child->pid);
     const std::size_t nl = answer.find('\n');
     std::uint64_t code = 0;
@@ -292,6 +333,13 @@ Config ConfigFromEnvironment() {
     if (auto v = EnvValue("NEBRIN_PPP_HELPER")) cfg.helper = *v;
     if (auto v = EnvValue("NEBRIN_PPP_ELEVATE")) cfg.elevate = *v;
     if (auto v = EnvValue("NEBRIN_PPP_USE_HELPER")) cfg.forceHelper = *v == "1";
+    auto millis = [](const char* name, int* out) {
+        std::uint64_t v = 0;
+        if (auto text = EnvValue(name); text && ParseUnsigned(*text, &v) && v > 0 && v <= 3'600'000)
+            *out = static_cast<int>(v);
+    };
+    millis("NEBRIN_PPP_LOCK_WAIT_MS", &cfg.lockWaitMs);
+    millis("NEBRIN_PPP_HELPER_DEADLINE_MS", &cfg.helperDeadlineMs);
     // The user's own folders.
     std::string config = EnvValue("XDG_CONFIG_HOME").value_or("");
     if (config.empty() || config.front() != '/') {
@@ -307,6 +355,13 @@ Config ConfigFromEnvironment() {
     }
     for (std::string* dir : {&cfg.peersDir, &cfg.sysNet})
         while (dir->size() > 1 && dir->back() == '/') dir->pop_back();
+    // The writers' lock: with the peers folder redirected (tests, a stand-in
+    // pppd) a file beside the peer files unless one is named.
+    if (auto v = EnvValue("NEBRIN_PPP_LOCK"); v && !v->empty()) {
+        cfg.lockFile = *v;
+    } else if (cfg.peersDir != SystemConfig().peersDir) {
+        cfg.lockFile = cfg.peersDir + "/.nebrin-ppp.lock";
+    }
     return cfg;
 }
 
@@ -316,10 +371,39 @@ bool InterfaceExists(const Config& cfg, const std::string& name) {
     return IsValidInterfaceName(name) && Exists(cfg.sysNet + "/" + name);
 }
 
-bool IsEthernetInterface(const Config& cfg, const std::string& name) {
-    return InterfaceExists(cfg, name) &&
-           ReadNumber(cfg.sysNet + "/" + name + "/type") == std::optional<std::uint64_t>(1);  // ARPHRD_ETHER
+std::string UserOwnableInterface(const Config& cfg, const std::string& name) {
+    // The interface and every device below it (a VLAN's card, a bridge's
+    // ports, a bond's slaves), as far as sysfs links them.
+    std::vector<std::string> todo = {name};
+    std::set<std::string> seen;
+    while (!todo.empty() && seen.size() < 64) {
+        const std::string dev = todo.back();
+        todo.pop_back();
+        if (!IsValidInterfaceName(dev) || !seen.insert(dev).second) continue;
+        const std::string base = cfg.sysNet + "/" + dev;
+        // Only tun/tap devices have these: the device may belong to a user.
+        for (const char* attr : {"tun_flags", "owner", "group"}) {
+            if (!Exists(base + "/" + attr)) continue;
+            const std::string what = "a tun/tap device, which a user can own and read";
+            return dev == name ? name + " is " + what : name + " is built on " + dev + ", " + what;
+        }
+        if (auto names = FolderNames(base)) {
+            for (const std::string& n : *names)
+                if (n.size() > 6 && n.compare(0, 6, "lower_") == 0) todo.push_back(n.substr(6));
+        }
+        if (auto ports = FolderNames(base + "/brif")) todo.insert(todo.end(), ports->begin(), ports->end());
+    }
+    return {};
 }
+
+std::string InterfaceRefusalText(const Config& cfg, const std::string& name) {
+    if (!InterfaceExists(cfg, name) ||
+        ReadNumber(cfg.sysNet + "/" + name + "/type") != std::optional<std::uint64_t>(1))  // ARPHRD_ETHER
+        return name + " is not an Ethernet interface of " + cfg.sysNet;
+    return UserOwnableInterface(cfg, name);
+}
+
+bool IsEthernetInterface(const Config& cfg, const std::string& name) { return InterfaceRefusalText(cfg, name).empty(); }
 
 bool InterfaceUp(const Config& cfg, const std::string& name) {
     if (!InterfaceExists(cfg, name)) return false;
@@ -352,6 +436,7 @@ std::string PickWiredInterface(const Config& cfg, bool mustBeUp) {
         if (ReadNumber(base + "/type") != std::optional<std::uint64_t>(1)) continue;  // ARPHRD_ETHER
         if (!Exists(base + "/device")) continue;                                      // virtual
         if (Exists(base + "/wireless") || Exists(base + "/phy80211")) continue;       // wireless
+        if (!UserOwnableInterface(cfg, name).empty()) continue;
         if (mustBeUp && ReadFirstLine(base + "/operstate") != std::optional<std::string>("up")) continue;
         found.emplace_back(ReadNumber(base + "/ifindex").value_or(UINT64_MAX), name);
     }
@@ -388,6 +473,71 @@ bool PeerExists(const Config& cfg, const std::string& entry) {
 std::optional<std::string> ReadPeerText(const Config& cfg, const std::string& entry) {
     if (!IsValidEntryName(entry)) return std::nullopt;
     return ReadText(cfg.peersDir + "/" + entry, kPeerFileLimit);
+}
+
+std::string UserPeerFileName(const std::string& entry, std::uint32_t uid) { return entry + "." + std::to_string(uid); }
+
+namespace {
+
+// The file's marker when it is one of ours; nullopt for any other file,
+// also one that cannot be read.
+std::optional<PeerInfo> OurPeer(const Config& cfg, const std::string& file) {
+    auto text = ReadPeerText(cfg, file);
+    if (!text) return std::nullopt;
+    PeerInfo info = ReadPeerFile(*text);
+    if (!info.ours) return std::nullopt;
+    return info;
+}
+
+}  // namespace
+
+std::uint32_t ResolvePeer(const Config& cfg, const std::string& entry, std::uint32_t uid, ResolvedPeer* out,
+                          std::string* why) {
+    if (!IsValidEntryName(entry)) return RAS_ERROR_INVALID_NAME;
+    const std::string own = UserPeerFileName(entry, uid);
+    if (IsValidEntryName(own) && PeerExists(cfg, own)) {
+        if (auto info = OurPeer(cfg, own); info && info->ownerUid == uid) {
+            *out = ResolvedPeer{own, *info};
+            return 0;
+        }
+    }
+    if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    auto text = ReadPeerText(cfg, entry);
+    // One we cannot read is the administrator's: pppd reads it as root.
+    const PeerInfo info = text ? ReadPeerFile(*text) : PeerInfo{};
+    if (!info.ours || info.ownerUid == uid || (!info.ownerUid && LoadCredentials(cfg, entry))) {
+        *out = ResolvedPeer{entry, info};
+        return 0;
+    }
+    if (why) {
+        *why =
+            cfg.peersDir + "/" + entry +
+            (info.ownerUid ? " belongs to the user of uid " + std::to_string(*info.ownerUid)
+                           : " carries the earlier marker without a uid, and this user's credentials do not name it");
+    }
+    return kErrNotThisUsersPeer;
+}
+
+std::optional<std::string> EntryOfPeerFile(const Config& cfg, const std::string& file, std::uint32_t uid) {
+    const auto info = OurPeer(cfg, file);
+    if (!info) return file;  // the administrator's
+    if (info->ownerUid == uid) {
+        const std::string suffix = "." + std::to_string(uid);
+        if (file.size() > suffix.size() && file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            std::string entry = file.substr(0, file.size() - suffix.size());
+            if (IsValidEntryName(entry)) return entry;
+        }
+        return file;  // an earlier version's name
+    }
+    if (!info->ownerUid && LoadCredentials(cfg, file)) return file;
+    return std::nullopt;
+}
+
+std::vector<std::string> ListUserEntries(const Config& cfg, std::uint32_t uid, std::uint32_t* error) {
+    std::set<std::string> entries;
+    for (const std::string& file : ListPeerNames(cfg, error))
+        if (auto entry = EntryOfPeerFile(cfg, file, uid)) entries.insert(*entry);
+    return {entries.begin(), entries.end()};
 }
 
 namespace {
@@ -467,6 +617,7 @@ std::vector<PidSession> FindPidSessions(const Config& cfg) {
         }
     }
     std::vector<PidSession> out;
+    const std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
     for (auto& [pid, seen] : byPid) {
         std::string entry = seen.entry;
         if (entry.empty()) {
@@ -479,15 +630,20 @@ std::vector<PidSession> FindPidSessions(const Config& cfg) {
             const std::size_t from = at + needle.size();
             entry = cmdline->substr(from, cmdline->find('\0', from) - from);
         }
+        // "entry" so far names the peer file; sessions of another user's files
+        // are not this user's to see.
         if (!PeerExists(cfg, entry) || !ProcessRunsEntry(pid, entry)) continue;
+        const auto shown = EntryOfPeerFile(cfg, entry, uid);
+        if (!shown) continue;
         PidSession s;
         s.pid = pid;
-        s.entry = entry;
+        s.entry = *shown;
+        s.file = entry;
         s.interface = seen.interface;
         s.sinceSeconds = seen.since;
         // The pid file was written before authentication; our mark when the
         // link came up, when there is one, is later and right.
-        if (const std::int64_t up = LinkUpTime(cfg, entry, pid); up >= seen.since) s.sinceSeconds = up;
+        if (const std::int64_t up = LinkUpTime(cfg, s.file, pid); up >= seen.since) s.sinceSeconds = up;
         out.push_back(std::move(s));
     }
     return out;
@@ -617,28 +773,140 @@ std::size_t PeersOf(const Config& cfg, std::uint32_t uid) {
     return n;
 }
 
+// Holds the writers' lock on cfg.lockFile while it lives. The file is never
+// the peers folder itself (readable by every dip member, who could hold a
+// lock on it for ever): privileged, it must be a regular file only root can
+// open. The wait is bounded by cfg.lockWaitMs.
+class WritersLock {
+public:
+    enum class State { kHeld, kBusy, kFailed };
+
+    WritersLock(const Config& cfg, std::string* why) {
+        fd_ = ::open(cfg.lockFile.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            if (why) *why = ErrnoText("cannot open the lock " + cfg.lockFile, errno);
+            return;
+        }
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) ||
+            (::geteuid() == 0 && (st.st_uid != 0 || (st.st_mode & 077) != 0))) {
+            if (why) *why = cfg.lockFile + " is not a file only root can open";
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg.lockWaitMs);
+        for (;;) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+                state_ = State::kHeld;
+                return;
+            }
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) {
+                if (why) *why = ErrnoText("cannot lock " + cfg.lockFile, errno);
+                return;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                state_ = State::kBusy;
+                if (why)
+                    *why = "another writer held " + cfg.lockFile + " for more than " + std::to_string(cfg.lockWaitMs) +
+                           " ms";
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ~WritersLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    WritersLock(const WritersLock&) = delete;
+    WritersLock& operator=(const WritersLock&) = delete;
+    State Result() const { return state_; }
+
+private:
+    int fd_ = -1;
+    State state_ = State::kFailed;
+};
+
+// A name WriteFileAtomically gives its temporary files: ".NAME.XXXXXX".
+bool IsTemporaryName(const std::string& name) {
+    constexpr std::size_t kRandom = 6;
+    if (name.size() < 2 + kRandom + 1 || name.front() != '.' || name[name.size() - kRandom - 1] != '.') return false;
+    for (std::size_t i = name.size() - kRandom; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return IsValidEntryName(name.substr(1, name.size() - kRandom - 2));
+}
+
 }  // namespace
+
+std::size_t RemoveStaleTemporaries(const Config& cfg) {
+    const auto names = FolderNames(cfg.peersDir);
+    if (!names) return 0;
+    std::size_t removed = 0;
+    for (const std::string& name : *names) {
+        if (!IsTemporaryName(name)) continue;
+        const std::string path = cfg.peersDir + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        removed += ::unlink(path.c_str()) == 0;
+    }
+    return removed;
+}
 
 std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
                               std::uint32_t callerUid, std::string* why) {
     std::string refusal;
-    auto content = BuildPeerFileChecked(entry, settings, callerUid, &refusal);
-    if (!content) {
-        if (why) *why = refusal;
-        return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
+    if (Refusal r = CheckEntryName(entry); r != Refusal::kOk) {
+        if (why) *why = RefusalText(r, "entry name");
+        return RAS_ERROR_INVALID_NAME;
     }
-    if (!IsEthernetInterface(cfg, settings.interface)) {
-        if (why) *why = settings.interface + " is not an Ethernet interface of " + cfg.sysNet;
+    if (!BuildPeerFileChecked(entry, settings, callerUid, &refusal)) {
+        if (why) *why = refusal;
+        return RAS_ERROR_INVALID_PARAMETER;
+    }
+    if (std::string text = InterfaceRefusalText(cfg, settings.interface); !text.empty()) {
+        if (why) *why = text;
         return RAS_ERROR_PORT_ALREADY_IN_USE;
     }
     // Every check and the write under one lock: parallel requests neither
     // pass the count together nor lose each other's files.
-    FolderLock lock(cfg.peersDir);
-    if (!lock.Held()) {
-        if (why) *why = "cannot open " + cfg.peersDir;
-        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    std::string lockWhy;
+    WritersLock lock(cfg, &lockWhy);
+    if (lock.Result() != WritersLock::State::kHeld) {
+        if (why) *why = lockWhy;
+        return lock.Result() == WritersLock::State::kBusy ? kErrPeersBusy : RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
-    const std::string path = cfg.peersDir + "/" + entry;
+    // No write of ours is under way: what looks like one was left by a
+    // writer that was killed.
+    (void)RemoveStaleTemporaries(cfg);
+
+    // The user's own file: ENTRY.UID, or ENTRY when an earlier version wrote
+    // it for this user. The administrator's ENTRY is the entry as it is;
+    // another user's or an uid-less one stays as it is beside the user's.
+    std::string file = UserPeerFileName(entry, callerUid);
+    if (!Exists(cfg.peersDir + "/" + file)) {
+        struct stat st {};
+        const std::string path = cfg.peersDir + "/" + entry;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            auto old = ReadText(path, kPeerFileLimit);
+            if (!old) {
+                if (why) *why = "cannot read " + path;
+                return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+            }
+            const PeerInfo info = ReadPeerFile(*old);
+            if (!info.ours) {
+                if (why) *why = path + " was not written by the dialer";
+                return RAS_ERROR_ALREADY_EXISTS;
+            }
+            if (info.ownerUid == callerUid) file = entry;
+        }
+    }
+    if (Refusal r = CheckEntryName(file); r != Refusal::kOk) {
+        if (why) *why = "the entry name is too long for a peer file of its own (" + file + ")";
+        return RAS_ERROR_INVALID_NAME;
+    }
+    const std::string content = BuildPeerFile(file, settings, callerUid);
+    const std::string path = cfg.peersDir + "/" + file;
     struct stat st {};
     const bool exists = ::lstat(path.c_str(), &st) == 0;
     unsigned mode = 0644;
@@ -657,14 +925,13 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
             if (why) *why = path + " was not written by the dialer";
             return RAS_ERROR_ALREADY_EXISTS;
         }
-        if (info.ownerUid && *info.ownerUid != callerUid) {
-            // Another user's entry: it serves this user as it is, and only
-            // its owner may change it.
-            if (*old == BuildPeerFile(entry, settings, *info.ownerUid)) return 0;
-            if (why) *why = path + " belongs to the user of uid " + std::to_string(*info.ownerUid);
+        if (info.ownerUid != callerUid) {
+            if (why)
+                *why = path + (info.ownerUid ? " belongs to the user of uid " + std::to_string(*info.ownerUid)
+                                             : " carries the earlier marker without a uid");
             return RAS_ERROR_ALREADY_EXISTS;
         }
-        if (*old == *content) return 0;
+        if (*old == content) return 0;
         mode = st.st_mode & 0644;
     } else if (PeersOf(cfg, callerUid) >= kMaxPeersPerUser) {
         if (why)
@@ -673,7 +940,7 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
         return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
     std::string error;
-    if (!WriteFileAtomically(path, *content, mode, &error)) {
+    if (!WriteFileAtomically(path, content, mode, &error)) {
         if (why) *why = error;
         return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
@@ -688,16 +955,17 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
 std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerSettings& settings, std::string* why) {
     const std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
     std::string refusal;
-    auto content = BuildPeerFileChecked(entry, settings, uid, &refusal);
-    if (!content) {
+    if (!BuildPeerFileChecked(entry, settings, uid, &refusal)) {
         if (why) *why = refusal;
         return CheckEntryName(entry) == Refusal::kOk ? RAS_ERROR_INVALID_PARAMETER : RAS_ERROR_INVALID_NAME;
     }
-    // Nothing to do when the file already says exactly this, for us or for
-    // the user it belongs to.
-    if (auto old = ReadPeerText(cfg, entry)) {
+    // Nothing to do when the user's own file already says exactly this.
+    for (const std::string& file : {UserPeerFileName(entry, uid), entry}) {
+        if (!IsValidEntryName(file)) continue;
+        auto old = ReadPeerText(cfg, file);
+        if (!old) continue;
         const PeerInfo info = ReadPeerFile(*old);
-        if (info.ours && info.ownerUid && *old == BuildPeerFile(entry, settings, *info.ownerUid)) return 0;
+        if (info.ours && info.ownerUid == uid && *old == BuildPeerFile(file, settings, uid)) return 0;
     }
     if (!UseHelper(cfg, cfg.peersDir)) return WritePeerDirect(cfg, entry, settings, uid, why);
     HelperRequest req;
@@ -766,6 +1034,32 @@ HelperContext DecideHelperContext(std::uint32_t uid, std::uint32_t euid, const c
             c.callerUid = static_cast<std::uint32_t>(v);
     }
     return c;
+}
+
+bool ResetCallerLimits() {
+    // Each limit as wanted; where its hard limit cannot be raised (no
+    // CAP_SYS_RESOURCE) at least the soft one up to the hard one.
+    auto set = [](int resource, rlim_t wanted, bool raiseOnly) {
+        rlimit now{};
+        if (::getrlimit(resource, &now) != 0) return false;
+        if (raiseOnly && now.rlim_cur != RLIM_INFINITY && (wanted == RLIM_INFINITY || now.rlim_cur < wanted)) {
+            rlimit want{wanted, now.rlim_max == RLIM_INFINITY || now.rlim_max > wanted ? now.rlim_max : wanted};
+            if (::setrlimit(resource, &want) != 0) {
+                want = rlimit{now.rlim_max, now.rlim_max};
+                if (::setrlimit(resource, &want) != 0) return false;
+            }
+        } else if (!raiseOnly && now.rlim_cur != wanted) {
+            const rlimit want{wanted, now.rlim_max};
+            if (::setrlimit(resource, &want) != 0) return false;
+        }
+        return ::getrlimit(resource, &now) == 0 &&
+               (raiseOnly ? now.rlim_cur == RLIM_INFINITY || (wanted != RLIM_INFINITY && now.rlim_cur >= wanted)
+                          : now.rlim_cur == wanted);
+    };
+    const bool size = set(RLIMIT_FSIZE, RLIM_INFINITY, true);
+    const bool files = set(RLIMIT_NOFILE, 1024, true);
+    const bool core = set(RLIMIT_CORE, 0, false);
+    return size && files && core;
 }
 
 RequestRead ReadHelperRequest(int fd, std::size_t limitBytes, int limitMs, std::string* out) {

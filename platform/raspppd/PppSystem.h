@@ -16,6 +16,11 @@
 //                        pkexec; empty runs the helper directly)
 //   NEBRIN_PPP_USE_HELPER=1  write through the helper even when the folders
 //                        are writable (tests)
+//   NEBRIN_PPP_LOCK      the writers' lock file         default
+//                        /run/nebrin-ppp-helper.lock (with NEBRIN_PPP_PEERS
+//                        set: .nebrin-ppp.lock in that folder)
+//   NEBRIN_PPP_HELPER_DEADLINE_MS  how long the library waits for the
+//                        helper's answer (default 60000)
 // pppd itself always reads "call ENTRY" from /etc/ppp/peers; the redirected
 // peers folder only reaches a stand-in pppd, which inherits the environment.
 //
@@ -46,6 +51,11 @@ struct Config {
     bool forceHelper = false;
     std::string credentialsFile;  // empty: no home folder known
     std::string stateDir;         // empty: no link-up marks
+    // Every writer of peer files holds this lock: a file outside the peers
+    // folder that only root can open, so that no user can hold it.
+    std::string lockFile = "/run/nebrin-ppp-helper.lock";
+    int lockWaitMs = 3000;          // then the writer gives up: kErrPeersBusy
+    int helperDeadlineMs = 60'000;  // then the library abandons the helper: kErrHelperTimeout
 };
 
 // The system's folders, ignoring the environment (the helper under pkexec).
@@ -64,9 +74,17 @@ struct InterfaceCounters {
 };
 
 [[nodiscard]] bool InterfaceExists(const Config& cfg, const std::string& name);
-// Present and of Ethernet type (sysfs type 1: a network card, a VLAN, a
-// bridge, a veth), the only kind PPPoE runs over; never loopback, ppp or tun.
+// Why a user other than root could own the interface or see its frames: a
+// tun/tap device (it has tun_flags, an owner or a group in sysfs), or one
+// built on such a device (a VLAN, bridge, bond or macvlan whose lower
+// devices include one). Empty when only root can create or attach to it.
+std::string UserOwnableInterface(const Config& cfg, const std::string& name);
+// Present, of Ethernet type (sysfs type 1: a network card, a VLAN, a bridge,
+// a bond, a veth) and nothing a user could own (UserOwnableInterface): the
+// only kind PPPoE runs over; never loopback, ppp, tun or tap.
 [[nodiscard]] bool IsEthernetInterface(const Config& cfg, const std::string& name);
+// Empty when IsEthernetInterface holds, else a text saying why not.
+std::string InterfaceRefusalText(const Config& cfg, const std::string& name);
 // Present and administratively up (IFF_UP in its flags; present counts as up
 // when the flags cannot be read).
 [[nodiscard]] bool InterfaceUp(const Config& cfg, const std::string& name);
@@ -77,6 +95,39 @@ std::optional<InterfaceCounters> ReadCounters(const Config& cfg, const std::stri
 std::string PickWiredInterface(const Config& cfg, bool mustBeUp);
 
 // ---- Peer files -------------------------------------------------------------------
+//
+// Every user's entry has a peer file of its own, "ENTRY.UID", whose marker
+// line names that uid, so that users who give their entries the same name
+// (every copy of the dialer uses the theme's) never share a file. An entry
+// ENTRY of user UID is, in this order:
+//   1. ENTRY.UID when its marker names UID;
+//   2. ENTRY when its marker names UID (what earlier versions wrote), or when
+//      it has no marker of ours at all (the administrator's file);
+//   3. ENTRY with the earlier marker that names no uid, only when the user's
+//      own credentials store has the entry (it was the user's before).
+// Any other file of that name (another user's, or an uid-less one the store
+// does not refer to) is never dialled, replaced or claimed.
+
+// The name of user uid's own peer file of entry (may be longer than
+// kMaxEntryName: then the entry cannot be created).
+std::string UserPeerFileName(const std::string& entry, std::uint32_t uid);
+
+struct ResolvedPeer {
+    std::string file;  // its name in the peers folder
+    PeerInfo info;     // empty when the file cannot be read
+};
+// The peer file entry stands for, for user uid (the rules above). 0, or
+// RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY when there is none, or
+// kErrNotThisUsersPeer when the only file of that name is not this user's;
+// *why then names the file and its owner.
+[[nodiscard]] std::uint32_t ResolvePeer(const Config& cfg, const std::string& entry, std::uint32_t uid,
+                                        ResolvedPeer* out, std::string* why);
+// The entry a peer file of the folder is to user uid, when it is one of the
+// user's (rules above); nullopt for another user's file.
+std::optional<std::string> EntryOfPeerFile(const Config& cfg, const std::string& file, std::uint32_t uid);
+// The entries user uid sees: the names EntryOfPeerFile gives, sorted, once
+// each. *error as ListPeerNames.
+std::vector<std::string> ListUserEntries(const Config& cfg, std::uint32_t uid, std::uint32_t* error);
 
 // Names of the regular files in the peers folder that are valid entry names,
 // sorted. *error: 0, or RAS_ERROR_CANNOT_OPEN_PHONEBOOK when the folder
@@ -90,14 +141,17 @@ std::vector<std::string> ListPeerNames(const Config& cfg, std::uint32_t* error);
 
 struct PidSession {
     pid_t pid = 0;
-    std::string entry;
+    std::string entry;              // as this user sees it (EntryOfPeerFile)
+    std::string file;               // the peer file pppd was called with
     std::string interface;          // empty until pppd has named it
     std::int64_t sinceSeconds = 0;  // when the link came up (epoch seconds), 0 unknown
 };
-// pppd sessions running for peer files of the peers folder: from link pid
-// files ("ppp-ENTRY.pid", pid and optionally the interface) and interface
-// pid files ("pppN.pid"), checked against the running process's command
-// line ("call ENTRY"), so a stale pid file or a reused pid never counts. The
+// pppd sessions running for peer files of the peers folder that are this
+// process's user's (EntryOfPeerFile): from link pid files ("ppp-LINKNAME.pid",
+// the linkname of our peer files being the file's name; pid and optionally
+// the interface) and interface pid files ("pppN.pid"), checked against the
+// running process's command line ("call FILE"), so a stale pid file or a
+// reused pid never counts. The
 // link came up when our link-up mark says (RecordLinkUp), else when the
 // interface's pid file was written (a little before authentication).
 std::vector<PidSession> FindPidSessions(const Config& cfg);
@@ -106,7 +160,8 @@ std::vector<PidSession> FindPidSessions(const Config& cfg);
 [[nodiscard]] bool ProcessRunsEntry(pid_t pid, const std::string& entry);
 
 // The link-up mark of a session this user's dial saw reach the connected
-// state: written then, removed when the session ends.
+// state: written then, removed when the session ends. `entry` is the name of
+// the session's peer file.
 void RecordLinkUp(const Config& cfg, const std::string& entry, pid_t pid, std::int64_t epochSeconds);
 void ForgetLinkUp(const Config& cfg, const std::string& entry, pid_t pid);
 
@@ -127,19 +182,29 @@ inline constexpr std::size_t kMaxPeersPerUser = 16;
 
 // Writes the peer file of a PPPoE entry for this process's user (whole or not
 // at all): directly when the folder is writable, else through the helper.
-// Nothing is written when the file already says this (also when another
-// user's file does: that user's entry serves this one as it is). 0 or a RAS
+// Nothing is written when the user's file already says this. 0 or a RAS
 // code; *why gets a detail text on failure.
 [[nodiscard]] std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerSettings& settings,
                                       std::string* why);
 
-// The same in this process, for user callerUid (the helper's side). Under a
-// lock on the peers folder: refuses a file the dialer did not write and one
-// of another user (RAS_ERROR_ALREADY_EXISTS), an interface that is missing
-// or not Ethernet (RAS_ERROR_PORT_ALREADY_IN_USE), and a new file beyond
-// kMaxPeersPerUser of that user (RAS_ERROR_CANNOT_WRITE_PHONEBOOK).
+// The same in this process, for user callerUid (the helper's side). The file
+// written is the user's own (ENTRY.UID, or ENTRY when an earlier version
+// wrote it with that uid); another user's file and one with the uid-less
+// marker are left as they are. Under the writers' lock (cfg.lockFile, at
+// most cfg.lockWaitMs, else kErrPeersBusy): refuses an administrator's file
+// of that name and a file of the user's own name that is not the user's
+// (RAS_ERROR_ALREADY_EXISTS), an interface that is missing, not Ethernet or
+// one a user could own (RAS_ERROR_PORT_ALREADY_IN_USE), and a new file
+// beyond kMaxPeersPerUser of that user (RAS_ERROR_CANNOT_WRITE_PHONEBOOK).
+// Temporary files a killed writer left go first.
 [[nodiscard]] std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
                                             std::uint32_t callerUid, std::string* why);
+
+// Removes the temporary files a killed writer of this process's user left in
+// the peers folder (".NAME.XXXXXX", NAME an entry name): call it only while
+// holding the writers' lock, when no write of ours is under way. Returns how
+// many went.
+std::size_t RemoveStaleTemporaries(const Config& cfg);
 
 // ---- The helper ------------------------------------------------------------------------
 //
@@ -171,6 +236,11 @@ struct HelperContext {
     std::uint32_t callerUid = 0;
 };
 HelperContext DecideHelperContext(std::uint32_t uid, std::uint32_t euid, const char* pkexecUid);
+
+// For a privileged helper: the resource limits its caller could have set
+// low (file size, open files) go back to sane values, and no core file is
+// written. False when one of them could not be set.
+[[nodiscard]] bool ResetCallerLimits();
 
 // Reads one request from fd: at most limitBytes, ended by end of file within
 // limitMs. kTimedOut for a writer that never finishes.

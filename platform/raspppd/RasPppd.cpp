@@ -1,7 +1,9 @@
 // librasapi-pppd: the RAS client functions over pppd and its rp-pppoe plugin.
 //
-// Phonebook: the peer files of pppd's peers folder; every entry is an
-// all-users entry whose phonebook path is that folder. Credentials: the
+// Phonebook: the peer files of pppd's peers folder that are this user's
+// (ResolvePeer: the user's own "ENTRY.UID", an earlier version's file of the
+// user, the administrator's); every entry is an all-users entry whose
+// phonebook path is that folder. Credentials: the
 // user's own store (never pppd's secrets files). A connection handle is the
 // pid of the entry's pppd.
 //
@@ -52,7 +54,8 @@ using Clock = std::chrono::steady_clock;
 struct Session {
     Config cfg;
     pid_t pid = 0;
-    std::string entry;
+    std::string entry;  // as the user names it
+    std::string file;   // its peer file, which pppd is called with
     std::string ethernet;
     std::string service;
     int outFd = -1;
@@ -83,7 +86,7 @@ struct LineState {
     std::mutex mutex;
     std::condition_variable changed;
     std::map<pid_t, std::shared_ptr<Session>> sessions;
-    std::map<pid_t, std::string> hungUpOthers;  // sessions of earlier runs we ended (pid, entry), while they finish
+    std::map<pid_t, std::string> hungUpOthers;  // sessions of earlier runs we ended (pid, peer file), while they finish
     std::map<std::string, Baseline> baselines;
 };
 LineState& State() {
@@ -121,10 +124,13 @@ RAS_DWORD NamedEntry(const Config& cfg, const char* phonebook, const std::option
     return 0;
 }
 
-PeerInfo PeerOf(const Config& cfg, const std::string& entry) {
-    auto text = ReadPeerText(cfg, entry);
+// What a peer file (by its name in the folder) says.
+PeerInfo PeerOf(const Config& cfg, const std::string& file) {
+    auto text = ReadPeerText(cfg, file);
     return text ? ReadPeerFile(*text) : PeerInfo{};
 }
+
+std::uint32_t ThisUser() { return static_cast<std::uint32_t>(::getuid()); }
 
 std::optional<pid_t> PidOf(HRASCONN h) {
     if (h == 0 || h > static_cast<HRASCONN>(INT32_MAX)) return std::nullopt;
@@ -184,7 +190,7 @@ void RunDial(std::shared_ptr<Session> s) {
                     s->notify = false;  // the dial is over; a later drop shows in the status
                 }
                 // For a later run, which finds the session through pid files.
-                RecordLinkUp(s->cfg, s->entry, s->pid, static_cast<std::int64_t>(std::time(nullptr)));
+                RecordLinkUp(s->cfg, s->file, s->pid, static_cast<std::int64_t>(std::time(nullptr)));
             }
         }
     };
@@ -220,7 +226,7 @@ void RunDial(std::shared_ptr<Session> s) {
         connected = s->connected;
     }
     const std::uint32_t code = progress.Result(status, hungUp);
-    if (connected) ForgetLinkUp(s->cfg, s->entry, s->pid);
+    if (connected) ForgetLinkUp(s->cfg, s->file, s->pid);
     {
         std::lock_guard<std::mutex> lock(gMutex);
         s->finished = true;
@@ -238,7 +244,8 @@ void RunDial(std::shared_ptr<Session> s) {
 
 struct Listed {
     pid_t pid = 0;
-    std::string entry;
+    std::string entry;  // as the user names it
+    std::string file;   // its peer file
     std::string ethernet;
 };
 
@@ -259,19 +266,20 @@ std::vector<Listed> ListSessions(const Config& cfg) {
         // Hung up but still running counts: its pppd still holds the line.
         for (const auto& [pid, s] : gSessions) {
             skip.insert(pid);
-            if (!s->finished) out.push_back({pid, s->entry, s->ethernet});
+            if (!s->finished) out.push_back({pid, s->entry, s->file, s->ethernet});
         }
     }
     for (const PidSession& ps : FindPidSessions(cfg)) {
         if (skip.count(ps.pid)) continue;
-        out.push_back({ps.pid, ps.entry, PeerOf(cfg, ps.entry).interface});
+        out.push_back({ps.pid, ps.entry, ps.file, PeerOf(cfg, ps.file).interface});
     }
     return out;
 }
 
-bool EntryBusy(const Config& cfg, const std::string& entry) {
+// A session runs for this peer file.
+bool EntryBusy(const Config& cfg, const std::string& file) {
     for (const Listed& l : ListSessions(cfg))
-        if (l.entry == entry) return true;
+        if (l.file == file) return true;
     return false;
 }
 
@@ -329,8 +337,9 @@ StoredCredentials CredentialsOf(const Config& cfg, const std::string& entry, con
 // be done, its dial goes on as it did.
 std::uint32_t StoreCredentials(const Config& cfg, const std::string& entry, const std::optional<std::string>& user,
                                const std::optional<std::string>& password, bool removePassword) {
-    if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    const PeerInfo info = PeerOf(cfg, entry);
+    ResolvedPeer peer;
+    if (const std::uint32_t rc = ResolvePeer(cfg, entry, ThisUser(), &peer, nullptr); rc != 0) return rc;
+    const PeerInfo& info = peer.info;
     StoredCredentials c = CredentialsOf(cfg, entry, info);
     if (user) {
         if (CheckUserName(*user) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
@@ -342,17 +351,18 @@ std::uint32_t StoreCredentials(const Config& cfg, const std::string& entry, cons
     if (password) c.password = *password;
     if (removePassword) c.password.reset();
     if (const std::uint32_t rc = SaveCredentials(cfg, entry, c); rc != 0) return rc;
+    // (An uid-less file gets a file of the user's own beside it.)
     if (info.ours && !info.passwordfd && IsValidInterfaceName(info.interface) &&
-        (!info.ownerUid || *info.ownerUid == static_cast<std::uint32_t>(::getuid())))
+        (!info.ownerUid || *info.ownerUid == ThisUser()))
         (void)WritePeer(cfg, entry, PeerSettings{info.interface, info.service}, nullptr);
     return 0;
 }
 
 // Starts pppd for the entry; the password goes through a pipe on the
 // child's descriptor 3 when the peer file loads passwordfd.so.
-std::optional<Spawned> StartPppd(const Config& cfg, const std::string& entry, const PeerInfo& peer,
+std::optional<Spawned> StartPppd(const Config& cfg, const std::string& file, const PeerInfo& peer,
                                  const StoredCredentials& c, int* err) {
-    std::vector<std::string> argv = {cfg.pppd, "call", entry};
+    std::vector<std::string> argv = {cfg.pppd, "call", file};
     int pw[2] = {-1, -1};
     if (peer.passwordfd && !c.user.empty()) {
         if (::pipe2(pw, O_CLOEXEC) != 0) {
@@ -396,10 +406,14 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     const Config cfg = ConfigFromEnvironment();
     std::string entry;
     if (RAS_DWORD rc = NamedEntry(cfg, phonebook, Field(params->szEntryName), entry)) return rc;
-    if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    if (EntryBusy(cfg, entry)) return RAS_ERROR_PORT_ALREADY_OPEN;
+    // Only the user's own peer file, or the administrator's, is dialled.
+    ResolvedPeer resolved;
+    if (RAS_DWORD rc = ResolvePeer(cfg, entry, ThisUser(), &resolved, nullptr)) return rc;
+    const PeerInfo& peer = resolved.info;
+    // Never over an interface a user could own (and read the dial on).
+    if (!peer.interface.empty() && !UserOwnableInterface(cfg, peer.interface).empty()) return kErrNoWiredInterface;
+    if (EntryBusy(cfg, resolved.file)) return RAS_ERROR_PORT_ALREADY_OPEN;
 
-    const PeerInfo peer = PeerOf(cfg, entry);
     // The dial parameters' credentials, or without a user name the stored ones.
     StoredCredentials credentials;
     if (auto user = Field(params->szUserName); user && !user->empty()) {
@@ -417,6 +431,7 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     auto s = std::make_shared<Session>();
     s->cfg = cfg;
     s->entry = entry;
+    s->file = resolved.file;
     s->ethernet = peer.interface;
     s->service = peer.service;
     s->notifierType = notifierType;
@@ -426,7 +441,7 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
 
     // The password never appears on a command line.
     int err = 0;
-    auto child = StartPppd(cfg, entry, peer, credentials, &err);
+    auto child = StartPppd(cfg, resolved.file, peer, credentials, &err);
     if (!child) return kErrNoPppd;
     s->pid = child->pid;
     s->outFd = child->outFd;
@@ -467,7 +482,7 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
         if (ps.pid != *pid) continue;
         if (::kill(ps.pid, SIGTERM) != 0 && errno == EPERM) return RAS_ERROR_NO_DIALIN_PERMISSION;
         std::lock_guard<std::mutex> lock(gMutex);
-        gHungUpOthers[ps.pid] = ps.entry;
+        gHungUpOthers[ps.pid] = ps.file;
         return 0;
     }
     return RAS_ERROR_INVALID_HANDLE;
@@ -514,10 +529,10 @@ RAS_DWORD RasGetConnectStatusA(HRASCONN h, RASCONNSTATUSA* status) {
     if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
     const bool up = InterfaceUp(cfg, iface);
     if (ours) return up ? fill(RASCS_Connected, 0, ours->ethernet, ours->service) : RAS_ERROR_INVALID_HANDLE;
-    std::string entry;
+    std::string file;
     for (const Listed& l : ListSessions(cfg))
-        if (l.pid == *pid) entry = l.entry;
-    const PeerInfo peer = PeerOf(cfg, entry);
+        if (l.pid == *pid) file = l.file;
+    const PeerInfo peer = PeerOf(cfg, file);
     return fill(up ? RASCS_Connected : RASCS_ConnectDevice, 0, peer.interface, peer.service);
 }
 
@@ -548,7 +563,7 @@ RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYN
     const Config cfg = ConfigFromEnvironment();
     if (!PhonebookOk(cfg, phonebook)) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
     std::uint32_t error = 0;
-    const std::vector<std::string> names = ListPeerNames(cfg, &error);
+    const std::vector<std::string> names = ListUserEntries(cfg, ThisUser(), &error);
     if (error) return error;
     return nebrin::ras_abi::FillTable(entries, cb, count, stride, names.size(), [&](RASENTRYNAMEA& r, std::size_t i) {
         PutField(r.szEntryName, names[i]);
@@ -576,13 +591,14 @@ RAS_DWORD RasGetCredentialsA(const char* phonebook, const char* entry, RASCREDEN
     std::string name;
     if (RAS_DWORD rc = NamedEntry(cfg, phonebook, std::string(entry, ::strnlen(entry, RAS_MaxEntryName + 1)), name))
         return rc;
-    if (!PeerExists(cfg, name)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
+    ResolvedPeer peer;
+    if (RAS_DWORD rc = ResolvePeer(cfg, name, ThisUser(), &peer, nullptr)) return rc;
     const RAS_DWORD wanted = cred->dwMask;
     cred->dwMask = 0;
     PutField(cred->szUserName, "");
     PutField(cred->szPassword, "");
     PutField(cred->szDomain, "");
-    const StoredCredentials c = CredentialsOf(cfg, name, PeerOf(cfg, name));
+    const StoredCredentials c = CredentialsOf(cfg, name, peer.info);
     if ((wanted & RASCM_UserName) && !c.user.empty()) {
         PutField(cred->szUserName, c.user);
         cred->dwMask |= RASCM_UserName;
@@ -620,8 +636,9 @@ RAS_DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMSA* params, 
     const Config cfg = ConfigFromEnvironment();
     std::string entry;
     if (RAS_DWORD rc = NamedEntry(cfg, phonebook, Field(params->szEntryName), entry)) return rc;
-    if (!PeerExists(cfg, entry)) return RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    const PeerInfo peer = PeerOf(cfg, entry);
+    ResolvedPeer resolved;
+    if (RAS_DWORD rc = ResolvePeer(cfg, entry, ThisUser(), &resolved, nullptr)) return rc;
+    const PeerInfo& peer = resolved.info;
     const StoredCredentials c = CredentialsOf(cfg, entry, peer);
     PutField(params->szPhoneNumber, peer.service);
     PutField(params->szCallbackNumber, "");
@@ -655,12 +672,16 @@ RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entry, RASEN
     const auto service = Field(props->szLocalPhoneNumber);
     if (!service || CheckServiceName(*service) != Refusal::kOk) return RAS_ERROR_INVALID_PARAMETER;
 
+    // The user's entry as it is: the administrator's file is left alone;
+    // another user's is no reason not to write the user's own.
     PeerInfo old;
-    if (auto text = ReadPeerText(cfg, name)) {
-        old = ReadPeerFile(*text);
-        if (!old.ours) return RAS_ERROR_ALREADY_EXISTS;
-    } else if (PeerExists(cfg, name)) {
-        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;  // there, but we cannot even read it
+    ResolvedPeer resolved;
+    if (ResolvePeer(cfg, name, ThisUser(), &resolved, nullptr) == 0) {
+        if (!resolved.info.ours) {
+            // there, but we cannot even read it
+            return ReadPeerText(cfg, resolved.file) ? RAS_ERROR_ALREADY_EXISTS : RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+        }
+        old = resolved.info;
     }
     // The Ethernet interface: the configured one, the record's device name
     // when it names an Ethernet interface, the first wired interface that is

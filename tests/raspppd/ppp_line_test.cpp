@@ -2,8 +2,11 @@
 // folders, a fake /sys/class/net and the stand-in pppd (stand_in_pppd.sh).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -148,8 +152,10 @@ protected:
         ::setenv("NEBRIN_SYSFS_NET", net_.c_str(), 1);
         ::setenv("NEBRIN_PPPD", NEBRIN_STAND_IN_PPPD, 1);
         ::setenv("FAKE_PPPD_ARGS", (root_ + "/args").c_str(), 1);
-        for (const char* v : {"NEBRIN_PPPOE_INTERFACE", "NEBRIN_PPP_USE_HELPER", "NEBRIN_PPP_HELPER",
-                              "NEBRIN_PPP_ELEVATE", "FAKE_PPPD_SCRIPT", "FAKE_PPPD_LOGIN", "FAKE_PPPD_TERM_SECONDS"})
+        for (const char* v :
+             {"NEBRIN_PPPOE_INTERFACE", "NEBRIN_PPP_USE_HELPER", "NEBRIN_PPP_HELPER", "NEBRIN_PPP_ELEVATE",
+              "NEBRIN_PPP_LOCK", "NEBRIN_PPP_LOCK_WAIT_MS", "NEBRIN_PPP_HELPER_DEADLINE_MS", "FAKE_PPPD_SCRIPT",
+              "FAKE_PPPD_LOGIN", "FAKE_PPPD_TERM_SECONDS"})
             ::unsetenv(v);
         // A wired port that is down, the wired port that is up, a wireless and
         // a virtual one.
@@ -238,6 +244,11 @@ protected:
         return std::nullopt;
     }
 
+    // The peer file of user uid's entry (this process's user by default).
+    std::string Own(const std::string& entry, std::uint32_t uid = static_cast<std::uint32_t>(::getuid())) const {
+        return peers_ + "/" + entry + "." + std::to_string(uid);
+    }
+
     std::string root_, peers_, config_, store_, run_, run2_, net_;
     std::vector<std::string> secretsBefore_;
 };
@@ -254,7 +265,7 @@ const std::string kNoAnswer =
 TEST_F(PppdLine, CreatedEntryIsAPeerFileAndTheUsersOwnCredentials) {
     CreateEntry("dsl", "Fast \"One\"", "jan@isp", "p w#1");
 
-    const std::string peer = ReadFile(peers_ + "/dsl");
+    const std::string peer = ReadFile(Own("dsl"));
     const auto info = ReadPeerFile(peer);
     EXPECT_TRUE(info.ours && info.pppoe && info.passwordfd);
     EXPECT_EQ(info.ownerUid, static_cast<std::uint32_t>(::getuid()));
@@ -290,7 +301,7 @@ TEST_F(PppdLine, CreatedEntryIsAPeerFileAndTheUsersOwnCredentials) {
     ASSERT_EQ(SetProperties("dsl", "Other"), 0u);
     EXPECT_EQ(Stored("dsl")->user, "jan@isp");
     ASSERT_EQ(SetDialParams("dsl", "anna", "x"), 0u);
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).service, "Other");
+    EXPECT_EQ(ReadPeerFile(ReadFile(Own("dsl"))).service, "Other");
     EXPECT_EQ(Stored("other"), (nebrin::pppd::StoredCredentials{"anna", std::string("a")}));
 
     RASDIALPARAMSA p{};
@@ -311,23 +322,57 @@ TEST_F(PppdLine, CreatedEntryIsAPeerFileAndTheUsersOwnCredentials) {
     EXPECT_EQ(saved, 0);
 }
 
-// A peer file of an earlier version (credentials in pppd's secrets files) is
-// brought up to date when credentials are stored, and becomes this user's.
-TEST_F(PppdLine, EarlierVersionsPeerFileIsUpdatedOnTheWay) {
-    WriteFile(peers_ + "/dsl", std::string(nebrin::pppd::kPeerFileMarker) +
-                                   "\nplugin rp-pppoe.so\nnic-eth1\nrp_pppoe_service \"svc\"\nuser \"jan\"\n"
-                                   "linkname \"dsl\"\nnoauth\n");
+// Peer files of earlier versions (credentials in pppd's secrets files). One
+// whose marker names this user is still the entry, brought up to date in
+// place when credentials are stored. One with the earlier marker that names
+// no uid is this user's only when the user's own store has the entry: then
+// the user gets a file of his own beside it; else it is neither read for
+// credentials, nor dialled, nor replaced.
+TEST_F(PppdLine, EarlierVersionsPeerFilesKeepDiallingForTheirOwnUserOnly) {
+    const std::string uid = std::to_string(::getuid());
+    const std::string body = "\nplugin rp-pppoe.so\nnic-eth1\nrp_pppoe_service \"svc\"\nuser \"jan\"\nnoauth\n";
+    const std::string uidless = std::string(nebrin::pppd::kPeerFileMarker) + body + "linkname \"dsl\"\n";
+    WriteFile(peers_ + "/dsl", uidless);
+    WriteFile(peers_ + "/own", nebrin::pppd::PeerFileMarker(::getuid()) + body + "linkname \"own\"\n");
+
     RASDIALPARAMSA p{};
     p.dwSize = RASDIALPARAMSA_SIZE;
     std::strcpy(p.szEntryName, "dsl");
+    EXPECT_EQ(RasGetEntryDialParamsA(nullptr, &p, nullptr), nebrin::pppd::kErrNotThisUsersPeer);
+    EXPECT_EQ(SetDialParams("dsl", "jan", "pw"), nebrin::pppd::kErrNotThisUsersPeer);
+    RAS_DWORD rc = 0;
+    Dial("dsl", "exit 8", &rc);
+    EXPECT_EQ(rc, nebrin::pppd::kErrNotThisUsersPeer);
+    char text[512];
+    ASSERT_EQ(RasGetErrorStringA(rc, text, sizeof text), 0u);
+    EXPECT_NE(std::string(text).find("another user"), std::string::npos) << text;
+    EXPECT_FALSE(fs::exists(root_ + "/args"));  // no pppd was started
+    EXPECT_EQ(ReadFile(peers_ + "/dsl"), uidless);
+    EXPECT_FALSE(fs::exists(Own("dsl")));
+
+    // The store names it: it was this user's.
+    WriteFile(store_, "\"dsl\" \"jan\"\n");
     ASSERT_EQ(RasGetEntryDialParamsA(nullptr, &p, nullptr), 0u);
-    EXPECT_STREQ(p.szUserName, "jan");  // from the old peer file
+    EXPECT_STREQ(p.szUserName, "jan");
     ASSERT_EQ(SetDialParams("dsl", "jan", "pw"), 0u);
-    const auto info = ReadPeerFile(ReadFile(peers_ + "/dsl"));
+    EXPECT_EQ(ReadFile(peers_ + "/dsl"), uidless);
+    const auto info = ReadPeerFile(ReadFile(Own("dsl")));
     EXPECT_TRUE(info.passwordfd);
     EXPECT_EQ(info.ownerUid, static_cast<std::uint32_t>(::getuid()));
     EXPECT_EQ(info.interface, "eth1");
     EXPECT_EQ(info.service, "svc");
+    EXPECT_EQ(info.linkname, "dsl." + uid);  // its pid file is its own too
+
+    // This user's file of an earlier version keeps its name.
+    ASSERT_EQ(SetDialParams("own", "jan", "pw"), 0u);
+    EXPECT_TRUE(ReadPeerFile(ReadFile(peers_ + "/own")).passwordfd);
+    EXPECT_FALSE(fs::exists(Own("own")));
+    for (const char* entry : {"dsl", "own"}) {
+        Dial(entry, "exit 8");
+        WaitForDialEnd();
+    }
+    EXPECT_EQ(ReadFile(root_ + "/args"),
+              "call dsl." + uid + " user jan passwordfd 3 nodetach\ncall own user jan passwordfd 3 nodetach\n");
 }
 
 // Only virtual interfaces: the entry cannot be created, and the code says why.
@@ -336,14 +381,14 @@ TEST_F(PppdLine, NoWiredInterfaceIsTheReportedCause) {
     AddInterface("lo", 1, "unknown", false, false);
     WriteFile(net_ + "/lo/type", "772\n");
     EXPECT_EQ(SetProperties("dsl", "svc"), nebrin::pppd::kErrNoWiredInterface);
-    EXPECT_FALSE(fs::exists(peers_ + "/dsl"));
+    EXPECT_FALSE(fs::exists(Own("dsl")));
     char text[256];
     ASSERT_EQ(RasGetErrorStringA(nebrin::pppd::kErrNoWiredInterface, text, sizeof text), 0u);
     EXPECT_EQ(std::string(text).rfind("No wired interface found", 0), 0u) << text;
     // Named outright, a non-Ethernet interface is refused too.
     ::setenv("NEBRIN_PPPOE_INTERFACE", "lo", 1);
     EXPECT_EQ(SetProperties("dsl", "svc"), nebrin::pppd::kErrNoWiredInterface);
-    EXPECT_FALSE(fs::exists(peers_ + "/dsl"));
+    EXPECT_FALSE(fs::exists(Own("dsl")));
 }
 
 TEST_F(PppdLine, EntriesAreThePeerFilesThatCanBeDialled) {
@@ -382,18 +427,18 @@ TEST_F(PppdLine, EntriesAreThePeerFilesThatCanBeDialled) {
 
 TEST_F(PppdLine, InterfaceIsConfiguredOrTheFirstWiredOneUp) {
     ASSERT_EQ(SetProperties("a", ""), 0u);
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/a")).interface, "eth0");
+    EXPECT_EQ(ReadPeerFile(ReadFile(Own("a"))).interface, "eth0");
     ASSERT_EQ(SetProperties("b", "", "PPPoE", "eth1"), 0u);  // the record names an interface
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/b")).interface, "eth1");
+    EXPECT_EQ(ReadPeerFile(ReadFile(Own("b"))).interface, "eth1");
     ::setenv("NEBRIN_PPPOE_INTERFACE", "eth1", 1);
     ASSERT_EQ(SetProperties("c", ""), 0u);
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/c")).interface, "eth1");
+    EXPECT_EQ(ReadPeerFile(ReadFile(Own("c"))).interface, "eth1");
     ::setenv("NEBRIN_PPPOE_INTERFACE", "eth1 plugin x.so", 1);
     EXPECT_EQ(SetProperties("d", ""), static_cast<RAS_DWORD>(RAS_ERROR_INVALID_PARAMETER));
-    EXPECT_FALSE(fs::exists(peers_ + "/d"));
+    EXPECT_FALSE(fs::exists(Own("d")));
     ::unsetenv("NEBRIN_PPPOE_INTERFACE");
     EXPECT_EQ(SetProperties("e", "", "modem"), nebrin::pppd::kErrUnknownDeviceType);
-    EXPECT_FALSE(fs::exists(peers_ + "/e"));
+    EXPECT_FALSE(fs::exists(Own("e")));
 }
 
 // Every accepted user name and password reaches pppd exactly: the user name
@@ -427,7 +472,7 @@ TEST_F(PppdLine, HostileCredentialsReachPppdExactlyOrAreRefusedWithNothingWritte
     for (const Case& c : cases) {
         const std::string what = "user [" + c.user + "] password [" + c.password + "]";
         const std::string storeBefore = ReadFile(store_);
-        const std::string peerBefore = ReadFile(peers_ + "/dsl");
+        const std::string peerBefore = ReadFile(Own("dsl"));
 
         RASCREDENTIALSA cred{};
         cred.dwSize = RASCREDENTIALSA_SIZE;
@@ -435,7 +480,7 @@ TEST_F(PppdLine, HostileCredentialsReachPppdExactlyOrAreRefusedWithNothingWritte
         std::memcpy(cred.szUserName, c.user.data(), std::min(c.user.size(), sizeof cred.szUserName));
         std::memcpy(cred.szPassword, c.password.data(), std::min(c.password.size(), sizeof cred.szPassword));
         EXPECT_EQ(RasSetCredentialsA(nullptr, "dsl", &cred, 0), c.rc) << what;
-        EXPECT_EQ(ReadFile(peers_ + "/dsl"), peerBefore) << what;
+        EXPECT_EQ(ReadFile(Own("dsl")), peerBefore) << what;
         if (c.rc != 0) {
             EXPECT_EQ(ReadFile(store_), storeBefore) << what;
             continue;
@@ -521,7 +566,8 @@ TEST_F(PppdLine, DialConnectsThenHangsUpWithStatistics) {
 
     // pppd got the entry and the user name on its command line, the password
     // through the pipe.
-    EXPECT_EQ(ReadFile(root_ + "/args"), "call dsl user jan passwordfd 3 nodetach\n");
+    EXPECT_EQ(ReadFile(root_ + "/args"),
+              "call dsl." + std::to_string(::getuid()) + " user jan passwordfd 3 nodetach\n");
 
     const auto conns = Connections();
     ASSERT_EQ(conns.size(), 1u);
@@ -665,7 +711,7 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     for (std::string& s : env) envp.push_back(s.data());
     envp.push_back(nullptr);
     std::string exe = NEBRIN_STAND_IN_PPPD;
-    std::vector<std::string> args = {exe, "call", "dsl", "nodetach"};
+    std::vector<std::string> args = {exe, "call", "dsl." + std::to_string(::getuid()), "nodetach"};
     std::vector<char*> argv;
     for (std::string& s : args) argv.push_back(s.data());
     argv.push_back(nullptr);
@@ -675,15 +721,17 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&fa);
-    ASSERT_TRUE(Eventually([&] { return fs::exists(run2_ + "/ppp4.pid"); }));
+    // Its last pid file write names the interface.
+    const std::string linkPid = run2_ + "/ppp-dsl." + std::to_string(::getuid()) + ".pid";
+    ASSERT_TRUE(Eventually([&] { return ReadFile(linkPid).find("\nppp4") != std::string::npos; }));
     // pppd wrote its interface's pid file before authentication; the run
     // that dialled marked when the link came up, and the duration counts
     // from there.
     const auto now = std::time(nullptr);
     const fs::file_time_type pidTime = fs::file_time_type::clock::now() - std::chrono::seconds(30);
     fs::last_write_time(run2_ + "/ppp4.pid", pidTime);
-    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.up",
-              std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
+    const std::string mark = root_ + "/user-run/nebrin/pppd-dsl." + std::to_string(::getuid()) + ".up";
+    WriteFile(mark, std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
     RAS_STATS stats{};
     stats.dwSize = RAS_STATS_SIZE;
 
@@ -698,7 +746,7 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     EXPECT_GE(stats.dwConnectDuration, 20'000u);
     EXPECT_LT(stats.dwConnectDuration, 29'000u);
     // A mark of another pppd is not this session's: the pid file counts.
-    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.up", "1 " + std::to_string(static_cast<long long>(now) - 20) + "\n");
+    WriteFile(mark, "1 " + std::to_string(static_cast<long long>(now) - 20) + "\n");
     ASSERT_EQ(RasGetConnectionStatistics(conns[0].hrasconn, &stats), 0u);
     EXPECT_GE(stats.dwConnectDuration, 30'000u);
     // The entry is busy: a second pppd for it is refused.
@@ -746,6 +794,13 @@ protected:
                                        fs::perms::others_read | fs::perms::others_exec);
             fs::permissions(peers_, fs::perms::all);
         }
+        // The writers' lock, shared by the test's users (as root's own file in
+        // /run is by pkexec's helpers).
+        lock_ = root_ + "/writers.lock";
+        WriteFile(lock_, "");
+        fs::permissions(lock_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                   fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+        ::setenv("NEBRIN_PPP_LOCK", lock_.c_str(), 1);
         // Interfaces of every kind; only Ethernet ones (type 1) carry PPPoE.
         AddInterface("eth0.35", 5, "up", false, false);  // a VLAN
         AddInterface("veth1", 6, "up", false, false);
@@ -812,9 +867,14 @@ protected:
     static std::string Peer(const std::string& entry, const std::string& iface, const std::string& service = "") {
         return "nebrin-ppp-helper 2\npeer\n" + entry + "\n" + iface + "\n" + service + "\n";
     }
-    std::optional<std::uint32_t> Owner(const std::string& entry) {
-        return ReadPeerFile(ReadFile(peers_ + "/" + entry)).ownerUid;
+    // The owner the marker of a peer file (by its name) names.
+    std::optional<std::uint32_t> Owner(const std::string& file) {
+        return ReadPeerFile(ReadFile(peers_ + "/" + file)).ownerUid;
     }
+    // User uid's own peer file of entry, as the helper run as that user names it.
+    std::string OwnOf(std::uint32_t uid, const std::string& entry) const { return Own(entry, Uid(uid)); }
+
+    std::string lock_;
 };
 
 TEST_F(PppdHelper, TheLibraryWritesThroughTheHelperWhenAsked) {
@@ -829,21 +889,20 @@ TEST_F(PppdHelper, TheLibraryWritesThroughTheHelperWhenAsked) {
     }
     ::setenv("NEBRIN_PPP_ELEVATE", elevate.c_str(), 1);
     ::setenv("NEBRIN_PPP_HELPER", NEBRIN_PPP_HELPER_BIN, 1);
-    CreateEntry("dsl", "svc #1", "jan kowalski", "p\"w");
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).service, "svc #1");
-    EXPECT_EQ(Owner("dsl"), Uid(kUserA));
-    // The credentials stayed with this process's user.
-    EXPECT_EQ(Stored("dsl"), (nebrin::pppd::StoredCredentials{"jan kowalski", std::string("p\"w")}));
+    // (The whole round, credentials and dial, as other users: PppdUsers.)
+    ASSERT_EQ(SetProperties("dsl", "svc #1"), 0u);
+    EXPECT_EQ(ReadPeerFile(ReadFile(OwnOf(kUserA, "dsl"))).service, "svc #1");
+    EXPECT_EQ(Owner("dsl." + std::to_string(Uid(kUserA))), Uid(kUserA));
     // A helper that cannot be started writes nothing and says so.
     ::setenv("NEBRIN_PPP_HELPER", (root_ + "/missing-helper").c_str(), 1);
     EXPECT_EQ(SetProperties("dsl", "other"), static_cast<RAS_DWORD>(RAS_ERROR_CANNOT_WRITE_PHONEBOOK));
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/dsl")).service, "svc #1");
+    EXPECT_EQ(ReadPeerFile(ReadFile(OwnOf(kUserA, "dsl"))).service, "svc #1");
 }
 
 TEST_F(PppdHelper, RefusesEverythingButOnePeerFileOnAnEthernetInterface) {
     WriteFile(peers_ + "/provider", "# admin's\n/dev/modem\n");
     ASSERT_EQ(Run(kUserA, Peer("dsl", "eth0", "svc")).answer, "0\n");
-    const std::string dsl = ReadFile(peers_ + "/dsl");
+    const std::string dsl = ReadFile(OwnOf(kUserA, "dsl"));
     struct Case {
         std::string request;
         const char* code;
@@ -872,7 +931,7 @@ TEST_F(PppdHelper, RefusesEverythingButOnePeerFileOnAnEthernetInterface) {
         const HelperRun r = Run(kUserA, c.request);
         EXPECT_NE(r.status, 0) << c.request;
         EXPECT_EQ(r.Code(), c.code) << c.request << " -> " << r.answer;
-        EXPECT_EQ(ReadFile(peers_ + "/dsl"), dsl) << c.request;
+        EXPECT_EQ(ReadFile(OwnOf(kUserA, "dsl")), dsl) << c.request;
         EXPECT_EQ(ReadFile(peers_ + "/provider"), "# admin's\n/dev/modem\n") << c.request;
         EXPECT_FALSE(fs::exists(root_ + "/x"));
     }
@@ -920,31 +979,57 @@ TEST_F(PppdHelper, AtMostSixteenPeersPerUserEvenInParallel) {
     EXPECT_EQ(written, 16);
     EXPECT_EQ(refused, kTries - 16);
     int files = 0;
-    for (int i = 0; i < kTries; ++i) files += fs::exists(peers_ + "/a" + std::to_string(i));
+    for (int i = 0; i < kTries; ++i) files += fs::exists(OwnOf(kUserA, "a" + std::to_string(i)));
     EXPECT_EQ(files, 16);
     // Replacing one of them is no new file; the other user has a count of
     // his own.
-    EXPECT_EQ(Run(kUserA, Peer("a0", "eth1")).answer.substr(0, 2), fs::exists(peers_ + "/a0") ? "0\n" : "62");
+    EXPECT_EQ(Run(kUserA, Peer("a0", "eth1")).answer.substr(0, 2), fs::exists(OwnOf(kUserA, "a0")) ? "0\n" : "62");
     EXPECT_EQ(Run(kUserB, Peer("b0", "eth0")).answer, "0\n");
 }
 
-TEST_F(PppdHelper, NeitherUserCanReplaceTheOthersPeer) {
+// Each user writes a file of his own for the same entry name; a file of one
+// user is never replaced by another, nor one with the uid-less marker of
+// earlier versions by anyone.
+TEST_F(PppdHelper, EachUserWritesOnlyHisOwnPeerFile) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs two users: run as root";
-    ASSERT_EQ(Run(kUserA, Peer("a", "eth0", "svc")).answer, "0\n");
-    ASSERT_EQ(Run(kUserB, Peer("b", "eth1")).answer, "0\n");
-    const std::string a = ReadFile(peers_ + "/a");
-    const std::string b = ReadFile(peers_ + "/b");
-    EXPECT_EQ(Owner("a"), kUserA);
-    EXPECT_EQ(Owner("b"), kUserB);
-    EXPECT_EQ(Run(kUserB, Peer("a", "eth1", "svc")).Code(), "183");
-    EXPECT_EQ(Run(kUserA, Peer("b", "eth0")).Code(), "183");
-    // The same settings: the other's entry serves as it is, unchanged.
-    EXPECT_EQ(Run(kUserB, Peer("a", "eth0", "svc")).answer, "0\n");
-    EXPECT_EQ(ReadFile(peers_ + "/a"), a);
-    EXPECT_EQ(ReadFile(peers_ + "/b"), b);
-    // Each replaces its own.
-    EXPECT_EQ(Run(kUserA, Peer("a", "eth1")).answer, "0\n");
-    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/a")).interface, "eth1");
+    const std::string a = std::to_string(kUserA);
+    const std::string b = std::to_string(kUserB);
+    // Earlier versions' files: one of user A under the entry's own name, one
+    // without a uid.
+    const std::string oldA = nebrin::pppd::PeerFileMarker(kUserA) + "\nplugin rp-pppoe.so\nnic-eth0\n";
+    const std::string uidless = std::string(nebrin::pppd::kPeerFileMarker) + "\nplugin rp-pppoe.so\nnic-eth0\n";
+    WriteFile(peers_ + "/old", oldA);
+    WriteFile(peers_ + "/free", uidless);
+    // A's file (of an earlier version) under the name B's own file of
+    // "taken" would have.
+    WriteFile(peers_ + "/taken." + b, oldA);
+
+    ASSERT_EQ(Run(kUserA, Peer("Neo", "eth0", "svc")).answer, "0\n");
+    const std::string neoA = ReadFile(peers_ + "/Neo." + a);
+    EXPECT_EQ(Run(kUserB, Peer("Neo", "eth0", "svc")).answer, "0\n");  // the same settings
+    EXPECT_EQ(Owner("Neo." + b), kUserB);
+    EXPECT_EQ(Run(kUserB, Peer("Neo", "eth1")).answer, "0\n");
+    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/Neo." + b)).interface, "eth1");
+    EXPECT_EQ(ReadFile(peers_ + "/Neo." + a), neoA);
+    EXPECT_FALSE(fs::exists(peers_ + "/Neo"));
+
+    EXPECT_EQ(Run(kUserB, Peer("old", "eth1")).answer, "0\n");  // B's own beside it
+    EXPECT_EQ(ReadFile(peers_ + "/old"), oldA);
+    EXPECT_EQ(Run(kUserA, Peer("old", "eth1")).answer, "0\n");  // A's, in place
+    EXPECT_EQ(Owner("old"), kUserA);
+    EXPECT_EQ(ReadPeerFile(ReadFile(peers_ + "/old")).interface, "eth1");
+    EXPECT_FALSE(fs::exists(peers_ + "/old." + a));
+
+    for (std::uint32_t uid : {kUserA, kUserB}) {
+        EXPECT_EQ(Run(uid, Peer("free", "eth1")).answer, "0\n");
+        EXPECT_EQ(Owner("free." + std::to_string(uid)), uid);
+    }
+    EXPECT_EQ(ReadFile(peers_ + "/free"), uidless);
+
+    const HelperRun taken = Run(kUserB, Peer("taken", "eth0"));
+    EXPECT_EQ(taken.Code(), "183") << taken.answer;
+    EXPECT_NE(taken.answer.find("belongs to the user of uid " + a), std::string::npos) << taken.answer;
+    EXPECT_EQ(Owner("taken." + b), kUserA);
 }
 
 // Run privileged (as root, as pkexec runs it), the helper ignores every
@@ -962,6 +1047,377 @@ TEST_F(PppdHelper, PrivilegedRunIgnoresTheEnvironment) {
     EXPECT_EQ(ReadFile(root_ + "/answer"), "633\nnebrinfake0 is not an Ethernet interface of /sys/class/net\n");
     EXPECT_FALSE(fs::exists(peers_ + "/" + entry));
     EXPECT_FALSE(fs::exists("/etc/ppp/peers/" + entry));
+}
+
+// ---- Many users, one machine --------------------------------------------------------
+
+// Waits up to limitMs for the helper's whole answer; a helper that gives
+// none in time is killed (the test must not hang on it) and nullopt returned.
+std::optional<HelperRun> FinishWithin(pid_t pid, int out, int limitMs) {
+    std::string answer;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    bool ended = false;
+    while (!ended) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+        pollfd p{out, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        char buf[512];
+        const ssize_t n = ::read(out, buf, sizeof buf);
+        if (n > 0) answer.append(buf, static_cast<std::size_t>(n));
+        ended = n <= 0;
+    }
+    ::close(out);
+    int status = 0;
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return std::nullopt;
+    }
+    ::waitpid(pid, &status, 0);
+    return HelperRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, answer};
+}
+
+// A member of dip can read the peers folder, and so lock it for as long as
+// he likes: the writers never wait for that. The writers' own lock, when
+// another writer holds it too long, is a clear "busy".
+TEST_F(PppdHelper, NoUserCanStallTheWriters) {
+    const int folder = ::open(peers_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);  // as "flock /etc/ppp/peers sleep 1000" does
+    int in = -1, out = -1;
+    pid_t pid = Start(kUserA, &in, &out);
+    std::string req = Peer("dsl", "eth0");
+    ASSERT_EQ(::write(in, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+    ::close(in);
+    auto r = FinishWithin(pid, out, 10'000);
+    ::close(folder);
+    ASSERT_TRUE(r) << "the helper waited for a lock any reader of the peers folder can hold";
+    EXPECT_EQ(r->answer, "0\n");
+
+    ::setenv("NEBRIN_PPP_LOCK_WAIT_MS", "300", 1);  // honoured only unprivileged; 3 s otherwise
+    const int lock = ::open(lock_.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);  // another writer at work
+    pid = Start(kUserA, &in, &out);
+    req = Peer("dsl", "eth1");
+    ASSERT_EQ(::write(in, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+    ::close(in);
+    r = FinishWithin(pid, out, 10'000);
+    ::close(lock);
+    ::unsetenv("NEBRIN_PPP_LOCK_WAIT_MS");
+    ASSERT_TRUE(r) << "no answer while another writer held the lock";
+    EXPECT_EQ(r->Code(), std::to_string(nebrin::pppd::kErrPeersBusy)) << r->answer;
+    EXPECT_NE(r->answer.find("more than 300 ms"), std::string::npos) << r->answer;
+    EXPECT_NE(r->status, 0);
+    EXPECT_EQ(ReadPeerFile(ReadFile(OwnOf(kUserA, "dsl"))).interface, "eth0");
+    char text[512];
+    ASSERT_EQ(RasGetErrorStringA(nebrin::pppd::kErrPeersBusy, text, sizeof text), 0u);
+    EXPECT_NE(std::string(text).find("Try again"), std::string::npos) << text;
+}
+
+// The library waits for its helper's answer only so long: a helper (or an
+// elevating program) that hangs is stopped, and the call says so.
+TEST_F(PppdLine, AHungHelperIsAbandonedAtItsDeadline) {
+    const std::string hung = root_ + "/hung-helper.sh";
+    WriteFile(hung, "#!/bin/sh\necho $$ > '" + root_ + "/hung.pid'\nexec sleep 1000\n");
+    fs::permissions(hung, fs::perms::owner_all);
+    ::setenv("NEBRIN_PPP_USE_HELPER", "1", 1);
+    ::setenv("NEBRIN_PPP_ELEVATE", "", 1);
+    ::setenv("NEBRIN_PPP_HELPER", hung.c_str(), 1);
+    ::setenv("NEBRIN_PPP_HELPER_DEADLINE_MS", "300", 1);
+    auto call = std::async(std::launch::async, [&] { return SetProperties("dsl", "svc"); });
+    const bool answered = call.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    pid_t helper = 0;
+    if (auto text = ReadFile(root_ + "/hung.pid"); !text.empty()) helper = static_cast<pid_t>(std::stoi(text));
+    if (!answered && helper > 0) ::kill(helper, SIGKILL);  // lets the call return, so the test can end
+    ASSERT_TRUE(answered) << "the library waited for a hung helper without limit";
+    EXPECT_EQ(call.get(), nebrin::pppd::kErrHelperTimeout);
+    ASSERT_GT(helper, 0);
+    EXPECT_TRUE(Eventually([&] { return Gone(helper); })) << "the hung helper was neither stopped nor reaped";
+    EXPECT_FALSE(fs::exists(Own("dsl")));
+    char text[512];
+    ASSERT_EQ(RasGetErrorStringA(nebrin::pppd::kErrHelperTimeout, text, sizeof text), 0u);
+    EXPECT_NE(std::string(text).find("did not answer in time"), std::string::npos) << text;
+}
+
+// A helper killed in the middle of a write, or one whose caller set a file
+// size limit, leaves no temporary file behind for long: the next writer
+// removes what a killed one left (its own user's only), and a write beyond
+// the limit fails cleanly.
+TEST_F(PppdHelper, KilledOrLimitedHelpersLeaveNoTemporaryFiles) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs two users: run as root";
+    auto temporaries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(peers_))
+            if (e.path().filename().string().front() == '.') names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    // What killed writers of each user left.
+    const std::string mine = ".dsl." + std::to_string(kUserA) + ".Ab3dE9";
+    const std::string theirs = ".dsl." + std::to_string(kUserB) + ".Zz0yX1";
+    for (const auto& [name, uid] : {std::pair{mine, kUserA}, std::pair{theirs, kUserB}}) {
+        WriteFile(peers_ + "/" + name, "");
+        ASSERT_EQ(::chown((peers_ + "/" + name).c_str(), uid, uid), 0);
+    }
+    // Helpers killed at random points of their work.
+    std::srand(static_cast<unsigned>(::getpid()));
+    for (int i = 0; i < 40; ++i) {
+        int in = -1, out = -1;
+        const pid_t pid = Start(kUserA, &in, &out);
+        const std::string req = Peer("k" + std::to_string(i % 4), "eth0");
+        (void)!::write(in, req.data(), req.size());
+        ::close(in);
+        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 4000));
+        ::kill(pid, SIGKILL);
+        ::close(out);
+        ::waitpid(pid, nullptr, 0);
+    }
+    ASSERT_EQ(Run(kUserA, Peer("dsl", "eth0")).answer, "0\n");
+    EXPECT_EQ(temporaries(), std::vector<std::string>{theirs});
+
+    // "ulimit -f 0" before the call: the write fails and says so. (The
+    // answer goes through a pipe, which no file size limit touches.)
+    const std::string peerBefore = ReadFile(OwnOf(kUserA, "dsl"));
+    std::string helper;
+    for (const std::string& a : HelperArgv(kUserA)) helper += " '" + a + "'";
+    WriteFile(root_ + "/request", Peer("dsl", "eth1"));
+    WriteFile(root_ + "/limited.sh", "(ulimit -f 0; " + helper + " < '" + root_ +
+                                         "/request'; echo \"status $?\") | cat > '" + root_ + "/answer'\n");
+    ASSERT_EQ(std::system(("/bin/sh '" + root_ + "/limited.sh'").c_str()), 0);
+    const std::string answer = ReadFile(root_ + "/answer");
+    EXPECT_NE(answer.find("status 1\n"), std::string::npos) << "the helper was ended by a signal: " << answer;
+    EXPECT_EQ(answer.substr(0, 4), "624\n") << answer;
+    EXPECT_NE(answer.find("File too large"), std::string::npos) << answer;
+    EXPECT_EQ(temporaries(), std::vector<std::string>{theirs});
+    EXPECT_EQ(ReadFile(OwnOf(kUserA, "dsl")), peerBefore);
+}
+
+// A tun/tap device belongs to whoever the administrator (or its creator)
+// made its owner, who then reads every frame on it; what is built on one (a
+// VLAN, a bridge with it as a port) is no better. Neither the helper nor
+// the line takes one.
+TEST_F(PppdHelper, NoInterfaceAUserCanOwn) {
+    AddInterface("tap0", 20, "up", false, false);
+    WriteFile(net_ + "/tap0/tun_flags", "0x1802\n");
+    WriteFile(net_ + "/tap0/owner", std::to_string(Uid(kUserA)) + "\n");
+    AddInterface("eth0.36", 21, "up", false, false);
+    fs::create_directory_symlink("../tap0", net_ + "/eth0.36/lower_tap0");
+    AddInterface("br7", 22, "up", false, false);
+    fs::create_directories(net_ + "/br7/brif/eth1");
+    fs::create_directories(net_ + "/br7/brif/tap0");
+
+    std::vector<std::string> refused = {"tap0", "eth0.36", "br7"};
+    // A real tap the caller owns, as "ip tuntap add dev X mode tap user U" makes it.
+    const std::string tap = "nbtap" + std::to_string(::getpid() % 100000);
+    bool realTap = false;
+    struct Removal {
+        std::string tap;
+        ~Removal() {
+            if (!tap.empty()) (void)!std::system(("/usr/sbin/ip tuntap del dev " + tap + " mode tap").c_str());
+        }
+    } removal;
+    if (::geteuid() == 0 && ::access("/dev/net/tun", F_OK) == 0 && ::access("/usr/sbin/ip", X_OK) == 0) {
+        const std::string add =
+            "/usr/sbin/ip tuntap add dev " + tap + " mode tap user " + std::to_string(kUserA) + " >/dev/null 2>&1";
+        realTap = std::system(add.c_str()) == 0;
+        if (realTap) {
+            removal.tap = tap;
+            fs::create_directory_symlink("/sys/class/net/" + tap, net_ + "/" + tap);
+            refused.push_back(tap);
+        }
+    }
+    for (const std::string& iface : refused) {
+        const HelperRun r = Run(kUserA, Peer("dsl", iface));
+        EXPECT_EQ(r.Code(), "633") << iface << ": " << r.answer;
+        EXPECT_NE(r.answer.find("tun/tap"), std::string::npos) << iface << ": " << r.answer;
+        EXPECT_FALSE(fs::exists(OwnOf(kUserA, "dsl"))) << iface;
+        // The line library refuses it too, named outright.
+        ::setenv("NEBRIN_PPPOE_INTERFACE", iface.c_str(), 1);
+        EXPECT_EQ(SetProperties("dsl", ""), nebrin::pppd::kErrNoWiredInterface) << iface;
+        ::unsetenv("NEBRIN_PPPOE_INTERFACE");
+        EXPECT_FALSE(fs::exists(Own("dsl"))) << iface;
+    }
+    // A peer file naming one (written by hand, or before the device changed
+    // hands) is not dialled.
+    WriteFile(Own("byhand"), nebrin::pppd::BuildPeerFile("byhand." + std::to_string(::getuid()), {refused.back(), ""},
+                                                         static_cast<std::uint32_t>(::getuid())));
+    RAS_DWORD rc = 0;
+    Dial("byhand", "exit 8", &rc);
+    EXPECT_EQ(rc, nebrin::pppd::kErrNoWiredInterface);
+    EXPECT_FALSE(fs::exists(root_ + "/args"));
+    // The card and what root built on cards alone still serve.
+    for (const char* iface : {"eth0", "eth0.35", "br0", "veth1"})
+        EXPECT_EQ(Run(kUserA, Peer("dsl", iface)).answer, "0\n") << iface;
+}
+
+// The command-line dialer (the same library and controller as the window)
+// run by three users of the machine, each with a home of his own, writing
+// through the helper (run as that user, as pkexec would for him).
+class PppdUsers : public PppdHelper {
+protected:
+    static constexpr std::uint32_t kAlice = kUserA;
+    static constexpr std::uint32_t kMallory = kUserB;
+    static constexpr std::uint32_t kBob = 64103;
+
+    void SetUp() override {
+        PppdHelper::SetUp();
+        if (IsSkipped()) return;
+#ifndef NEBRIN_RASDIAL_BIN
+        GTEST_SKIP() << "nebrin-rasdial is not built";
+#endif
+        if (::geteuid() != 0) GTEST_SKIP() << "needs three users: run as root";
+        for (const std::string& d : {run_, run2_}) fs::permissions(d, fs::perms::all);
+    }
+
+    std::string Home(std::uint32_t uid) const { return root_ + "/home-" + std::to_string(uid); }
+
+    struct ToolRun {
+        int status = -1;
+        std::string out, err;
+    };
+    ToolRun RasDial(std::uint32_t uid, const std::vector<std::string>& args, const std::string& script = "") {
+        ToolRun r;
+#ifdef NEBRIN_RASDIAL_BIN
+        const std::string home = Home(uid);
+        if (!fs::exists(home)) {
+            fs::create_directories(home);
+            EXPECT_EQ(::chown(home.c_str(), uid, uid), 0);
+            fs::permissions(home, fs::perms::owner_all);
+        }
+        auto quote = [](const std::string& v) {
+            std::string q = "'";
+            for (char c : v) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            return q + "'";
+        };
+        std::string cmd =
+            "env HOME=" + quote(home) + " NEBRIN_HOME=" + quote(home) + " XDG_CONFIG_HOME=" + quote(home + "/.config") +
+            " XDG_RUNTIME_DIR=" + quote(home + "/run") + " NEBRIN_RAS=" + quote(NEBRIN_RASAPI_PPPD_LIB) +
+            " NEBRIN_PPP_USE_HELPER=1 NEBRIN_PPP_ELEVATE= NEBRIN_PPP_HELPER=" + quote(NEBRIN_PPP_HELPER_BIN) +
+            " FAKE_PPPD_ARGS=" + quote(home + "/args") + " FAKE_PPPD_SCRIPT=" + quote(script);
+        for (const std::string& a : HelperArgv(uid)) {
+            if (a == NEBRIN_PPP_HELPER_BIN) break;
+            cmd += " " + quote(a);
+        }
+        cmd += " " + quote(NEBRIN_RASDIAL_BIN);
+        for (const std::string& a : args) cmd += " " + quote(a);
+        cmd += " >" + quote(root_ + "/out") + " 2>" + quote(root_ + "/err") + " </dev/null";
+        const int raw = std::system(cmd.c_str());
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadFile(root_ + "/out");
+        r.err = ReadFile(root_ + "/err");
+#else
+        (void)uid;
+        (void)args;
+        (void)script;
+#endif
+        return r;
+    }
+    // The command lines the user's dials gave pppd.
+    std::string PppdCalls(std::uint32_t uid) const { return ReadFile(Home(uid) + "/args"); }
+    std::string File(const std::string& entry, std::uint32_t uid) const { return entry + "." + std::to_string(uid); }
+};
+
+// Mallory writes "Neo" first; Alice, whose dialer uses the same entry name,
+// still gets a peer file of her own and dials only that one; Bob, who has
+// none, dials nobody's.
+TEST_F(PppdUsers, AnEntryOfTheSameNameNeverDialsAnotherUsersPeerFile) {
+    ASSERT_EQ(RasDial(kMallory, {"Neo", "/create", "svc", "mallory-login", "m-pw"}).status, 0);
+    const std::string mallorys = ReadFile(peers_ + "/" + File("Neo", kMallory));
+    EXPECT_EQ(Owner(File("Neo", kMallory)), kMallory);
+    const ToolRun created = RasDial(kAlice, {"Neo", "/create", "svc", "alice-login", "a-pw"});
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(Owner(File("Neo", kAlice)), kAlice);
+    EXPECT_EQ(ReadFile(peers_ + "/" + File("Neo", kMallory)), mallorys);
+
+    const ToolRun dial = RasDial(kAlice, {"Neo"}, kNoAnswer);
+    EXPECT_NE(dial.err.find("error 678"), std::string::npos) << dial.out << dial.err;
+    EXPECT_EQ(PppdCalls(kAlice), "call " + File("Neo", kAlice) + " user alice-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(RasDial(kMallory, {"Neo"}, kNoAnswer).status, 1);
+    EXPECT_EQ(PppdCalls(kMallory), "call " + File("Neo", kMallory) + " user mallory-login passwordfd 3 nodetach\n");
+
+    // Bob has no entry "Neo"; and a file an earlier version wrote for Mallory
+    // under the entry's own name is hers alone.
+    const ToolRun none = RasDial(kBob, {"Neo"}, kNoAnswer);
+    EXPECT_NE(none.err.find("error 623: "), std::string::npos) << none.out << none.err;
+    WriteFile(peers_ + "/Trap", nebrin::pppd::PeerFileMarker(kMallory) +
+                                    "\nplugin rp-pppoe.so\nnic-eth0\nplugin passwordfd.so\nlinkname \"Trap\"\n");
+    const ToolRun bob = RasDial(kBob, {"Trap", "bob-login", "b-pw"}, kNoAnswer);
+    EXPECT_EQ(bob.status, 1);
+    EXPECT_NE(bob.err.find("error " + std::to_string(nebrin::pppd::kErrNotThisUsersPeer) + ": "), std::string::npos)
+        << bob.out << bob.err;
+    EXPECT_NE(bob.err.find("another user"), std::string::npos) << bob.err;
+    EXPECT_EQ(PppdCalls(kBob), "");
+    // Creating it gives him his own.
+    ASSERT_EQ(RasDial(kBob, {"Trap", "/create", "", "bob-login", "b-pw"}).status, 0);
+    RasDial(kBob, {"Trap"}, kNoAnswer);
+    EXPECT_EQ(PppdCalls(kBob), "call " + File("Trap", kBob) + " user bob-login passwordfd 3 nodetach\n");
+}
+
+// A peer file with the earlier marker that names no uid: the user whose
+// credentials name it keeps dialling it; nobody replaces or claims it, and
+// nobody else dials it.
+TEST_F(PppdUsers, AnUidlessPeerFileIsNeitherClaimedNorDialledByAnotherUser) {
+    const std::string old = std::string(nebrin::pppd::kPeerFileMarker) +
+                            "\nplugin rp-pppoe.so\nnic-eth0\nplugin passwordfd.so\nlinkname \"Old\"\nnoauth\n";
+    WriteFile(peers_ + "/Old", old);
+    const std::string store = Home(kAlice) + "/.config/nebrin/pppd-credentials";
+    WriteFile(store, "\"Old\" \"alice-login\" \"a-pw\"\n");
+    for (const std::string& d : {Home(kAlice), Home(kAlice) + "/.config", Home(kAlice) + "/.config/nebrin", store})
+        ASSERT_EQ(::chown(d.c_str(), kAlice, kAlice), 0);
+    fs::permissions(Home(kAlice), fs::perms::owner_all);
+
+    const ToolRun replaced = RasDial(kMallory, {"Old", "/create", "svc", "mallory-login", "m-pw"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(ReadFile(peers_ + "/Old"), old);
+    EXPECT_EQ(Owner(File("Old", kMallory)), kMallory);
+
+    RasDial(kAlice, {"Old"}, kNoAnswer);
+    EXPECT_EQ(PppdCalls(kAlice), "call Old user alice-login passwordfd 3 nodetach\n");
+    const ToolRun bob = RasDial(kBob, {"Old"}, kNoAnswer);
+    EXPECT_EQ(bob.status, 1);
+    EXPECT_NE(bob.err.find("error " + std::to_string(nebrin::pppd::kErrNotThisUsersPeer) + ": "), std::string::npos)
+        << bob.out << bob.err;
+    EXPECT_EQ(PppdCalls(kBob), "");
+}
+
+// Privileged, the helper undoes the limits its caller may have set (a file
+// size of 0, too few descriptors) and writes no core file. Soft limits any
+// caller can set; hard ones too when undoing them is possible here (root
+// with CAP_SYS_RESOURCE, as under pkexec).
+TEST(HelperLimits, ACallersLimitsAreUndone) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    std::uint64_t caps = 0;
+    std::istringstream status(ReadFile("/proc/self/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("CapEff:", 0) == 0) caps = std::stoull(line.substr(7), nullptr, 16);
+    const bool mayRaiseHard = (caps >> 24) & 1;  // CAP_SYS_RESOURCE
+    for (bool hard : {false, true}) {
+        if (hard && !mayRaiseHard) continue;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            rlimit files{};
+            if (::getrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(2);
+            const rlimit size{0, hard ? 0 : RLIM_INFINITY};
+            const rlimit few{8, hard ? 8 : files.rlim_max};
+            const rlimit core{1 << 20, 1 << 20};
+            if (::setrlimit(RLIMIT_FSIZE, &size) != 0 || ::setrlimit(RLIMIT_NOFILE, &few) != 0 ||
+                ::setrlimit(RLIMIT_CORE, &core) != 0)
+                ::_exit(3);
+            if (!nebrin::pppd::ResetCallerLimits()) ::_exit(4);
+            rlimit got{}, open{}, dump{};
+            if (::getrlimit(RLIMIT_FSIZE, &got) != 0 || ::getrlimit(RLIMIT_NOFILE, &open) != 0 ||
+                ::getrlimit(RLIMIT_CORE, &dump) != 0)
+                ::_exit(5);
+            ::_exit(got.rlim_cur == RLIM_INFINITY && open.rlim_cur >= 1024 && dump.rlim_cur == 0 ? 0 : 6);
+        }
+        int st = 0;
+        ASSERT_EQ(::waitpid(child, &st, 0), child);
+        ASSERT_TRUE(WIFEXITED(st));
+        EXPECT_EQ(WEXITSTATUS(st), 0) << (hard ? "hard limits" : "soft limits");
+    }
 }
 
 TEST(HelperContext, PrivilegeAndCallingUser) {

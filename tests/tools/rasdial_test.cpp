@@ -180,7 +180,9 @@ TEST_F(RasDialPppd, CreateNamesTheCauseAndDisconnectWaitsForPppd) {
     Result r = Pppd({"dsl", "/create", "svc", "jan", "tajne"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("error 633: No wired interface found"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(home + "/peers/dsl"));
+    // The user's own peer file is "dsl.UID".
+    const std::string own = "dsl." + std::to_string(::getuid());
+    EXPECT_FALSE(fs::exists(home + "/peers/" + own));
 
     fs::create_directories(home + "/net/eth0/device");
     std::ofstream(home + "/net/eth0/type") << "1\n";
@@ -190,7 +192,7 @@ TEST_F(RasDialPppd, CreateNamesTheCauseAndDisconnectWaitsForPppd) {
     r = Pppd({"dsl"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(Pppd({}).out, "dsl\n");
-    const std::string pid = ReadFile(home + "/run/ppp-dsl.pid");
+    const std::string pid = ReadFile(home + "/run/ppp-" + own + ".pid");
     ASSERT_FALSE(pid.empty());
 
     r = Pppd({"dsl", "/disconnect"});
@@ -198,7 +200,7 @@ TEST_F(RasDialPppd, CreateNamesTheCauseAndDisconnectWaitsForPppd) {
     EXPECT_EQ(r.out, "8193 Disconnected/Offline\n");
     // pppd took a second to end the session: the tool waited until it had
     // (its pid file goes in its last step, before it exits).
-    EXPECT_FALSE(fs::exists(home + "/run/ppp-dsl.pid"));
+    EXPECT_FALSE(fs::exists(home + "/run/ppp-" + own + ".pid"));
     EXPECT_EQ(Pppd({}).out, "");
 }
 

@@ -46,7 +46,7 @@ program_under_x() {
     chmod 700 "$work/run"
     cp "$BIN/skin/default.nbt" "$home/skin/" || fail "no packed default theme" || return
     # A first start: no entry and no settings yet.
-    rm -f "/etc/ppp/peers/$ENTRY"
+    rm -f "/etc/ppp/peers/$ENTRY" "/etc/ppp/peers/$ENTRY.$(id -u)"
 
     Xvfb :1 -screen 0 1024x768x24 -wr -nolisten tcp >"$OUT/xvfb.log" 2>&1 &
     X_PID=$!

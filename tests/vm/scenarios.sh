@@ -169,7 +169,8 @@ create_and_dial() {
     before=$(secrets_sum)
     ras "$ENTRY" /create "$SERVICE" "$USER_NAME" "$PASSWORD"
     [ $RAS_RC -eq 0 ] || fail "create failed: $RAS_OUT" || return
-    [ -f "/etc/ppp/peers/$ENTRY" ] || fail "no peer file /etc/ppp/peers/$ENTRY" || return
+    # Each user's entry has a peer file of its own, named with the uid.
+    [ -f "/etc/ppp/peers/$ENTRY.$(id -u)" ] || fail "no peer file /etc/ppp/peers/$ENTRY.$(id -u)" || return
     local t0
     t0=$(now)
     ras "$ENTRY"
@@ -297,11 +298,12 @@ two_users() {
     ras_as piotr Piotr /create "$SERVICE" piotr piotr-pw
     [ $RAS_RC -eq 0 ] || fail "piotr cannot create his entry: $RAS_OUT" || return
     local anna_peer
-    anna_peer=$(sha256sum </etc/ppp/peers/Anna)
+    anna_peer=$(sha256sum <"/etc/ppp/peers/Anna.$(id -u anna)")
+    # The same entry name gives piotr a peer file of his own.
     ras_as piotr Anna /create "$SERVICE" piotr piotr-pw
-    [ "$(sha256sum </etc/ppp/peers/Anna)" = "$anna_peer" ] || fail "piotr replaced anna's peer file" || return
-    # The refusal should say so; the tool's report of it is still changing.
-    [ $RAS_RC -ne 0 ] || log "NOTE: the refused /create of another user's entry exited 0"
+    [ $RAS_RC -eq 0 ] || fail "piotr cannot create his own entry Anna: $RAS_OUT" || return
+    [ "$(sha256sum <"/etc/ppp/peers/Anna.$(id -u anna)")" = "$anna_peer" ] || fail "piotr replaced anna's peer file" || return
+    [ -f "/etc/ppp/peers/Anna.$(id -u piotr)" ] || fail "piotr's entry Anna has no peer file of his own" || return
     ras_as anna Anna
     [ $RAS_RC -eq 0 ] || fail "anna cannot dial: $RAS_OUT" || return
     ras_as piotr Piotr
