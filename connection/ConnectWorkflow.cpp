@@ -120,12 +120,14 @@ void ConnectWorkflow::Dial(std::int32_t location) {
 
     main_.SetDialHandle(0);
     HRASCONN handle = 0;
-    if (ras_.Dial(handle) != 0) {
+    if (const std::int32_t refused = ras_.Dial(handle); refused != 0) {
         const std::string text = Cp1250ToUtf8(ras_.StatusText());
         // A handle the platform left behind is released: idle holds none.
         if (handle != 0) ras_.HangUpHandle(handle);
         notice_.Message(kConnectTitle, std::string(kDialRefusedMessage) + text);
-        Log(std::string(kDialRefusedLine) + text);
+        // The log names the code too (a refusal of the line's own, such as
+        // another user's peer file, has no text elsewhere).
+        LogRefusal(kDialRefusedLine, refused);
         notice_.Beep();
         main_.SetStatusTicker(true);
         main_.SetBusy(false);

@@ -87,8 +87,9 @@ std::vector<std::string> SplitWords(std::string_view text);
 // written for: "# Nebrin PPPoE entry of uid 1000: written by the dialer,
 // changes here are replaced." Only that user may replace it. A peer file
 // without such a line was written by someone else and is never overwritten;
-// one with the line of earlier versions (kPeerFileMarker, no uid) belongs
-// to whoever replaces it first.
+// one with the line of earlier versions (kPeerFileMarker, no uid) is never
+// replaced either, and counts as a user's only when that user's own
+// credentials store names it (see ResolvePeer in PppSystem.h).
 inline constexpr std::string_view kPeerFileMarker =
     "# Nebrin PPPoE entry: written by the dialer, changes here are replaced.";
 std::string PeerFileMarker(std::uint32_t ownerUid);

@@ -387,7 +387,7 @@ TEST_F(ConnectWorkflowTest, DialRefusedAtOnceReportsAndStaysIdle) {
     EXPECT_EQ(notice.events,
               (Lines{"message Połącz: Błąd podczas próby nawiązania połączenia. The port is already in use.", "beep"}));
     EXPECT_EQ(log.Lines(), (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin",
-                                  "Błąd podczas próby nawiązania połączenia: The port is already in use."}));
+                                  "Błąd podczas próby nawiązania połączenia: The port is already in use. (633)"}));
     ExpectState(false, 0, 0);
     EXPECT_TRUE(logic->StatusTicker().Enabled());
     // The handle the line wrote anyway is released.
