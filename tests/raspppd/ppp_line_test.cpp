@@ -1268,7 +1268,7 @@ protected:
         GTEST_SKIP() << "nebrin-rasdial is not built";
 #endif
         if (::geteuid() != 0) GTEST_SKIP() << "needs three users: run as root";
-        for (const std::string& d : {run_, run2_}) fs::permissions(d, fs::perms::all);
+        for (const std::string& d : {run_, run2_, net_}) fs::permissions(d, fs::perms::all);
     }
 
     std::string Home(std::uint32_t uid) const { return root_ + "/home-" + std::to_string(uid); }
@@ -1353,6 +1353,36 @@ TEST_F(PppdUsers, AnEntryOfTheSameNameNeverDialsAnotherUsersPeerFile) {
     ASSERT_EQ(RasDial(kBob, {"Trap", "/create", "", "bob-login", "b-pw"}).status, 0);
     RasDial(kBob, {"Trap"}, kNoAnswer);
     EXPECT_EQ(PppdCalls(kBob), "call " + File("Trap", kBob) + " user bob-login passwordfd 3 nodetach\n");
+}
+
+// Two users connected with the same entry name at once, each seeing only his
+// own session; a third sees none.
+TEST_F(PppdUsers, EachUserSeesOnlyHisOwnSession) {
+    struct Stop {  // whatever happens, no stand-in pppd outlives the test
+        std::vector<std::string> pidFiles;
+        ~Stop() {
+            for (const std::string& f : pidFiles)
+                if (auto text = ReadFile(f); !text.empty()) ::kill(static_cast<pid_t>(std::stoi(text)), SIGKILL);
+        }
+    } stop;
+    for (std::uint32_t uid : {kAlice, kMallory}) {
+        const std::string login = std::to_string(uid);
+        ASSERT_EQ(RasDial(uid, {"Neo", "/create", "svc", login, "pw"}).status, 0);
+        stop.pidFiles.push_back(run_ + "/ppp-" + File("Neo", uid) + ".pid");
+        const std::string iface = uid == kAlice ? "ppp0" : "ppp1";
+        const ToolRun up = RasDial(uid, {"Neo"},
+                                   "say Connect: " + iface + " <--> eth0;up " + iface +
+                                       " 9 10 20;say local  IP address 10.0.0.2;say remote IP address 10.0.0.1;hold");
+        ASSERT_EQ(up.status, 0) << up.out << up.err;
+    }
+    EXPECT_EQ(RasDial(kAlice, {}).out, "Neo\n");
+    EXPECT_EQ(RasDial(kMallory, {}).out, "Neo\n");
+    EXPECT_EQ(RasDial(kBob, {}).out, "");
+    for (std::uint32_t uid : {kAlice, kMallory}) {
+        const ToolRun down = RasDial(uid, {"Neo", "/disconnect"});
+        EXPECT_EQ(down.status, 0) << down.out << down.err;
+    }
+    EXPECT_EQ(RasDial(kAlice, {}).out, "");
 }
 
 // A peer file with the earlier marker that names no uid: the user whose
