@@ -21,6 +21,8 @@
 //                        set: .nebrin-ppp.lock in that folder)
 //   NEBRIN_PPP_HELPER_DEADLINE_MS  how long the library waits for the
 //                        helper's answer (default 60000)
+//   NEBRIN_PPP_LOCK_WAIT_MS  how long a writer waits for the lock (default
+//                        3000)
 // pppd itself always reads "call ENTRY" from /etc/ppp/peers; the redirected
 // peers folder only reaches a stand-in pppd, which inherits the environment.
 //
