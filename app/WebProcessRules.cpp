@@ -2,6 +2,14 @@
 
 namespace nebrin {
 
+namespace {
+constexpr std::int64_t kBudgetSecondMs = 1000;
+}
+
+bool WebEngineRefusedAsRoot(std::uint32_t euid, const char* testOverride) {
+    return euid == 0 && !(testOverride && std::string_view(testOverride) == "1");
+}
+
 bool WebProcessRules::Needed(std::int64_t now) const {
     if (mainVisible_ || popupActive_) return true;
     return everVisible_ && now - hiddenSince_ < limits_.hiddenGraceMs;
@@ -24,10 +32,26 @@ WebProcessRules::Actions WebProcessRules::PopupActive(bool active, std::int64_t 
 
 WebProcessRules::Actions WebProcessRules::Heard(std::int64_t now) {
     if (running_ && !ending_) {
+        if (now - secondStart_ >= kBudgetSecondMs) {
+            // A new second; the one before tells whether the flood goes on.
+            if (secondCount_ <= limits_.messagesPerSecond) floodingSince_ = -1;
+            secondStart_ = now;
+            secondCount_ = 0;
+        }
+        if (++secondCount_ > limits_.messagesPerSecond) {
+            if (floodingSince_ < 0) floodingSince_ = secondStart_;
+            Actions a = Decide(now);
+            a.drop = true;
+            return a;
+        }
         answered_ = true;
         lastHeard_ = now;
     }
     return Decide(now);
+}
+
+bool WebProcessRules::Accepting(std::int64_t now) const {
+    return secondCount_ <= limits_.messagesPerSecond || now - secondStart_ >= kBudgetSecondMs;
 }
 
 WebProcessRules::Actions WebProcessRules::Exited(std::int64_t now) {
@@ -57,7 +81,8 @@ WebProcessRules::Actions WebProcessRules::Decide(std::int64_t now) {
     if (running_ && !ending_) {
         const std::int64_t limit = answered_ ? limits_.heartbeatMs : limits_.firstAnswerMs;
         const std::int64_t since = answered_ ? lastHeard_ : startedAt_;
-        if (now - since >= limit) {
+        const bool flooding = floodingSince_ >= 0 && now - floodingSince_ >= limits_.heartbeatMs;
+        if (now - since >= limit || flooding) {
             // Hung: killed now, restarted once its exit is seen.
             a.kill = true;
             a.logLine = std::string(kWebHungLine);
@@ -87,6 +112,9 @@ WebProcessRules::Actions WebProcessRules::Decide(std::int64_t now) {
     answered_ = false;
     startedAt_ = now;
     lastHeard_ = now;
+    secondStart_ = now;
+    secondCount_ = 0;
+    floodingSince_ = -1;
     return a;
 }
 

@@ -10,32 +10,21 @@
 namespace nebrin {
 namespace {
 
-// Keeps a flag set for the lifetime of a scope.
-class Guard {
-public:
-    explicit Guard(bool& flag) : flag_(flag) { flag_ = true; }
-    ~Guard() { flag_ = false; }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    bool& flag_;
-};
-
 bool IsDialError(std::uint16_t code) { return code > 600 && code < 4096; }
 
 }  // namespace
 
 ConnectWorkflow::ConnectWorkflow(IDialController& ras, IMainWindowState& main, IUserNotice& notice,
                                  ISettingsDialog& dialog, ConnectionLog& log, std::string entryName,
-                                 std::string userIniPath)
+                                 std::string userIniPath, ILineWorker* worker)
     : ras_(ras),
       main_(main),
       notice_(notice),
       dialog_(dialog),
       log_(log),
       entryName_(std::move(entryName)),
-      userIniPath_(std::move(userIniPath)) {}
+      userIniPath_(std::move(userIniPath)),
+      worker_(worker ? *worker : static_cast<ILineWorker&>(inlineWorker_)) {}
 
 void ConnectWorkflow::Log(std::string_view line) { log_.AddLine(line); }
 
@@ -58,12 +47,17 @@ bool ConnectWorkflow::FindEntry(std::int32_t& location) {
 
 void ConnectWorkflow::PolaczExecute() {
     // A timer or a shortcut may fire while this call's dialog or message is
-    // still up; the first call finishes alone.
+    // still up, or while its entry is written; the first call finishes alone.
     if (inDialog_) return;
-    {
-        Guard guard(inDialog_);
-        PolaczSteps();
-    }
+    inDialog_ = true;
+    stepRunning_ = true;
+    PolaczSteps();
+    stepRunning_ = false;
+    if (!writing_) EndStep();
+}
+
+void ConnectWorkflow::EndStep() {
+    inDialog_ = false;
     RunDeferredRedial();
 }
 
@@ -92,12 +86,18 @@ void ConnectWorkflow::PolaczSteps() {
             notice_.Message(kConnectTitle, kEntryMissingMessage);
             return;
         }
-        if (!RunConfigure()) {
+        // The new entry is dialled once written; a refused write was shown
+        // with its cause, and a dial of the missing entry could only fail.
+        if (!RunConfigure([this](bool written) {
+                if (written) ConnectOrHangUp(-1);
+            }))
             main_.CloseMainWindow();
-            return;
-        }
+        return;
     }
+    ConnectOrHangUp(location);
+}
 
+void ConnectWorkflow::ConnectOrHangUp(std::int32_t location) {
     if (!main_.Busy()) {
         Dial(location);
     } else if (main_.DialHandle() != 0 || main_.ActiveHandle() != 0) {
@@ -140,16 +140,15 @@ void ConnectWorkflow::Dial(std::int32_t location) {
 
 bool ConnectWorkflow::Configure() {
     if (inDialog_) return false;
-    bool accepted;
-    {
-        Guard guard(inDialog_);
-        accepted = RunConfigure();
-    }
-    RunDeferredRedial();
+    inDialog_ = true;
+    stepRunning_ = true;
+    const bool accepted = RunConfigure([](bool) {});
+    stepRunning_ = false;
+    if (!writing_) EndStep();
     return accepted;
 }
 
-bool ConnectWorkflow::RunConfigure() {
+bool ConnectWorkflow::RunConfigure(std::function<void(bool written)> then) {
     if (!dialog_.Execute()) return false;
 
     if (main_.Busy()) {
@@ -158,13 +157,38 @@ bool ConnectWorkflow::RunConfigure() {
         // The flags stay: the ticker sees the connection gone and the redial
         // rule decides.
     }
-    const Credentials c = dialog_.Texts();
-    std::int32_t result = CreatePPPoEEntry(entryName_, ToPlatformText(c.serverName), ToPlatformText(c.userName),
-                                           ToPlatformText(c.password));
-    // The entry's own write failing is the real cause of what follows.
-    if (const std::int32_t props = LastEntryPropertiesResult(); props != 0) result = props;
-    if (result != 0) LogRefusal(kEntryRefusedLine, result);
+    WriteEntry(std::move(then));
     return true;
+}
+
+void ConnectWorkflow::WriteEntry(std::function<void(bool written)> then) {
+    const Credentials c = dialog_.Texts();
+    writing_ = true;
+    notice_.Working(true);
+    Log(kEntrySavingLine);
+    // The call gets copies: nothing of the window's is touched off its thread.
+    ILineWorker::Call call = [entry = entryName_, service = ToPlatformText(c.serverName),
+                              user = ToPlatformText(c.userName), password = ToPlatformText(c.password)]() mutable {
+        std::int32_t result = CreatePPPoEEntry(entry, service, user, password);
+        // The entry's own write failing is the real cause of what follows.
+        if (const std::int32_t props = LastEntryPropertiesResult(); props != 0) result = props;
+        password.assign(password.size(), '\0');
+        return result;
+    };
+    worker_.Run(std::move(call), [this, then = std::move(then)](std::int32_t result) {
+        writing_ = false;
+        notice_.Working(false);
+        if (result == 0) {
+            Log(kEntrySavedLine);
+        } else {
+            LogRefusal(kEntryRefusedLine, result);
+            notice_.Message(kSettingsTitle, std::string(kEntryRefusedLine) + Cp1250ToUtf8(ras_.ErrorText(result)) +
+                                                " (" + std::to_string(result) + ")");
+        }
+        then(result == 0);
+        // A write that finished while its step still runs ends with it.
+        if (!stepRunning_) EndStep();
+    });
 }
 
 void ConnectWorkflow::HangUpStep() {

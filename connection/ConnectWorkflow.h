@@ -17,13 +17,17 @@
 // speeds and the traffic counter are the ticker's own.
 //
 // Everything runs on the user-interface thread; the controller delivers its
-// dial reports there.
+// dial reports there. Writing the entry after the settings dialog is the one
+// call that runs elsewhere (a LineWorker): the line may wait for its
+// privileged helper, and the window stays usable meanwhile.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "connection/LineWorker.h"
 #include "connection/RasCon.h"
 #include "connection/UserSettings.h"
 
@@ -42,6 +46,10 @@ inline constexpr std::string_view kDialRefusedLine = "Błąd podczas próby nawi
 // the log keeps the reason (a later failure may otherwise look unrelated).
 inline constexpr std::string_view kDialParamsRefusedLine = "Nie zapisano parametrów połączenia: ";
 inline constexpr std::string_view kEntryRefusedLine = "Nie zapisano ustawień połączenia: ";
+// While the entry is being written (the window shows a busy pointer).
+inline constexpr std::string_view kEntrySavingLine = "Zapisywanie ustawień połączenia…";
+inline constexpr std::string_view kEntrySavedLine = "Zapisano ustawienia połączenia.";
+inline constexpr std::string_view kSettingsTitle = "Konfiguracja połączenia";
 inline constexpr std::string_view kDialPrefix = "Łączenie: ";
 inline constexpr std::string_view kStatusPrefix = "Status: ";
 inline constexpr std::string_view kHangUpPrefix = "Rozłączanie: ";
@@ -143,6 +151,9 @@ public:
     virtual void Message(std::string_view title, std::string_view text) = 0;
     // A short system beep.
     virtual void Beep() = 0;
+    // The program waits for the line library (true) or no longer (false):
+    // a busy pointer over a window that stays usable.
+    virtual void Working(bool on) { (void)on; }
 };
 
 // The connection settings dialog.
@@ -162,12 +173,14 @@ public:
     // entryName: the phonebook entry to dial, Windows-1250 bytes as the theme
     // gives it. userIniPath: its existence tells that a connection was set up
     // before. Binds nothing: the owner forwards the controller's
-    // OnStateChanged to RasConStateChanged.
+    // OnStateChanged to RasConStateChanged. worker: where the entry is
+    // written (at once, on this thread, when null).
     ConnectWorkflow(IDialController& ras, IMainWindowState& main, IUserNotice& notice, ISettingsDialog& dialog,
-                    ConnectionLog& log, std::string entryName, std::string userIniPath);
+                    ConnectionLog& log, std::string entryName, std::string userIniPath, ILineWorker* worker = nullptr);
 
     // Connect when idle, hang up when busy. A call made while an earlier one
-    // still shows its dialog or message is ignored.
+    // still shows its dialog or message, or waits for its entry to be
+    // written, is ignored.
     void PolaczExecute();
     // AutoConnectTicker fired: PolaczExecute. When a dialog or message of the
     // workflow is showing, the redial waits for it to close and then runs,
@@ -175,8 +188,9 @@ public:
     // cleared, a 691 came, or a connection is busy again).
     void RedialDue();
     // Shows the settings dialog; when accepted, hangs up a busy connection and
-    // writes the PPPoE entry. True when accepted. Ignored (false) while a
-    // dialog of the workflow is already showing.
+    // starts writing the PPPoE entry (a refusal is logged and shown when the
+    // result comes). True when accepted. Ignored (false) while a dialog of the
+    // workflow is already showing or an entry is being written.
     bool Configure();
     // Offline look, then hang up the watched (or dialling) connection,
     // reporting each state change; waits at most kHangUpTimeoutMs.
@@ -194,6 +208,8 @@ public:
     // was reported, off otherwise.
     void ApplyRedialRule();
 
+    // The entry is being written: the window waits for no answer meanwhile.
+    bool Writing() const { return writing_; }
     // The last state code written to the log.
     std::uint16_t LastState() const { return lastState_; }
     const std::string& EntryName() const { return entryName_; }
@@ -202,8 +218,13 @@ private:
     // Lists the phonebooks; true with the entry's location when it is there.
     [[nodiscard]] bool FindEntry(std::int32_t& location);
     void PolaczSteps();
+    void ConnectOrHangUp(std::int32_t location);
+    // The end of a user's step (its dialog, message or entry write).
+    void EndStep();
     void RunDeferredRedial();
-    [[nodiscard]] bool RunConfigure();
+    // The dialog; when accepted, the entry write, then `then` once written.
+    [[nodiscard]] bool RunConfigure(std::function<void(bool written)> then);
+    void WriteEntry(std::function<void(bool written)> then);
     void Dial(std::int32_t location);
     void Log(std::string_view line);
     // "<prefix><text> (<code>)" for a refused call.
@@ -216,9 +237,14 @@ private:
     ConnectionLog& log_;
     std::string entryName_;
     std::string userIniPath_;
+    InlineLineWorker inlineWorker_;
+    ILineWorker& worker_;
     std::uint16_t lastState_ = 0;
     bool lastStateKnown_ = false;
     bool inDialog_ = false;
+    // PolaczExecute's or Configure's own call is still running.
+    bool stepRunning_ = false;
+    bool writing_ = false;
     bool redialDeferred_ = false;
 };
 

@@ -19,7 +19,9 @@
 //   uint32_t rc = RasFunctions().RasGetConnectionStatistics(handle, &st);
 //
 // All functions are safe to call from any thread; the program calls them from
-// the user-interface thread.
+// the user-interface thread, except CreatePPPoEEntry after the settings
+// dialog, which runs on a LineWorker's thread (the line may wait for its
+// privileged helper there).
 #pragma once
 
 #include <cstdint>

@@ -141,6 +141,42 @@ void RemoveStaleTemps(const std::string& dir, const std::vector<std::string>& ta
 
 }  // namespace
 
+namespace {
+
+// The numbers of a dotted version, trailing zeros dropped; empty when it is
+// not one.
+std::optional<std::vector<std::uint32_t>> VersionParts(std::string_view v) {
+    std::vector<std::uint32_t> parts;
+    std::size_t i = 0;
+    for (;;) {
+        std::uint32_t n = 0;
+        std::size_t digits = 0;
+        while (i < v.size() && v[i] >= '0' && v[i] <= '9') {
+            if (++digits > 9) return std::nullopt;
+            n = n * 10 + static_cast<std::uint32_t>(v[i++] - '0');
+        }
+        if (digits == 0) return std::nullopt;
+        parts.push_back(n);
+        if (i == v.size()) break;
+        if (v[i++] != '.') return std::nullopt;
+    }
+    while (!parts.empty() && parts.back() == 0) parts.pop_back();
+    return parts;
+}
+
+}  // namespace
+
+std::optional<int> CompareVersions(std::string_view a, std::string_view b) {
+    const auto pa = VersionParts(a);
+    const auto pb = VersionParts(b);
+    if (!pa || !pb) return std::nullopt;
+    // Without trailing zeros the lexicographic order of the numbers is the
+    // version order ("1.18" < "1.18.1").
+    if (*pa < *pb) return -1;
+    if (*pb < *pa) return 1;
+    return 0;
+}
+
 std::string UpdateQuestion(std::string_view entryNameUtf8) {
     std::string text = "Aktualizacje programu ";
     text += entryNameUtf8;
@@ -308,6 +344,12 @@ void UpdateCheck::Evaluate() {
         const auto size = ParseSize(ini.GetString("PROGRAM", "size", ""));
         const auto sha = ini.Get("PROGRAM", "sha256");
         if (!version || version->empty() || !size || !sha || !ParseSha256Hex(*sha)) return Reject(kRejectIncomplete);
+        // A signed descriptor of an earlier release, replayed, must not take
+        // the subscriber back to it.
+        const std::optional<int> order = CompareVersions(*version, kVersion);
+        if (!order) return Reject(kRejectVersionText);
+        if (*order == 0) return Finish("same version");
+        if (*order < 0) return Reject(kRejectNotNewer);
         if (*size > kSetupMaxBytes) return Reject(kRejectTooLarge);
         expectedSize_ = *size;
         hasSha256_ = true;

@@ -17,9 +17,12 @@
 //     descriptor must give "version", "size" and "sha256" in "PROGRAM";
 //  5. a descriptor without a "PROGRAM" section (a login page of a captive
 //     portal, say) offers nothing; "version" exactly this program's version
-//     (kVersion) ends the check
-//     with false; any other text, the empty text of a missing key included,
-//     is newer;
+//     (kVersion) ends the check with false. Unkeyed mode: any other text, the
+//     empty text of a missing key included, is newer. Keyed mode: only a
+//     version greater than the running one (CompareVersions) is newer; an
+//     equal one ends the check quietly, an older one (a replayed signed
+//     descriptor of an earlier release) or one that is not dotted numbers is
+//     refused;
 //  6. two log lines, then download "AutoUpdateURL" + "ProgramSetupName" (at
 //     most 512 MiB, or exactly "size" bytes; 30 minutes);
 //  7. the downloaded file is opened once, without following links, and
@@ -80,9 +83,20 @@ inline constexpr std::string_view kRejectBadSignature = "nieprawidłowy podpis."
 inline constexpr std::string_view kRejectBadKey = "klucz aktualizacji w ustawieniach jest nieprawidłowy.";
 inline constexpr std::string_view kRejectIncomplete =
     "plik update.ini nie podaje wersji, rozmiaru (size) i sumy SHA-256 (sha256) programu.";
+inline constexpr std::string_view kRejectNotNewer = "wersja z pliku update.ini jest starsza od używanej.";
+inline constexpr std::string_view kRejectVersionText =
+    "wersja z pliku update.ini nie jest ciągiem liczb rozdzielonych kropkami.";
 inline constexpr std::string_view kRejectTooLarge = "program instalacyjny jest większy niż 512 MiB.";
 inline constexpr std::string_view kRejectLength = "pobrany program ma inną długość niż podana w update.ini.";
 inline constexpr std::string_view kRejectHash = "pobrany program ma inną sumę SHA-256 niż podana w update.ini.";
+
+// Compares dotted numeric versions: negative, 0 or positive as `a` is
+// older than, the same as or newer than `b` ("1.9" < "1.18" < "1.18.1" <
+// "2"; missing parts count as 0, so "1.18" equals "1.18.0"). Empty when
+// either is not decimal numbers (at most 9 digits each, leading zeros
+// allowed) joined by single dots: "1.19-rc1", "v2", "1..2" compare with
+// nothing.
+std::optional<int> CompareVersions(std::string_view a, std::string_view b);
 
 // "Aktualizacje programu " + entry + " są gotowe.\r\nCzy zainstalować nowszą
 // wersję oprogramowania ?" (entry name in UTF-8).

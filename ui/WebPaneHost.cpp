@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "ui/FirstPaintTrace.h"
+#include "ui/WebViews.h"
 #include "base/Spawn.h"
 #include "connection/ConnectionLog.h"
 #include "platform/ProgramDir.h"
@@ -69,6 +70,10 @@ QString WebPaneHost::ProgramPath(QString* why) {
 }
 
 std::unique_ptr<WebPaneHost> WebPaneHost::Create(QWidget* mainWindow, const QRect& paneRect, QString* why) {
+    if (WebViews::RefusedAsRoot()) {
+        if (why) *why = QStringLiteral("the web engine does not run as root");
+        return nullptr;
+    }
     const QString program = ProgramPath(why);
     if (program.isEmpty()) return nullptr;
     std::unique_ptr<WebPaneHost> host(new WebPaneHost(mainWindow, paneRect, program));
@@ -269,8 +274,12 @@ void WebPaneHost::Read() {
         return;
     }
     decoder_.Feed(std::string_view(buf, static_cast<std::size_t>(n)));
+    HandleDecoded();
+}
+
+void WebPaneHost::HandleDecoded() {
     Message m;
-    for (;;) {
+    while (channel_ >= 0) {
         switch (decoder_.Next(m)) {
             case web::Decoder::Result::NeedMore: return;
             case web::Decoder::Result::Broken:
@@ -278,14 +287,24 @@ void WebPaneHost::Read() {
                 CloseChannel();
                 Reap(true);
                 return;
-            case web::Decoder::Result::Message: Handle(m); break;
+            case web::Decoder::Result::Message:
+                if (!Handle(m)) {
+                    // Over the budget: the rest waits unread (in the socket,
+                    // which then holds nebrin-web's sending back) until the
+                    // next second.
+                    if (notifier_) notifier_->setEnabled(false);
+                    return;
+                }
+                break;
         }
     }
 }
 
-void WebPaneHost::Handle(const Message& m) {
+bool WebPaneHost::Handle(const Message& m) {
     heard_ = true;
-    Apply(rules_.Heard(Now()));
+    const WebProcessRules::Actions a = rules_.Heard(Now());
+    Apply(a);
+    if (a.drop) return false;
     switch (m.kind) {
         case Kind::PaneLoaded:
             if (m.numbers[0]) TraceStartupMark("offline-page");
@@ -297,10 +316,15 @@ void WebPaneHost::Handle(const Message& m) {
             break;
         default: break;
     }
+    return true;
 }
 
 void WebPaneHost::Poll() {
     if (failed_) return;
+    if (notifier_ && !notifier_->isEnabled() && rules_.Accepting(Now())) {
+        notifier_->setEnabled(true);
+        HandleDecoded();
+    }
     if (pid_ && endAsked_ >= 0 && Now() - endAsked_ >= kEndWaitMs) {
         ::kill(pid_, SIGKILL);
         killed_ = true;

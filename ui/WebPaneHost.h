@@ -79,7 +79,10 @@ private:
     bool Start();
     void Send(const web::Message& m);
     void Read();
-    void Handle(const web::Message& m);
+    // Handles the messages decoded so far, until the budget stops it.
+    void HandleDecoded();
+    // False when the message was over the budget and dropped.
+    bool Handle(const web::Message& m);
     void Poll();
     void Reap(bool force);
     void CloseChannel();

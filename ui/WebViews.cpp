@@ -4,8 +4,13 @@
 #include <QOpenGLContext>
 #include <QWidget>
 
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 
+#include "app/WebProcessRules.h"
 #include "platform/ProgramModule.h"
 
 // The engine makes an OpenGL context shared with the toolkit's and does not
@@ -65,6 +70,11 @@ bool Load(QString* error) {
     Module& m = State();
     if (!m.attempted) {
         m.attempted = true;
+        if (RefusedAsRoot()) {
+            m.error = QStringLiteral("the web engine does not run as root");
+            if (error) *error = m.error;
+            return false;
+        }
         ShareContext();
         if (void* h = OpenModule(m.error)) {
             const auto prepare = reinterpret_cast<void (*)()>(nebrin::ModuleSymbol(h, "nebrin_web_prepare"));
@@ -80,6 +90,10 @@ bool Load(QString* error) {
     }
     if (error) *error = m.error;
     return m.pane && m.popup;
+}
+
+bool RefusedAsRoot() {
+    return WebEngineRefusedAsRoot(static_cast<std::uint32_t>(::geteuid()), std::getenv(kWebAsRootTestVariable));
 }
 
 QWidget* CreatePane(QWidget* parent) { return Load() ? State().pane(parent) : nullptr; }

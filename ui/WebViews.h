@@ -21,8 +21,13 @@ class WebPaneHost;
 
 namespace WebViews {
 
-// Loads the module once; false (with the reason) when it cannot be had.
+// Loads the module once; false (with the reason) when it cannot be had, and
+// always as root (RefusedAsRoot).
 bool Load(QString* error = nullptr);
+
+// As root no web engine runs, in this process or in nebrin-web
+// (WebEngineRefusedAsRoot, app/WebProcessRules.h).
+bool RefusedAsRoot();
 
 // nullptr when the module cannot be loaded.
 QWidget* CreatePane(QWidget* parent);

@@ -20,6 +20,15 @@ void QtUserNotice::Message(std::string_view title, std::string_view text) {
 
 void QtUserNotice::Beep() { QApplication::beep(); }
 
+void QtUserNotice::Working(bool on) {
+    if (on == working_) return;
+    working_ = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
 ConnectionWiring::ConnectionWiring(const Window& window, nebrin::ISettingsDialog& dialog,
                                    const std::string& entryName) {
     // Dial reports arrive on the line library's thread; each is run on the
@@ -30,14 +39,20 @@ ConnectionWiring::ConnectionWiring(const Window& window, nebrin::ISettingsDialog
     controller_ = std::make_unique<nebrin::RasConController>(*ras_);
     state_ = std::make_unique<nebrin::MainConnectState>(*window.logic, window.now, window.offlineLook, window.close);
     notice_ = std::make_unique<QtUserNotice>(window.widget);
+    worker_ = std::make_unique<nebrin::ThreadLineWorker>([app](nebrin::ThreadLineWorker::Task task) {
+        QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
+    });
     workflow_ = std::make_unique<nebrin::ConnectWorkflow>(*controller_, *state_, *notice_, dialog, nebrin::ProgramLog(),
-                                                          entryName, nebrin::UserIniPath());
+                                                          entryName, nebrin::UserIniPath(), worker_.get());
     ras_->OnStateChanged = [this] { workflow_->RasConStateChanged(); };
 }
 
 ConnectionWiring::~ConnectionWiring() {
     // Reports still queued find the controller gone and are dropped.
     ras_->OnStateChanged = nullptr;
+    workflow_.reset();
+    worker_.reset();
+    notice_->Working(false);
 }
 
 }  // namespace nebrin

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "connection/ConnectWorkflow.h"
+#include "connection/LineWorker.h"
 #include "connection/RasCon.h"
 
 class QWidget;
@@ -27,9 +28,12 @@ public:
     explicit QtUserNotice(QWidget* parent) : parent_(parent) {}
     void Message(std::string_view title, std::string_view text) override;
     void Beep() override;
+    // A busy pointer over the program's windows, which stay usable.
+    void Working(bool on) override;
 
 private:
     QWidget* parent_;
+    bool working_ = false;
 };
 
 class ConnectionWiring {
@@ -55,6 +59,9 @@ private:
     std::unique_ptr<nebrin::RasConController> controller_;
     std::unique_ptr<nebrin::MainConnectState> state_;
     std::unique_ptr<QtUserNotice> notice_;
+    // Made before the workflow and gone after it: a write still running is
+    // waited for, its result dropped.
+    std::unique_ptr<nebrin::ThreadLineWorker> worker_;
     std::unique_ptr<nebrin::ConnectWorkflow> workflow_;
 };
 

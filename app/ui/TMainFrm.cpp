@@ -31,6 +31,7 @@
 #include "ui/WebViews.h"
 #include "ui/WindowHints.h"
 #include "connection/ConnectionLog.h"
+#include "app/WebProcessRules.h"
 #include "app/ui/ConnectionWiring.h"
 #include "connection/ui/TConnConfFrm.h"
 #include "connection/ui/ThbLogFrm.h"
@@ -480,6 +481,15 @@ void TMainFrm::ShowWebPane() {
     const PaneBounds& b = theme_.webPane;
     const QRect bounds(b.left, b.top, std::max(0, b.width), std::max(0, b.height));
     if (webHost_) return;  // it follows the window itself
+    if (WebViews::RefusedAsRoot()) {
+        // No engine without its sandbox: the pane stays empty, the rest works.
+        if (!webRefusalLogged_) {
+            webRefusalLogged_ = true;
+            ProgramLog().AddLine(kWebAsRootLine);
+            qWarning("nebrin: %s", std::string(kWebAsRootLine).c_str());
+        }
+        return;
+    }
     if (!wb_ && !webInProcess_) {
         // nebrin-web, in a process of its own, where its window can go
         // inside ours; else the engine in this process.

@@ -185,6 +185,7 @@ private:
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;
+    bool webRefusalLogged_ = false;  // the "not as root" line went to the log
     ImageButton* onOffBtn_ = nullptr;
     ImageButton* minBtn_ = nullptr;
     ImageButton* closeBtn_ = nullptr;

@@ -22,6 +22,7 @@
 #include "ui/MessageBoxes.h"
 #include "base/Version.h"
 #include "ui/SkinFonts.h"
+#include "ui/WebViews.h"
 #include "app/ui/TMainFrm.h"
 #include "app/ui/ThemePreload.h"
 #include "connection/ui/TConnConfFrm.h"
@@ -46,8 +47,9 @@ void PrepareWebEngineFlags() {
         if (!flags.empty()) flags += ' ';
         flags += flag;
     };
-    // The engine's sandbox refuses to run as root.
-    if (::geteuid() == 0) add("--no-sandbox");
+    // As root no engine runs (WebViews::RefusedAsRoot), except for the test
+    // suite, whose engine then goes without the sandbox that refuses root.
+    if (::geteuid() == 0 && !WebViews::RefusedAsRoot()) add("--no-sandbox");
     add("--disable-gpu");
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
 }

@@ -6,6 +6,7 @@
 // See SimStore.h for the files and README.md for the script.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +56,7 @@ const char* KnownErrorText(std::uint32_t code) {
         case 678: return "There was no answer.";
         case 679: return "No carrier was detected.";
         case 691: return "Access was denied because the user name or password is not valid.";
+        case 170: return "The requested resource is in use.";
         case 718: return "The remote computer did not answer in time.";
         default: return nullptr;
     }
@@ -579,6 +581,11 @@ RAS_DWORD RasSetEntryPropertiesA(const char* phonebook, const char* entryName, R
         index = BookIndex(phonebook);
         if (index < 0) return RAS_ERROR_CANNOT_OPEN_PHONEBOOK;
     }
+    // The script's slow or failing write, outside the store's lock: the
+    // line's other calls go on meanwhile.
+    const Script script = LoadScript();
+    if (script.writeDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(script.writeDelayMs));
+    if (script.writeOutcome) return script.writeOutcome;
     StoreLock lock;
     Book book;
     std::uint32_t code = 0;

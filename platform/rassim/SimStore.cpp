@@ -108,6 +108,8 @@ const char* kDefaultScript =
     "; CheckCredentials: yes = the dial's user name and password must match\n"
     ";   the stored ones (691 otherwise).\n"
     "; ClockShift: milliseconds added to the line's clock.\n"
+    "; WriteDelay: milliseconds a write of an entry takes; WriteOutcome: 0, or\n"
+    ";   the error code it fails with (170 = busy).\n"
     "[Line]\n"
     "Outcome=connected\n"
     "StepDelay=300\n"
@@ -117,7 +119,9 @@ const char* kDefaultScript =
     "Wave=30\n"
     "LineSpeed=100000000\n"
     "CheckCredentials=no\n"
-    "ClockShift=0\n";
+    "ClockShift=0\n"
+    "WriteDelay=0\n"
+    "WriteOutcome=0\n";
 
 std::string BootId() {
     std::vector<std::uint8_t> bytes;
@@ -176,6 +180,8 @@ Script LoadScript() {
     s.wavePercent = ClampInt(ini.GetInt("Line", "Wave", 30), 0, 90);
     s.checkCredentials = YesNo(ini.GetString("Line", "CheckCredentials", "no"));
     s.clockShiftMs = ini.GetInt("Line", "ClockShift", 0);
+    s.writeDelayMs = ClampInt(ini.GetInt("Line", "WriteDelay", 0), 0, 60000);
+    s.writeOutcome = ClampInt(ini.GetInt("Line", "WriteOutcome", 0), 0, 0xFFFF);
     return s;
 }
 

@@ -29,6 +29,10 @@ struct Script {
     std::uint32_t wavePercent = 30;  // how much the rates swing (0 = flat)
     bool checkCredentials = false;
     std::int64_t clockShiftMs = 0;  // added to the clock (tests, demos)
+    // Writing an entry: how long it takes (as a line waiting for its
+    // privileged helper would) and the error it fails with (0 = written).
+    std::uint32_t writeDelayMs = 0;
+    std::uint32_t writeOutcome = 0;
 };
 
 std::string DataDir();

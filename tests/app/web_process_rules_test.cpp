@@ -139,6 +139,71 @@ TEST_F(WebProcessTest, SilenceIsAHang) {
     EXPECT_EQ(logLines.size(), 2u);
 }
 
+// Messages beyond 20 a second are dropped (and, as the dialer does, nothing
+// more is read until the budget allows it); a process that keeps exceeding
+// the budget for the heartbeat time is restarted as a hung one, although it
+// never falls silent.
+TEST_F(WebProcessTest, AFloodIsDroppedAndRestartedAsAHang) {
+    Do(rules.MainVisible(true, now));
+    Pass(2'000);
+    int handled = 0;
+    int dropped = 0;
+    // `perStep` messages every 10 ms while it runs, read only while accepted.
+    auto flood = [&](std::int64_t ms, int perStep) {
+        for (std::int64_t end = now + ms; now < end;) {
+            now += 10;
+            for (int i = 0; i < perStep && running && rules.Accepting(now); ++i) {
+                const Actions a = Do(rules.Heard(now));
+                (a.drop ? dropped : handled) += 1;
+            }
+            if (now % 100 == 0) Do(rules.Advance(now));
+        }
+    };
+    flood(1'000, 5);  // 500 sent, over two of the budget's seconds
+    EXPECT_GE(handled, 20);
+    EXPECT_LE(handled, 2 * 20);
+    EXPECT_LE(dropped, 2);  // one over the budget each second; then nothing is read
+    EXPECT_EQ(ended, 0);
+
+    flood(3'900, 5);
+    EXPECT_EQ(ended, 0);
+    flood(200, 5);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(logLines, (std::vector<std::string>{std::string(kWebHungLine)}));
+    // At most the budget was handled in any second of the flood.
+    EXPECT_LE(handled, 20 * 6);
+}
+
+TEST_F(WebProcessTest, ABurstWithinALongerQuietSpellIsNoHang) {
+    Do(rules.MainVisible(true, now));
+    Pass(2'000);
+    int dropped = 0;
+    for (int i = 0; i < 30; ++i) dropped += Do(rules.Heard(now)).drop ? 1 : 0;
+    EXPECT_EQ(dropped, 11);  // this second's heartbeat counts too
+    EXPECT_FALSE(rules.Accepting(now));
+    Pass(20'000);  // a heartbeat a second from then on
+    EXPECT_TRUE(rules.Accepting(now));
+    EXPECT_EQ(ended, 0);
+    EXPECT_TRUE(logLines.empty());
+}
+
+// As root no engine runs, unless the test suite says it is one.
+TEST(WebEngineAsRootTest, OnlyTheTestSuiteRunsItAsRoot) {
+    const struct {
+        std::uint32_t euid;
+        const char* variable;
+        bool refused;
+    } cases[] = {
+        {0, nullptr, true}, {0, "", true},          {0, "0", true},     {0, "yes", true},
+        {0, "1", false},    {1000, nullptr, false}, {1000, "1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.euid) + " " + (c.variable ? c.variable : "(unset)"));
+        EXPECT_EQ(WebEngineRefusedAsRoot(c.euid, c.variable), c.refused);
+    }
+}
+
 TEST_F(WebProcessTest, NotRestartedWhenNoLongerNeeded) {
     Do(rules.MainVisible(true, now));
     Do(rules.MainVisible(false, now));

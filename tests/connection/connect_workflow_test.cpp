@@ -36,6 +36,7 @@ struct Notice : IUserNotice {
         if (during) during();
     }
     void Beep() override { events.push_back("beep"); }
+    void Working(bool on) override { events.push_back(on ? "working" : "done"); }
     std::vector<std::string> events;
     std::function<void()> during;  // while the message is showing
 };
@@ -443,7 +444,10 @@ TEST_F(ConnectWorkflowTest, AcceptingSettingsWhileConnectedHangsUpAndRedialsWith
     d.statusAnswers = {{0, RASCS_Disconnected, 0}};
     EXPECT_TRUE(wf->Configure());
     EXPECT_EQ(d.hangUps, (std::vector<HRASCONN>{kHandle}));
-    EXPECT_EQ(log.Lines().back(), "Rozłączanie: Disconnected/Offline (8193)");
+    ASSERT_GE(log.Lines().size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(log.Lines().end() - 3, log.Lines().end()),
+              (Lines{"Rozłączanie: Disconnected/Offline (8193)", "Zapisywanie ustawień połączenia…",
+                     "Zapisano ustawienia połączenia."}));
     EXPECT_EQ(d.setPropsCalls, 1);
     EXPECT_EQ(std::string(d.lastEntry.szLocalPhoneNumber), "inna");
     ExpectState(true, 0, kHandle);  // the flags wait for the ticker
@@ -456,11 +460,95 @@ TEST_F(ConnectWorkflowTest, AcceptingSettingsWhileConnectedHangsUpAndRedialsWith
     EXPECT_EQ(std::string(d.lastDialParams.szPassword), "haslo2");
 }
 
-// The entry cannot be written (no wired interface): the log names that cause.
-TEST_F(ConnectWorkflowTest, RefusedEntryIsLoggedWithItsCause) {
+// The entry cannot be written (no wired interface): the log and a message
+// name that cause.
+TEST_F(ConnectWorkflowTest, RefusedEntryIsLoggedAndShownWithItsCause) {
     RasDouble::I().setPropsResult = 633;
     EXPECT_TRUE(wf->Configure());
-    EXPECT_EQ(log.Lines(), (Lines{"Nie zapisano ustawień połączenia: The port is already in use. (633)"}));
+    EXPECT_EQ(log.Lines(), (Lines{"Zapisywanie ustawień połączenia…",
+                                  "Nie zapisano ustawień połączenia: The port is already in use. (633)"}));
+    EXPECT_EQ(notice.events,
+              (Lines{"working", "done",
+                     "message Konfiguracja połączenia: Nie zapisano ustawień połączenia: The port is already in use. "
+                     "(633)"}));
+}
+
+// A worker that holds the call until the test lets it run, as a line waiting
+// for its helper would.
+struct HeldWorker : ILineWorker {
+    void Run(Call c, Done d) override {
+        ++runs;
+        call = std::move(c);
+        done = std::move(d);
+    }
+    void Finish() {
+        auto d = std::move(done);
+        d(call());
+    }
+    Call call;
+    Done done;
+    int runs = 0;
+};
+
+// While the entry is written the workflow waits for nothing: the window's
+// timers and commands go on, a second request is ignored, a redial falling
+// due waits, and the result is reported when it comes.
+TEST_F(ConnectWorkflowTest, SettingsWriteRunsOnTheWorkerAndReportsWhenItComes) {
+    Connect();
+    auto& d = RasDouble::I();
+    d.connections.clear();
+    Advance(1000);  // the line went: the redial is armed
+    ASSERT_TRUE(logic->AutoConnectTicker().Enabled());
+    HeldWorker worker;
+    wf = std::make_unique<ConnectWorkflow>(*controller, *state, notice, dialog, log, "Nebrin", userIni, &worker);
+    d.setPropsResult = 633;
+    d.reports = {{0, 0}};
+
+    EXPECT_TRUE(wf->Configure());
+    EXPECT_TRUE(wf->Writing());
+    EXPECT_EQ(d.setPropsCalls, 0);  // nothing of the line on this thread
+    EXPECT_EQ(notice.events, (Lines{"working"}));
+    EXPECT_FALSE(wf->Configure());  // ignored while writing
+    wf->PolaczExecute();
+    Advance(3000);  // the redial falls due meanwhile and waits
+    EXPECT_EQ(d.dialCalls, 1);
+    EXPECT_EQ(dialog.executions, 1);
+
+    worker.Finish();
+    EXPECT_FALSE(wf->Writing());
+    EXPECT_EQ(d.setPropsCalls, 1);
+    EXPECT_EQ(notice.events.size(), 3u);
+    EXPECT_EQ(notice.events[1], "done");
+    EXPECT_EQ(notice.events[2],
+              "message Konfiguracja połączenia: Nie zapisano ustawień połączenia: The port is already in use. (633)");
+    EXPECT_EQ(d.dialCalls, 2);  // the deferred redial ran once the write ended
+    EXPECT_EQ(worker.runs, 1);
+}
+
+// The first connect writes the new entry and dials it once written; a
+// refused write is shown and nothing is dialled.
+TEST_F(ConnectWorkflowTest, FirstConnectDialsOnlyOnceTheEntryIsWritten) {
+    for (const std::uint32_t props : {0u, 633u}) {
+        SCOPED_TRACE(props);
+        SetUp();
+        std::filesystem::remove(userIni);
+        HeldWorker worker;
+        wf = std::make_unique<ConnectWorkflow>(*controller, *state, notice, dialog, log, "Nebrin", userIni, &worker);
+        notice.events.clear();
+        auto& d = RasDouble::I();
+        d.entries.clear();
+        d.setPropsResult = props;
+        wf->PolaczExecute();
+        EXPECT_EQ(d.dialCalls, 0);
+        EXPECT_EQ(closes, 0);
+        worker.Finish();
+        EXPECT_EQ(d.dialCalls, props == 0 ? 1 : 0);
+        EXPECT_EQ(notice.events.size(), props == 0 ? 2u : 3u);
+        std::ofstream(userIni) << "[USER]\n";
+        wf->PolaczExecute();  // the step is over: a new request is taken
+        EXPECT_EQ(notice.events.back(), "message Połącz: " + std::string(kEntryMissingMessage));
+        EXPECT_EQ(worker.runs, 1);
+    }
 }
 
 TEST_F(ConnectWorkflowTest, CancelledSettingsChangeNothing) {

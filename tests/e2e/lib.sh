@@ -15,6 +15,10 @@ mkdir -p "${E2E_OUT:=/tmp}"
 # No session bus: without this the toolkit would start one that outlives the
 # test.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+# The tests run as root, where the program shows no web pages unless told it
+# is a test (then the engine runs without its sandbox). e2e_web_as_root
+# unsets it to see the refusal.
+[ "$(id -u)" = 0 ] && export NEBRIN_TEST_WEB_AS_ROOT=1
 
 WORK=$(mktemp -d /tmp/nebrin-e2e-XXXXXX)
 XVFB_PID=

@@ -162,6 +162,37 @@ protected:
     std::vector<UpdateCheckResult> results_;
 };
 
+// Keyed mode offers only a greater version: dotted numbers, compared part by
+// part, missing parts as 0; anything else compares with nothing.
+TEST(CompareVersionsTest, DottedNumbers) {
+    const struct {
+        const char* a;
+        const char* b;
+        std::optional<int> order;
+    } cases[] = {
+        {"1.9", "1.18", -1},   {"1.18", "1.18.1", -1}, {"1.18.1", "2", -1},     {"1.9", "2", -1},
+        {"1.18", "1.18", 0},   {"1.18", "1.18.0", 0},  {"1.018", "1.18", 0},    {"2", "1.99.99", 1},
+        {"0.9", "1.18", -1},   {"10", "9", 1},         {"1.18.0.1", "1.18", 1}, {"1.19-rc1", "1.18", {}},
+        {"v2", "1.18", {}},    {"1..2", "1.18", {}},   {"1.", "1.18", {}},      {".1", "1.18", {}},
+        {"", "1.18", {}},      {" 1.19", "1.18", {}},  {"1.18", "1.18 ", {}},   {"1234567890", "1", {}},
+        {"999999999", "1", 1}, {"-1", "1", {}},        {"1,19", "1.18", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        const std::optional<int> got = CompareVersions(c.a, c.b);
+        ASSERT_EQ(got.has_value(), c.order.has_value());
+        if (got) {
+            EXPECT_EQ((*got > 0) - (*got < 0), *c.order);
+        }
+        // The order turns round with the arguments.
+        const std::optional<int> back = CompareVersions(c.b, c.a);
+        ASSERT_EQ(back.has_value(), got.has_value());
+        if (back) {
+            EXPECT_EQ((*back > 0) - (*back < 0), -*c.order);
+        }
+    }
+}
+
 // The server's "version" is compared with the build's own version.
 TEST_F(UpdateTest, SameVersionEndsQuietlyAndStopsTheHourlyCheck) {
     const std::string descriptor = "[PROGRAM]\r\nversion=" + std::string(kVersion) + "\r\n";

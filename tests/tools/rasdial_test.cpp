@@ -2,7 +2,11 @@
 // own, each call a process of its own.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -46,10 +50,12 @@ protected:
 
     void Script(const std::string& extra) { std::ofstream(home + "/simline.ini") << "[Line]\nStepDelay=5\n" << extra; }
 
-    Result Run(const std::vector<std::string>& args, const std::string& ras = "sim") {
+    // `input`: what standard input holds (a file, not a terminal).
+    Result Run(const std::vector<std::string>& args, const std::string& ras = "sim", const std::string& input = "") {
+        std::ofstream(home + "/in", std::ios::binary) << input;
         std::string cmd = "NEBRIN_HOME=" + Quote(home) + " NEBRIN_RAS=" + Quote(ras) + " " + Quote(tool);
         for (const auto& a : args) cmd += " " + Quote(a);
-        cmd += " >" + Quote(home + "/out") + " 2>" + Quote(home + "/err") + " </dev/null";
+        cmd += " >" + Quote(home + "/out") + " 2>" + Quote(home + "/err") + " <" + Quote(home + "/in");
         Result r;
         int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -93,7 +99,7 @@ TEST_F(RasDialTool, ConnectsAndTheConnectionOutlivesTheDialler) {
               "0 Opening Serial Port\n1 Serial Port Opened\n2 Connecting/Dialling\n3 Connected/Answered\n"
               "4 Connected/Negotiation\n5 Validating User and Password\n14 Login Authenticated\n"
               "18 Projection Completion\n8192 Connected/Online\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.err.find("warning: a password on the command line"), std::string::npos) << r.err;
     EXPECT_NE(ReadFile(home + "/simline-user.pbk").find("Password=nowe"), std::string::npos)
         << "credentials given are stored before the dial";
     Result list = Run({});
@@ -102,6 +108,96 @@ TEST_F(RasDialTool, ConnectsAndTheConnectionOutlivesTheDialler) {
     Result again = Run({"Neo"});
     EXPECT_EQ(again.status, 1);
     EXPECT_NE(again.err.find("error 602"), std::string::npos) << again.err;
+}
+
+// PASSWORD `*` reads one line of standard input when that is no terminal,
+// with no warning; a password on the command line warns.
+TEST_F(RasDialTool, PasswordFromStandardInput) {
+    Result r = Run({"Neo", "/create", "svc", "jan", "*"}, "sim", "tajne 1\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string book = ReadFile(home + "/simline-user.pbk");
+    EXPECT_NE(book.find("Password=tajne%201\n"), std::string::npos) << book;
+
+    // The dial stores what it read before dialling.
+    const struct {
+        const char* what;
+        std::string input;
+        const char* stored;
+    } cases[] = {
+        {"a line", "nowe\n", "Password=nowe\n"},
+        {"no line break at the end", "bez konca", "Password=bez%20konca\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        r = Run({"Neo", "jan", "*"}, "sim", c.input);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_NE(ReadFile(home + "/simline-user.pbk").find(c.stored), std::string::npos);
+        EXPECT_EQ(Run({"Neo", "/disconnect"}).status, 0);
+    }
+    // A line longer than a password may be is refused before anything is
+    // stored; a line break ends the password (CR LF too).
+    r = Run({"Neo", "/create", "svc", "jan", "*"}, "sim", std::string(300, 'p') + "\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("PASSWORD is longer than"), std::string::npos) << r.err;
+    r = Run({"Neo", "/create", "svc", "jan", "*"}, "sim", "crlf\r\nnext\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(ReadFile(home + "/simline-user.pbk").find("Password=crlf\n"), std::string::npos);
+
+    r = Run({"Neo", "/create", "svc", "jan", "tajne"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("warning: a password on the command line can be read by every local user"), std::string::npos)
+        << r.err;
+}
+
+// On a terminal `*` asks without echo: the typed password never shows.
+TEST_F(RasDialTool, PasswordAskedOnTheTerminalWithoutEcho) {
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("NEBRIN_HOME", home.c_str(), 1);
+        ::setenv("NEBRIN_RAS", "sim", 1);
+        ::execl(tool.c_str(), tool.c_str(), "Neo", "/create", "svc", "jan", "*", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // A failed check below leaves no process behind.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{child};
+    std::string seen;
+    auto readUntil = [&](const std::string& what) {
+        char buf[256];
+        while (seen.find(what) == std::string::npos) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20000) <= 0) return false;
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) return false;
+            seen.append(buf, static_cast<std::size_t>(n));
+        }
+        return true;
+    };
+    ASSERT_TRUE(readUntil("Password for jan: ")) << seen;
+    termios t{};
+    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    EXPECT_EQ(t.c_lflag & ECHO, 0u) << "echo is on while the password is asked for";
+    ASSERT_EQ(::write(master, "sekret9\n", 8), 8);
+    readUntil("\x04");  // to the end of the output
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    reaper.pid = 0;
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(seen.find("sekret9"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("warning"), std::string::npos) << seen;
+    EXPECT_NE(ReadFile(home + "/simline-user.pbk").find("Password=sekret9\n"), std::string::npos);
 }
 
 TEST_F(RasDialTool, RefusedCredentials) {

@@ -54,7 +54,8 @@ program_under_x() {
     wait_for "xdotool getmouselocation >/dev/null 2>&1" 30 || { gui_cleanup; fail "Xvfb did not start"; return; }
     local t0
     t0=$(now)
-    NEBRIN_HOME=$home "$BIN/nebrin" >"$OUT/nebrin.log" 2>&1 &
+    # As root the program shows no web pages unless told it is a test.
+    NEBRIN_TEST_WEB_AS_ROOT=1 NEBRIN_HOME=$home "$BIN/nebrin" >"$OUT/nebrin.log" 2>&1 &
     NEBRIN_PID=$!
     local win
     win=$(gui_window "$ENTRY" 120) || { gui_cleanup; fail "no main window: $(tail -5 "$OUT/nebrin.log")"; return; }

@@ -6,8 +6,18 @@
 //   nebrin-rasdial ENTRY /disconnect                 hang up and wait until the line has dropped
 //   nebrin-rasdial ENTRY /create SERVICE USER PASSWORD   create or overwrite the PPPoE entry
 //
+// PASSWORD `*` asks for it: without echo on the terminal, or one line of
+// standard input when that is not a terminal. A password given on the
+// command line is readable by every local user while the command runs, so
+// that form warns on stderr.
+//
 // Exit status: 0 done, 1 failed (the code and text are on stderr), 2 usage.
 // The line library follows NEBRIN_RAS (sim, pppd or a path).
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <chrono>
 #include <cstdio>
@@ -40,9 +50,10 @@ void OnSignal(int) { g_interrupted = 1; }
 int Usage(const std::string& problem) {
     if (!problem.empty()) std::cerr << "nebrin-rasdial: " << problem << "\n";
     std::cerr << "usage: nebrin-rasdial\n"
-                 "       nebrin-rasdial ENTRY [USER PASSWORD]\n"
+                 "       nebrin-rasdial ENTRY [USER PASSWORD|*]\n"
                  "       nebrin-rasdial ENTRY /disconnect\n"
-                 "       nebrin-rasdial ENTRY /create SERVICE USER PASSWORD\n";
+                 "       nebrin-rasdial ENTRY /create SERVICE USER PASSWORD|*\n"
+                 "PASSWORD * asks for it (without echo), or reads it from standard input.\n";
     return kUsage;
 }
 
@@ -54,6 +65,94 @@ int Fail(std::int64_t code, const std::string& text) {
 int NoLibrary() {
     return Fail(kRasDllNotFound,
                 std::string("RASAPI32.DLL ") + "Not Available (line library " + RasLibraryName() + ")");
+}
+
+// Handlers that end a blocking read (no restart) while the password is read,
+// so that an interrupt can put the terminal's echo back.
+void CatchSignals(bool restart) {
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sa.sa_flags = restart ? SA_RESTART : 0;
+    sigemptyset(&sa.sa_mask);
+    // Valid signals and a valid handler: these do not fail.
+    static_cast<void>(::sigaction(SIGINT, &sa, nullptr));
+    static_cast<void>(::sigaction(SIGTERM, &sa, nullptr));
+}
+
+// One line from `fd` without its line break; false on an interrupt, a read
+// error, or a line longer than `max` bytes (`problem` says which).
+bool ReadLine(int fd, std::size_t max, std::string& line, std::string& problem) {
+    line.clear();
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR && !g_interrupted) continue;
+        if (n < 0) {
+            problem = g_interrupted ? "interrupted" : "cannot read the password";
+            return false;
+        }
+        if (n == 0 || c == '\n') break;
+        line += c;
+        if (line.size() > max + 1) break;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > max) {
+        problem = "PASSWORD is longer than " + std::to_string(max) + " bytes";
+        line.assign(line.size(), '\0');
+        return false;
+    }
+    return true;
+}
+
+// The password for `user`: asked for without echo on the terminal, else
+// one line of standard input.
+bool AskPassword(const std::string& user, std::string& password, std::string& problem) {
+    CatchSignals(false);
+    bool ok;
+    if (!::isatty(STDIN_FILENO)) {
+        ok = ReadLine(STDIN_FILENO, RAS_PWLEN, password, problem);
+    } else {
+        // The prompt and the answer go through the terminal itself where
+        // there is one, else through stderr and stdin.
+        int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const int in = tty >= 0 ? tty : STDIN_FILENO;
+        const int out = tty >= 0 ? tty : STDERR_FILENO;
+        termios saved = {};
+        const bool quiet = ::tcgetattr(in, &saved) == 0;
+        if (quiet) {
+            termios t = saved;
+            t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+            t.c_lflag |= ICANON;
+            static_cast<void>(::tcsetattr(in, TCSAFLUSH, &t));
+        }
+        // Asked once the echo is off: nothing typed after it shows.
+        const std::string prompt = "Password for " + user + ": ";
+        static_cast<void>(::write(out, prompt.data(), prompt.size()));
+        ok = ReadLine(in, RAS_PWLEN, password, problem);
+        if (quiet) static_cast<void>(::tcsetattr(in, TCSAFLUSH, &saved));
+        static_cast<void>(::write(out, "\n", 1));
+        if (tty >= 0) ::close(tty);
+    }
+    CatchSignals(true);
+    return ok;
+}
+
+// PASSWORD as given: `*` is asked for; one on the command line is warned
+// about. False (usage) when it cannot be read.
+bool TakePassword(const std::string& user, std::string& password, std::string& problem) {
+    if (password == "*") return AskPassword(user, password, problem);
+    if (!password.empty())
+        std::cerr << "nebrin-rasdial: warning: a password on the command line can be read by every local user "
+                     "while the command runs; give * instead to be asked for it\n";
+    return true;
+}
+
+// An interrupted question fails; an unreadable or too long answer is a
+// usage error.
+int PasswordProblem(const std::string& problem) {
+    if (!g_interrupted) return Usage(problem);
+    std::cerr << "nebrin-rasdial: " << problem << "\n";
+    return kFailed;
 }
 
 bool IsOption(const std::string& arg, const char* name) {
@@ -185,9 +284,7 @@ int Create(const std::string& entry, const std::string& service, const std::stri
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    // These two never fail: the signals are valid and may be caught.
-    static_cast<void>(std::signal(SIGINT, OnSignal));
-    static_cast<void>(std::signal(SIGTERM, OnSignal));
+    CatchSignals(true);
     try {
         if (args.empty()) return List();
         const std::string& entry = args[0];
@@ -209,12 +306,14 @@ int main(int argc, char** argv) {
             if (TooLong(args[2], RAS_MaxPhoneNumber, "SERVICE", problem) ||
                 TooLong(args[3], RAS_UNLEN, "USER", problem) || TooLong(args[4], RAS_PWLEN, "PASSWORD", problem))
                 return Usage(problem);
+            if (!TakePassword(args[3], args[4], problem)) return PasswordProblem(problem);
             return Create(entry, args[2], args[3], args[4]);
         }
         if (!args[1].empty() && args[1][0] == '/') return Usage("unknown option " + args[1]);
         if (args.size() != 3) return Usage("give both USER and PASSWORD, or neither");
         if (TooLong(args[1], RAS_UNLEN, "USER", problem) || TooLong(args[2], RAS_PWLEN, "PASSWORD", problem))
             return Usage(problem);
+        if (!TakePassword(args[1], args[2], problem)) return PasswordProblem(problem);
         return Dial(entry, &args[1], &args[2]);
     } catch (const std::exception& e) {
         std::cerr << "nebrin-rasdial: " << e.what() << "\n";

@@ -19,10 +19,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/WebMessage.h"
+#include "app/WebProcessRules.h"
 #include "ui/RightClickFilter.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
@@ -199,6 +202,13 @@ void QuietAboutOpenGl(QtMsgType type, const QMessageLogContext& context, const Q
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Never as root: the engine's sandbox cannot run there, and the
+    // provider's pages would be shown without it.
+    if (nebrin::WebEngineRefusedAsRoot(static_cast<std::uint32_t>(::geteuid()),
+                                       std::getenv(nebrin::kWebAsRootTestVariable))) {
+        std::fputs("nebrin-web: the web engine does not run as root\n", stderr);
+        return 1;
+    }
     // The dialer passes the engine's flags (no sandbox as root, no GPU) in
     // the environment. The engine draws in software, so the toolkit only
     // puts finished pictures on the screen, and does that best without

@@ -193,10 +193,11 @@ protected:
         EXPECT_TRUE(sig) << error;
         return QByteArray::fromStdString(sig.value_or(""));
     }
-    static QByteArray Descriptor(const QByteArray& setup, qsizetype size = -1, std::string sha = {}) {
+    static QByteArray Descriptor(const QByteArray& setup, qsizetype size = -1, std::string sha = {},
+                                 const QByteArray& version = "1.19") {
         if (size < 0) size = setup.size();
         if (sha.empty()) sha = ToHex(Sha256::Of(setup.toStdString()));
-        return "[PROGRAM]\r\nversion=1.19\r\nsize=" + QByteArray::number(size) +
+        return "[PROGRAM]\r\nversion=" + version + "\r\nsize=" + QByteArray::number(size) +
                "\r\nsha256=" + QByteArray::fromStdString(sha) + "\r\n";
     }
     void SetUp() override {
@@ -278,6 +279,17 @@ TEST_F(KeyedUpdateOverHttpTest, AnythingElseIsRefused) {
          {200, Sign(key_, Descriptor(setup_, setup_.size() - 1))},
          {200, setup_, Mode::NoLength},
          kRejectLength},
+        // An earlier release's descriptor, signed back then, replayed.
+        {"older signed release",
+         {200, Descriptor(setup_, -1, {}, "1.9")},
+         {200, Sign(key_, Descriptor(setup_, -1, {}, "1.9"))},
+         {200, setup_},
+         kRejectNotNewer},
+        {"signed version that is not dotted numbers",
+         {200, Descriptor(setup_, -1, {}, "1.19-rc1")},
+         {200, Sign(key_, Descriptor(setup_, -1, {}, "1.19-rc1"))},
+         {200, setup_},
+         kRejectVersionText},
         {"setup with another digest",
          {200, good},
          {200, goodSig},
