@@ -38,6 +38,12 @@ if ! images=$(python3 "$here/image.py" "$cache" 2>"$cache/image.log"); then
   echo "FAIL: the VM image could not be made: $(cat "$cache/image.log")"
   exit 1
 fi
+# The resolvers of the name scenarios: unpacked, run from the VM's overlay.
+# Without them those scenarios skip with the reason.
+extra_note=
+if ! python3 "$here/image.py" --unpack "$cache" systemd-resolved libsystemd-shared >/dev/null 2>"$cache/unpack.log"; then
+  extra_note=$(tr '\n' ' ' <"$cache/unpack.log")
+fi
 vmlinux=$(sed -n 1p <<<"$images")
 initrd=$(sed -n 2p <<<"$images")
 t1=$(date +%s.%N)
@@ -45,9 +51,10 @@ t1=$(date +%s.%N)
 rm -rf "$out"
 mkdir -p "$out"
 # The VM runs copies: editing the sources meanwhile does not disturb it.
-cp "$here/scenarios.sh" "$here/gui.sh" "$out/"
+cp "$here/scenarios.sh" "$here/gui.sh" "$here/../../platform/raspppd/nebrin-ppp-hook" "$out/"
 cat >"$out/vm-run.sh" <<INNER
 export NEBRIN_VM_BIN='$bin' NEBRIN_VM_OUT='$out'
+export NEBRIN_VM_CACHE='$cache' NEBRIN_VM_UNPACK_NOTE='$(sed "s/'//g" <<<"$extra_note")'
 export NEBRIN_VM_ONLY='${NEBRIN_VM_ONLY:-}' NEBRIN_VM_TRACE='${NEBRIN_VM_TRACE:-}' NEBRIN_VM_BOOTED_AT=\$(cut -d' ' -f1 /proc/uptime)
 exec bash '$out/scenarios.sh'
 INNER
