@@ -8,7 +8,7 @@
 # default BUILD/bin),
 # NEBRIN_VM_CACHE (kernel package and image; default BUILD/tests/vm/cache),
 # NEBRIN_VM_ONLY (space-separated scenario names to run; default all),
-# NEBRIN_VM_TIMEOUT (seconds for the whole VM run; default 840).
+# NEBRIN_VM_TIMEOUT (seconds for the whole VM run; default 1200).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${NEBRIN_BUILD_DIR:?}" && pwd)
@@ -61,7 +61,7 @@ INNER
 
 echo "VM image ready in $(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.1f", b-a}') s; booting (tcg, 2 vCPUs, 2 GiB)"
 # The script's output arrives on the second serial port, last its exit status.
-timeout --kill-after=10 "${NEBRIN_VM_TIMEOUT:-840}" qemu-system-x86_64 \
+timeout --kill-after=10 "${NEBRIN_VM_TIMEOUT:-1200}" qemu-system-x86_64 \
   -accel tcg -smp 2 -m 2048 -nographic -nodefaults -no-reboot \
   -kernel "$vmlinux" -initrd "$initrd" \
   -append "console=ttyS0 loglevel=4 panic=-1 nebrin_run=$out/vm-run.sh nebrin_out=$out" \
