@@ -547,6 +547,9 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
     for (const PidSession& ps : FindPidSessions(cfg)) {
         if (ps.pid != *pid) continue;
         if (::kill(ps.pid, SIGTERM) != 0 && errno == EPERM) return RAS_ERROR_NO_DIALIN_PERMISSION;
+        // Ended on purpose: the next run does not take its missing pppd for
+        // a session that ended abnormally.
+        ForgetLinkUp(cfg, ps.entry, ps.pid);
         std::lock_guard<std::mutex> lock(gMutex);
         gHungUpOthers[ps.pid] = ps.entry;
         return 0;

@@ -850,7 +850,12 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     Dial("dsl", "exit 0", &rc);
     EXPECT_EQ(rc, static_cast<RAS_DWORD>(RAS_ERROR_PORT_ALREADY_OPEN));
 
+    // Its own mark again: a hang-up ends the session on purpose, so the
+    // mark goes and the next run sees no abnormal end.
+    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.up",
+              std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
     EXPECT_EQ(RasHangUpA(conns[0].hrasconn), 0u);
+    EXPECT_FALSE(fs::exists(root_ + "/user-run/nebrin/pppd-dsl.up"));
     // Listed, disconnected, until that pppd has ended.
     EXPECT_EQ(StatusOf(conns[0].hrasconn).state, static_cast<RASCONNSTATE>(RASCS_Disconnected));
     EXPECT_EQ(Connections().size(), 1u);

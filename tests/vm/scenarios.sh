@@ -126,6 +126,10 @@ UP
         ip netns exec ac radvd -C "$AC/radvd.conf" -p "$AC/radvd.pid" -u root -m logfile -l "$AC/radvd.log" ||
             log "radvd did not start"
     fi
+    # A web page behind the concentrator.
+    mkdir -p "$AC/www"
+    echo '<html><body>nebrin-portal</body></html>' >"$AC/www/index.html"
+    ip netns exec ac busybox httpd -p "$BEHIND:80" -h "$AC/www" || log "busybox httpd did not start"
     # The package's pppd hooks, as the package installs them.
     local stage
     for stage in ip-pre-up ip-up ip-down; do
@@ -508,6 +512,62 @@ dns_resolved() {
     [ "$after" = "$before" ] || fail "the resolver's state differs after hang-up: $after" || return
     log "resolv.conf and resolved's servers and domains as before"
 }
+# resolvconf or openresolv manages /etc/resolv.conf: the package unpacked by
+# run.sh, its files laid into the VM's overlay for the scenario (the two
+# conflict, so never both at once), the machine's own name server registered
+# for veth0 as ifupdown would. Their own ppp hooks hand the provider's
+# servers over; ours checks the result. Afterwards resolv.conf is as before.
+dns_with() {
+    local pkg=$1 u=${NEBRIN_VM_CACHE:-}/unpacked/$1
+    [ -x "$u/sbin/resolvconf" ] || {
+        SKIP_REASON="$pkg could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"
+        return 0
+    }
+    command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
+    local files saved
+    files=$(cd "$u" && find . \( -type f -o -type l \) ! -path './usr/share/*' | sed 's/^\.//')
+    saved=$(mktemp)
+    cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
+    rm -f /etc/resolv.conf
+    (cd "$u" && tar -c --exclude=./usr/share .) | tar -x -C /
+    if [ "$pkg" = resolvconf ]; then
+        mkdir -p /run/resolvconf/interface
+        : >/run/resolvconf/resolv.conf
+        : >/run/resolvconf/enable-updates
+        ln -sf /run/resolvconf/resolv.conf /etc/resolv.conf
+    else
+        : >/etc/resolv.conf
+    fi
+    printf 'nameserver 192.0.2.53\nsearch example.org\n' | resolvconf -a veth0.inet
+    resolvconf -u 2>/dev/null
+    local before
+    before="$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf)"
+    log "resolv.conf before: $(tr '\n' ';' </etc/resolv.conf)"
+    ras "$ENTRY"
+    local ok=0 got
+    if [ $RAS_RC -eq 0 ]; then
+        wait_for "getent hosts $PORTAL >/dev/null" 10
+        got=$(getent hosts "$PORTAL" | awk '{print $1}')
+        log "$PORTAL -> ${got:-nothing}; resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
+        [ "$got" = "$BEHIND" ] && ok=1
+        ras "$ENTRY" /disconnect
+        wait_for ppp0_gone 15
+        wait_for "[ \"\$(readlink /etc/resolv.conf) \$(sha256sum </etc/resolv.conf)\" = \"$before\" ]" 5
+    fi
+    local after
+    after="$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf)"
+    local f
+    while IFS= read -r f; do rm -f "$f"; done <<<"$files"
+    rm -rf /run/resolvconf /etc/resolv.conf
+    cp -a "$saved" /etc/resolv.conf
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    [ $ok -eq 1 ] || fail "$PORTAL did not resolve through the provider" || return
+    [ "$after" = "$before" ] || fail "resolv.conf differs after hang-up" || return
+    log "resolv.conf as before"
+}
+dns_resolvconf() { dns_with resolvconf; }
+dns_openresolv() { dns_with openresolv; }
+
 dns_networkmanager() {
     SKIP_REASON="NetworkManager is not set up in the VM (its package and libraries are not unpacked there yet)"
 }
@@ -581,6 +641,8 @@ scenario logfile_in_options logfile_in_options
 scenario default_route default_route
 scenario dns_plain dns_plain
 scenario dns_resolved dns_resolved
+scenario dns_resolvconf dns_resolvconf
+scenario dns_openresolv dns_openresolv
 scenario dns_networkmanager dns_networkmanager
 scenario simultaneous_dials simultaneous_dials
 scenario carrier_down carrier_down
