@@ -73,6 +73,7 @@ struct Session {
     // The link came up but the route or the names could not be set up: the
     // dial's result (pppd is being ended).
     RAS_DWORD setupError = 0;
+    bool hooked = false;  // the peer file hands the session to the package's hooks (ipparam nebrin)
 };
 
 struct Baseline {
@@ -122,6 +123,17 @@ RAS_DWORD NamedEntry(const Config& cfg, const char* phonebook, const std::option
     if (!name || !IsValidEntryName(*name)) return RAS_ERROR_INVALID_NAME;
     entry = *name;
     return 0;
+}
+
+// Whether the peer file's (last) ipparam is the one the package's hooks act on.
+bool HandedToHooks(const Config& cfg, const std::string& entry) {
+    auto text = ReadPeerText(cfg, entry);
+    if (!text) return false;
+    const std::vector<std::string> words = SplitWords(*text);
+    bool hooked = false;
+    for (std::size_t i = 0; i + 1 < words.size(); ++i)
+        if (words[i] == "ipparam") hooked = words[i + 1] == kHookParam;
+    return hooked;
 }
 
 PeerInfo PeerOf(const Config& cfg, const std::string& entry) {
@@ -178,7 +190,7 @@ std::optional<RAS_DWORD> AwaitSetup(Session& s, const std::string& iface) {
         const std::string table = ReadRouteTable(s.cfg);
         return table.empty() || DefaultRouteThrough(table, iface) ? 0 : kErrRouteNotTaken;
     };
-    if (!HookInstalled(s.cfg)) return routeNow();
+    if (!s.hooked || !HookInstalled(s.cfg)) return routeNow();
     const auto deadline = Clock::now() + kHookWait;
     while (Clock::now() < deadline) {
         {
@@ -498,6 +510,7 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     s->entry = entry;
     s->ethernet = peer.interface;
     s->service = peer.service;
+    s->hooked = HandedToHooks(cfg, entry);
     s->notifierType = notifierType;
     s->notifier = notifier;
     s->callbackId = params->dwSize >= RASDIALPARAMSA_SIZE ? params->dwCallbackId : 0;

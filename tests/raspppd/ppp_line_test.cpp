@@ -700,6 +700,14 @@ TEST_F(PppdLine, ConnectedOnlyWhenRouteAndNamesTookEffect) {
         EXPECT_EQ(RasHangUpA(h), 0u) << c.what;
         EXPECT_TRUE(Eventually([&] { return Gone(static_cast<pid_t>(h)) && Connections().empty(); })) << c.what;
     }
+
+    // An administrator's peer file is not handed to the hooks: no status is
+    // waited for (the kernel's routes decide).
+    WriteFile(peers_ + "/admin", "plugin rp-pppoe.so\nnic-eth0\nlinkname admin\n");
+    h = Dial("admin", kConnects, &rc);
+    ASSERT_EQ(rc, 0u);
+    EXPECT_EQ(WaitForDialEnd().state, static_cast<RASCONNSTATE>(RASCS_Connected));
+    EXPECT_EQ(RasHangUpA(h), 0u);
 }
 
 TEST_F(PppdLine, UnpluggedCableFailsAtOnce) {
