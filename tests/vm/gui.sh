@@ -111,8 +111,15 @@ program_under_x() {
     wait_for "gui_look online" 90 || { gui_failed program_not_online "the window does not show the connection"; return; }
     local first
     first=$(client_pppd)
-    # A page by name, through the connection, not the other card.
-    wait_for "busybox wget -q -T 5 -O - http://$PORTAL/ 2>/dev/null | grep -q nebrin-portal" 30 ||
+    # A page by name, through the connection, not the other card (the name
+    # through the C library's resolver: the static busybox has none of its own;
+    # its wget's own -T timeout crashes, timeout(1) limits it instead).
+    wait_for "getent hosts $PORTAL >/dev/null" 60
+    local portal
+    portal=$(getent hosts "$PORTAL" | awk '{print $1; exit}')
+    log "$PORTAL -> ${portal:-nothing}; resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
+    [ -n "$portal" ] || log "asked directly: $(timeout 5 busybox nslookup "$PORTAL" "$AC_ADDR" 2>&1 | tr '\n' ';')"
+    wait_for "timeout 5 busybox wget -q -O - --header 'Host: $PORTAL' http://$portal/ 2>/dev/null | grep -q nebrin-portal" 30 ||
         { gui_failed program_no_page "no page of $PORTAL through the connection: $(ip -4 route get "$BEHIND" 2>&1)"; return; }
     log "the page of $PORTAL came through ppp0"
 

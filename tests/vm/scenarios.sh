@@ -529,7 +529,8 @@ dns_with() {
     saved=$(mktemp)
     cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
     rm -f /etc/resolv.conf
-    (cd "$u" && tar -c --exclude=./usr/share .) | tar -x -C /
+    # (/lib, /sbin are links into /usr on Debian: kept as they are.)
+    (cd "$u" && tar -c --exclude=./usr/share .) | tar -x --keep-directory-symlink -C /
     if [ "$pkg" = resolvconf ]; then
         mkdir -p /run/resolvconf/interface
         : >/run/resolvconf/resolv.conf
