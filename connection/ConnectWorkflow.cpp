@@ -62,6 +62,12 @@ void ConnectWorkflow::EndStep() {
 }
 
 void ConnectWorkflow::RedialDue() {
+    if (redialHoldTicks_ > 0) {
+        // The one-shot timer has disabled itself: armed again for the next second.
+        --redialHoldTicks_;
+        ApplyRedialRule();
+        return;
+    }
     if (inDialog_) {
         // The timer has disabled itself: without this the redial is lost.
         redialDeferred_ = true;
@@ -212,6 +218,7 @@ void ConnectWorkflow::RasConStateChanged() {
     const std::string text = Cp1250ToUtf8(ras_.StatusText());
     Log(std::string(prefix) + text + " (" + std::to_string(code) + ")");
 
+    if (code == kProviderHoldsSessionCode) redialHoldTicks_ = kProviderHoldRedialTicks;
     if (code == kAuthFailureCode) {
         notice_.Message(kConnectionStatusTitle, text + "\r\n(" + std::to_string(code) + ")");
         main_.SetAuthFailure(true);
@@ -234,6 +241,7 @@ void ConnectWorkflow::OnConnectionUp(HRASCONN handle) {
     main_.SetActiveHandle(handle);
     main_.SetBusy(true);
     main_.SetAuthFailure(false);
+    redialHoldTicks_ = 0;
 }
 
 void ConnectWorkflow::OnConnectionGone() {

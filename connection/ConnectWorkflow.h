@@ -61,6 +61,11 @@ inline constexpr std::uint32_t kHangUpTimeoutMs = 3000;
 inline constexpr std::uint16_t kStateConnected = RASCS_Connected;        // 8192
 inline constexpr std::uint16_t kStateDisconnected = RASCS_Disconnected;  // 8193
 inline constexpr std::uint16_t kAuthFailureCode = 691;
+// No access concentrator answered soon after a session ended abnormally: the
+// provider may still hold that session. The redial waits this many ticks of
+// its ticker (one a second) before it dials again.
+inline constexpr std::uint16_t kProviderHoldsSessionCode = 676;
+inline constexpr int kProviderHoldRedialTicks = 60;
 
 // ---- the dial-up controller -----------------------------------------------------------
 
@@ -182,7 +187,8 @@ public:
     // still shows its dialog or message, or waits for its entry to be
     // written, is ignored.
     void PolaczExecute();
-    // AutoConnectTicker fired: PolaczExecute. When a dialog or message of the
+    // AutoConnectTicker fired: PolaczExecute (after a 676, only once
+    // kProviderHoldRedialTicks ticks have passed). When a dialog or message of the
     // workflow is showing, the redial waits for it to close and then runs,
     // unless what the user did there made it moot (the reconnect flag was
     // cleared, a 691 came, or a connection is busy again).
@@ -246,6 +252,7 @@ private:
     bool stepRunning_ = false;
     bool writing_ = false;
     bool redialDeferred_ = false;
+    int redialHoldTicks_ = 0;  // ticks the redial still waits (the provider holds the old session)
 };
 
 }  // namespace nebrin

@@ -14,8 +14,8 @@ packages=(
   clang-format clang-tidy
   ppp python3
   # the PPPoE access concentrator in a VM (tests/vm): qemu, the initramfs's
-  # busybox, the concentrator
-  qemu-system-x86 busybox-static pppoe
+  # busybox, the concentrator, its name server and router advertisements
+  qemu-system-x86 busybox-static pppoe dnsmasq-base radvd
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
   # a Wayland session with Xwayland for the end-to-end tests
   weston xwayland

@@ -182,6 +182,116 @@ std::uint32_t RasCodeForEnd(const LogFacts& f, int status, bool hungUp) {
     }
 }
 
+std::optional<HookStatus> ParseHookStatus(std::string_view text) {
+    HookStatus st;
+    bool havePid = false;
+    bool haveRoute = false;
+    bool haveDns = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t nl = text.find('\n', start);
+        if (nl == std::string_view::npos) nl = text.size();
+        const std::string_view line = text.substr(start, nl - start);
+        start = nl + 1;
+        auto after = [&](std::string_view prefix, std::string_view* rest) {
+            if (line.substr(0, prefix.size()) != prefix) return false;
+            *rest = line.substr(prefix.size());
+            return true;
+        };
+        std::string_view rest;
+        if (after("pid ", &rest)) {
+            std::int64_t v = 0;
+            bool ok = !rest.empty() && rest.size() < 12;
+            for (char c : rest) {
+                if (c < '0' || c > '9') ok = false;
+                v = v * 10 + (c - '0');
+            }
+            if (!ok) return std::nullopt;
+            st.pid = v;
+            havePid = true;
+        } else if (line == "route ok") {
+            st.routeOk = haveRoute = true;
+        } else if (after("route failed: ", &rest)) {
+            st.routeOk = false;
+            st.routeWhy = std::string(rest);
+            haveRoute = true;
+        } else if (line == "dns none") {
+            st.dns = HookStatus::Dns::kNone;
+            haveDns = true;
+        } else if (after("dns ok ", &rest)) {
+            st.dns = HookStatus::Dns::kOk;
+            st.dnsText = std::string(rest);
+            haveDns = true;
+        } else if (after("dns failed: ", &rest)) {
+            st.dns = HookStatus::Dns::kFailed;
+            st.dnsText = std::string(rest);
+            haveDns = true;
+        }
+    }
+    if (!havePid || !haveRoute || !haveDns) return std::nullopt;
+    return st;
+}
+
+std::uint32_t SetupResult(const HookStatus& status) {
+    if (!status.routeOk) return kErrRouteNotTaken;
+    if (status.dns == HookStatus::Dns::kFailed) return kErrNamesNotTaken;
+    return 0;
+}
+
+bool DefaultRouteThrough(std::string_view table, std::string_view iface) {
+    // Iface Destination Gateway Flags RefCnt Use Metric Mask ...
+    std::optional<std::uint64_t> bestMetric;
+    bool bestIsOurs = false;
+    std::size_t start = 0;
+    bool header = true;
+    while (start < table.size()) {
+        std::size_t nl = table.find('\n', start);
+        if (nl == std::string_view::npos) nl = table.size();
+        const std::string_view line = table.substr(start, nl - start);
+        start = nl + 1;
+        if (header) {
+            header = false;
+            continue;
+        }
+        std::vector<std::string_view> f;
+        std::size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+            const std::size_t b = i;
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+            if (i > b) f.push_back(line.substr(b, i - b));
+        }
+        if (f.size() < 8 || f[1] != "00000000" || f[7] != "00000000") continue;
+        std::uint64_t flags = 0;
+        for (char c : f[3]) {
+            const int d = (c >= '0' && c <= '9')   ? c - '0'
+                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                                   : -1;
+            if (d < 0 || flags > (UINT64_MAX >> 4)) {
+                flags = 0;
+                break;
+            }
+            flags = flags * 16 + static_cast<std::uint64_t>(d);
+        }
+        if ((flags & 0x1u) == 0) continue;  // not up
+        std::uint64_t metric = 0;
+        bool ok = !f[6].empty() && f[6].size() < 11;
+        for (char c : f[6]) {
+            if (c < '0' || c > '9') ok = false;
+            metric = metric * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (!ok) continue;
+        // Of equal metrics the kernel keeps the first it was given; the table
+        // lists them in that order.
+        if (!bestMetric || metric < *bestMetric) {
+            bestMetric = metric;
+            bestIsOurs = f[0] == iface;
+        }
+    }
+    return !bestMetric || bestIsOurs;
+}
+
 const char* ErrorText(std::uint32_t code) {
     switch (code) {
         case kErrNotThisUsersPeer:
@@ -241,6 +351,16 @@ const char* ErrorText(std::uint32_t code) {
                    "and pppoe kernel modules.";
         case kErrPppNoProtocols: return "The PPP negotiation failed: no network protocol could be agreed.";
         case kErrLoopback: return "A loopback was detected: the line returns what is sent.";
+        case kErrRouteNotTaken:
+            return "The connection came up but carried no traffic: another program owns the default route. The "
+                   "connection was hung up.";
+        case kErrNamesNotTaken:
+            return "The connection came up but the resolver did not take the provider's name servers, so names "
+                   "would not resolve. The connection was hung up.";
+        case kErrCableUnplugged: return "The network cable is unplugged: the Ethernet interface has no carrier.";
+        case kErrProviderHoldsSession:
+            return "No access concentrator answered. The provider may still hold the previous session, which ended "
+                   "abnormally: try again in a minute.";
         default: return nullptr;
     }
 }

@@ -42,6 +42,20 @@ inline constexpr std::uint32_t kErrNotThisUsersPeer = 5;  // access denied
 inline constexpr std::uint32_t kErrPeersBusy = 170;  // busy
 // The helper gave no answer within the library's deadline.
 inline constexpr std::uint32_t kErrHelperTimeout = 1460;  // timed out
+// The link came up but traffic does not go through it: another program
+// owns the default route. The link is hung up.
+inline constexpr std::uint32_t kErrRouteNotTaken = 716;
+// The link came up but the resolver did not take the provider's name
+// servers. The link is hung up.
+inline constexpr std::uint32_t kErrNamesNotTaken = 868;
+// The Ethernet interface has no carrier: the cable is out.
+inline constexpr std::uint32_t kErrCableUnplugged = RAS_ERROR_NO_CARRIER;  // 679
+// No access concentrator answered soon after a session of the entry ended
+// abnormally: the provider may still hold that session.
+inline constexpr std::uint32_t kErrProviderHoldsSession = RAS_ERROR_LINE_BUSY;  // 676
+// How long after an abnormal end a silent concentrator counts as one still
+// holding the old session (seconds).
+inline constexpr std::int64_t kProviderHoldSeconds = 120;
 
 // pppd's documented exit statuses.
 namespace pppd_exit {
@@ -130,6 +144,27 @@ private:
 
 // The code for an exit status alone, given what the log said.
 [[nodiscard]] std::uint32_t RasCodeForEnd(const LogFacts& facts, int exitStatus, bool hungUp);
+
+// What the package's ip-up hook reported about a session (its status file:
+// "pid N", "route ok" / "route failed: WHY", "dns ok SERVERS" / "dns none" /
+// "dns failed: WHY").
+struct HookStatus {
+    std::int64_t pid = 0;
+    bool routeOk = false;
+    std::string routeWhy;
+    enum class Dns { kNone, kOk, kFailed } dns = Dns::kNone;
+    std::string dnsText;  // the servers, or why not
+};
+// nullopt unless the text holds a pid, a route line and a dns line.
+[[nodiscard]] std::optional<HookStatus> ParseHookStatus(std::string_view text);
+// The RAS code for what the hook reported: 0 when the link carries the
+// traffic and the names, else kErrRouteNotTaken / kErrNamesNotTaken.
+[[nodiscard]] std::uint32_t SetupResult(const HookStatus& status);
+
+// Whether traffic without a more specific route leaves through iface: the
+// default route of the lowest metric in /proc/net/route's text names it.
+// True when the text holds no default route at all (nothing else owns it).
+[[nodiscard]] bool DefaultRouteThrough(std::string_view procNetRoute, std::string_view iface);
 
 // The English text of a result code of this line; nullptr when it has none.
 const char* ErrorText(std::uint32_t code);

@@ -343,6 +343,9 @@ Config ConfigFromEnvironment() {
     };
     millis("NEBRIN_PPP_LOCK_WAIT_MS", &cfg.lockWaitMs);
     millis("NEBRIN_PPP_HELPER_DEADLINE_MS", &cfg.helperDeadlineMs);
+    if (auto v = EnvValue("NEBRIN_PPP_HOOK"); v && !v->empty()) cfg.hook = *v;
+    if (auto v = EnvValue("NEBRIN_PPP_HOOK_STATUS"); v && !v->empty()) cfg.hookStatusDir = *v;
+    if (auto v = EnvValue("NEBRIN_PROC_ROUTE"); v && !v->empty()) cfg.procRoute = *v;
     // The user's own folders.
     std::string config = EnvValue("XDG_CONFIG_HOME").value_or("");
     if (config.empty() || config.front() != '/') {
@@ -412,6 +415,14 @@ bool InterfaceUp(const Config& cfg, const std::string& name) {
     if (!InterfaceExists(cfg, name)) return false;
     auto flags = ReadNumber(cfg.sysNet + "/" + name + "/flags", 16);
     return !flags || (*flags & 0x1u) != 0;
+}
+
+bool CarrierDown(const Config& cfg, const std::string& name) {
+    if (!IsValidInterfaceName(name) || !InterfaceExists(cfg, name)) return false;
+    const std::string base = cfg.sysNet + "/" + name;
+    if (auto carrier = ReadNumber(base + "/carrier"); carrier && *carrier == 0) return true;
+    auto state = ReadFirstLine(base + "/operstate");
+    return state && (*state == "down" || *state == "lowerlayerdown");
 }
 
 std::optional<InterfaceCounters> ReadCounters(const Config& cfg, const std::string& name) {
@@ -694,6 +705,94 @@ void ForgetLinkUp(const Config& cfg, const std::string& entry, pid_t pid) {
     if (cfg.stateDir.empty() || !IsValidEntryName(entry)) return;
     if (LinkUpTime(cfg, entry, pid) != 0) ::unlink(LinkUpPath(cfg, entry).c_str());
 }
+
+// ---- Dial locks and abnormal ends ------------------------------------------------------------------
+
+DialLock::DialLock(const Config& cfg, const std::string& entry) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry) || !MakeOwnFolder(cfg.stateDir)) return;
+    const std::string path = cfg.stateDir + "/pppd-" + entry + ".lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    int r;
+    while ((r = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {}
+    held_ = r == 0;
+}
+
+DialLock::~DialLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+std::string DialMarkPath(const Config& cfg, const std::string& entry) {
+    return cfg.stateDir + "/pppd-" + entry + ".dial";
+}
+}  // namespace
+
+void RecordDialStart(const Config& cfg, const std::string& entry, pid_t pid) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry) || !MakeOwnFolder(cfg.stateDir)) return;
+    (void)WriteFileAtomically(DialMarkPath(cfg, entry), std::to_string(pid) + "\n", 0600, nullptr);
+}
+
+void ForgetDialStart(const Config& cfg, const std::string& entry, pid_t pid) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry)) return;
+    auto v = ReadNumber(DialMarkPath(cfg, entry));
+    if (v && *v == static_cast<std::uint64_t>(pid)) ::unlink(DialMarkPath(cfg, entry).c_str());
+}
+
+pid_t RunningDial(const Config& cfg, const std::string& entry) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry)) return 0;
+    auto v = ReadNumber(DialMarkPath(cfg, entry));
+    if (!v || *v == 0 || *v > INT32_MAX) return 0;
+    const pid_t pid = static_cast<pid_t>(*v);
+    return ProcessRunsEntry(pid, entry) ? pid : 0;
+}
+
+bool NoteLeftoverSession(const Config& cfg, const std::string& entry, std::int64_t nowSeconds) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry)) return false;
+    auto line = ReadFirstLine(LinkUpPath(cfg, entry));
+    if (!line) return false;
+    std::uint64_t pid = 0;
+    const std::size_t blank = line->find(' ');
+    if (blank == std::string::npos || !ParseUnsigned(std::string_view(*line).substr(0, blank), &pid) || pid > INT32_MAX)
+        return false;
+    if (ProcessRunsEntry(static_cast<pid_t>(pid), entry)) return false;
+    ::unlink(LinkUpPath(cfg, entry).c_str());
+    RecordAbnormalEnd(cfg, entry, nowSeconds);
+    return true;
+}
+
+namespace {
+std::string AbnormalEndPath(const Config& cfg, const std::string& entry) {
+    return cfg.stateDir + "/pppd-" + entry + ".ended";
+}
+}  // namespace
+
+void RecordAbnormalEnd(const Config& cfg, const std::string& entry, std::int64_t epochSeconds) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry) || !MakeOwnFolder(cfg.stateDir)) return;
+    (void)WriteFileAtomically(AbnormalEndPath(cfg, entry), std::to_string(epochSeconds) + "\n", 0600, nullptr);
+}
+
+void ForgetAbnormalEnd(const Config& cfg, const std::string& entry) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry)) return;
+    ::unlink(AbnormalEndPath(cfg, entry).c_str());
+}
+
+std::int64_t AbnormalEndAt(const Config& cfg, const std::string& entry) {
+    if (cfg.stateDir.empty() || !IsValidEntryName(entry)) return 0;
+    auto v = ReadNumber(AbnormalEndPath(cfg, entry));
+    return v && *v <= INT64_MAX ? static_cast<std::int64_t>(*v) : 0;
+}
+
+// ---- The hooks' status ------------------------------------------------------------------------------
+
+bool HookInstalled(const Config& cfg) { return ::access(cfg.hook.c_str(), X_OK) == 0; }
+
+std::optional<std::string> ReadHookStatusFile(const Config& cfg, const std::string& iface) {
+    if (!IsValidInterfaceName(iface)) return std::nullopt;
+    return ReadText(cfg.hookStatusDir + "/" + iface + ".status", 4096);
+}
+
+std::string ReadRouteTable(const Config& cfg) { return ReadText(cfg.procRoute, std::size_t{1} << 20).value_or(""); }
 
 // ---- The credentials store ---------------------------------------------------------------------------
 

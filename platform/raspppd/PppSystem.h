@@ -23,6 +23,10 @@
 //                        helper's answer (default 60000)
 //   NEBRIN_PPP_LOCK_WAIT_MS  how long a writer waits for the lock (default
 //                        3000)
+//   NEBRIN_PPP_HOOK      the package's ip-up hook  default /etc/ppp/ip-up.d/0010nebrin
+//   NEBRIN_PPP_HOOK_STATUS  where the hooks leave their status
+//                        default /run/nebrin-ppp
+//   NEBRIN_PROC_ROUTE    the kernel's IPv4 routes      default /proc/net/route
 // pppd itself always reads "call ENTRY" from /etc/ppp/peers; the redirected
 // peers folder only reaches a stand-in pppd, which inherits the environment.
 //
@@ -58,6 +62,9 @@ struct Config {
     std::string lockFile = "/run/nebrin-ppp-helper.lock";
     int lockWaitMs = 3000;          // then the writer gives up: kErrPeersBusy
     int helperDeadlineMs = 60'000;  // then the library abandons the helper: kErrHelperTimeout
+    std::string hook = "/etc/ppp/ip-up.d/0010nebrin";
+    std::string hookStatusDir = "/run/nebrin-ppp";
+    std::string procRoute = "/proc/net/route";
 };
 
 // The system's folders, ignoring the environment (the helper under pkexec).
@@ -90,6 +97,9 @@ std::string InterfaceRefusalText(const Config& cfg, const std::string& name);
 // Present and administratively up (IFF_UP in its flags; present counts as up
 // when the flags cannot be read).
 [[nodiscard]] bool InterfaceUp(const Config& cfg, const std::string& name);
+// The cable is out: the interface says it has no carrier (carrier 0, or
+// operstate down / lowerlayerdown). False when that cannot be read.
+[[nodiscard]] bool CarrierDown(const Config& cfg, const std::string& name);
 std::optional<InterfaceCounters> ReadCounters(const Config& cfg, const std::string& name);
 // The first wired Ethernet interface (type 1, backed by a device, not
 // wireless) by interface index; with mustBeUp only one whose operstate is
@@ -166,6 +176,52 @@ std::vector<PidSession> FindPidSessions(const Config& cfg);
 // the session's peer file.
 void RecordLinkUp(const Config& cfg, const std::string& entry, pid_t pid, std::int64_t epochSeconds);
 void ForgetLinkUp(const Config& cfg, const std::string& entry, pid_t pid);
+
+// A lock of this user on dialling an entry (a file in the user's state
+// folder, held with flock): the busy check and the start of pppd happen
+// under it, so two processes of the user never both start the entry. Held
+// while the object lives; Held() false when the lock cannot be had.
+class DialLock {
+public:
+    DialLock(const Config& cfg, const std::string& entry);
+    ~DialLock();
+    DialLock(const DialLock&) = delete;
+    DialLock& operator=(const DialLock&) = delete;
+    [[nodiscard]] bool Held() const { return held_; }
+
+private:
+    int fd_ = -1;
+    bool held_ = false;
+};
+
+// The mark of a dial this user started (pppd's pid), written under the
+// DialLock when pppd starts and removed when it ends: another process's
+// busy check sees the dial before pppd has written its pid files.
+void RecordDialStart(const Config& cfg, const std::string& entry, pid_t pid);
+void ForgetDialStart(const Config& cfg, const std::string& entry, pid_t pid);
+// The pid of a running pppd of the entry that this user's dial started, 0
+// when there is none.
+pid_t RunningDial(const Config& cfg, const std::string& entry);
+// A session of the entry that reached the connected state and whose pppd is
+// gone without its dialler seeing the end (pppd or the dialler killed): its
+// marks are removed and the end is recorded as abnormal. True when found.
+bool NoteLeftoverSession(const Config& cfg, const std::string& entry, std::int64_t nowSeconds);
+
+// An earlier session of the entry ended abnormally (dropped, or its pppd
+// killed) at epochSeconds: a dial soon after may find the provider still
+// holding it. AbnormalEndAt gives 0 when nothing is recorded.
+void RecordAbnormalEnd(const Config& cfg, const std::string& entry, std::int64_t epochSeconds);
+void ForgetAbnormalEnd(const Config& cfg, const std::string& entry);
+std::int64_t AbnormalEndAt(const Config& cfg, const std::string& entry);
+
+// ---- What the package's pppd hooks did ---------------------------------------------------
+
+// Whether the package's ip-up hook is installed (an executable cfg.hook).
+[[nodiscard]] bool HookInstalled(const Config& cfg);
+// The status text the hooks left for interface iface; nullopt when none.
+[[nodiscard]] std::optional<std::string> ReadHookStatusFile(const Config& cfg, const std::string& iface);
+// The kernel's IPv4 routing table text (cfg.procRoute); empty when unreadable.
+std::string ReadRouteTable(const Config& cfg);
 
 // ---- The user's credentials store -----------------------------------------------------
 

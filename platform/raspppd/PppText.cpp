@@ -187,9 +187,18 @@ std::string BuildPeerFile(std::string_view entry, const PeerSettings& s, std::ui
     out += "noauth\n";
     // The dialer owns the redial rule.
     out += "nopersist\n";
+    // Traffic goes through the link whatever default routes the machine
+    // has; pppd puts a replaced route back when the link ends, and the
+    // package's ip-pre-up/ip-down hooks do after a pppd that was killed.
     out += "defaultroute\n";
+    out += "replacedefaultroute\n";
     out += "usepeerdns\n";
     out += "noipdefault\n";
+    // IPv6CP whatever /etc/ppp/options says; the address comes by SLAAC.
+    out += "+ipv6\n";
+    // Tells the package's hooks (ip-pre-up, ip-up, ip-down) that the session
+    // is the dialer's: they set up and undo routes and names only for it.
+    out += "ipparam " + std::string(kHookParam) + "\n";
     out += "lcp-echo-interval " + std::to_string(kLcpEchoInterval) + "\n";
     out += "lcp-echo-failure " + std::to_string(kLcpEchoFailure) + "\n";
     return out;

@@ -99,6 +99,10 @@ std::string PeerFileMarker(std::uint32_t ownerUid);
 inline constexpr int kLcpEchoInterval = 10;
 inline constexpr int kLcpEchoFailure = 3;
 
+// The ipparam of our peer files: the package's pppd hooks act on sessions
+// that carry it and leave every other pppd session alone.
+inline constexpr std::string_view kHookParam = "nebrin";
+
 struct PeerSettings {
     std::string interface;  // Ethernet interface (nic-<interface>)
     std::string service;    // PPPoE service name, empty for any

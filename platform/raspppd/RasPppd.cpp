@@ -7,8 +7,8 @@
 // user's own store (never pppd's secrets files). A connection handle is the
 // pid of the entry's pppd.
 //
-// Dialling starts "pppd call ENTRY user NAME passwordfd 3 nodetach" with the
-// password in a pipe on descriptor 3 and pppd's output in another; a thread
+// Dialling starts "pppd logfd 1 call ENTRY logfd 1 user NAME passwordfd 3
+// nodetach" with the password in a pipe on descriptor 3 and pppd's output in another; a thread
 // of ours reads the log, reports the dial states to the notifier and, when
 // pppd ends before the connection is up, the RAS code of its end. A hung-up
 // connection stays listed, in the state "disconnected", until its pppd has
@@ -73,6 +73,10 @@ struct Session {
     bool hungUp = false;
     bool notify = true;
     Clock::time_point connectedAt{};
+    // The link came up but the route or the names could not be set up: the
+    // dial's result (pppd is being ended).
+    RAS_DWORD setupError = 0;
+    bool hooked = false;  // the peer file hands the session to the package's hooks (ipparam nebrin)
 };
 
 struct Baseline {
@@ -124,6 +128,17 @@ RAS_DWORD NamedEntry(const Config& cfg, const char* phonebook, const std::option
     return 0;
 }
 
+// Whether the peer file's (last) ipparam is the one the package's hooks act on.
+bool HandedToHooks(const Config& cfg, const std::string& file) {
+    auto text = ReadPeerText(cfg, file);
+    if (!text) return false;
+    const std::vector<std::string> words = SplitWords(*text);
+    bool hooked = false;
+    for (std::size_t i = 0; i + 1 < words.size(); ++i)
+        if (words[i] == "ipparam") hooked = words[i + 1] == kHookParam;
+    return hooked;
+}
+
 // What a peer file (by its name in the folder) says.
 PeerInfo PeerOf(const Config& cfg, const std::string& file) {
     auto text = ReadPeerText(cfg, file);
@@ -163,6 +178,40 @@ void Notify(Session& s, RASCONNSTATE state, RAS_DWORD error) {
     }
 }
 
+// How long the package's ip-up hook may take to report (other hooks of
+// ip-up.d run before it).
+constexpr auto kHookWait = std::chrono::seconds(20);
+
+bool PppdEnded(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// Once pppd says the link is up: whether the route and the names took
+// effect. 0 when they did, a RAS code when not; nullopt when the dial ended
+// meanwhile (hung up, or pppd gone). With the package's hooks installed
+// their status tells; without them (a build tree) the kernel's routes do.
+std::optional<RAS_DWORD> AwaitSetup(Session& s, const std::string& iface) {
+    auto routeNow = [&]() -> RAS_DWORD {
+        const std::string table = ReadRouteTable(s.cfg);
+        return table.empty() || DefaultRouteThrough(table, iface) ? 0 : kErrRouteNotTaken;
+    };
+    if (!s.hooked || !HookInstalled(s.cfg)) return routeNow();
+    const auto deadline = Clock::now() + kHookWait;
+    while (Clock::now() < deadline) {
+        {
+            std::lock_guard<std::mutex> lock(gMutex);
+            if (s.hungUp) return std::nullopt;
+        }
+        if (PppdEnded(s.pid)) return std::nullopt;
+        if (auto text = ReadHookStatusFile(s.cfg, iface)) {
+            if (auto st = ParseHookStatus(*text); st && st->pid == s.pid) return SetupResult(*st);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return routeNow();
+}
+
 void RunDial(std::shared_ptr<Session> s) {
     if (s->notifier) Notify(*s, DialProgress::kStartState, 0);
     DialProgress progress;
@@ -174,6 +223,18 @@ void RunDial(std::shared_ptr<Session> s) {
             if (!progress.Interface().empty()) s->iface = progress.Interface();
         }
         for (RASCONNSTATE st : states) {
+            if (st == RASCS_Connected) {
+                const std::optional<RAS_DWORD> setup = AwaitSetup(*s, progress.Interface());
+                if (!setup) return;
+                if (*setup != 0) {
+                    // The link carries nothing for the subscriber: not
+                    // connected. pppd is ended; its end reports this code.
+                    std::lock_guard<std::mutex> lock(gMutex);
+                    s->setupError = *setup;
+                    if (!s->exited) ::kill(s->pid, SIGTERM);
+                    return;
+                }
+            }
             {
                 std::lock_guard<std::mutex> lock(gMutex);
                 s->state = st;
@@ -191,6 +252,7 @@ void RunDial(std::shared_ptr<Session> s) {
                 }
                 // For a later run, which finds the session through pid files.
                 RecordLinkUp(s->cfg, s->file, s->pid, static_cast<std::int64_t>(std::time(nullptr)));
+                ForgetAbnormalEnd(s->cfg, s->file);
             }
         }
     };
@@ -213,6 +275,7 @@ void RunDial(std::shared_ptr<Session> s) {
     int status = pppd_exit::kUnknown;
     bool hungUp = false;
     bool connected = false;
+    RAS_DWORD setupError = 0;
     {
         std::lock_guard<std::mutex> lock(gMutex);
         int st = 0;
@@ -224,9 +287,21 @@ void RunDial(std::shared_ptr<Session> s) {
         s->exited = true;
         hungUp = s->hungUp;
         connected = s->connected;
+        setupError = s->setupError;
     }
-    const std::uint32_t code = progress.Result(status, hungUp);
+    std::uint32_t code = progress.Result(status, hungUp);
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    ForgetDialStart(s->cfg, s->file, s->pid);
     if (connected) ForgetLinkUp(s->cfg, s->file, s->pid);
+    // A session that ended without a hang-up and without the concentrator
+    // ending it (a dead line, pppd killed) may still be held by the provider
+    // for a while.
+    if (connected && !hungUp && code != RAS_ERROR_REMOTE_DISCONNECTION) RecordAbnormalEnd(s->cfg, s->file, now);
+    if (!hungUp && setupError) code = setupError;
+    if (code == RAS_ERROR_NO_ANSWER) {
+        const std::int64_t ended = AbnormalEndAt(s->cfg, s->file);
+        if (ended > 0 && now >= ended && now - ended <= kProviderHoldSeconds) code = kErrProviderHoldsSession;
+    }
     {
         std::lock_guard<std::mutex> lock(gMutex);
         s->finished = true;
@@ -239,7 +314,12 @@ void RunDial(std::shared_ptr<Session> s) {
         }
     }
     gChanged.notify_all();
-    if (!connected && s->notifier) Notify(*s, progress.State(), code);
+    RASCONNSTATE last;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        last = s->state;
+    }
+    if (!connected && s->notifier) Notify(*s, last, code);
 }
 
 struct Listed {
@@ -362,7 +442,12 @@ std::uint32_t StoreCredentials(const Config& cfg, const std::string& entry, cons
 // child's descriptor 3 when the peer file loads passwordfd.so.
 std::optional<Spawned> StartPppd(const Config& cfg, const std::string& file, const PeerInfo& peer,
                                  const StoredCredentials& c, int* err) {
-    std::vector<std::string> argv = {cfg.pppd, "call", file};
+    // pppd's messages come to us on descriptor 1 (the log pipe) whatever a
+    // "logfile" in /etc/ppp/options, ~/.ppprc or the peer file says: options
+    // of the command line come after those files, and the second "logfd"
+    // after the peer file's options. The first one catches what pppd says
+    // while it reads the peer file (the PPPoE plugin being loaded).
+    std::vector<std::string> argv = {cfg.pppd, "logfd", "1", "call", file, "logfd", "1"};
     int pw[2] = {-1, -1};
     if (peer.passwordfd && !c.user.empty()) {
         if (::pipe2(pw, O_CLOEXEC) != 0) {
@@ -412,7 +497,13 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     const PeerInfo& peer = resolved.info;
     // Never over an interface a user could own (and read the dial on).
     if (!peer.interface.empty() && !UserOwnableInterface(cfg, peer.interface).empty()) return kErrNoWiredInterface;
-    if (EntryBusy(cfg, resolved.file)) return RAS_ERROR_PORT_ALREADY_OPEN;
+    // The busy check and the start of pppd as one step for all of this
+    // user's processes (the window and nebrin-rasdial).
+    auto dialLock = std::make_unique<DialLock>(cfg, resolved.file);
+    if (EntryBusy(cfg, resolved.file) || RunningDial(cfg, resolved.file) != 0) return RAS_ERROR_PORT_ALREADY_OPEN;
+    (void)NoteLeftoverSession(cfg, resolved.file, static_cast<std::int64_t>(std::time(nullptr)));
+    // No carrier: no access concentrator can answer; say so at once.
+    if (CarrierDown(cfg, peer.interface)) return kErrCableUnplugged;
 
     // The dial parameters' credentials, or without a user name the stored ones.
     StoredCredentials credentials;
@@ -434,6 +525,7 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     s->file = resolved.file;
     s->ethernet = peer.interface;
     s->service = peer.service;
+    s->hooked = HandedToHooks(cfg, resolved.file);
     s->notifierType = notifierType;
     s->notifier = notifier;
     s->callbackId = params->dwSize >= RASDIALPARAMSA_SIZE ? params->dwCallbackId : 0;
@@ -445,6 +537,8 @@ RAS_DWORD RasDialA(void* ext, const char* phonebook, RASDIALPARAMSA* params, RAS
     if (!child) return kErrNoPppd;
     s->pid = child->pid;
     s->outFd = child->outFd;
+    RecordDialStart(cfg, resolved.file, s->pid);
+    dialLock.reset();
     {
         std::lock_guard<std::mutex> lock(gMutex);
         gSessions[s->pid] = s;
@@ -481,6 +575,9 @@ RAS_DWORD RasHangUpA(HRASCONN h) {
     for (const PidSession& ps : FindPidSessions(cfg)) {
         if (ps.pid != *pid) continue;
         if (::kill(ps.pid, SIGTERM) != 0 && errno == EPERM) return RAS_ERROR_NO_DIALIN_PERMISSION;
+        // Ended on purpose: the next run does not take its missing pppd for
+        // a session that ended abnormally.
+        ForgetLinkUp(cfg, ps.file, ps.pid);
         std::lock_guard<std::mutex> lock(gMutex);
         gHungUpOthers[ps.pid] = ps.file;
         return 0;

@@ -259,6 +259,27 @@ TEST_F(ConnectWorkflowTest, DialErrorIsHungUpAndRedialledOneSecondAfterTheTicker
               (Lines{"Przygotowanie do ustanowienia połączenia: Nebrin", "Łączenie: Opening Serial Port (0)"}));
 }
 
+TEST_F(ConnectWorkflowTest, ProviderStillHoldingTheSessionPacesTheRedialToAMinute) {
+    auto& d = RasDouble::I();
+    d.reports = {{0, 0}, {2, kProviderHoldsSessionCode}};
+    wf->PolaczExecute();
+    Deliver();
+    Advance(logic->StatusTicker().NextDue() - now);
+    ExpectState(false, 0, 0);
+    EXPECT_TRUE(logic->AutoConnectTicker().Enabled());
+    d.reports = {{0, 0}, {2, 678}};
+    Advance(kProviderHoldRedialTicks * 1000);
+    EXPECT_EQ(d.dialCalls, 1);
+    Advance(1000);
+    EXPECT_EQ(d.dialCalls, 2);
+    // Another failure is redialled at the usual pace.
+    Deliver();
+    Advance(logic->StatusTicker().NextDue() - now);
+    d.reports = {{0, 0}};
+    Advance(1000);
+    EXPECT_EQ(d.dialCalls, 3);
+}
+
 TEST_F(ConnectWorkflowTest, AuthFailureShowsOneMessageAndBlocksTheRedial) {
     auto& d = RasDouble::I();
     d.reports = {{5, 0}, {5, 691}, {5, 691}};

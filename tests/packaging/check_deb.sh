@@ -135,6 +135,9 @@ expected() {
     for size in 16 22 24 32 48 64 128 256; do
         echo "$p/share/icons/hicolor/${size}x${size}/apps/nebrin.png"
     done
+    for stage in ip-pre-up ip-up ip-down; do
+        echo "etc/ppp/$stage.d/0010nebrin"
+    done
 }
 # "mode owner size date time ./path"
 dpkg-deb -c "$deb" | awk '{ sub(/^\.\//, "", $6); print $1, $2, $6 }' >"$work/listing"
@@ -150,7 +153,7 @@ while read -r mode owner path; do
         d*) [ "$mode" = drwxr-xr-x ] || fail "$path: $mode" ;;
         *)
             case "$path" in
-                "$p"/bin/* | "$p"/libexec/nebrin/*) want=-rwxr-xr-x ;;
+                "$p"/bin/* | "$p"/libexec/nebrin/* | etc/ppp/*.d/0010nebrin) want=-rwxr-xr-x ;;
                 *) want=-rw-r--r-- ;;
             esac
             [ "$mode" = "$want" ] || fail "$path: $mode, not $want"

@@ -21,7 +21,8 @@ std::vector<std::string> PeerWords(const std::string& entry, const std::string& 
     std::vector<std::string> w = {"plugin", "rp-pppoe.so", "nic-eth0"};
     if (!service.empty()) w.insert(w.end(), {"rp_pppoe_service", service});
     w.insert(w.end(), {"plugin", "passwordfd.so", "linkname", entry, "noauth", "nopersist", "defaultroute",
-                       "usepeerdns", "noipdefault", "lcp-echo-interval", "10", "lcp-echo-failure", "3"});
+                       "replacedefaultroute", "usepeerdns", "noipdefault", "+ipv6", "ipparam", "nebrin",
+                       "lcp-echo-interval", "10", "lcp-echo-failure", "3"});
     return w;
 }
 

@@ -152,6 +152,11 @@ protected:
         ::setenv("NEBRIN_SYSFS_NET", net_.c_str(), 1);
         ::setenv("NEBRIN_PPPD", NEBRIN_STAND_IN_PPPD, 1);
         ::setenv("FAKE_PPPD_ARGS", (root_ + "/args").c_str(), 1);
+        // The package's hooks are not installed, and the kernel's routes are
+        // the test's (none: nothing else owns the default route).
+        ::setenv("NEBRIN_PPP_HOOK", (root_ + "/hook").c_str(), 1);
+        ::setenv("NEBRIN_PPP_HOOK_STATUS", (root_ + "/hook-run").c_str(), 1);
+        ::setenv("NEBRIN_PROC_ROUTE", (root_ + "/route").c_str(), 1);
         for (const char* v :
              {"NEBRIN_PPPOE_INTERFACE", "NEBRIN_PPP_USE_HELPER", "NEBRIN_PPP_HELPER", "NEBRIN_PPP_ELEVATE",
               "NEBRIN_PPP_LOCK", "NEBRIN_PPP_LOCK_WAIT_MS", "NEBRIN_PPP_HELPER_DEADLINE_MS", "FAKE_PPPD_SCRIPT",
@@ -273,7 +278,8 @@ TEST_F(PppdLine, CreatedEntryIsAPeerFileAndTheUsersOwnCredentials) {
     EXPECT_EQ(info.service, "Fast \"One\"");
     EXPECT_EQ(info.user, "");  // credentials are the user's, not the machine's
     const auto words = nebrin::pppd::SplitWords(peer);
-    for (const char* option : {"defaultroute", "usepeerdns", "noipdefault", "lcp-echo-interval", "lcp-echo-failure"})
+    for (const char* option : {"defaultroute", "replacedefaultroute", "usepeerdns", "noipdefault", "+ipv6",
+                               "lcp-echo-interval", "lcp-echo-failure"})
         EXPECT_NE(std::find(words.begin(), words.end(), option), words.end()) << option;
     EXPECT_EQ(std::find(words.begin(), words.end(), "persist"), words.end());
     EXPECT_EQ(peer.find("p w#1"), std::string::npos);
@@ -372,7 +378,7 @@ TEST_F(PppdLine, EarlierVersionsPeerFilesKeepDiallingForTheirOwnUserOnly) {
         WaitForDialEnd();
     }
     EXPECT_EQ(ReadFile(root_ + "/args"),
-              "call dsl." + uid + " user jan passwordfd 3 nodetach\ncall own user jan passwordfd 3 nodetach\n");
+              "logfd 1 call dsl." + uid + " logfd 1 user jan passwordfd 3 nodetach\nlogfd 1 call own logfd 1 user jan passwordfd 3 nodetach\n");
 }
 
 // Only virtual interfaces: the entry cannot be created, and the code says why.
@@ -537,7 +543,7 @@ TEST_F(PppdLine, OthersPeerFilesAreNeverOverwritten) {
     // Its dial takes pppd's own credentials: no passwordfd without the plugin.
     Dial("provider", "exit 8");
     WaitForDialEnd();
-    EXPECT_EQ(ReadFile(root_ + "/args"), "call provider nodetach\n");
+    EXPECT_EQ(ReadFile(root_ + "/args"), "logfd 1 call provider logfd 1 nodetach\n");
     // A missing entry has no credentials to store.
     EXPECT_EQ(SetDialParams("nothing", "jan", "pw"), static_cast<RAS_DWORD>(RAS_ERROR_CANNOT_FIND_PHONEBOOK_ENTRY));
 }
@@ -567,7 +573,7 @@ TEST_F(PppdLine, DialConnectsThenHangsUpWithStatistics) {
     // pppd got the entry and the user name on its command line, the password
     // through the pipe.
     EXPECT_EQ(ReadFile(root_ + "/args"),
-              "call dsl." + std::to_string(::getuid()) + " user jan passwordfd 3 nodetach\n");
+              "logfd 1 call dsl." + std::to_string(::getuid()) + " logfd 1 user jan passwordfd 3 nodetach\n");
 
     const auto conns = Connections();
     ASSERT_EQ(conns.size(), 1u);
@@ -684,6 +690,152 @@ TEST_F(PppdLine, FailedDialsReportTheirCodeOnce) {
     }
 }
 
+TEST_F(PppdLine, ConnectedOnlyWhenRouteAndNamesTookEffect) {
+    CreateEntry("dsl", "svc", "jan", "pw");
+    const std::string kRouteHeader =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    // Without the package's hooks the kernel's routes tell: a default route
+    // of eth0 with a lower metric than ppp0's keeps the traffic.
+    WriteFile(root_ + "/route", kRouteHeader + "eth0\t00000000\t0100A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n" +
+                                    "ppp0\t00000000\t00000000\t0001\t0\t0\t5\t00000000\t0\t0\t0\n");
+    RAS_DWORD rc = 99;
+    HRASCONN h = Dial("dsl", kConnects, &rc);
+    ASSERT_EQ(rc, 0u);
+    Report end = WaitForDialEnd();
+    EXPECT_EQ(end.error, nebrin::pppd::kErrRouteNotTaken);
+    EXPECT_NE(end.state, static_cast<RASCONNSTATE>(RASCS_Connected));
+    EXPECT_TRUE(Eventually([&] { return Gone(static_cast<pid_t>(h)); }));  // the useless link is ended
+    for (const Report& r : Reports()) EXPECT_NE(r.state, static_cast<RASCONNSTATE>(RASCS_Connected));
+    EXPECT_EQ(RasHangUpA(h), 0u);
+    EXPECT_TRUE(Eventually([&] { return Connections().empty(); }));
+
+    // With the hooks: their status for this pppd decides.
+    WriteFile(root_ + "/hook", "#!/bin/sh\n");
+    fs::permissions(root_ + "/hook", fs::perms::owner_all);
+    fs::remove(root_ + "/route");
+    struct Case {
+        const char* what;
+        std::string status;  // after "pid N"
+        RAS_DWORD code;
+    };
+    const std::vector<Case> cases = {
+        {"all set", "route ok\ndns ok 10.0.0.53 10.0.0.54\n", 0},
+        {"no name servers offered: the machine's stay", "route ok\ndns none\n", 0},
+        {"route held by another program", "route failed: another program owns the default route\ndns none\n",
+         nebrin::pppd::kErrRouteNotTaken},
+        {"resolver refused", "route ok\ndns failed: systemd-resolved refused\n", nebrin::pppd::kErrNamesNotTaken},
+    };
+    for (const Case& c : cases) {
+        // A status of an earlier pppd on ppp0 does not count.
+        WriteFile(root_ + "/hook-run/ppp0.status", "pid 1\nroute ok\ndns none\n");
+        h = Dial("dsl", kConnects, &rc);
+        ASSERT_EQ(rc, 0u) << c.what;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(Reports().empty() || Reports().back().state != RASCS_Connected) << c.what;
+        WriteFile(root_ + "/hook-run/ppp0.status", "pid " + std::to_string(h) + "\n" + c.status);
+        end = WaitForDialEnd();
+        EXPECT_EQ(end.error, c.code) << c.what;
+        if (c.code == 0) {
+            EXPECT_EQ(end.state, static_cast<RASCONNSTATE>(RASCS_Connected)) << c.what;
+        } else {
+            EXPECT_TRUE(Eventually([&] { return Gone(static_cast<pid_t>(h)); })) << c.what;
+            char text[256];
+            ASSERT_EQ(RasGetErrorStringA(c.code, text, sizeof text), 0u);
+            EXPECT_NE(std::string(text).find("hung up"), std::string::npos) << c.what;
+        }
+        EXPECT_EQ(RasHangUpA(h), 0u) << c.what;
+        EXPECT_TRUE(Eventually([&] { return Gone(static_cast<pid_t>(h)) && Connections().empty(); })) << c.what;
+    }
+
+    // An administrator's peer file is not handed to the hooks: no status is
+    // waited for (the kernel's routes decide).
+    WriteFile(peers_ + "/admin", "plugin rp-pppoe.so\nnic-eth0\nlinkname admin\n");
+    h = Dial("admin", kConnects, &rc);
+    ASSERT_EQ(rc, 0u);
+    EXPECT_EQ(WaitForDialEnd().state, static_cast<RASCONNSTATE>(RASCS_Connected));
+    EXPECT_EQ(RasHangUpA(h), 0u);
+}
+
+TEST_F(PppdLine, UnpluggedCableFailsAtOnce) {
+    CreateEntry("dsl", "svc", "jan", "pw");
+    for (const auto& [file, value] :
+         std::vector<std::pair<std::string, std::string>>{{"carrier", "0\n"}, {"operstate", "down\n"}}) {
+        WriteFile(net_ + "/eth0/" + file, value);
+        RAS_DWORD rc = 99;
+        Dial("dsl", kConnects, &rc);
+        EXPECT_EQ(rc, nebrin::pppd::kErrCableUnplugged) << file;
+        EXPECT_TRUE(Reports().empty()) << file;
+        EXPECT_FALSE(fs::exists(root_ + "/args")) << file;  // pppd never started
+        WriteFile(net_ + "/eth0/carrier", "1\n");
+        WriteFile(net_ + "/eth0/operstate", "up\n");
+    }
+    char text[256];
+    ASSERT_EQ(RasGetErrorStringA(nebrin::pppd::kErrCableUnplugged, text, sizeof text), 0u);
+    EXPECT_NE(std::string(text).find("cable"), std::string::npos);
+}
+
+TEST_F(PppdLine, SilentConcentratorAfterAnAbnormalEndMayStillHoldTheSession) {
+    CreateEntry("dsl", "svc", "jan", "pw");
+    const std::string kPadoTimeout = "say Timeout waiting for PADO packets;exit 8";
+    // The first failure with nothing behind it is the plain 678.
+    RAS_DWORD rc = 99;
+    HRASCONN h = Dial("dsl", kPadoTimeout, &rc);
+    EXPECT_EQ(WaitForDialEnd().error, static_cast<RAS_DWORD>(RAS_ERROR_NO_ANSWER));
+    EXPECT_EQ(RasHangUpA(h), 0u);
+    // A session that was up and whose pppd was killed.
+    h = Dial("dsl", kConnects, &rc);
+    ASSERT_EQ(WaitForDialEnd().state, static_cast<RASCONNSTATE>(RASCS_Connected));
+    ::kill(static_cast<pid_t>(h), SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return Connections().empty() && Gone(static_cast<pid_t>(h)); }));
+    h = Dial("dsl", kPadoTimeout, &rc);
+    EXPECT_EQ(WaitForDialEnd().error, nebrin::pppd::kErrProviderHoldsSession);
+    EXPECT_EQ(RasHangUpA(h), 0u);
+    char text[256];
+    ASSERT_EQ(RasGetErrorStringA(nebrin::pppd::kErrProviderHoldsSession, text, sizeof text), 0u);
+    EXPECT_NE(std::string(text).find("previous session"), std::string::npos);
+    // A connection that comes up clears it.
+    h = Dial("dsl", kConnects, &rc);
+    ASSERT_EQ(WaitForDialEnd().state, static_cast<RASCONNSTATE>(RASCS_Connected));
+    EXPECT_EQ(RasHangUpA(h), 0u);
+    EXPECT_TRUE(Eventually([&] { return Gone(static_cast<pid_t>(h)) && Connections().empty(); }));
+    h = Dial("dsl", kPadoTimeout, &rc);
+    EXPECT_EQ(WaitForDialEnd().error, static_cast<RAS_DWORD>(RAS_ERROR_NO_ANSWER));
+    EXPECT_EQ(RasHangUpA(h), 0u);
+}
+
+TEST_F(PppdLine, DialOfAnotherProcessStillStartingMakesTheEntryBusy) {
+    CreateEntry("dsl", "svc", "jan", "pw");
+    // Another process of this user has started pppd for the entry, which
+    // has written no pid file yet: only its dial mark tells.
+    std::string exe = NEBRIN_STAND_IN_PPPD;
+    std::vector<std::string> args = {exe, "call", "dsl", "nodetach"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::setenv("FAKE_PPPD_SCRIPT", "hold", 1);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.dial", std::to_string(pid) + "\n");
+    // (The stand-in is a script: its command line is whole once bash runs it.)
+    ASSERT_TRUE(Eventually(
+        [&] { return ReadFile("/proc/" + std::to_string(pid) + "/cmdline").find("call") != std::string::npos; }));
+    RAS_DWORD rc = 99;
+    Dial("dsl", kConnects, &rc);
+    EXPECT_EQ(rc, static_cast<RAS_DWORD>(RAS_ERROR_PORT_ALREADY_OPEN));
+    ::kill(pid, SIGTERM);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    // Its pppd gone, the mark counts for nothing.
+    const HRASCONN h = Dial("dsl", kConnects, &rc);
+    EXPECT_EQ(rc, 0u);
+    EXPECT_EQ(WaitForDialEnd().state, static_cast<RASCONNSTATE>(RASCS_Connected));
+    EXPECT_EQ(RasHangUpA(h), 0u);
+}
+
 TEST_F(PppdLine, MissingPppdIsAClearDialError) {
     CreateEntry("dsl", "svc", "jan", "pw");
     ::setenv("NEBRIN_PPPD", (root_ + "/no/pppd").c_str(), 1);
@@ -754,7 +906,12 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     Dial("dsl", "exit 0", &rc);
     EXPECT_EQ(rc, static_cast<RAS_DWORD>(RAS_ERROR_PORT_ALREADY_OPEN));
 
+    // Its own mark again: a hang-up ends the session on purpose, so the
+    // mark goes and the next run sees no abnormal end.
+    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.up",
+              std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
     EXPECT_EQ(RasHangUpA(conns[0].hrasconn), 0u);
+    EXPECT_FALSE(fs::exists(root_ + "/user-run/nebrin/pppd-dsl.up"));
     // Listed, disconnected, until that pppd has ended.
     EXPECT_EQ(StatusOf(conns[0].hrasconn).state, static_cast<RASCONNSTATE>(RASCS_Disconnected));
     EXPECT_EQ(Connections().size(), 1u);
@@ -1333,9 +1490,9 @@ TEST_F(PppdUsers, AnEntryOfTheSameNameNeverDialsAnotherUsersPeerFile) {
 
     const ToolRun dial = RasDial(kAlice, {"Neo"}, kNoAnswer);
     EXPECT_NE(dial.err.find("error 678"), std::string::npos) << dial.out << dial.err;
-    EXPECT_EQ(PppdCalls(kAlice), "call " + File("Neo", kAlice) + " user alice-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(PppdCalls(kAlice), "logfd 1 call " + File("Neo", kAlice) + " logfd 1 user alice-login passwordfd 3 nodetach\n");
     EXPECT_EQ(RasDial(kMallory, {"Neo"}, kNoAnswer).status, 1);
-    EXPECT_EQ(PppdCalls(kMallory), "call " + File("Neo", kMallory) + " user mallory-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(PppdCalls(kMallory), "logfd 1 call " + File("Neo", kMallory) + " logfd 1 user mallory-login passwordfd 3 nodetach\n");
 
     // Bob has no entry "Neo"; and a file an earlier version wrote for Mallory
     // under the entry's own name is hers alone.
@@ -1352,7 +1509,7 @@ TEST_F(PppdUsers, AnEntryOfTheSameNameNeverDialsAnotherUsersPeerFile) {
     // Creating it gives him his own.
     ASSERT_EQ(RasDial(kBob, {"Trap", "/create", "", "bob-login", "b-pw"}).status, 0);
     RasDial(kBob, {"Trap"}, kNoAnswer);
-    EXPECT_EQ(PppdCalls(kBob), "call " + File("Trap", kBob) + " user bob-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(PppdCalls(kBob), "logfd 1 call " + File("Trap", kBob) + " logfd 1 user bob-login passwordfd 3 nodetach\n");
 }
 
 // Two users connected with the same entry name at once, each seeing only his
@@ -1404,7 +1561,7 @@ TEST_F(PppdUsers, AnUidlessPeerFileIsNeitherClaimedNorDialledByAnotherUser) {
     EXPECT_EQ(Owner(File("Old", kMallory)), kMallory);
 
     RasDial(kAlice, {"Old"}, kNoAnswer);
-    EXPECT_EQ(PppdCalls(kAlice), "call Old user alice-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(PppdCalls(kAlice), "logfd 1 call Old logfd 1 user alice-login passwordfd 3 nodetach\n");
     const ToolRun bob = RasDial(kBob, {"Old"}, kNoAnswer);
     EXPECT_EQ(bob.status, 1);
     EXPECT_NE(bob.err.find("error " + std::to_string(nebrin::pppd::kErrNotThisUsersPeer) + ": "), std::string::npos)

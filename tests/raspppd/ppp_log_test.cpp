@@ -169,5 +169,57 @@ TEST(PppdLog, SplitterCutsLinesAcrossReads) {
     EXPECT_EQ(big.Finish()->size(), 5u);
 }
 
+TEST(PppdSetup, DefaultRouteOfTheLowestMetricDecides) {
+    const std::string head = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    auto row = [](const char* iface, const char* dest, const char* flags, const char* metric, const char* mask) {
+        return std::string(iface) + "\t" + dest + "\t0100A8C0\t" + flags + "\t0\t0\t" + metric + "\t" + mask +
+               "\t0\t0\t0\n";
+    };
+    struct Case {
+        const char* what;
+        std::string table;
+        bool through;
+    };
+    const std::vector<Case> cases = {
+        {"no default route at all", head + row("eth0", "0000A8C0", "0001", "0", "00FFFFFF"), true},
+        {"only the link's", head + row("ppp0", "00000000", "0001", "0", "00000000"), true},
+        {"a DHCP route of metric 100 behind the link's",
+         head + row("eth0", "00000000", "0003", "100", "00000000") + row("ppp0", "00000000", "0001", "0", "00000000"),
+         true},
+        {"a static route of metric 0 listed first",
+         head + row("eth0", "00000000", "0003", "0", "00000000") + row("ppp0", "00000000", "0001", "0", "00000000"),
+         false},
+        {"a lower metric elsewhere",
+         head + row("ppp0", "00000000", "0001", "5", "00000000") + row("wlan0", "00000000", "0003", "1", "00000000"),
+         false},
+        {"a route that is not up does not count",
+         head + row("eth0", "00000000", "0002", "0", "00000000") + row("ppp0", "00000000", "0001", "5", "00000000"),
+         true},
+        {"a host route is no default",
+         head + row("eth0", "00000000", "0007", "0", "FFFFFFFF") + row("ppp0", "00000000", "0001", "5", "00000000"),
+         true},
+        {"garbage lines are skipped",
+         head + "x\n\t\t\n" + row("ppp0", "00000000", "zz", "0", "00000000") +
+             row("ppp0", "00000000", "0001", "0", "00000000"),
+         true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DefaultRouteThrough(c.table, "ppp0"), c.through) << c.what;
+}
+
+TEST(PppdSetup, HookStatusNeedsEveryLine) {
+    auto st = ParseHookStatus("pid 42\nroute ok\ndns ok 10.0.0.53 10.0.0.54 (systemd-resolved)\n");
+    ASSERT_TRUE(st);
+    EXPECT_EQ(st->pid, 42);
+    EXPECT_EQ(SetupResult(*st), 0u);
+    for (const char* partial : {"", "pid 42\nroute ok\n", "route ok\ndns none\n", "pid x\nroute ok\ndns none\n",
+                                "pid 42\ndns none\n", "pid 99999999999999\nroute ok\ndns none\n"})
+        EXPECT_FALSE(ParseHookStatus(partial)) << partial;
+    st = ParseHookStatus("pid 7\nroute failed: another program owns the default route\ndns failed: x\n");
+    ASSERT_TRUE(st);
+    EXPECT_EQ(SetupResult(*st), kErrRouteNotTaken);  // the route is the first cause named
+    st = ParseHookStatus("pid 7\nroute ok\ndns failed: resolv.conf is managed elsewhere\n");
+    ASSERT_TRUE(st);
+    EXPECT_EQ(SetupResult(*st), kErrNamesNotTaken);
+}
 }  // namespace
 }  // namespace nebrin::pppd

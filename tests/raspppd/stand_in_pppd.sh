@@ -1,6 +1,7 @@
 #!/bin/bash
 # A stand-in for pppd in the tests. It takes pppd's command line as the
-# dialer gives it ("call NAME [user USER passwordfd 3] nodetach"), reads the
+# dialer gives it ("[logfd 1] call NAME [logfd 1] [user USER passwordfd 3]
+# nodetach"), reads the
 # password from descriptor 3 as the passwordfd plugin does (every byte, up to
 # the end) when the peer file loads that plugin, reads the peer file from
 # NEBRIN_PPP_PEERS, writes pppd's link pid file ("ppp-LINKNAME.pid") and
@@ -26,12 +27,17 @@ trap '' PIPE  # a log reader that went away does not end pppd
 log() { printf '%s\n' "$*" 2>/dev/null; }
 
 user= password= haspw=
+all="$*"
+# "logfd 1" may come before "call NAME" and after it; the log goes to
+# standard output either way.
+[ "${1:-}" = logfd ] && [ "${2:-}" = 1 ] && shift 2
+[ "${1:-}" = call ] && [ $# -ge 2 ] && [ "${3:-}" = logfd ] && [ "${4:-}" = 1 ] && set -- "$1" "$2" "${@:5}"
 if [ $# -eq 7 ] && [ "$1" = call ] && [ "$3" = user ] && [ "$5" = passwordfd ] && [ "$6" = 3 ] &&
    [ "$7" = nodetach ]; then
   user=$4
   haspw=1
 elif [ $# -ne 3 ] || [ "$1" != call ] || [ "$3" != nodetach ]; then
-  log "pppd: unrecognized command line: $*"
+  log "pppd: unrecognized command line: $all"
   exit 2
 fi
 name=$2
@@ -50,7 +56,7 @@ if [ -n "$haspw" ]; then
   password=${password%x}
   exec 3<&-
 fi
-[ -n "${FAKE_PPPD_ARGS:-}" ] && printf '%s\n' "$*" >> "$FAKE_PPPD_ARGS"
+[ -n "${FAKE_PPPD_ARGS:-}" ] && printf '%s\n' "$all" >> "$FAKE_PPPD_ARGS"
 
 rundir=${NEBRIN_PPP_RUNDIR%%:*}
 sysnet=${NEBRIN_SYSFS_NET}

@@ -252,7 +252,8 @@ protected:
         std::ofstream(home + "/net/br0/type") << "1\n";  // virtual: never chosen by itself
         env = "NEBRIN_PPP_PEERS=" + Quote(home + "/peers") + " NEBRIN_PPP_RUNDIR=" + Quote(home + "/run") +
               " NEBRIN_SYSFS_NET=" + Quote(home + "/net") + " XDG_CONFIG_HOME=" + Quote(home + "/config") +
-              " XDG_RUNTIME_DIR=" + Quote(home + "/run") +
+              " XDG_RUNTIME_DIR=" + Quote(home + "/run") + " NEBRIN_PROC_ROUTE=" + Quote(home + "/route") +
+              " NEBRIN_PPP_HOOK=" + Quote(home + "/hook") +
               " NEBRIN_PPPD=" + Quote(std::string(NEBRIN_SOURCE_DIR) + "/tests/raspppd/stand_in_pppd.sh") +
               " FAKE_PPPD_LOGIN=jan:tajne FAKE_PPPD_TERM_SECONDS=1"
               " FAKE_PPPD_SCRIPT='say Connect: ppp0 <--> eth0;up ppp0 9 10 20;"

@@ -8,6 +8,7 @@ NEBRIN_PID=
 gui_cleanup() {
     [ -n "$NEBRIN_PID" ] && kill "$NEBRIN_PID" 2>/dev/null && wait "$NEBRIN_PID" 2>/dev/null
     [ -n "$X_PID" ] && kill "$X_PID" 2>/dev/null && wait "$X_PID" 2>/dev/null
+    ip link del veth4 2>/dev/null
     NEBRIN_PID=
     X_PID=
 }
@@ -47,6 +48,12 @@ program_under_x() {
     cp "$BIN/skin/default.nbt" "$home/skin/" || fail "no packed default theme" || return
     # A first start: no entry and no settings yet.
     rm -f "/etc/ppp/peers/$ENTRY" "/etc/ppp/peers/$ENTRY.$(id -u)"
+
+    # The machine has a default route of its own (a static one on another
+    # card): the program's connection must still carry the traffic.
+    ip link add veth4 type veth peer name veth5 && ip link set veth4 up && ip link set veth5 up &&
+        ip addr add 192.168.78.2/24 dev veth4 && ip route add default via 192.168.78.1 dev veth4 proto static ||
+        fail "cannot add the second card with its default route" || return
 
     Xvfb :1 -screen 0 1024x768x24 -wr -nolisten tcp >"$OUT/xvfb.log" 2>&1 &
     X_PID=$!
@@ -105,6 +112,17 @@ program_under_x() {
     wait_for "gui_look online" 90 || { gui_failed program_not_online "the window does not show the connection"; return; }
     local first
     first=$(client_pppd)
+    # A page by name, through the connection, not the other card (the name
+    # through the C library's resolver: the static busybox has none of its own;
+    # its wget's own -T timeout crashes, timeout(1) limits it instead).
+    wait_for "getent hosts $PORTAL >/dev/null" 60
+    local portal
+    portal=$(getent hosts "$PORTAL" | awk '{print $1; exit}')
+    log "$PORTAL -> ${portal:-nothing}; resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
+    [ -n "$portal" ] || log "asked directly: $(timeout 5 busybox nslookup "$PORTAL" "$AC_ADDR" 2>&1 | tr '\n' ';')"
+    wait_for "timeout 5 busybox wget -q -O - --header 'Host: $PORTAL' http://$portal/ 2>/dev/null | grep -q nebrin-portal" 30 ||
+        { gui_failed program_no_page "no page of $PORTAL through the connection: $(ip -4 route get "$BEHIND" 2>&1)"; return; }
+    log "the page of $PORTAL came through ppp0"
 
     # Traffic, then the statistics window (a click on the speed panel).
     ping -q -i 0.02 -s 1400 -w 25 "$AC_ADDR" >/dev/null &

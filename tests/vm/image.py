@@ -8,6 +8,10 @@ The initramfs holds busybox (busybox-static), the modules the VM needs with
 their dependencies in load order, and tests/vm/init.
 
     image.py CACHE        prints CACHE/vmlinux and CACHE/initramfs.cpio.gz
+    image.py --unpack CACHE PACKAGE...
+                          fetches the packages the same way (never installed)
+                          and unpacks each into CACHE/unpacked/PACKAGE; prints
+                          the folders (programs the VM runs from its overlay)
 Exit status 0 made (or already there), 3 the kernel package could not be had
 (no network to the mirror, no apt), 1 anything else.
 """
@@ -97,6 +101,52 @@ def fetch(cache):
         if old != have[-1]:
             os.remove(old)
     return have[-1]
+
+
+def fetch_package(cache, name):
+    """The newest PACKAGE_*.deb in the cache, else apt-get download (with a
+    private package list when the system's does not have it)."""
+    def cached():
+        have = sorted(glob.glob(os.path.join(cache, name + "_*.deb")))
+        return have[-1] if have else None
+    if cached():
+        return cached()
+    errors = []
+    try:
+        run(["apt-get", "download", "-q", name], cwd=cache)
+    except (OSError, subprocess.CalledProcessError) as e:
+        errors.append(getattr(e, "stderr", "") or str(e))
+    if not cached():
+        lists = os.path.join(cache, "apt-lists")
+        os.makedirs(os.path.join(lists, "partial"), exist_ok=True)
+        opts = ["-o", "Dir::State::Lists=" + lists, "-o", "Debug::NoLocking=1", "-q"]
+        try:
+            if not glob.glob(os.path.join(lists, "*Packages*")):
+                run(["apt-get"] + opts + ["update"])
+            run(["apt-get"] + opts + ["download", name], cwd=cache)
+        except (OSError, subprocess.CalledProcessError) as e:
+            errors.append(getattr(e, "stderr", "") or str(e))
+    if not cached():
+        raise NoPackage("apt-get download %s failed: %s" % (name, " / ".join(x.strip() for x in errors)[-400:]))
+    return cached()
+
+
+def unpack_packages(cache, names):
+    """Each package unpacked into CACHE/unpacked/NAME (again when its .deb changed)."""
+    os.makedirs(cache, exist_ok=True)
+    out = []
+    for name in names:
+        deb = fetch_package(cache, name)
+        dest = os.path.join(cache, "unpacked", name)
+        stamp = dest + ".stamp"
+        if not (os.path.isdir(dest) and os.path.exists(stamp) and open(stamp).read() == deb):
+            shutil.rmtree(dest, ignore_errors=True)
+            os.makedirs(dest)
+            run(["dpkg-deb", "-x", deb, dest])
+            with open(stamp, "w") as f:
+                f.write(deb)
+        out.append(dest)
+    return out
 
 
 def unpack_vmlinux(vmlinuz, out):
@@ -220,6 +270,17 @@ def build(cache):
 
 
 def main():
+    if len(sys.argv) >= 4 and sys.argv[1] == "--unpack":
+        try:
+            for p in unpack_packages(sys.argv[2], sys.argv[3:]):
+                print(p)
+        except NoPackage as e:
+            print("image.py: %s" % e, file=sys.stderr)
+            return NO_PACKAGE
+        except Exception as e:  # noqa: BLE001 - one clear line for the test log
+            print("image.py: %s" % e, file=sys.stderr)
+            return 1
+        return 0
     if len(sys.argv) != 2:
         print("usage: image.py CACHE_DIR", file=sys.stderr)
         return 2

@@ -8,7 +8,7 @@
 # default BUILD/bin),
 # NEBRIN_VM_CACHE (kernel package and image; default BUILD/tests/vm/cache),
 # NEBRIN_VM_ONLY (space-separated scenario names to run; default all),
-# NEBRIN_VM_TIMEOUT (seconds for the whole VM run; default 840).
+# NEBRIN_VM_TIMEOUT (seconds for the whole VM run; default 1200).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${NEBRIN_BUILD_DIR:?}" && pwd)
@@ -38,6 +38,12 @@ if ! images=$(python3 "$here/image.py" "$cache" 2>"$cache/image.log"); then
   echo "FAIL: the VM image could not be made: $(cat "$cache/image.log")"
   exit 1
 fi
+# The resolvers of the name scenarios: unpacked, run from the VM's overlay.
+# Without them those scenarios skip with the reason.
+extra_note=
+if ! python3 "$here/image.py" --unpack "$cache" systemd-resolved libsystemd-shared resolvconf openresolv >/dev/null 2>"$cache/unpack.log"; then
+  extra_note=$(tr '\n' ' ' <"$cache/unpack.log")
+fi
 vmlinux=$(sed -n 1p <<<"$images")
 initrd=$(sed -n 2p <<<"$images")
 t1=$(date +%s.%N)
@@ -45,16 +51,17 @@ t1=$(date +%s.%N)
 rm -rf "$out"
 mkdir -p "$out"
 # The VM runs copies: editing the sources meanwhile does not disturb it.
-cp "$here/scenarios.sh" "$here/gui.sh" "$out/"
+cp "$here/scenarios.sh" "$here/gui.sh" "$here/../../platform/raspppd/nebrin-ppp-hook" "$out/"
 cat >"$out/vm-run.sh" <<INNER
 export NEBRIN_VM_BIN='$bin' NEBRIN_VM_OUT='$out'
+export NEBRIN_VM_CACHE='$cache' NEBRIN_VM_UNPACK_NOTE='$(sed "s/'//g" <<<"$extra_note")'
 export NEBRIN_VM_ONLY='${NEBRIN_VM_ONLY:-}' NEBRIN_VM_TRACE='${NEBRIN_VM_TRACE:-}' NEBRIN_VM_BOOTED_AT=\$(cut -d' ' -f1 /proc/uptime)
 exec bash '$out/scenarios.sh'
 INNER
 
 echo "VM image ready in $(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.1f", b-a}') s; booting (tcg, 2 vCPUs, 2 GiB)"
 # The script's output arrives on the second serial port, last its exit status.
-timeout --kill-after=10 "${NEBRIN_VM_TIMEOUT:-840}" qemu-system-x86_64 \
+timeout --kill-after=10 "${NEBRIN_VM_TIMEOUT:-1200}" qemu-system-x86_64 \
   -accel tcg -smp 2 -m 2048 -nographic -nodefaults -no-reboot \
   -kernel "$vmlinux" -initrd "$initrd" \
   -append "console=ttyS0 loglevel=4 panic=-1 nebrin_run=$out/vm-run.sh nebrin_out=$out" \

@@ -18,6 +18,9 @@ SERVICE=nebrin
 USER_NAME=jan.kowalski
 PASSWORD='tajne 1#"x'
 ENTRY=Nebrin
+BEHIND=198.18.0.1
+BEHIND6=2001:db8:ff::1
+PORTAL=portal.nebrin.test
 export NEBRIN_RAS=pppd NEBRIN_PPPOE_INTERFACE=veth0
 
 now() { cut -d' ' -f1 /proc/uptime; }
@@ -96,8 +99,42 @@ require-chap
 lcp-echo-interval 10
 lcp-echo-failure 3
 ms-dns $AC_ADDR
++ipv6
 logfile $AC/pppd.log
 OPT
+    # The subscribers' IPv6 prefix is on the concentrator's side of each link.
+    cat >"$AC/ppp/ipv6-up" <<'UP'
+#!/bin/sh
+ip -6 route replace 2001:db8:64::/64 dev "$1"
+UP
+    chmod 755 "$AC/ppp/ipv6-up"
+    # Behind the concentrator: an IPv4 and an IPv6 address, a name only its
+    # name server knows, router advertisements on every session's link.
+    ip -n ac addr add "$BEHIND/32" dev lo
+    ip -n ac addr add "$BEHIND6/128" dev lo
+    ip netns exec ac sysctl -qw net.ipv6.conf.all.forwarding=1
+    if command -v dnsmasq >/dev/null; then
+        ip netns exec ac dnsmasq -u root --no-resolv --no-hosts --bind-dynamic --listen-address="$AC_ADDR" \
+            --address="/$PORTAL/$BEHIND" --pid-file="$AC/dnsmasq.pid" --log-facility="$AC/dnsmasq.log" ||
+            log "dnsmasq did not start"
+    fi
+    if command -v radvd >/dev/null; then
+        local n
+        for n in 0 1 2 3; do
+            printf 'interface ppp%s { AdvSendAdvert on; IgnoreIfMissing on; MinRtrAdvInterval 3; MaxRtrAdvInterval 10;\n  prefix 2001:db8:64::/64 { AdvOnLink on; AdvAutonomous on; }; };\n' "$n"
+        done >"$AC/radvd.conf"
+        ip netns exec ac radvd -C "$AC/radvd.conf" -p "$AC/radvd.pid" -u root -m logfile -l "$AC/radvd.log" ||
+            log "radvd did not start"
+    fi
+    # A web page behind the concentrator.
+    mkdir -p "$AC/www"
+    echo '<html><body>nebrin-portal</body></html>' >"$AC/www/index.html"
+    ip netns exec ac busybox httpd -p "$BEHIND:80" -h "$AC/www" || log "busybox httpd did not start"
+    # The package's pppd hooks, as the package installs them.
+    local stage
+    for stage in ip-pre-up ip-up ip-down; do
+        install -D -m 755 "$(dirname "$0")/nebrin-ppp-hook" "/etc/ppp/$stage.d/0010nebrin"
+    done
     printf '"%s" * "%s" *\n' "$USER_NAME" "$(sed 's/["\\]/\\&/g' <<<"$PASSWORD")" >"$AC/ppp/chap-secrets"
     chmod 600 "$AC/ppp/chap-secrets"
 }
@@ -319,6 +356,276 @@ two_users() {
     wait_for no_client_pppd 20
 }
 
+# ---- what "connected" promises -----------------------------------------------------------------
+
+routes() { ip -4 route show table main | sort; }
+via_ppp0() { ip -4 route get "$BEHIND" 2>/dev/null | grep -q " dev ppp0 "; }
+
+# Messages of pppd reach the dialer whatever /etc/ppp/options says about logging.
+logfile_in_options() {
+    cp -a /etc/ppp/options /tmp/options.saved
+    echo "logfile /tmp/pppd-elsewhere.log" >>/etc/ppp/options
+    local t0
+    t0=$(now)
+    ras "$ENTRY"
+    cp -a /tmp/options.saved /etc/ppp/options
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    log "connected in $(secs "$t0" "$(now)") s; states: $(awk '{print $1}' <<<"$RAS_OUT" | tr '\n' ' ')"
+    [ "$(grep -c '^[0-9]' <<<"$RAS_OUT")" -ge 9 ] || fail "not every dial state came through" || return
+    ras "$ENTRY" /disconnect
+    wait_for no_client_pppd 15
+}
+
+# A default route of another card (metric 100 as DHCP gives, metric 0 as a
+# static one): while connected traffic goes through ppp0; after /disconnect,
+# a drop, and pppd killed plus the next dial, the routes are as before.
+default_route() {
+    ip link add veth2 type veth peer name veth3 || fail "no second card" || return
+    ip link set veth2 up
+    ip link set veth3 up
+    ip addr add 192.168.77.2/24 dev veth2
+    local kind before
+    for kind in "metric 100 proto dhcp" "metric 0 proto static"; do
+        # shellcheck disable=SC2086
+        ip route add default via 192.168.77.1 dev veth2 $kind || fail "cannot add the route ($kind)" || return
+        before=$(routes)
+        log "routes before ($kind): $(tr '\n' ';' <<<"$before")"
+        ras "$ENTRY"
+        [ $RAS_RC -eq 0 ] || fail "dial failed ($kind): $RAS_OUT" || return
+        via_ppp0 || fail "traffic does not go through ppp0 ($kind): $(ip -4 route get "$BEHIND")" || return
+        ping -c 2 -W 2 "$BEHIND" >/dev/null || fail "no answer from $BEHIND through ppp0 ($kind)" || return
+        ras "$ENTRY" /disconnect
+        wait_for ppp0_gone 15
+        [ "$(routes)" = "$before" ] || fail "routes after /disconnect differ ($kind): $(routes | tr '\n' ';')" ||
+            return
+        log "after /disconnect: as before"
+        ras "$ENTRY"
+        [ $RAS_RC -eq 0 ] || fail "second dial failed ($kind): $RAS_OUT" || return
+        kill $(ac_pppd)
+        wait_for ppp0_gone 20
+        wait_for no_client_pppd 10
+        wait_for "[ \"\$(routes)\" = \"\$before\" ]" 5 ||
+            fail "routes after a drop differ ($kind): $(routes | tr '\n' ';')" || return
+        log "after a drop: as before"
+        ras "$ENTRY"
+        [ $RAS_RC -eq 0 ] || fail "third dial failed ($kind): $RAS_OUT" || return
+        kill -9 $(client_pppd)
+        wait_for ppp0_gone 10
+        log "pppd killed: $(routes | tr '\n' ';')"
+        # The concentrator still holds the killed session for a while.
+        kill $(ac_pppd) 2>/dev/null
+        sleep 1
+        ras "$ENTRY"
+        [ $RAS_RC -eq 0 ] || fail "dial after the kill failed ($kind): $RAS_OUT" || return
+        ras "$ENTRY" /disconnect
+        wait_for ppp0_gone 15
+        [ "$(routes)" = "$before" ] || fail "routes after kill -9 and the next dial differ ($kind): $(routes | tr '\n' ';')" ||
+            return
+        log "after kill -9 and the next dial: as before"
+        # shellcheck disable=SC2086
+        ip route del default via 192.168.77.1 dev veth2 $kind
+    done
+    ip link del veth2
+}
+
+# Names through the provider's servers with a plain /etc/resolv.conf; the file
+# as it was after hang-up, byte for byte.
+dns_plain() {
+    command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
+    local saved
+    saved=$(mktemp)
+    cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
+    rm -f /etc/resolv.conf
+    printf 'search example.org\nnameserver 192.0.2.53\n' >/etc/resolv.conf
+    local before
+    before=$(sha256sum </etc/resolv.conf)
+    ras "$ENTRY"
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    wait_for "getent hosts $PORTAL >/dev/null" 5
+    local got
+    got=$(getent hosts "$PORTAL" | awk '{print $1}')
+    log "$PORTAL -> ${got:-nothing}; resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
+    [ "$got" = "$BEHIND" ] || fail "$PORTAL did not resolve through the provider" || return
+    ras "$ENTRY" /disconnect
+    wait_for ppp0_gone 15
+    wait_for "[ \"\$(sha256sum </etc/resolv.conf)\" = \"$before\" ]" 5 ||
+        fail "resolv.conf differs after hang-up: $(cat /etc/resolv.conf)" || return
+    cp -a "$saved" /etc/resolv.conf
+}
+
+# systemd-resolved owns /etc/resolv.conf (its stub): Debian's package unpacked
+# by run.sh, run from the overlay with a system bus of its own. As on a
+# machine booted with systemd, Debian's usepeerdns hook sees it active and
+# leaves resolv.conf alone; the names must come through resolved.
+resolved_stop() {
+    [ -n "${RESOLVED_PID:-}" ] && kill "$RESOLVED_PID" 2>/dev/null && wait "$RESOLVED_PID" 2>/dev/null
+    [ -f /run/dbus/pid ] && kill "$(cat /run/dbus/pid)" 2>/dev/null
+    rm -f /usr/local/bin/resolvectl /usr/local/bin/systemctl /run/dbus/pid
+    rmdir /run/systemd/system 2>/dev/null
+    RESOLVED_PID=
+}
+dns_resolved() {
+    local r=${NEBRIN_VM_CACHE:-}/unpacked/systemd-resolved
+    local lib=${NEBRIN_VM_CACHE:-}/unpacked/libsystemd-shared/usr/lib/x86_64-linux-gnu/systemd
+    [ -x "$r/lib/systemd/systemd-resolved" ] && [ -f "$lib/libsystemd-shared-252.so" ] || {
+        SKIP_REASON="systemd-resolved could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"
+        return 0
+    }
+    command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
+    command -v dbus-daemon >/dev/null || { SKIP_REASON="dbus-daemon is missing (package dbus)"; return 0; }
+    id systemd-resolve >/dev/null 2>&1 || useradd --system --no-create-home systemd-resolve ||
+        fail "cannot add the user systemd-resolve" || return
+    cp "$r/usr/share/dbus-1/system.d/org.freedesktop.resolve1.conf" /usr/share/dbus-1/system.d/
+    mkdir -p /run/dbus /etc/systemd
+    dbus-daemon --system --fork || fail "the system bus did not start" || return
+    printf '#!/bin/sh\nLD_LIBRARY_PATH=%s exec %s "$@"\n' "$lib" "$r/usr/bin/resolvectl" >/usr/local/bin/resolvectl
+    printf '#!/bin/sh\n[ "$*" = "is-active --quiet systemd-resolved.service" ] && pgrep -x systemd-resolve >/dev/null\n' \
+        >/usr/local/bin/systemctl
+    chmod 755 /usr/local/bin/resolvectl /usr/local/bin/systemctl
+    mkdir -p /run/systemd/system
+    LD_LIBRARY_PATH=$lib "$r/lib/systemd/systemd-resolved" >"$OUT/resolved.log" 2>&1 &
+    RESOLVED_PID=$!
+    wait_for "[ -S /run/systemd/resolve/io.systemd.Resolve ] && [ -f /run/systemd/resolve/stub-resolv.conf ]" 30 ||
+        { resolved_stop; fail "systemd-resolved did not start: $(tail -3 "$OUT/resolved.log")"; return; }
+    local saved
+    saved=$(mktemp)
+    cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
+    ln -sf /run/systemd/resolve/stub-resolv.conf /etc/resolv.conf
+    local before
+    before=$( (sha256sum </etc/resolv.conf; resolvectl dns; resolvectl domain) 2>&1)
+    if getent hosts "$PORTAL" >/dev/null; then resolved_stop; fail "$PORTAL resolves before the dial"; return; fi
+    ras "$ENTRY"
+    local ok=0 got
+    if [ $RAS_RC -eq 0 ]; then
+        wait_for "getent hosts $PORTAL >/dev/null" 10
+        got=$(getent hosts "$PORTAL" | awk '{print $1}')
+        log "$PORTAL -> ${got:-nothing}; resolvectl dns ppp0: $(resolvectl dns ppp0 2>&1)"
+        [ "$got" = "$BEHIND" ] && ok=1
+        ras "$ENTRY" /disconnect
+        wait_for ppp0_gone 15
+    fi
+    local after
+    after=$( (sha256sum </etc/resolv.conf; resolvectl dns; resolvectl domain) 2>&1)
+    resolved_stop
+    rm -f /etc/resolv.conf
+    cp -a "$saved" /etc/resolv.conf
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    [ $ok -eq 1 ] || fail "$PORTAL did not resolve through the provider" || return
+    [ "$after" = "$before" ] || fail "the resolver's state differs after hang-up: $after" || return
+    log "resolv.conf and resolved's servers and domains as before"
+}
+# resolvconf or openresolv manages /etc/resolv.conf: the package unpacked by
+# run.sh, its files laid into the VM's overlay for the scenario (the two
+# conflict, so never both at once), the machine's own name server registered
+# for veth0 as ifupdown would. Their own ppp hooks hand the provider's
+# servers over; ours checks the result. Afterwards resolv.conf is as before.
+dns_with() {
+    local pkg=$1 u=${NEBRIN_VM_CACHE:-}/unpacked/$1
+    [ -x "$u/sbin/resolvconf" ] || {
+        SKIP_REASON="$pkg could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"
+        return 0
+    }
+    command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
+    local files saved
+    files=$(cd "$u" && find . \( -type f -o -type l \) ! -path './usr/share/*' | sed 's/^\.//')
+    saved=$(mktemp)
+    cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
+    rm -f /etc/resolv.conf
+    # (/lib, /sbin are links into /usr on Debian: kept as they are.)
+    (cd "$u" && tar -c --exclude=./usr/share .) | tar -x --keep-directory-symlink -C /
+    if [ "$pkg" = resolvconf ]; then
+        mkdir -p /run/resolvconf/interface
+        : >/run/resolvconf/resolv.conf
+        : >/run/resolvconf/enable-updates
+        ln -sf /run/resolvconf/resolv.conf /etc/resolv.conf
+    else
+        : >/etc/resolv.conf
+    fi
+    printf 'nameserver 192.0.2.53\nsearch example.org\n' | resolvconf -a veth0.inet
+    resolvconf -u 2>/dev/null
+    local before
+    before="$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf)"
+    log "resolv.conf before: $(tr '\n' ';' </etc/resolv.conf)"
+    ras "$ENTRY"
+    local ok=0 got
+    if [ $RAS_RC -eq 0 ]; then
+        wait_for "getent hosts $PORTAL >/dev/null" 10
+        got=$(getent hosts "$PORTAL" | awk '{print $1}')
+        log "$PORTAL -> ${got:-nothing}; resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
+        [ "$got" = "$BEHIND" ] && ok=1
+        ras "$ENTRY" /disconnect
+        wait_for ppp0_gone 15
+        wait_for "[ \"\$(readlink /etc/resolv.conf) \$(sha256sum </etc/resolv.conf)\" = \"$before\" ]" 5
+    fi
+    local after
+    after="$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf)"
+    local f
+    while IFS= read -r f; do rm -f "$f"; done <<<"$files"
+    rm -rf /run/resolvconf /etc/resolv.conf
+    cp -a "$saved" /etc/resolv.conf
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    [ $ok -eq 1 ] || fail "$PORTAL did not resolve through the provider" || return
+    [ "$after" = "$before" ] || fail "resolv.conf differs after hang-up" || return
+    log "resolv.conf as before"
+}
+dns_resolvconf() { dns_with resolvconf; }
+dns_openresolv() { dns_with openresolv; }
+
+dns_networkmanager() {
+    SKIP_REASON="NetworkManager is not set up in the VM (its package and libraries are not unpacked there yet)"
+}
+
+# Two dials of the entry at the same moment from two processes: one 602.
+simultaneous_dials() {
+    local a b ra rb
+    a=$(mktemp)
+    b=$(mktemp)
+    rasdial "$ENTRY" >"$a" 2>&1 &
+    ra=$!
+    rasdial "$ENTRY" >"$b" 2>&1 &
+    rb=$!
+    wait $ra
+    ra=$?
+    wait $rb
+    rb=$?
+    log "first: exit $ra $(tail -1 "$a"); second: exit $rb $(tail -1 "$b")"
+    local n602
+    n602=$(cat "$a" "$b" | grep -c "error 602")
+    [ $((ra + rb)) -eq 1 ] && [ "$n602" -eq 1 ] || fail "expected one connection and one 602" || return
+    local n
+    n=$(ip -4 -o addr show | grep -c " peer $AC_ADDR/")
+    [ "$n" -eq 1 ] || fail "$n sessions up" || return
+    ras "$ENTRY" /disconnect
+    wait_for no_client_pppd 15
+}
+
+# The cable out: the cable error at once.
+carrier_down() {
+    ip -n ac link set veth1 down
+    wait_for "ip link show veth0 | grep -q NO-CARRIER" 5
+    local t0 took
+    t0=$(now)
+    ras "$ENTRY"
+    took=$(secs "$t0" "$(now)")
+    ip -n ac link set veth1 up
+    [ $RAS_RC -eq 1 ] && grep -q "error 679" <<<"$RAS_OUT" || fail "expected error 679: $RAS_OUT" || return
+    awk -v t="$took" 'BEGIN { exit !(t < 2) }' || fail "the cable error took $took s" || return
+    no_client_pppd || fail "pppd runs after 679" || return
+}
+
+# IPv6: a global address by SLAAC and a ping to an address behind the concentrator.
+ipv6() {
+    command -v radvd >/dev/null || { SKIP_REASON="radvd is missing (package radvd)"; return 0; }
+    ras "$ENTRY"
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    wait_for "ip -6 addr show dev ppp0 scope global | grep -q 2001:db8:64:" 30 ||
+        fail "no global IPv6 address on ppp0: $(ip -6 addr show dev ppp0)" || return
+    log "$(ip -6 -o addr show dev ppp0 scope global | awk '{print $2, $4}')"
+    ping -6 -c 2 -W 3 "$BEHIND6" >/dev/null || fail "no answer to ping -6 $BEHIND6" || return
+    ras "$ENTRY" /disconnect
+    wait_for no_client_pppd 15
+}
+
 . "$(dirname "$0")/gui.sh"
 
 # ---- run ---------------------------------------------------------------------------------------
@@ -333,6 +640,16 @@ scenario no_concentrator no_concentrator
 scenario concentrator_drop concentrator_drop
 scenario silent_disconnect silent_disconnect
 scenario two_users two_users
+scenario logfile_in_options logfile_in_options
+scenario default_route default_route
+scenario dns_plain dns_plain
+scenario dns_resolved dns_resolved
+scenario dns_resolvconf dns_resolvconf
+scenario dns_openresolv dns_openresolv
+scenario dns_networkmanager dns_networkmanager
+scenario simultaneous_dials simultaneous_dials
+scenario carrier_down carrier_down
+scenario ipv6 ipv6
 scenario program program_under_x
 stop_ac
 echo "== results (scenarios $(secs "$t_all" "$(now)") s, VM up $(now) s)"
