@@ -336,7 +336,7 @@ TEST_F(PppdLine, CreatedEntryIsAPeerFileAndTheUsersOwnCredentials) {
 // credentials, nor dialled, nor replaced.
 TEST_F(PppdLine, EarlierVersionsPeerFilesKeepDiallingForTheirOwnUserOnly) {
     const std::string uid = std::to_string(::getuid());
-    const std::string body = "\nplugin rp-pppoe.so\nnic-eth1\nrp_pppoe_service \"svc\"\nuser \"jan\"\nnoauth\n";
+    const std::string body = "\nplugin rp-pppoe.so\nnic-eth0\nrp_pppoe_service \"svc\"\nuser \"jan\"\nnoauth\n";
     const std::string uidless = std::string(nebrin::pppd::kPeerFileMarker) + body + "linkname \"dsl\"\n";
     WriteFile(peers_ + "/dsl", uidless);
     WriteFile(peers_ + "/own", nebrin::pppd::PeerFileMarker(::getuid()) + body + "linkname \"own\"\n");
@@ -365,7 +365,7 @@ TEST_F(PppdLine, EarlierVersionsPeerFilesKeepDiallingForTheirOwnUserOnly) {
     const auto info = ReadPeerFile(ReadFile(Own("dsl")));
     EXPECT_TRUE(info.passwordfd);
     EXPECT_EQ(info.ownerUid, static_cast<std::uint32_t>(::getuid()));
-    EXPECT_EQ(info.interface, "eth1");
+    EXPECT_EQ(info.interface, "eth0");
     EXPECT_EQ(info.service, "svc");
     EXPECT_EQ(info.linkname, "dsl." + uid);  // its pid file is its own too
 
@@ -808,7 +808,8 @@ TEST_F(PppdLine, DialOfAnotherProcessStillStartingMakesTheEntryBusy) {
     // Another process of this user has started pppd for the entry, which
     // has written no pid file yet: only its dial mark tells.
     std::string exe = NEBRIN_STAND_IN_PPPD;
-    std::vector<std::string> args = {exe, "call", "dsl", "nodetach"};
+    const std::string file = "dsl." + std::to_string(::getuid());
+    std::vector<std::string> args = {exe, "call", file, "nodetach"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -819,7 +820,7 @@ TEST_F(PppdLine, DialOfAnotherProcessStillStartingMakesTheEntryBusy) {
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&fa);
-    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.dial", std::to_string(pid) + "\n");
+    WriteFile(root_ + "/user-run/nebrin/pppd-" + file + ".dial", std::to_string(pid) + "\n");
     // (The stand-in is a script: its command line is whole once bash runs it.)
     ASSERT_TRUE(Eventually(
         [&] { return ReadFile("/proc/" + std::to_string(pid) + "/cmdline").find("call") != std::string::npos; }));
@@ -908,10 +909,9 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
 
     // Its own mark again: a hang-up ends the session on purpose, so the
     // mark goes and the next run sees no abnormal end.
-    WriteFile(root_ + "/user-run/nebrin/pppd-dsl.up",
-              std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
+    WriteFile(mark, std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
     EXPECT_EQ(RasHangUpA(conns[0].hrasconn), 0u);
-    EXPECT_FALSE(fs::exists(root_ + "/user-run/nebrin/pppd-dsl.up"));
+    EXPECT_FALSE(fs::exists(mark));
     // Listed, disconnected, until that pppd has ended.
     EXPECT_EQ(StatusOf(conns[0].hrasconn).state, static_cast<RASCONNSTATE>(RASCS_Disconnected));
     EXPECT_EQ(Connections().size(), 1u);
