@@ -1,13 +1,25 @@
 #include "ui/MessageBoxes.h"
 
 #include <QCoreApplication>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLibraryInfo>
 #include <QPushButton>
 #include <QTranslator>
 
 #include "ui/WindowHints.h"
 
+#include <algorithm>
+
 namespace nebrin {
+
+namespace {
+
+// What a title bar holds beside the title: the window's icon and up to three
+// buttons, with their spacing.
+constexpr int kTitleBarExtra = 130;
+
+}  // namespace
 
 bool LoadToolkitPolish(QCoreApplication& app) {
     static bool tried = false;
@@ -37,6 +49,7 @@ QString PolishButtonText(QMessageBox::StandardButton button) {
 
 MessageBox::MessageBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons, QWidget* parent)
     : QMessageBox(icon, title, text, buttons, parent) {
+    MakeDialog(this);
     for (QAbstractButton* b : this->buttons()) {
         const QString polish = PolishButtonText(standardButton(b));
         if (!polish.isEmpty()) b->setText(polish);
@@ -46,6 +59,14 @@ MessageBox::MessageBox(Icon icon, const QString& title, const QString& text, Sta
 void MessageBox::showEvent(QShowEvent* event) {
     // Sized now, and not yet on the screen.
     QMessageBox::showEvent(event);
+    // Wide enough for the whole title beside the frame's buttons: a window
+    // manager cuts a longer one short.
+    QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    titleFont.setBold(true);
+    const int title = std::max(QFontMetrics(titleFont).horizontalAdvance(windowTitle()),
+                               QFontMetrics(font()).horizontalAdvance(windowTitle()) * 5 / 4);
+    const int wanted = title + kTitleBarExtra;
+    if (width() < wanted) setFixedSize(wanted, height());
     CentreOnScreenOf(this, parentWidget());
 }
 

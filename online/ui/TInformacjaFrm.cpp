@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "ui/WindowHints.h"
+
 namespace nebrin {
 
 namespace {
@@ -27,7 +29,7 @@ QString TInformacjaFrm::ProductPage() { return QStringLiteral("https://www.examp
 
 TInformacjaFrm::TInformacjaFrm(const QStringList& licence, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Informacja"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    nebrin::MakeDialog(this);
     setFixedSize(343, 281);
 
     auto* top = new QFrame(this);

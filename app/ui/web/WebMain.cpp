@@ -24,6 +24,7 @@
 
 #include "app/WebMessage.h"
 #include "ui/RightClickFilter.h"
+#include "ui/WindowHints.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 
@@ -115,6 +116,7 @@ private:
         window->winId();
         Reparent(window);
         window->show();
+        nebrin::RefuseKeys(window);
     }
 
     static void Reparent(QWidget* window) {
@@ -123,6 +125,10 @@ private:
         if (!parent || !handle) return;
         if (handle->parent() != parent) handle->setParent(parent);
         handle->setGeometry(window->property("nebrinPlace").toRect());
+        // Keys pressed while the mouse rests over the page go on to the
+        // dialer's window (X gives them to the window under the pointer
+        // when it lies inside the focused one): the page takes none.
+        nebrin::RefuseKeys(window);
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
