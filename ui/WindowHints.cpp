@@ -316,8 +316,39 @@ bool LeftButtonHeld() {
     return held;
 }
 
+namespace {
+
+// A window manager that minimises a dialog anyway (openbox offers it whatever
+// the hints say, and takes the dialog's parents along): the dialog comes
+// straight back, and with it the windows minimised for its sake.
+class KeepRestored : public QObject {
+public:
+    explicit KeepRestored(QWidget* dialog) : QObject(dialog), dialog_(dialog) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == dialog_ && event->type() == QEvent::WindowStateChange && dialog_->isVisible() &&
+            (dialog_->windowState() & Qt::WindowMinimized)) {
+            QTimer::singleShot(0, dialog_, [d = dialog_] {
+                if (!d || !d->isVisible()) return;
+                d->setWindowState(d->windowState() & ~Qt::WindowMinimized);
+                d->show();
+                d->raise();
+                d->activateWindow();
+            });
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> dialog_;
+};
+
+}  // namespace
+
 void MakeDialog(QWidget* dialog) {
     if (!dialog) return;
+    dialog->installEventFilter(new KeepRestored(dialog));
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                             Qt::MSWindowsFixedSizeDialogHint;
     // Above the program's own on-top windows (the main and statistics

@@ -51,9 +51,9 @@ bool LeftButtonHeld();
 
 // A modal window of the program as a dialog for every window manager: a
 // dialog window with a title and a close button only (nothing to minimise
-// or maximise it by), transient for the window of `parent`, kept on top
-// when that window is, and handing the keyboard back to that window when it
-// closes.
+// or maximise it by, where the window manager heeds that), transient for
+// its parent's window and kept on top when that window is; a window manager
+// that minimises it anyway sees it come straight back.
 void MakeDialog(QWidget* dialog);
 
 // Hands the keyboard back, whenever one of the program's windows that has it

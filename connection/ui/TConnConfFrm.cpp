@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -135,7 +136,36 @@ TConnConfFrm::TConnConfFrm(QWidget* parent, const QString& userIniPath)
     connect(ok, &QPushButton::clicked, this, &TConnConfFrm::OkClick);
     connect(cancel, &QPushButton::clicked, this, &TConnConfFrm::CancelClick);
 
+    for (QLineEdit* e : {userName_, userPassword_, checkPassword_, serverName_}) e->installEventFilter(this);
+
     Load();
+}
+
+namespace {
+
+bool IsEnter(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* k = static_cast<const QKeyEvent*>(event);
+    return (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) &&
+           (k->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+}  // namespace
+
+void TConnConfFrm::keyPressEvent(QKeyEvent* event) {
+    if (IsEnter(event)) {
+        OkClick();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TConnConfFrm::eventFilter(QObject* watched, QEvent* event) {
+    if (IsEnter(event)) {
+        OkClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TConnConfFrm::Load() {

@@ -113,6 +113,19 @@ xdotool key space
 conf=$(wait_window "Konfiguracja połączenia" 15) || die "Space on the settings button opened no dialog"
 wait_active "$conf" 10 || die "the settings dialog is not active"
 wait_focused "Nazwa użytkownika:" 10 || die "the user name field has no focus: $(probe focused)"
+# Openbox offers to minimise any window, the dialog too: it comes back at
+# once, with the main window.
+xdotool windowminimize "$conf"
+sleep 1
+for ((i = 0; i < 50; i++)); do
+  xwininfo -id "$conf" | grep -q IsViewable && xwininfo -id "$win" | grep -q IsViewable && break
+  sleep 0.2
+done
+xwininfo -id "$conf" | grep -q IsViewable || die "the minimised settings dialog did not come back"
+xwininfo -id "$win" | grep -q IsViewable || die "the main window stayed minimised with the dialog"
+wait_active "$conf" 10 || die "the settings dialog is not active after coming back"
+wait_focused "Nazwa użytkownika:" 10 || die "the user name field lost the focus: $(probe focused)"
+note "the settings dialog minimised by openbox: back at once, main window too"
 xdotool key ctrl+a && xdotool type --delay 20 "ania"
 xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
 xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
