@@ -139,4 +139,19 @@ for ((i = 0; i < 25; i++)); do grep -q "swiatlowod" "$home/simline-user.pbk" && 
 grep -q "swiatlowod" "$home/simline-user.pbk" || die "the typed settings were not stored: $(cat "$home/simline-user.pbk")"
 wait_active "$win" 10 || die "the keyboard did not come back to the main window after the dialog: $(active)"
 note "Space on 'Konfiguracja połączenia', typed user/password/service, Enter: stored, main window active again"
+# Instant clicks on the skin (press and release in the same instant, as
+# remote-control tools send them) leave no window move running: the window
+# stays put when the mouse then moves with no button held, and keys still
+# reach the dialer.
+read -r mx my _ _ <<<"$(geometry "$win")"
+for ((i = 0; i < 6; i++)); do
+  xdotool mousemove $((mx + 200)) $((my + 20)) mousedown 1 mouseup 1
+  sleep 0.3
+  xdotool mousemove_relative 60 -60
+  sleep 0.3
+  [ "$(geometry "$win")" = "$mx $my 300 180" ] || die "an instant click left a window move running: $(geometry "$win")"
+done
+xdotool key ctrl+alt+l
+wait_window "Połączenie: Nebrin" 15 >/dev/null || die "no keys for the dialer after instant clicks"
+note "6 instant clicks on the skin: no move, Ctrl+Alt+L still opens the log"
 echo "PASS: keyboard walk ($(tr '\n' ';' <"$walk")); screenshot $shot"
