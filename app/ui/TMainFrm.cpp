@@ -570,11 +570,24 @@ void TMainFrm::ShowWebPane() {
         QString why;
         webHost_ = WebPaneHost::Create(this, bounds, &why);
         if (webHost_) {
+            if (!paneText_) {
+                paneText_ = new QWidget(this);
+                paneText_->setAttribute(Qt::WA_TransparentForMouseEvents);
+                paneText_->setAccessibleName(QStringLiteral("Strona dostawcy"));
+                paneText_->setGeometry(bounds);
+                paneText_->lower();
+                paneText_->show();
+            }
+            connect(webHost_.get(), &WebPaneHost::PaneText, paneText_, [this](const QString& text) {
+                if (paneText_->accessibleDescription() != text) paneText_->setAccessibleDescription(text);
+            });
             WebViews::SetHost(webHost_.get());
             connect(webHost_.get(), &WebPaneHost::Unavailable, this, [this] {
                 qWarning("nebrin: nebrin-web cannot be used; the web pane runs in the program");
                 WebViews::SetHost(nullptr);
                 webHost_.release()->deleteLater();
+                // The view in this process is read directly.
+                if (paneText_) paneText_->hide();
                 webInProcess_ = true;
                 if (!closing_) ShowWebPane();
             });

@@ -205,6 +205,9 @@ private:
     ForwardLabel* smul_ = nullptr;
     ForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (ui/WebViews)
+    // What assistive technologies read of nebrin-web's pane: its page's text
+    // as the description of an unpainted stand-in at the pane's place.
+    QWidget* paneText_ = nullptr;
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;

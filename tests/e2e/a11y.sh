@@ -3,7 +3,7 @@
 # button is found by its Polish name and role, pressed through its action on
 # the simulated line, the window's description change to "Połączony" is
 # heard; every control of the main, statistics, settings and log windows has
-# a name. The tree is written to $E2E_OUT/a11y_tree.txt.
+# a name; the offline page's text is read in the main window. The tree is written to $E2E_OUT/a11y_tree.txt.
 . "$(dirname "$0")/lib.sh"
 need openbox
 start_x
@@ -23,6 +23,15 @@ wait_ready 60 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
 tree="$E2E_OUT/a11y_tree.txt"
 probe dump >"$tree" || die "no accessible tree"
 probe names Nebrin || die "main window"
+# The provider's page (nebrin-web's pane) is read in the main window.
+for ((i = 0; i < 40; i++)); do
+  probe dump >"$WORK/tree.txt" || die "no accessible tree"
+  grep -q "'Strona dostawcy' — '.*Rozłączony" "$WORK/tree.txt" && break
+  sleep 0.5
+done
+grep -q "'Strona dostawcy' — '.*Rozłączony" "$WORK/tree.txt" ||
+  die "the page's text is not in the tree: $(grep Strona "$WORK/tree.txt")"
+cp "$WORK/tree.txt" "$tree"
 
 # The power button, by name and role, on the simulated line.
 probe press-and-wait "Połącz" "Połączony" 30 || die "connecting through the power button's action"
