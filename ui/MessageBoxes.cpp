@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QLibraryInfo>
 #include <QPushButton>
 #include <QTranslator>
@@ -57,16 +59,23 @@ MessageBox::MessageBox(Icon icon, const QString& title, const QString& text, Sta
 }
 
 void MessageBox::showEvent(QShowEvent* event) {
+    // Wide enough for the whole title beside the frame's buttons: a window
+    // manager cuts a longer one short. The box sizes itself to its layout
+    // (in QMessageBox::showEvent), so a spacer of that width joins it.
+    if (!titleSpacer_) {
+        QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+        titleFont.setBold(true);
+        const int title = std::max(QFontMetrics(titleFont).horizontalAdvance(windowTitle()),
+                                   QFontMetrics(font()).horizontalAdvance(windowTitle()) * 5 / 4);
+        const QMargins m = layout() ? layout()->contentsMargins() : QMargins();
+        const int width = title + kTitleBarExtra - m.left() - m.right();
+        if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+            titleSpacer_ = new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+            grid->addItem(titleSpacer_, grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
     // Sized now, and not yet on the screen.
     QMessageBox::showEvent(event);
-    // Wide enough for the whole title beside the frame's buttons: a window
-    // manager cuts a longer one short.
-    QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
-    titleFont.setBold(true);
-    const int title = std::max(QFontMetrics(titleFont).horizontalAdvance(windowTitle()),
-                               QFontMetrics(font()).horizontalAdvance(windowTitle()) * 5 / 4);
-    const int wanted = title + kTitleBarExtra;
-    if (width() < wanted) setFixedSize(wanted, height());
     CentreOnScreenOf(this, parentWidget());
 }
 
