@@ -2,7 +2,7 @@
 # What a screen reader sees (AT-SPI, through the toolkit's bridge): the power
 # button is found by its Polish name and role, pressed through its action on
 # the simulated line, the window's description change to "Połączony" is
-# heard; every control of the main, statistics, settings and log windows has
+# heard; every control of the main, statistics, settings, log and About windows has
 # a name; the offline page's text is read in the main window. The tree is written to $E2E_OUT/a11y_tree.txt.
 . "$(dirname "$0")/lib.sh"
 need openbox
@@ -49,6 +49,14 @@ xdotool key ctrl+alt+l
 probe window "Połączenie: Nebrin" 15 || die "no log window"
 probe names "Połączenie: Nebrin" || die "log window"
 xdotool key Escape
+
+# The About window.
+probe press "Informacja" || die "information button"
+probe window "Informacja" 15 || die "no About window"
+probe names "Informacja" || die "About window"
+probe dump >>"$tree"
+xdotool key Escape
+for ((i = 0; i < 50; i++)); do [ -z "$(windows_named Informacja)" ] && break; sleep 0.2; done
 
 # The settings dialog, through its button's action (modal: the probe only
 # reads while it shows).
