@@ -81,7 +81,13 @@ QStringList TextLines(const QString& text) {
 
 // ---- the speed panel ---------------------------------------------------------------
 
-SpeedPanel::SpeedPanel(QWidget* parent) : SkinButton(parent) { setCursor(Qt::PointingHandCursor); }
+SpeedPanel::SpeedPanel(QWidget* parent) : SkinButton(parent) {
+    setCursor(Qt::PointingHandCursor);
+    // A button's roles would turn its labels' text to the button colour:
+    // they keep the window's, which the theme sets.
+    setBackgroundRole(QPalette::Window);
+    setForegroundRole(QPalette::WindowText);
+}
 
 void SpeedPanel::paintEvent(QPaintEvent*) {
     // The labels draw the panel; only the focus mark is its own.
