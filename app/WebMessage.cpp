@@ -23,6 +23,7 @@ int NumberCount(std::uint8_t kind) {
         case Kind::Heartbeat: return 0;
         case Kind::PaneLoaded:
         case Kind::PopupLoaded: return 1;
+        case Kind::PaneText: return 0;
         case Kind::EmbedPane: return 5;
         case Kind::Navigate: return 0;
         case Kind::ShowPopup: return 3;

@@ -23,6 +23,7 @@ enum class Kind : std::uint8_t {
     Heartbeat = 2,    // every second from the user-interface thread
     PaneLoaded = 3,   // numbers: 1 loaded, 0 failed
     PopupLoaded = 4,  // numbers: 1 loaded, 0 failed
+    PaneText = 5,     // text: the pane's page as plain text (for screen readers), cut to fit a frame
 
     // The dialer to nebrin-web.
     EmbedPane = 10,  // numbers: parent window id, x, y, width, height
@@ -43,6 +44,9 @@ struct Message {
 
 // The largest payload either side sends or accepts.
 inline constexpr std::size_t kMaxPayload = std::size_t{64} * 1024;
+
+// The longest text of a PaneText message.
+inline constexpr std::size_t kMaxPaneText = kMaxPayload - 2;
 
 // The count of numbers a kind carries; -1 for a kind that does not exist.
 [[nodiscard]] int NumberCount(std::uint8_t kind);

@@ -16,10 +16,14 @@
 
 namespace nebrin::ras_abi {
 
-// Copies `text` into a field of `size` bytes, cut to fit, always terminated.
+// Copies `text` into a field of `size` bytes, cut to fit (never inside a
+// UTF-8 character), always terminated.
 inline void PutField(char* field, std::size_t size, std::string_view text) {
     if (size == 0) return;
-    const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    if (n < text.size()) {
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    }
     std::memcpy(field, text.data(), n);
     field[n] = '\0';
 }

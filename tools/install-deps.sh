@@ -17,6 +17,9 @@ packages=(
   # busybox, the concentrator, its name server and router advertisements
   qemu-system-x86 busybox-static pppoe dnsmasq-base radvd
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
+  # the accessibility bus and its Python client (tests/e2e/a11y*), a session
+  # bus, and KWin for the stacking test
+  at-spi2-core python3-pyatspi dbus dbus-x11 kwin-x11
   # a Wayland session with Xwayland for the end-to-end tests
   weston xwayland
   # the toolkit's Wayland platform, for a session without X (or NEBRIN_PLATFORM=wayland)

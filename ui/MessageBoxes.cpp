@@ -1,13 +1,27 @@
 #include "ui/MessageBoxes.h"
 
 #include <QCoreApplication>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QLibraryInfo>
 #include <QPushButton>
 #include <QTranslator>
 
 #include "ui/WindowHints.h"
 
+#include <algorithm>
+
 namespace nebrin {
+
+namespace {
+
+// What a title bar holds beside the title: the window's icon and up to three
+// buttons, with their spacing.
+constexpr int kTitleBarExtra = 130;
+
+}  // namespace
 
 bool LoadToolkitPolish(QCoreApplication& app) {
     static bool tried = false;
@@ -37,6 +51,7 @@ QString PolishButtonText(QMessageBox::StandardButton button) {
 
 MessageBox::MessageBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons, QWidget* parent)
     : QMessageBox(icon, title, text, buttons, parent) {
+    MakeDialog(this);
     for (QAbstractButton* b : this->buttons()) {
         const QString polish = PolishButtonText(standardButton(b));
         if (!polish.isEmpty()) b->setText(polish);
@@ -44,6 +59,21 @@ MessageBox::MessageBox(Icon icon, const QString& title, const QString& text, Sta
 }
 
 void MessageBox::showEvent(QShowEvent* event) {
+    // Wide enough for the whole title beside the frame's buttons: a window
+    // manager cuts a longer one short. The box sizes itself to its layout
+    // (in QMessageBox::showEvent), so a spacer of that width joins it.
+    if (!titleSpacer_) {
+        QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+        titleFont.setBold(true);
+        const int title = std::max(QFontMetrics(titleFont).horizontalAdvance(windowTitle()),
+                                   QFontMetrics(font()).horizontalAdvance(windowTitle()) * 5 / 4);
+        const QMargins m = layout() ? layout()->contentsMargins() : QMargins();
+        const int width = title + kTitleBarExtra - m.left() - m.right();
+        if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+            titleSpacer_ = new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+            grid->addItem(titleSpacer_, grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
     // Sized now, and not yet on the screen.
     QMessageBox::showEvent(event);
     CentreOnScreenOf(this, parentWidget());

@@ -6,6 +6,7 @@
 #include <QString>
 
 class QCoreApplication;
+class QSpacerItem;
 
 namespace nebrin {
 
@@ -26,6 +27,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+
+private:
+    QSpacerItem* titleSpacer_ = nullptr;  // owned by the layout
 };
 
 // Shows a box and returns the button pressed.

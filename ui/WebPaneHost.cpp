@@ -310,6 +310,7 @@ bool WebPaneHost::Handle(const Message& m) {
             if (m.numbers[0]) TraceStartupMark("offline-page");
             Q_EMIT PaneLoaded(m.numbers[0] != 0);
             break;
+        case Kind::PaneText: Q_EMIT PaneText(QString::fromStdString(m.text)); break;
         case Kind::PopupLoaded:
             if (!m.numbers[0]) HidePopup();
             Q_EMIT PopupLoaded(m.numbers[0] != 0);

@@ -62,6 +62,8 @@ public:
 
 Q_SIGNALS:
     void PaneLoaded(bool ok);
+    // The pane's page as plain text, after each load.
+    void PaneText(const QString& text);
     void PopupLoaded(bool ok);
     // nebrin-web cannot be started after all (it could not be run, or it
     // ended before its first word): the host does nothing more, the caller

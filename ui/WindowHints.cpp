@@ -1,6 +1,11 @@
 #include "ui/WindowHints.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QEvent>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -228,6 +233,151 @@ void SetTransientFor(QWidget* window, const QWidget* parent) {
     const auto p = static_cast<xcb_window_t>(parent->window()->winId());
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &p);
     xcb_flush(c);
+}
+
+namespace {
+
+xcb_connection_t* X11Connection() {
+    if (!OnX11()) return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+void RefuseKeysOf(xcb_connection_t* c, xcb_window_t w, int depth) {
+    constexpr uint32_t kKeys = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE;
+    const auto attributesCookie = xcb_get_window_attributes(c, w);
+    const auto treeCookie = xcb_query_tree(c, w);
+    if (xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, attributesCookie, nullptr)) {
+        if (a->your_event_mask & kKeys) {
+            const uint32_t mask = a->your_event_mask & ~kKeys;
+            xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &mask);
+        }
+        std::free(a);
+    }
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, treeCookie, nullptr);
+    if (!tree) return;
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    const int n = xcb_query_tree_children_length(tree);
+    // The engine's windows nest only a level or two.
+    if (depth < 8) {
+        for (int i = 0; i < n; ++i) RefuseKeysOf(c, children[i], depth + 1);
+    }
+    std::free(tree);
+}
+
+// Hands the keyboard back when a window that has it closes.
+class FocusReturn : public QObject {
+public:
+    explicit FocusReturn(QWidget* mainWindow) : main_(mainWindow) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Hide || !watched->isWidgetType()) return false;
+        auto* w = static_cast<QWidget*>(watched);
+        if (!w->isWindow() || w == main_ || QApplication::activeWindow() != w) return false;
+        const Qt::WindowType type = w->windowType();
+        if (type != Qt::Dialog && type != Qt::Window && type != Qt::Sheet) return false;
+        QPointer<QWidget> to = w->parentWidget() ? w->parentWidget()->window() : nullptr;
+        if (!to || !to->isVisible()) to = main_;
+        if (!to || to == w) return false;
+        // Once the window is gone, and only if nothing else took the
+        // keyboard meanwhile.
+        QTimer::singleShot(0, to, [to] {
+            if (!to || !to->isVisible() || to->isMinimized()) return;
+            // Another box opened meanwhile: it has the keyboard.
+            const QWidget* modal = QApplication::activeModalWidget();
+            if (modal && modal != to) return;
+            to->activateWindow();
+        });
+        return false;
+    }
+
+private:
+    QPointer<QWidget> main_;
+};
+
+}  // namespace
+
+void RefuseKeys(QWidget* window) {
+    xcb_connection_t* c = X11Connection();
+    if (!window || !c || !window->testAttribute(Qt::WA_WState_Created)) return;
+    RefuseKeysOf(c, static_cast<xcb_window_t>(window->winId()), 0);
+    xcb_flush(c);
+}
+
+bool LeftButtonHeld() {
+    xcb_connection_t* c = X11Connection();
+    if (!c) return true;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_query_pointer_reply_t* r = xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr);
+    if (!r) return true;
+    const bool held = (r->mask & XCB_KEY_BUT_MASK_BUTTON_1) != 0;
+    std::free(r);
+    return held;
+}
+
+namespace {
+
+// A window manager that minimises a dialog anyway (openbox offers it whatever
+// the hints say, and takes the dialog's parents along): the dialog comes
+// straight back, and with it the windows minimised for its sake.
+class KeepRestored : public QObject {
+public:
+    explicit KeepRestored(QWidget* dialog) : QObject(dialog), dialog_(dialog) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == dialog_ && event->type() == QEvent::WindowStateChange && dialog_->isVisible() &&
+            (dialog_->windowState() & Qt::WindowMinimized)) {
+            QTimer::singleShot(0, dialog_, [d = dialog_] {
+                if (!d || !d->isVisible()) return;
+                d->setWindowState(d->windowState() & ~Qt::WindowMinimized);
+                d->show();
+                d->raise();
+                d->activateWindow();
+            });
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> dialog_;
+};
+
+}  // namespace
+
+void MakeDialog(QWidget* dialog) {
+    if (!dialog) return;
+    dialog->installEventFilter(new KeepRestored(dialog));
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                            Qt::MSWindowsFixedSizeDialogHint;
+    // Above the program's own on-top windows (the main and statistics
+    // windows) on every window manager, not only on those that keep a
+    // transient window above its parent's layer.
+    const QWidget* parent = dialog->parentWidget();
+    if (parent && (parent->window()->windowFlags() & Qt::WindowStaysOnTopHint)) flags |= Qt::WindowStaysOnTopHint;
+    dialog->setWindowFlags(flags);
+}
+
+void ReadSkinWindowsAsFrames() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    QAccessible::installFactory([](const QString&, QObject* object) -> QAccessibleInterface* {
+        auto* w = qobject_cast<QWidget*>(object);
+        if (!w || !w->isWindow() || w->windowType() != Qt::Window || w->inherits("QDialog")) return nullptr;
+        // Only the program's own classes: the toolkit's know their roles.
+        if (!QByteArray(w->metaObject()->className()).startsWith("nebrin::")) return nullptr;
+        return new QAccessibleWidget(w, QAccessible::Window);
+    });
+}
+
+void ReturnFocusOnClose(QWidget* mainWindow) {
+    static FocusReturn* filter = nullptr;
+    if (filter || !qApp) return;
+    filter = new FocusReturn(mainWindow);
+    filter->setParent(qApp);
+    qApp->installEventFilter(filter);
 }
 
 QScreen* ScreenOf(const QWidget* anchor) {

@@ -39,6 +39,34 @@ void KeepSkipTaskbar(QWidget* window, std::function<bool()> skip);
 // this is called after the window is shown.
 void SetTransientFor(QWidget* window, const QWidget* parent);
 
+// Makes the X11 window of `window` and every native window inside it take no
+// keys: key presses over it go on to the window it sits in (the program's
+// own, when another program embeds it). The mouse is untouched. Nothing off
+// X11 or for a window not made yet.
+void RefuseKeys(QWidget* window);
+
+// Whether the left mouse button is down now, as the display server knows it
+// (not as the toolkit last heard); true where it cannot be asked.
+bool LeftButtonHeld();
+
+// A modal window of the program as a dialog for every window manager: a
+// dialog window with a title and a close button only (nothing to minimise
+// or maximise it by, where the window manager heeds that), transient for
+// its parent's window and kept on top when that window is; a window manager
+// that minimises it anyway sees it come straight back.
+void MakeDialog(QWidget* dialog);
+
+// Hands the keyboard back, whenever one of the program's windows that has it
+// closes, to the window it belongs to (its transient parent), else to the
+// main window. Installed once, for the whole program.
+void ReturnFocusOnClose(QWidget* mainWindow);
+
+// The program's own top-level windows that are neither dialogs nor the
+// toolkit's (the skinned main and statistics windows) read as windows
+// ("frame") to assistive technologies, not as anonymous panels. Installed
+// once, before the first such window is asked about.
+void ReadSkinWindowsAsFrames();
+
 // The screen of `anchor`'s window, else the primary screen.
 QScreen* ScreenOf(const QWidget* anchor);
 

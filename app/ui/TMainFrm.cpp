@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QMoveEvent>
@@ -14,6 +15,7 @@
 #include <QSystemTrayIcon>
 #include <QWindow>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/Desktop.h"
@@ -78,11 +80,29 @@ QStringList TextLines(const QString& text) {
 
 }  // namespace
 
+// ---- the speed panel ---------------------------------------------------------------
+
+SpeedPanel::SpeedPanel(QWidget* parent) : SkinButton(parent) {
+    setCursor(Qt::PointingHandCursor);
+    // A button's roles would turn its labels' text to the button colour:
+    // they keep the window's, which the theme sets.
+    setBackgroundRole(QPalette::Window);
+    setForegroundRole(QPalette::WindowText);
+}
+
+void SpeedPanel::paintEvent(QPaintEvent*) {
+    // The labels draw the panel; only the focus mark is its own.
+    if (!ShowsFocusMark()) return;
+    QPainter p(this);
+    PaintFocusMark(p, rect());
+}
+
 // ---- creation -------------------------------------------------------------------
 
 TMainFrm::TMainFrm(ThemePreload& theme, QWidget* parent)
     // Borderless and always on top (step 3 of the creation).
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    ReadSkinWindowsAsFrames();
     FormCreate(theme);
 }
 
@@ -135,6 +155,10 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
     logic_ = std::make_unique<MainLogic>(settings, loaded, clock_.elapsed());
     if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
 
+    // The keyboard comes back here (or to the dialog a box came from)
+    // whenever one of the program's windows closes.
+    ReturnFocusOnClose(this);
+
     // 7. Right clicks never reach the program's web views.
     RightClickFilter::Install(this);
 
@@ -170,18 +194,21 @@ void TMainFrm::CreateControls() {
     SetTextColour(captionLabel_, Qt::white);
     connect(captionLabel_, &ForwardLabel::pressed, this, [this](QMouseEvent* e) {
         const QPoint in = e->position().toPoint();
-        if (e->button() == Qt::LeftButton && StartSystemMove()) return;
+        moveOnMotion_ = e->button() == Qt::LeftButton;
         drag_.CaptionDown(e->button() == Qt::LeftButton, {in.x(), in.y()}, {captionLabel_->x(), captionLabel_->y()});
     });
-    connect(captionLabel_, &ForwardLabel::moved, this,
-            [this](QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); });
-    connect(captionLabel_, &ForwardLabel::released, this, [this](QMouseEvent*) { drag_.Up(); });
+    connect(captionLabel_, &ForwardLabel::moved, this, [this](QMouseEvent* e) { DragMotion(e); });
+    connect(captionLabel_, &ForwardLabel::released, this, [this](QMouseEvent*) {
+        moveOnMotion_ = false;
+        drag_.Up();
+    });
     connect(captionLabel_, &ForwardLabel::doubleClicked, this, &TMainFrm::CaptionLabelDblClick);
 
-    speedPanel_ = new QWidget(this);
+    speedPanel_ = new SpeedPanel(this);
     speedPanel_->setGeometry(64, 145, 59, 19);
-    speedPanel_->setCursor(Qt::PointingHandCursor);
     speedPanel_->installEventFilter(this);
+    // The mouse is the event filter's; Space and Enter come as a click.
+    connect(speedPanel_, &SpeedPanel::clicked, this, &TMainFrm::SpeedPanelClick);
     fontRatio_ = devicePixelRatioF();
     const QFont small = SkinFonts::SmallFonts(9, fontRatio_);
     auto makeLabel = [&](const QString& text, int x, int y) {
@@ -211,6 +238,22 @@ void TMainFrm::CreateControls() {
     connect(closeBtn_, &ImageButton::clicked, this, &TMainFrm::CloseBtnClick);
     connect(infoBtn_, &ImageButton::clicked, this, &TMainFrm::InfoBtnClick);
     connect(userCfgBtn_, &ImageButton::clicked, this, &TMainFrm::ConfigBtnClick);
+
+    // What a screen reader says for each control. The speed labels are
+    // named by what they show; their values are their descriptions (kept
+    // current by UpdateAccessibleState).
+    onOffBtn_->setAccessibleName(QString::fromStdString(PowerCaption(false)));
+    minBtn_->setAccessibleName(QStringLiteral("Minimalizuj"));
+    closeBtn_->setAccessibleName(QStringLiteral("Zamknij"));
+    infoBtn_->setAccessibleName(QStringLiteral("Informacja"));
+    userCfgBtn_->setAccessibleName(QStringLiteral("Konfiguracja połączenia"));
+    speedPanel_->setAccessibleName(QStringLiteral("Prędkości (statystyki)"));
+    smdl_->setAccessibleName(QStringLiteral("Pobieranie"));
+    downloadLabel_->setAccessibleName(QStringLiteral("Prędkość pobierania"));
+    smul_->setAccessibleName(QStringLiteral("Wysyłanie"));
+    uploadLabel_->setAccessibleName(QStringLiteral("Prędkość wysyłania"));
+    smdl_->setBuddy(downloadLabel_);
+    smul_->setBuddy(uploadLabel_);
 
     // Shift+F1 connects or disconnects, Ctrl+Alt+L shows the log; both work
     // from any of the program's windows.
@@ -309,6 +352,7 @@ void TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& 
     // 21. Caption, and the tray hint.
     captionLabel_->move(theme_.captionLeft, theme_.captionTop);
     captionLabel_->setText(FromCp1250(theme_.caption));
+    captionLabel_->setAccessibleName(captionLabel_->text().isEmpty() ? EntryName() : captionLabel_->text());
     SetTextColour(captionLabel_, SystemColour(theme_.captionColour));
     trayIcon_->setToolTip(captionLabel_->text());
 
@@ -319,7 +363,51 @@ void TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& 
 
     // 24. The offline look.
     OfflineLook();
+    OrderTabs();
     update();
+}
+
+void TMainFrm::OrderTabs() {
+    // Tab goes through the skin's controls as the eye reads them: row by
+    // row from the top (a control whose top lies within kRowSlack of the
+    // row's first one belongs to that row), left to right within a row.
+    constexpr int kRowSlack = 12;
+    std::vector<QWidget*> order = {onOffBtn_, minBtn_, closeBtn_, infoBtn_, userCfgBtn_, speedPanel_};
+    std::stable_sort(order.begin(), order.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+    std::vector<int> row(order.size(), 0);
+    for (std::size_t i = 1, first = 0; i < order.size(); ++i) {
+        if (order[i]->y() - order[first]->y() > kRowSlack) first = i;
+        row[i] = static_cast<int>(first);
+    }
+    std::vector<std::size_t> index(order.size());
+    for (std::size_t i = 0; i < index.size(); ++i) index[i] = i;
+    std::stable_sort(index.begin(), index.end(), [&](std::size_t a, std::size_t b) {
+        if (row[a] != row[b]) return row[a] < row[b];
+        return order[a]->x() < order[b]->x();
+    });
+    for (std::size_t i = 1; i < index.size(); ++i) setTabOrder(order[index[i - 1]], order[index[i]]);
+}
+
+void TMainFrm::UpdateAccessibleState() {
+    // The connection state and the speeds, as the window's description:
+    // a screen reader hears each change (the toolkit sends the event).
+    QString state;
+    if (logic_ && logic_->Online()) {
+        state = QStringLiteral("Połączony. Pobieranie: %1, wysyłanie: %2.")
+                    .arg(downloadLabel_->text(), uploadLabel_->text());
+    } else if (logic_ && logic_->Busy() && connection_) {
+        const QString step = QString::fromStdString(connection_->RasCon().StatusText());
+        state = step.isEmpty() ? QStringLiteral("Łączenie") : QStringLiteral("Łączenie: ") + step;
+    } else {
+        state = QStringLiteral("Rozłączony");
+    }
+    if (accessibleDescription() != state) setAccessibleDescription(state);
+    for (QLabel* l : {downloadLabel_, uploadLabel_}) {
+        if (l->accessibleDescription() != l->text()) l->setAccessibleDescription(l->text());
+    }
+    const QString speeds =
+        QStringLiteral("Pobieranie: %1, wysyłanie: %2").arg(downloadLabel_->text(), uploadLabel_->text());
+    if (speedPanel_->accessibleDescription() != speeds) speedPanel_->setAccessibleDescription(speeds);
 }
 
 void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* log, TStatsFrm* stats, TPopupFrm* popup,
@@ -399,6 +487,7 @@ void TMainFrm::OnlineLook() {
     if (buttons_.size() == 3) onOffBtn_->SetGlyphs(buttons_[i.active], buttons_[i.passive], buttons_[i.pushed]);
     SetTrayIcon(iconOnline_);
     powerMenu_->setText(QString::fromStdString(PowerCaption(true)));
+    onOffBtn_->setAccessibleName(QString::fromStdString(PowerCaption(true)));
     logic_->SetOnline(true);
     if (popupService_) popupService_->SetOnlineLook(true);
 }
@@ -408,6 +497,7 @@ void TMainFrm::OfflineLook() {
     if (buttons_.size() == 3) onOffBtn_->SetGlyphs(buttons_[i.active], buttons_[i.passive], buttons_[i.pushed]);
     SetTrayIcon(iconOffline_);
     powerMenu_->setText(QString::fromStdString(PowerCaption(false)));
+    onOffBtn_->setAccessibleName(QString::fromStdString(PowerCaption(false)));
     if (logic_) logic_->SetOnline(false);
     if (popupService_) popupService_->SetOnlineLook(false);
 }
@@ -496,11 +586,24 @@ void TMainFrm::ShowWebPane() {
         QString why;
         webHost_ = WebPaneHost::Create(this, bounds, &why);
         if (webHost_) {
+            if (!paneText_) {
+                paneText_ = new QWidget(this);
+                paneText_->setAttribute(Qt::WA_TransparentForMouseEvents);
+                paneText_->setAccessibleName(QStringLiteral("Strona dostawcy"));
+                paneText_->setGeometry(bounds);
+                paneText_->lower();
+                paneText_->show();
+            }
+            connect(webHost_.get(), &WebPaneHost::PaneText, paneText_, [this](const QString& text) {
+                if (paneText_->accessibleDescription() != text) paneText_->setAccessibleDescription(text);
+            });
             WebViews::SetHost(webHost_.get());
             connect(webHost_.get(), &WebPaneHost::Unavailable, this, [this] {
                 qWarning("nebrin: nebrin-web cannot be used; the web pane runs in the program");
                 WebViews::SetHost(nullptr);
                 webHost_.release()->deleteLater();
+                // The view in this process is read directly.
+                if (paneText_) paneText_->hide();
                 webInProcess_ = true;
                 if (!closing_) ShowWebPane();
             });
@@ -525,7 +628,10 @@ void TMainFrm::ShowWebPane() {
     status_->SetPane(wb_);
 }
 
-void TMainFrm::OnClock() { Apply(logic_->Advance(clock_.elapsed())); }
+void TMainFrm::OnClock() {
+    Apply(logic_->Advance(clock_.elapsed()));
+    UpdateAccessibleState();
+}
 
 void TMainFrm::Apply(const WindowActions& a) {
     if (a.hideMain) HideToTray();
@@ -589,8 +695,24 @@ void TMainFrm::QueueFirstPainted() {
 
 void TMainFrm::mousePressEvent(QMouseEvent* e) {
     const QPoint in = e->position().toPoint();
-    if (e->button() == Qt::LeftButton && StartSystemMove()) return;
+    // The window manager's move starts with the first motion of the held
+    // button, not at the press: a click, however short, starts none.
+    moveOnMotion_ = e->button() == Qt::LeftButton;
     drag_.BackgroundDown(e->button() == Qt::LeftButton, {in.x(), in.y()});
+}
+
+void TMainFrm::DragMotion(QMouseEvent* e) {
+    if (moveOnMotion_) {
+        moveOnMotion_ = false;
+        // The button must still be down as the display server sees it now:
+        // a move started after its release would run with no button held.
+        if (!(e->buttons() & Qt::LeftButton) || !LeftButtonHeld()) {
+            drag_.Up();
+            return;
+        }
+        if (StartSystemMove()) return;
+    }
+    DragTo(e->globalPosition().toPoint());
 }
 
 bool TMainFrm::StartSystemMove() {
@@ -681,9 +803,12 @@ void TMainFrm::PlaceOnScreens() {
     KeepStatsAbove();
 }
 
-void TMainFrm::mouseMoveEvent(QMouseEvent* e) { DragTo(e->globalPosition().toPoint()); }
+void TMainFrm::mouseMoveEvent(QMouseEvent* e) { DragMotion(e); }
 
-void TMainFrm::mouseReleaseEvent(QMouseEvent*) { drag_.Up(); }
+void TMainFrm::mouseReleaseEvent(QMouseEvent*) {
+    moveOnMotion_ = false;
+    drag_.Up();
+}
 
 void TMainFrm::DragTo(const QPoint& cursor) {
     const auto to = drag_.Move({cursor.x(), cursor.y()});

@@ -4,6 +4,7 @@
 // The decisions are MainLogic's; this class shows and forwards.
 #pragma once
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QImage>
@@ -21,6 +22,7 @@
 #include "app/MainLogic.h"
 #include "base/RegionBuilder.h"
 #include "app/ThemeLoader.h"
+#include "app/ui/ImageButton.h"
 #include "platform/Clock.h"
 
 class QAction;
@@ -63,6 +65,18 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override { Q_EMIT moved(e); }
     void mouseReleaseEvent(QMouseEvent* e) override { Q_EMIT released(e); }
     void mouseDoubleClickEvent(QMouseEvent*) override { Q_EMIT doubleClicked(); }
+};
+
+// The speed panel: the two speed labels, and a button that shows or hides
+// the statistics window (a click anywhere on it, or Space and Enter when Tab
+// brought the focus there).
+class SpeedPanel : public SkinButton {
+    Q_OBJECT
+public:
+    explicit SpeedPanel(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 class TMainFrm : public QWidget {
@@ -138,9 +152,17 @@ private:
     void ApplyTheme(QtThemeImages& images, const std::vector<nebrin::RegionRect>& maskRuns);
     void FormActivate();
     void ShowWebPane();
+    // Tab through the skin's controls in the order they are seen.
+    void OrderTabs();
+    // The window's accessible description (state and speeds) and the speed
+    // labels' values, when they changed.
+    void UpdateAccessibleState();
     void OnClock();
     void Apply(const nebrin::WindowActions& a);
     void DragTo(const QPoint& cursor);
+    // A motion with a button held: starts the window manager's move at the
+    // first one after a left press, else follows the mouse.
+    void DragMotion(QMouseEvent* e);
     void HideToTray();
     bool TrayUsable() const;
     void KeepStatsAbove();
@@ -164,6 +186,7 @@ private:
     qreal fontRatio_ = 1.0;
     bool userPlaced_ = false;    // dragged away from the dock
     bool systemMoving_ = false;  // the window manager moves it for the user
+    bool moveOnMotion_ = false;  // a left press waits for its first motion
     QPoint systemMoveFrom_;
     bool placementQueued_ = false;
     bool minimisedWithoutTray_ = false;
@@ -176,12 +199,15 @@ private:
     QStringList licence_;
 
     ForwardLabel* captionLabel_ = nullptr;
-    QWidget* speedPanel_ = nullptr;
+    SpeedPanel* speedPanel_ = nullptr;
     ForwardLabel* smdl_ = nullptr;
     ForwardLabel* downloadLabel_ = nullptr;
     ForwardLabel* smul_ = nullptr;
     ForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (ui/WebViews)
+    // What assistive technologies read of nebrin-web's pane: its page's text
+    // as the description of an unpainted stand-in at the pane's place.
+    QWidget* paneText_ = nullptr;
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -79,7 +80,7 @@ QLineEdit* Edit(QWidget* parent, const char* name, const QString& text, int x, i
 TConnConfFrm::TConnConfFrm(QWidget* parent, const QString& userIniPath)
     : QDialog(parent), path_(userIniPath.isEmpty() ? nebrin::UserIniPath() : userIniPath.toStdString()) {
     setWindowTitle(QStringLiteral("Konfiguracja połączenia"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    nebrin::MakeDialog(this);
     setFont(SkinFonts::Tahoma(11));
     setFixedSize(339, 360);
 
@@ -103,28 +104,68 @@ TConnConfFrm::TConnConfFrm(QWidget* parent, const QString& userIniPath)
     // One page, one group of fields.
     auto* pages = new QTabWidget(this);
     pages->setGeometry(4, 72, 331, 250);
+    pages->setAccessibleName(QStringLiteral("Połączenie"));
     auto* page = new QWidget;
     pages->addTab(page, QStringLiteral("Połączenie"));
     auto* group = new QGroupBox(QStringLiteral("Parametry połączenia"), page);
     group->setGeometry(4, 4, 317, 208);
-    Label(group, QStringLiteral("Nazwa użytkownika:"), 10, 20);
+    // Each field is named by its label (and reached with Alt and the
+    // underlined letter).
+    QLabel* nameLabel = Label(group, QStringLiteral("&Nazwa użytkownika:"), 10, 20);
     userName_ = Edit(group, "UserName", QStringLiteral("UserName"), 10, 36, 297, false);
-    Label(group, QStringLiteral("Hasło:"), 10, 64);
+    QLabel* passwordLabel = Label(group, QStringLiteral("&Hasło:"), 10, 64);
     userPassword_ = Edit(group, "UserPassword", QStringLiteral("UserPassword"), 10, 80, 204, true);
-    Label(group, QStringLiteral("Potwierdź hasło:"), 10, 108);
+    QLabel* checkLabel = Label(group, QStringLiteral("&Potwierdź hasło:"), 10, 108);
     checkPassword_ = Edit(group, "CheckPassword", QStringLiteral("UserPassword"), 10, 124, 204, true);
-    Label(group, QStringLiteral("Nazwa usługi:"), 10, 152);
+    QLabel* serverLabel = Label(group, QStringLiteral("Nazwa &usługi:"), 10, 152);
     serverName_ = Edit(group, "ServerName", QStringLiteral("ServerName"), 10, 168, 297, false);
+    nameLabel->setBuddy(userName_);
+    passwordLabel->setBuddy(userPassword_);
+    checkLabel->setBuddy(checkPassword_);
+    serverLabel->setBuddy(serverName_);
+    picture->setAccessibleName(QStringLiteral("Kreator połączenia"));
+    header->setAccessibleName(title->text());
 
     auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setGeometry(174, 326, 75, 25);
+    // Enter accepts whatever the platform's theme says about default buttons.
+    ok->setAutoDefault(true);
     ok->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("&Anuluj"), this);
     cancel->setGeometry(256, 326, 75, 25);
     connect(ok, &QPushButton::clicked, this, &TConnConfFrm::OkClick);
     connect(cancel, &QPushButton::clicked, this, &TConnConfFrm::CancelClick);
 
+    for (QLineEdit* e : {userName_, userPassword_, checkPassword_, serverName_}) e->installEventFilter(this);
+
     Load();
+}
+
+namespace {
+
+bool IsEnter(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* k = static_cast<const QKeyEvent*>(event);
+    return (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) &&
+           (k->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+}  // namespace
+
+void TConnConfFrm::keyPressEvent(QKeyEvent* event) {
+    if (IsEnter(event)) {
+        OkClick();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TConnConfFrm::eventFilter(QObject* watched, QEvent* event) {
+    if (IsEnter(event)) {
+        OkClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TConnConfFrm::Load() {

@@ -37,6 +37,10 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Enter and Return accept the dialog whatever the platform's theme
+    // makes of default buttons.
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Load();

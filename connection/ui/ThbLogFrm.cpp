@@ -16,7 +16,7 @@ namespace nebrin {
 ThbLogFrm::ThbLogFrm(const QString& entryName, QWidget* parent, nebrin::ConnectionLog* log)
     : QDialog(parent), log_(log ? log : &nebrin::ProgramLog()) {
     setWindowTitle(QStringLiteral("Połączenie: ") + entryName);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    nebrin::MakeDialog(this);
     setFont(SkinFonts::Tahoma(11));
     setFixedSize(341, 286);
     auto* group = new QGroupBox(QStringLiteral("Dziennik połączenia"), this);
@@ -25,6 +25,7 @@ ThbLogFrm::ThbLogFrm(const QString& entryName, QWidget* parent, nebrin::Connecti
     layout->setContentsMargins(3, 3, 3, 3);
     memo_ = new QPlainTextEdit(group);
     memo_->setObjectName(QStringLiteral("Memo"));
+    memo_->setAccessibleName(group->title());
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Long lines (the server's refusal texts) wrap: no sideways scrolling.
     memo_->setLineWrapMode(QPlainTextEdit::WidgetWidth);

@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "ui/WindowHints.h"
+
 namespace nebrin {
 
 namespace {
@@ -27,7 +29,7 @@ QString TInformacjaFrm::ProductPage() { return QStringLiteral("https://www.examp
 
 TInformacjaFrm::TInformacjaFrm(const QStringList& licence, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Informacja"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    nebrin::MakeDialog(this);
     setFixedSize(343, 281);
 
     auto* top = new QFrame(this);
@@ -43,6 +45,7 @@ TInformacjaFrm::TInformacjaFrm(const QStringList& licence, QWidget* parent) : QD
     logo->setGeometry(17, 22, 64, 64);
     logo->setPixmap(
         QPixmap(QStringLiteral(":/nebrin.png")).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setAccessibleName(QStringLiteral("Logo Nebrin"));
 
     QLabel* name = Label(top, QStringLiteral("Nebrin"), 88, 16);
     QFont bold = name->font();
@@ -51,6 +54,7 @@ TInformacjaFrm::TInformacjaFrm(const QStringList& licence, QWidget* parent) : QD
     name->adjustSize();
     version_ = new QLabel(top);
     version_->setGeometry(137, 16, 32, name->height());
+    version_->setAccessibleName(QStringLiteral("Wersja"));
 
     Label(top, QStringLiteral("Program do obsługi połączeń z internetem."), 88, 32);
     Label(top, QStringLiteral("Dostarczany abonentom przez operatora."), 88, 48);
@@ -68,6 +72,7 @@ TInformacjaFrm::TInformacjaFrm(const QStringList& licence, QWidget* parent) : QD
     layout->setContentsMargins(2, 2, 2, 2);
     license_ = new QPlainTextEdit(group);
     license_->setReadOnly(true);
+    license_->setAccessibleName(group->title());
     license_->setFrameShape(QFrame::NoFrame);
     license_->setPlainText(licence.join(QLatin1Char('\n')));
     layout->addWidget(license_);

@@ -41,6 +41,7 @@
 
 #include "platform/Ras.h"
 #include "platform/RasAbi.h"
+#include "platform/RasErrorText.h"
 #include "base/Version.h"
 #include "platform/raspppd/PppLog.h"
 #include "platform/raspppd/PppSystem.h"
@@ -671,14 +672,12 @@ RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYN
 
 RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
     if (!buffer || size == 0) return RAS_ERROR_INVALID_PARAMETER;
-    const char* text = ErrorText(code);
-    if (!text) {
+    const char* english = ErrorText(code);
+    if (!english) {
         buffer[0] = '\0';
         return RAS_ERROR_INVALID_PARAMETER;
     }
-    const std::size_t n = std::min<std::size_t>(std::strlen(text), size - 1);
-    std::memcpy(buffer, text, n);
-    buffer[n] = '\0';
+    nebrin::ras_abi::PutField(buffer, size, nebrin::ras_text::Localised(english));
     return 0;
 }
 

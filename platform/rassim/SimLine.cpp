@@ -20,6 +20,7 @@
 
 #include "platform/Ras.h"
 #include "platform/RasAbi.h"
+#include "platform/RasErrorText.h"
 #include "base/Version.h"
 #include "platform/rassim/SimStore.h"
 
@@ -487,13 +488,13 @@ RAS_DWORD RasEnumEntriesA(const char* reserved, const char* phonebook, RASENTRYN
 
 RAS_DWORD RasGetErrorStringA(uint32_t code, char* buffer, RAS_DWORD size) {
     if (!buffer || size == 0) return RAS_ERROR_INVALID_PARAMETER;
-    const char* text = KnownErrorText(code);
-    std::string generic;
-    if (!text && code >= 600 && code < 1000) {
-        generic = "Remote access error " + std::to_string(code) + ".";
-        text = generic.c_str();
-    }
-    if (!text) {
+    const char* known = KnownErrorText(code);
+    std::string text;
+    if (known) {
+        text = nebrin::ras_text::Localised(known);
+    } else if (code >= 600 && code < 1000) {
+        text = nebrin::ras_text::GenericText(code);
+    } else {
         buffer[0] = 0;
         return RAS_ERROR_INVALID_PARAMETER;
     }

@@ -141,20 +141,28 @@ TStatsFrm::TStatsFrm(QWidget* parent)
     fontRatio_ = devicePixelRatioF();
     dlChart_ = new StatsScopeView(this);
     ulChart_ = new StatsScopeView(this);
-    download_ = MakePanel(QStringLiteral("DL:"), {0, 0}, {15, 0});
-    upload_ = MakePanel(QStringLiteral("UL:"), {0, 0}, {15, 0});
-    pobrano_ = MakePanel(QStringLiteral("Pobrano:"), {0, 0}, {41, 1});
-    wyslano_ = MakePanel(QStringLiteral("Wysłano:"), {0, 1}, {40, 1});
+    dlChart_->setAccessibleName(QStringLiteral("Wykres pobierania"));
+    ulChart_->setAccessibleName(QStringLiteral("Wykres wysyłania"));
+    download_ = MakePanel(QStringLiteral("DL:"), QStringLiteral("Prędkość pobierania"), {0, 0}, {15, 0});
+    upload_ = MakePanel(QStringLiteral("UL:"), QStringLiteral("Prędkość wysyłania"), {0, 0}, {15, 0});
+    pobrano_ = MakePanel(QStringLiteral("Pobrano:"), QStringLiteral("Pobrano"), {0, 0}, {41, 1});
+    wyslano_ = MakePanel(QStringLiteral("Wysłano:"), QStringLiteral("Wysłano"), {0, 1}, {40, 1});
 }
 
 TStatsFrm::~TStatsFrm() = default;
 
-TStatsFrm::Panel TStatsFrm::MakePanel(const QString& caption, QPoint captionAt, QPoint valueAt) {
+TStatsFrm::Panel TStatsFrm::MakePanel(const QString& caption, const QString& name, QPoint captionAt, QPoint valueAt) {
     Panel p;
     p.panel = new QWidget(this);
     p.panel->setCursor(Qt::PointingHandCursor);
     p.caption = new QLabel(caption, p.panel);
     p.value = new QLabel(p.panel);
+    // To a screen reader: the value labelled by its caption, its text as
+    // the description.
+    p.panel->setAccessibleName(name);
+    p.caption->setAccessibleName(name);
+    p.value->setAccessibleName(name);
+    p.caption->setBuddy(p.value);
     for (QLabel* l : {p.caption, p.value}) {
         l->setFont(SkinFonts::SmallFonts(9, devicePixelRatioF()));
         l->setAttribute(Qt::WA_TranslucentBackground);
@@ -234,7 +242,10 @@ void TStatsFrm::SetTexts(const QString& dl, const QString& ul, const QString& re
     upload_.value->setText(ul);
     pobrano_.value->setText(received);
     wyslano_.value->setText(sent);
-    for (const Panel* p : {&download_, &upload_, &pobrano_, &wyslano_}) FitPanel(*p);
+    for (const Panel* p : {&download_, &upload_, &pobrano_, &wyslano_}) {
+        FitPanel(*p);
+        if (p->value->accessibleDescription() != p->value->text()) p->value->setAccessibleDescription(p->value->text());
+    }
 }
 
 QString TStatsFrm::DLText() const { return download_.value->text(); }

@@ -79,7 +79,7 @@ private:
         QLabel* caption = nullptr;
         QLabel* value = nullptr;
     };
-    Panel MakePanel(const QString& caption, QPoint captionAt, QPoint valueAt);
+    Panel MakePanel(const QString& caption, const QString& name, QPoint captionAt, QPoint valueAt);
     static void FitPanel(const Panel& p);
     // The labels' face for the screen's device pixel ratio, when it changed.
     void RefreshFonts();

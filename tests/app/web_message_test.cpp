@@ -24,6 +24,7 @@ const std::vector<Message> kSamples = {
     {Kind::ShowPopup, {77, 330, 222}, std::string("http://x/?a=\0b\xff", 16)},
     {Kind::PaneLoaded, {0}, ""},
     {Kind::PlacePopup, {77, 400, 300}, ""},
+    {Kind::PaneText, {}, "Rozłączony\nNaciśnij przycisk zasilania"},
 };
 
 }  // namespace

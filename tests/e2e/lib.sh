@@ -193,3 +193,36 @@ start_popup_dialer() {
   read -r x y <<<"$(window_xy "$win")"
   wait_web yes 20 || die "no nebrin-web; log: $(cat "$WORK/nebrin.log")"
 }
+
+# A session bus of the test's own, the toolkit's accessibility bridge on, and
+# `probe` (tests/e2e/a11y_probe.py under Debian's own Python, which has
+# python3-pyatspi). Skips the test when the accessibility packages are
+# missing. After start_x.
+start_a11y() {
+  need dbus-daemon
+  PY=/usr/bin/python3
+  "$PY" -c 'import pyatspi' 2>/dev/null ||
+    { echo "SKIP: python3-pyatspi is not installed (tools/install-deps.sh installs it)"; exit 77; }
+  [ -x /usr/libexec/at-spi-bus-launcher ] ||
+    { echo "SKIP: at-spi2-core is not installed (tools/install-deps.sh installs it)"; exit 77; }
+  # The accessibility bus is started on the session bus when first asked for.
+  dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$WORK/bus.address" 4>"$WORK/bus.pid" ||
+    die "no session bus"
+  DBUS_SESSION_BUS_ADDRESS=$(cat "$WORK/bus.address")
+  export DBUS_SESSION_BUS_ADDRESS
+  PIDS+=("$(cat "$WORK/bus.pid")")
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+}
+probe() { timeout 60 "$PY" "$(dirname "${BASH_SOURCE[0]}")/a11y_probe.py" "$@"; }
+
+# Starts window manager command "$@" and waits up to 20 s for it to take the
+# screen over (it names itself on the root window).
+start_wm() {
+  start_bg "$@"
+  local i
+  for ((i = 0; i < 100; i++)); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.2
+  done
+  die "$1 did not start: $(tail -5 "$WORK/helpers.log")"
+}

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWindow>
 
@@ -27,6 +28,7 @@
 #include "app/WebMessage.h"
 #include "app/WebProcessRules.h"
 #include "ui/RightClickFilter.h"
+#include "ui/WindowHints.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 
@@ -118,6 +120,7 @@ private:
         window->winId();
         Reparent(window);
         window->show();
+        nebrin::RefuseKeys(window);
     }
 
     static void Reparent(QWidget* window) {
@@ -126,6 +129,10 @@ private:
         if (!parent || !handle) return;
         if (handle->parent() != parent) handle->setParent(parent);
         handle->setGeometry(window->property("nebrinPlace").toRect());
+        // Keys pressed while the mouse rests over the page go on to the
+        // dialer's window (X gives them to the window under the pointer
+        // when it lies inside the focused one): the page takes none.
+        nebrin::RefuseKeys(window);
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -140,11 +147,29 @@ private:
             pane_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
             connect(pane_, &QWebEngineView::loadFinished, this, [this](bool ok) {
                 Send({Kind::PaneLoaded, {ok ? 1 : 0}, {}});
+                SendPaneText();
             });
         }
         Embed(pane_, paneParent_, n[0],
               QRect(static_cast<int>(n[1]), static_cast<int>(n[2]), static_cast<int>(n[3]), static_cast<int>(n[4])));
         if (first && !address_.isNull()) pane_->Navigate(address_);
+    }
+
+    // The page's text goes to the dialer, which gives it to screen readers
+    // in its own window (the engine's accessibility lives in this process,
+    // out of the dialer's reach).
+    void SendPaneText() {
+        if (!pane_) return;
+        pane_->page()->toPlainText([this, page = QPointer<QWebEnginePage>(pane_->page())](const QString& text) {
+            if (!page) return;
+            std::string bytes = text.simplified().toStdString();
+            if (bytes.size() > nebrin::web::kMaxPaneText) {
+                std::size_t n = nebrin::web::kMaxPaneText;
+                while (n > 0 && (static_cast<unsigned char>(bytes[n]) & 0xC0) == 0x80) --n;
+                bytes.resize(n);
+            }
+            Send({Kind::PaneText, {}, std::move(bytes)});
+        });
     }
 
     void ShowPopup(const std::vector<std::int64_t>& n, const QString& url) {

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# With the GNOME platform theme (XDG_CURRENT_DESKTOP=GNOME, as under GNOME,
+# Xfce or Cinnamon), Enter in the filled-in settings dialog accepts it.
+. "$(dirname "$0")/lib.sh"
+need openbox
+start_x
+export HOME="$WORK"
+start_a11y
+start_wm openbox --sm-disable
+export XDG_CURRENT_DESKTOP=GNOME
+
+home=$(make_home)
+use_sim_line "$home"
+printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
+rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
+start_nebrin "$home"
+win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
+wait_ready 60 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
+probe press "Konfiguracja połączenia" || die "settings button"
+conf=$(wait_window "Konfiguracja połączenia" 15) || die "no settings dialog"
+xdotool windowactivate --sync "$conf" 2>/dev/null || true
+for ((i = 0; i < 20; i++)); do [ "$(probe focused)" = "Nazwa użytkownika:" ] && break; sleep 0.5; done
+xdotool key ctrl+a && xdotool type --delay 20 "ania"
+xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
+xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
+xdotool key Tab ctrl+a && xdotool type --delay 20 "swiatlowod"
+xdotool key Return
+for ((i = 0; i < 50; i++)); do [ -z "$(windows_named "Konfiguracja połączenia")" ] && break; sleep 0.2; done
+[ -z "$(windows_named "Konfiguracja połączenia")" ] || { import -window root "$E2E_OUT/dialog_enter_gnome.png"; die "Enter did not accept the settings dialog under the GNOME theme (screenshot dialog_enter_gnome.png)"; }
+for ((i = 0; i < 25; i++)); do grep -q "swiatlowod" "$home/simline-user.pbk" && break; sleep 0.2; done
+grep -q "swiatlowod" "$home/simline-user.pbk" || die "the typed settings were not stored"
+echo "PASS: Enter accepts the settings dialog with XDG_CURRENT_DESKTOP=GNOME"
