@@ -57,6 +57,7 @@ inline constexpr Translation kPolish[] = {
     {"No carrier was detected.", "Nie wykryto nośnej."},
     {"The remote computer did not answer in time.", "Komputer zdalny nie odpowiedział na czas."},
 
+    {"The requested resource is in use.", "Żądany zasób jest w użyciu."},
     // ---- the pppd line
     {"The connection does not exist.", "Połączenie nie istnieje."},
     {"Not enough memory.", "Za mało pamięci."},
@@ -87,10 +88,38 @@ inline constexpr Translation kPolish[] = {
     {"The connection was closed by the access concentrator.", "Połączenie zostało zamknięte przez koncentrator dostępowy."},
     {"The connection was hung up.", "Połączenie zostało rozłączone."},
     {"The record size is not valid.", "Rozmiar rekordu jest nieprawidłowy."},
-    {"No wired interface found: PPPoE needs an Ethernet interface (a network card, a VLAN, a bridge or a veth); "
-     "loopback, ppp, tunnel and wireless interfaces are not chosen.",
-     "Nie znaleziono przewodowego interfejsu sieciowego: PPPoE wymaga interfejsu Ethernet (karty sieciowej, VLAN-u, "
-     "mostu lub veth); interfejsy pętli zwrotnej, ppp, tuneli i sieci bezprzewodowych nie są wybierane."},
+    {"No wired interface found: PPPoE needs an Ethernet interface no user can own (a network card, a VLAN, a "
+     "bridge, a bond or a veth); loopback, ppp, tunnel, wireless and tun/tap interfaces are never used.",
+     "Nie znaleziono interfejsu przewodowego: PPPoE wymaga interfejsu Ethernet, którego nie może mieć zwykły "
+     "użytkownik (karta sieciowa, VLAN, most, łącze zagregowane, veth); pętla zwrotna, ppp, tunele, sieć "
+     "bezprzewodowa i tun/tap nie są używane."},
+    {"The pppd peer file of this entry belongs to another user of this computer (or was written by an earlier "
+     "version for a user it does not name); it is neither dialled nor replaced. Create the entry again to get a peer "
+     "file of your own.",
+     "Plik połączenia pppd tej pozycji należy do innego użytkownika (lub zapisała go wcześniejsza wersja bez "
+     "wskazania użytkownika); nie zostanie wybrany ani zastąpiony. Utwórz połączenie ponownie, aby mieć "
+     "własny plik."},
+    {"Another program is writing pppd's peer files and did not finish in time; nothing was written. Try again in a "
+     "moment.",
+     "Inny program zapisuje pliki połączeń pppd i nie skończył na czas; nic nie zostało zapisane. Spróbuj ponownie za "
+     "chwilę."},
+    {"The helper that writes pppd's peer files did not answer in time and was stopped; nothing may have been written.",
+     "Program pomocniczy zapisujący pliki połączeń pppd nie odpowiedział na czas i został zatrzymany; zmiany mogły "
+     "nie zostać zapisane."},
+    {"The connection came up but carried no traffic: another program owns the default route. The connection was "
+     "hung up.",
+     "Połączenie zostało nawiązane, ale nie przenosiło ruchu: trasą domyślną zarządza inny program. Połączenie "
+     "zostało rozłączone."},
+    {"The connection came up but the resolver did not take the provider's name servers, so names would not resolve. "
+     "The connection was hung up.",
+     "Połączenie zostało nawiązane, ale system nie przyjął serwerów nazw dostawcy, więc nazwy nie byłyby "
+     "tłumaczone. Połączenie zostało rozłączone."},
+    {"The network cable is unplugged: the Ethernet interface has no carrier.",
+     "Kabel sieciowy jest odłączony: interfejs Ethernet nie wykrywa sygnału."},
+    {"No access concentrator answered. The provider may still hold the previous session, which ended abnormally: "
+     "try again in a minute.",
+     "Żaden koncentrator dostępowy nie odpowiedział. Dostawca może jeszcze utrzymywać poprzednią sesję, która "
+     "zakończyła się nieprawidłowo: spróbuj ponownie za minutę."},
     {"The access concentrator did not authenticate itself, and pppd's options require it.",
      "Koncentrator dostępowy nie uwierzytelnił się, a opcje pppd tego wymagają."},
     {"pppd may not be run by this user: add the user to the dip group.",

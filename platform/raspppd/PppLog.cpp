@@ -334,9 +334,9 @@ const char* ErrorText(std::uint32_t code) {
         case kErrUserDisconnection: return "The connection was hung up.";
         case RAS_ERROR_INVALID_SIZE: return "The record size is not valid.";
         case kErrNoWiredInterface:
-            return "No wired interface found: PPPoE needs an Ethernet interface (a network card, a VLAN, a bridge, a "
-                   "bond or a veth); loopback, ppp, tunnel and wireless interfaces are not chosen, and tun/tap "
-                   "devices (which a user can own) and what is built on them are never used.";
+            return "No wired interface found: PPPoE needs an Ethernet interface no user can own (a network card, a "
+                   "VLAN, a bridge, a bond or a veth); loopback, ppp, tunnel, wireless and tun/tap interfaces are "
+                   "never used.";
         case kErrPeerNotAuthenticated:
             return "The access concentrator did not authenticate itself, and pppd's options require it.";
         case RAS_ERROR_NO_DIALIN_PERMISSION: return "pppd may not be run by this user: add the user to the dip group.";
