@@ -20,6 +20,8 @@ packages=(
   # the PPPoE access concentrator in a VM (tests/vm): qemu, the initramfs's
   # busybox, the concentrator
   qemu-system-x86 busybox-static pppoe
+  # Debian 13's kernel image is zstd-compressed (tests/vm/image.py unpacks it)
+  zstd
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
   # a Wayland session with Xwayland for the end-to-end tests
   weston xwayland

@@ -99,16 +99,29 @@ def fetch(cache):
     return have[-1]
 
 
+def unzstd(data):
+    """A zstd stream through Debian's zstd tool (Python has no zstd before 3.14)."""
+    if not shutil.which("zstd"):
+        raise RuntimeError("the kernel is zstd-compressed and zstd is missing (tools/install-deps.sh installs it)")
+    # The stream is followed by the rest of the image: zstd reads the first
+    # frame and complains about what follows, which is no error here.
+    done = subprocess.run(["zstd", "-dcq"], input=data, capture_output=True)
+    return done.stdout
+
+
 def unpack_vmlinux(vmlinuz, out):
+    """The ELF kernel inside a bzImage: xz (Debian 12), zstd (Debian 13) or gzip."""
     data = open(vmlinuz, "rb").read()
-    for magic, fmt in ((b"\xfd7zXZ\x00", lzma.FORMAT_XZ), (b"\x1f\x8b\x08", None)):
+    for magic, fmt in ((b"\xfd7zXZ\x00", "xz"), (b"\x28\xb5\x2f\xfd", "zstd"), (b"\x1f\x8b\x08", "gzip")):
         at = data.find(magic)
         while at >= 0:
             try:
-                if fmt is None:
+                if fmt == "gzip":
                     plain = gzip.GzipFile(fileobj=io.BytesIO(data[at:])).read()
+                elif fmt == "xz":
+                    plain = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(data[at:])
                 else:
-                    plain = lzma.LZMADecompressor(format=fmt).decompress(data[at:])
+                    plain = unzstd(data[at:])
             except (lzma.LZMAError, OSError, EOFError):
                 plain = b""
             if plain[:4] == b"\x7fELF":
@@ -143,6 +156,13 @@ def module_order(moddir):
             for suffix in MODULE_SUFFIXES:
                 if f.endswith(suffix):
                     paths[f[:-len(suffix)].replace("-", "_")] = os.path.join(root, f)
+    # Built into the kernel (Debian 13's has virtio_pci so): nothing to load.
+    builtin = set()
+    try:
+        with open(os.path.join(moddir, "modules.builtin")) as f:
+            builtin = {os.path.basename(line.strip())[:-3].replace("-", "_") for line in f if line.strip()}
+    except OSError:
+        pass
     order, seen, blobs = [], set(), {}
 
     def add(name):
@@ -150,6 +170,8 @@ def module_order(moddir):
         if name in seen:
             return
         seen.add(name)
+        if name not in paths and name in builtin:
+            return
         if name not in paths:
             raise RuntimeError("module %s is not in the kernel package" % name)
         blob = blobs[name] = module_bytes(paths[name])
