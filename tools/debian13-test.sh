@@ -10,8 +10,8 @@
 # Debian 13's packages, builds with -Werror and runs every test.
 #
 # The system with the packages installed is kept as a tarball in the cache
-# too (one per version of tools/install-deps.sh), so a later run starts at
-# the build. --keep-build keeps the build folder in the cache as well
+# too (one per version of tools/install-deps.sh; a new version starts from
+# the last one's), so a later run starts at the build. --keep-build keeps the build folder in the cache as well
 # (trixie-build), for a quick run again after a change.
 #
 # Needs root, debootstrap and the network to Debian's mirror; without them it
@@ -43,8 +43,11 @@ if [ -f "$dev" ]; then
     phase "fresh $suite with the packages of tools/install-deps.sh ($dev)"
     debian_root_make "$suite" "$dev"
 else
-    debian_root_make "$suite"
-    phase "fresh $suite in $root: tools/install-deps.sh (once; kept in $dev)"
+    # From the system of an earlier install-deps.sh, when there is one: it
+    # then installs only what was added.
+    older=$(ls -t "$debian_root_cache/$suite-dev-$arch-"*.tar 2>/dev/null | head -1) || true
+    debian_root_make "$suite" "$older"
+    phase "fresh $suite in $root: tools/install-deps.sh (kept in $dev)"
     cp tools/install-deps.sh "$root/tmp/"
     in_root bash /tmp/install-deps.sh >"$out/install-deps.log" 2>&1 || {
         tail -30 "$out/install-deps.log"
@@ -52,9 +55,9 @@ else
         exit 1
     }
     rm "$root/tmp/install-deps.sh"
-    rm -f "$debian_root_cache/$suite-dev-$arch-"*.tar
     tar -C "$root" --exclude=./proc/* --exclude=./sys/* --exclude=./dev/* --exclude=./var/cache/apt/archives/* \
         -cf "$dev.tmp" .
+    rm -f "$debian_root_cache/$suite-dev-$arch-"*.tar
     mv "$dev.tmp" "$dev"
 fi
 
