@@ -18,8 +18,8 @@ packages=(
   clang-format clang-tidy
   ppp python3
   # the PPPoE access concentrator in a VM (tests/vm): qemu, the initramfs's
-  # busybox, the concentrator
-  qemu-system-x86 busybox-static pppoe
+  # busybox, the concentrator, the network namespaces of its scenarios (ip)
+  qemu-system-x86 busybox-static pppoe iproute2
   # Debian 13's kernel image is zstd-compressed (tests/vm/image.py unpacks it)
   zstd
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
