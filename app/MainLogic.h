@@ -210,6 +210,9 @@ public:
     [[nodiscard]] bool StatsWasShowing() const { return statsWasShowing_; }
     int AutoHideCount() const { return autoHideCount_; }
     [[nodiscard]] int UpdateCount() const { return updateTicks_.Count(); }
+    // Seconds between two automatic update checks instead of the hour (the
+    // soak benchmark; NEBRIN_UPDATE_CHECK_SECONDS).
+    void SetUpdateCheckTicks(int ticks) { updateTicks_ = AutoUpdateTicks(ticks); }
 
     // ---- first activation
     enum class Activation { None, Ready, CloseSilently };

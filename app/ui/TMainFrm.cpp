@@ -133,6 +133,10 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
         themeFailure_ = QString::fromStdString(why);
     }
     logic_ = std::make_unique<MainLogic>(settings, loaded, clock_.elapsed());
+    // For the soak benchmark (bench/soak.py): a week of hourly checks in minutes.
+    if (const int ticks = qEnvironmentVariableIntValue("NEBRIN_UPDATE_CHECK_SECONDS"); ticks > 0) {
+        logic_->SetUpdateCheckTicks(ticks);
+    }
     if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
 
     // 7. Right clicks never reach the program's web views.
