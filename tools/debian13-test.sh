@@ -63,6 +63,9 @@ fi
 
 phase "this tree into /root/nebrin"
 mkdir -p "$root/root/nebrin"
+# Other users run the built programs too (the VM test's second subscriber):
+# root's folder is open to them, as a checkout outside it would be.
+chmod 755 "$root/root"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' f; do
         [ -e "$f" ] && printf '%s\0' "$f"
