@@ -1,5 +1,5 @@
 """Weeks in the tray, in minutes: the dialer on the simulated line, connected,
-dropping (DropAfter=1; every 30 s one connection of 4 s) and redialling by
+dropping (DropAfter=1; once a minute one connection of 4 s) and redialling by
 itself all the time; nebrin-web
 ended now and then (killed, or ended by the main window going to the task
 bar for a moment and brought back by a second start of the program);
@@ -164,6 +164,8 @@ def close_window(env, window):
                     ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
                     ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
 
+    # Xlib takes the server's cookie from this process's environment.
+    os.environ["XAUTHORITY"] = env.get("XAUTHORITY", "")
     dpy = x.XOpenDisplay(env["DISPLAY"].encode())
     if not dpy:
         return
@@ -271,12 +273,12 @@ def soak(build, results, seconds, row):
                 figures["popups_shown"] += close_popups(xenv)
                 next_popup_close = now + 3
             if now >= next_long:
-                # Every 30 s one connection stays up 4 s: long enough for the
-                # popup alarm's check (it wants a second online); the others
-                # drop after one.
+                # Once a minute (the popup alarm's period) one connection
+                # stays up 4 s: long enough for the alarm's check (it wants a
+                # second online); the others drop after one.
                 long_line = not long_line
                 line_script(home, 4 if long_line else 1)
-                next_long = now + (5 if long_line else 25)
+                next_long = now + (5 if long_line else 55)
             if now >= next_restart:
                 old = web_pid(pid)
                 if killing and old:
