@@ -90,6 +90,18 @@ std::pair<int, int> ClampIntoArea(const Rect& window, const Rect& area) {
     return {x, y};
 }
 
+std::pair<int, int> StatsWindowPlace(const Rect& area, const Rect& main, int width, int height) {
+    const std::pair<int, int> above{main.left, main.top - height};
+    if (above.second >= area.top) return above;
+    if (main.Bottom() + height <= area.Bottom()) return {main.left, main.Bottom()};
+    if (height <= area.height) {
+        const int y = std::max(area.top, std::min(main.Bottom() - height, area.Bottom() - height));
+        if (main.left - width >= area.left) return {main.left - width, y};
+        if (main.Right() + width <= area.Right()) return {main.Right(), y};
+    }
+    return above;
+}
+
 std::vector<std::string> SmallLabelFamilies(double devicePixelRatio) {
     if (std::abs(devicePixelRatio - 1.0) < kEpsilon) return {"Small Fonts", "Tahoma", "DejaVu Sans Condensed"};
     return {"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans"};

@@ -53,6 +53,15 @@ std::pair<int, int> DockInArea(const Rect& area, int width, int height, double r
 // kept inside when it is the larger).
 std::pair<int, int> ClampIntoArea(const Rect& window, const Rect& area);
 
+// Where the statistics window (`width` × `height`) goes beside the main
+// window `main` in the work area `area`: directly above it, left edges
+// aligned, as always where that fits; else directly below it; else to its
+// left, else to its right, bottom edges aligned and kept inside the area
+// (a short screen at 2x scale has no room above a docked main window). It
+// never covers the main window where any of these fits; where none does it
+// stays above, as before.
+std::pair<int, int> StatsWindowPlace(const Rect& area, const Rect& main, int width, int height);
+
 // ---- fonts -------------------------------------------------------------
 
 // The families for the skin's small labels: the bitmap "Small Fonts" only

@@ -116,6 +116,17 @@ std::vector<TrayMenuEntry> TrayMenu(std::string_view entryName, bool online) {
     };
 }
 
+std::vector<TrayMenuEntry> WindowMenu(bool online) {
+    std::vector<TrayMenuEntry> menu;
+    for (TrayMenuEntry& e : TrayMenu({}, online)) {
+        if (e.item == TrayItem::ShowMain) continue;
+        const bool configure = e.item == TrayItem::Configure;
+        menu.push_back(std::move(e));
+        if (configure) menu.push_back({TrayItem::ShowLog, "Log połączenia"});
+    }
+    return menu;
+}
+
 // ---- dragging
 
 void DragModel::BackgroundDown(bool leftButton, Point inWindow) {

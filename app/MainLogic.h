@@ -109,7 +109,7 @@ OnOffImages OnOffImagesFor(bool online);
 
 // ---- tray menu ---------------------------------------------------------------------
 
-enum class TrayItem { Power, Separator, ShowMain, Configure, CheckUpdate, About, Quit };
+enum class TrayItem { Power, Separator, ShowMain, Configure, ShowLog, CheckUpdate, About, Quit };
 
 struct TrayMenuEntry {
     TrayItem item;
@@ -120,6 +120,12 @@ struct TrayMenuEntry {
 std::string PowerCaption(bool online);
 // The tray menu in order.
 std::vector<TrayMenuEntry> TrayMenu(std::string_view entryName, bool online);
+// The main window's own menu (a right click on it): the tray menu's entries
+// but the one that shows the window, and the connection log after
+// "Konfiguracja". It is how the update check is reached where the desktop
+// has no notification area (stock GNOME), and the log where Ctrl+Alt+L
+// locks the screen (Xfce).
+std::vector<TrayMenuEntry> WindowMenu(bool online);
 
 // ---- dragging ------------------------------------------------------------------------
 
@@ -204,6 +210,9 @@ public:
     [[nodiscard]] bool StatsWasShowing() const { return statsWasShowing_; }
     int AutoHideCount() const { return autoHideCount_; }
     [[nodiscard]] int UpdateCount() const { return updateTicks_.Count(); }
+    // Seconds between two automatic update checks instead of the hour (the
+    // soak benchmark; NEBRIN_UPDATE_CHECK_SECONDS).
+    void SetUpdateCheckTicks(int ticks) { updateTicks_ = AutoUpdateTicks(ticks); }
 
     // ---- first activation
     enum class Activation { None, Ready, CloseSilently };

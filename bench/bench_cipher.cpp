@@ -137,6 +137,17 @@ BENCHMARK(BM_DecryptCbcKernel)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Seal)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpenSSL_Encrypt)->Unit(benchmark::kMicrosecond);
 
+// Whether a run stopped with an error: Google Benchmark 1.7 says so in
+// error_occurred, 1.8 in skipped (which also covers a plain skip).
+template <class R>
+bool RunFailed(const R& run) {
+    if constexpr (requires { run.error_occurred; }) {
+        return run.error_occurred;
+    } else {
+        return static_cast<unsigned>(run.skipped) != 0;
+    }
+}
+
 // Console output plus a closing line with the throughput ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -146,7 +157,7 @@ public:
         // Per-operation time: the median when repetitions were asked for,
         // otherwise the single run.
         for (const auto& run : runs) {
-            if (run.error_occurred || run.iterations <= 0) continue;
+            if (RunFailed(run) || run.iterations <= 0) continue;
             const std::string& name = run.run_name.function_name;
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
                 seconds_[name] = run.GetAdjustedRealTime();

@@ -75,7 +75,11 @@ public:
         benchmark::DoNotOptimize(download.data());
         benchmark::DoNotOptimize(upload.data());
     }
-    void FeedStats(const nebrin::StatsFeed& feed) override { benchmark::DoNotOptimize(feed.download); }
+    void FeedStats(const nebrin::StatsFeed& feed) override {
+        // A copy: Google Benchmark 1.8 deprecates the const-reference form.
+        auto download = feed.download;
+        benchmark::DoNotOptimize(download);
+    }
 };
 
 class QuietNotice final : public nebrin::IUserNotice {

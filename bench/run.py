@@ -5,7 +5,9 @@ prints one table: figure, yardstick, what was measured, ratio, target.
 Called by bench/run.sh after the build; usable on its own:
 
     bench/run.py --build build-bench [--runs 10] [--idle-seconds 60]
-                 [--only cipher,theme,startup,tick,idle]
+                 [--only cipher,theme,startup,tick,idle] [--soak-seconds 540]
+
+"soak" (bench/soak.py, some 10 minutes) runs only when named in --only.
 
 Times of the Google Benchmark programs are medians over repetitions taken
 in random order (--benchmark_enable_random_interleaving), in CPU time of the
@@ -388,6 +390,15 @@ def idle(build, results, seconds):
             fmt_ratio(r), goal, None if target is None else r <= target)
 
 
+# ---- weeks in the tray ------------------------------------------------------------
+
+
+def soak(build, results, seconds):
+    import soak as soak_bench  # (it uses the helpers above)
+
+    soak_bench.soak(build, results, seconds, row)
+
+
 # ---- table ---------------------------------------------------------------------------
 
 
@@ -407,7 +418,8 @@ def main():
     ap.add_argument("--build", default=os.path.join(os.path.dirname(HERE), "build-bench"))
     ap.add_argument("--runs", type=int, default=10, help="start-up runs per program")
     ap.add_argument("--idle-seconds", type=int, default=60)
-    ap.add_argument("--only", default="cipher,theme,startup,tick,idle")
+    ap.add_argument("--only", default="cipher,theme,startup,tick,idle", help="also: soak")
+    ap.add_argument("--soak-seconds", type=int, default=540)
     args = ap.parse_args()
     # As root the dialer shows no web pages unless told it is a test run; the
     # figures are taken with its web engine.
@@ -419,7 +431,8 @@ def main():
     log("load before: %s" % open("/proc/loadavg").read().strip())
     steps = {"cipher": lambda: cipher(build, results), "theme": lambda: theme(build, results),
              "startup": lambda: startup(build, results, args.runs), "tick": lambda: tick(build, results),
-             "idle": lambda: idle(build, results, args.idle_seconds)}
+             "idle": lambda: idle(build, results, args.idle_seconds),
+             "soak": lambda: soak(build, results, args.soak_seconds)}
     failed = False
     for name in args.only.split(","):
         try:

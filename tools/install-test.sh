@@ -1,119 +1,84 @@
 #!/usr/bin/env bash
-# Installs the Debian package on a fresh Debian 12 file system and runs it
-# there:
-#   tools/install-test.sh [DEB]      (without DEB: tools/dev.sh package first)
+# Installs the Debian package on a fresh Debian 12 and a fresh Debian 13 file
+# system and runs it there:
+#   tools/install-test.sh [--suite bookworm|trixie] [DEB]
+#                                    (without DEB: tools/dev.sh package first;
+#                                    without --suite: both, one after the other)
 #
-# A minimal bookworm (debootstrap --variant=minbase) is unpacked into a
-# temporary folder and entered with chroot, /proc, /dev and /sys mounted.
-# There `apt-get install ./nebrin_….deb` must install the package with its
-# dependencies; then `nebrin-theme verify` of the installed theme prints OK,
-# `nebrin-rasdial` lists the connections, `nebrin` (as a new user, on the
-# simulated line) shows its window on an Xvfb display of this machine (the
-# screenshot is kept), and `apt-get purge nebrin` leaves no file of the
-# package's outside that user's data folder.
+# A minimal system (debootstrap --variant=minbase, tools/debian-root.sh) is
+# unpacked into a temporary folder and entered with chroot, /proc, /dev and
+# /sys mounted. There `apt-get install ./nebrin_….deb` must install the
+# package with its dependencies; then `nebrin-theme verify` of the installed
+# theme prints OK, `nebrin-rasdial` lists the connections, `nebrin` (as a new
+# user, on the simulated line) shows its window on an Xvfb display of this
+# machine (the screenshot is kept), and `apt-get purge nebrin` leaves no file
+# of the package's outside that user's data folder.
 #
 # Needs root, debootstrap, Xvfb and the network to Debian's mirror; without
-# them it says why and exits 0 (skipped). The minimal system is made once and
+# them it says why and exits 0 (skipped). Each minimal system is made once and
 # kept as a tarball, with the downloaded packages, in $NEBRIN_INSTALL_TEST_CACHE
 # (/var/cache/nebrin-install-test), so a later run takes a minute or two.
-# Environment: NEBRIN_DEBIAN_MIRROR (http://deb.debian.org/debian),
+# Environment: NEBRIN_DEBIAN_MIRROR (the one of this machine's apt sources),
 # NEBRIN_INSTALL_TEST_DISPLAY (the first free of :190 to :199),
-# NEBRIN_INSTALL_TEST_OUT (build-package/install-test: log and screenshot).
+# NEBRIN_INSTALL_TEST_OUT (build-package/install-test: logs and screenshots,
+# one folder per suite).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
-suite=bookworm
-mirror=${NEBRIN_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-cache=${NEBRIN_INSTALL_TEST_CACHE:-/var/cache/nebrin-install-test}
-out=${NEBRIN_INSTALL_TEST_OUT:-$here/build-package/install-test}
+suite=""
+if [ "${1:-}" = --suite ]; then
+    suite=${2:?--suite needs bookworm or trixie}
+    shift 2
+fi
+if [ -z "$suite" ]; then
+    # Both releases, the same package.
+    if [ $# -ge 1 ]; then
+        deb=$(realpath -e "$1")
+    else
+        [ "$(id -u)" -eq 0 ] || { echo "install test SKIPPED: it needs root (chroot and mounts)"; exit 0; }
+        bash tools/dev.sh package
+        deb=$(ls "$here"/build-package/nebrin_*_"$(dpkg --print-architecture)".deb)
+    fi
+    status=0
+    for s in bookworm trixie; do
+        bash "$0" --suite "$s" "$deb" || status=1
+    done
+    exit $status
+fi
+[ $# -ge 1 ] || { echo "usage: tools/install-test.sh [--suite bookworm|trixie] [DEB]" >&2; exit 2; }
+deb=$(realpath -e "$1")
+
+debian_root_what="install test ($suite)"
+out=${NEBRIN_INSTALL_TEST_OUT:-$here/build-package/install-test}/$suite
+debian_root_log=$out
+# shellcheck source=tools/debian-root.sh
+. "$here/tools/debian-root.sh"
 user=subscriber
 
-skip() {
-    echo "install test SKIPPED: $*"
-    exit 0
-}
-[ "$(id -u)" -eq 0 ] || skip "it needs root (chroot and mounts)"
-for tool in debootstrap chroot mount Xvfb import xdotool xwininfo; do
-    command -v "$tool" >/dev/null || skip "$tool is missing (bash tools/install-deps.sh installs it)"
-done
-python3 - "$mirror/dists/$suite/Release" <<'EOF' || skip "Debian's mirror $mirror cannot be reached"
-import sys, urllib.request
-urllib.request.urlopen(urllib.request.Request(sys.argv[1], method="HEAD"), timeout=20)
-EOF
+debian_root_checks "$suite" Xvfb import xdotool xwininfo
 
 start=$(date +%s)
 phase_start=$start
 phase() {
     local now
     now=$(date +%s)
-    echo "== $* (after $((now - start)) s)"
+    echo "== $suite: $* (after $((now - start)) s)"
     phase_start=$now
 }
 
-if [ $# -ge 1 ]; then
-    deb=$(realpath -e "$1")
-else
-    bash tools/dev.sh package
-    deb=$(ls "$here"/build-package/nebrin_*_"$(dpkg --print-architecture)".deb)
-fi
-arch=$(dpkg-deb -f "$deb" Architecture)
-mkdir -p "$cache/archives/partial" "$out"
+mkdir -p "$out"
 rm -f "$out"/*.png
 
-# ---- The fresh system --------------------------------------------------------------------------------
-base="$cache/$suite-minbase-$arch.tar"
-if [ ! -f "$base" ]; then
-    phase "debootstrap --variant=minbase $suite (once; kept in $base)"
-    stage=$(mktemp -d /var/tmp/nebrin-debootstrap.XXXXXX)
-    debootstrap --variant=minbase --arch="$arch" --cache-dir="$cache/archives" "$suite" "$stage" "$mirror" \
-        >"$out/debootstrap.log" 2>&1 || {
-        tail -20 "$out/debootstrap.log"
-        rm -rf "$stage"
-        echo "install test FAILED: debootstrap"
-        exit 1
-    }
-    chmod 755 "$stage"
-    tar -C "$stage" -cf "$base.tmp" .
-    mv "$base.tmp" "$base"
-    rm -rf "$stage"
-fi
-
-root=$(mktemp -d /var/tmp/nebrin-install-test.XXXXXX)
 xvfb_pid=""
 app_pid=""
-cleanup() {
-    set +e
+stop_programs() {
     [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null
-    # Whatever still runs inside the chroot was started here.
-    for proc in /proc/[0-9]*; do
-        [ "$(readlink "$proc/root" 2>/dev/null)" = "$root" ] && kill -9 "${proc#/proc/}" 2>/dev/null
-    done
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
-    sleep 1
-    for m in $(awk -v r="$root" 'index($2, r) == 1 { print $2 }' /proc/mounts | sort -r); do
-        umount "$m" 2>/dev/null || umount -l "$m"
-    done
-    rm -rf --one-file-system "$root"
 }
-trap cleanup EXIT
-
+debian_root_cleanup_hooks+=(stop_programs)
+debian_root_make "$suite"
 phase "fresh $suite in $root"
-tar -C "$root" -xf "$base"
-# It is the chroot's /: every user may enter it.
-chmod 755 "$root"
-mount -t proc proc "$root/proc"
-mount --rbind /dev "$root/dev"
-mount --make-rslave "$root/dev"
-mount --rbind /sys "$root/sys"
-mount --make-rslave "$root/sys"
-mount --bind "$cache/archives" "$root/var/cache/apt/archives"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-echo "deb $mirror $suite main" >"$root/etc/apt/sources.list"
-# No services start in the chroot.
-printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
-chmod 755 "$root/usr/sbin/policy-rc.d"
-in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 HOME=/root "$@"; }
 cp "$deb" "$root/tmp/"
 deb_in_root=/tmp/$(basename "$deb")
 
@@ -128,7 +93,7 @@ phase "apt-get install ./$(basename "$deb")"
 in_root apt-get update -qq
 if ! in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb_in_root" >"$out/apt-install.log" 2>&1; then
     tail -30 "$out/apt-install.log"
-    echo "install test FAILED: apt-get install"
+    echo "install test ($suite) FAILED: apt-get install"
     exit 1
 fi
 grep -E '^(Need to get|After this operation|[0-9]+ upgraded)' "$out/apt-install.log" || true
@@ -154,7 +119,7 @@ if [ -z "$display" ]; then
         fi
     done
 fi
-[ -n "$display" ] || { echo "install test FAILED: no free display"; exit 1; }
+[ -n "$display" ] || { echo "install test ($suite) FAILED: no free display"; exit 1; }
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 50); do
@@ -221,7 +186,7 @@ fi
 
 phase "done"
 if [ "$failures" -ne 0 ]; then
-    echo "install test FAILED ($failures)"
+    echo "install test ($suite) FAILED ($failures)"
     exit 1
 fi
-echo "install test OK in $(($(date +%s) - start)) s"
+echo "install test ($suite) OK in $(($(date +%s) - start)) s"

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -153,6 +154,10 @@ void TMainFrm::FormCreate(ThemePreload& preload) {
         themeFailure_ = QString::fromStdString(why);
     }
     logic_ = std::make_unique<MainLogic>(settings, loaded, clock_.elapsed());
+    // For the soak benchmark (bench/soak.py): a week of hourly checks in minutes.
+    if (const int ticks = qEnvironmentVariableIntValue("NEBRIN_UPDATE_CHECK_SECONDS"); ticks > 0) {
+        logic_->SetUpdateCheckTicks(ticks);
+    }
     if (!loaded) qWarning("nebrin: the theme did not load: %s", qPrintable(themeFailure_));
 
     // The keyboard comes back here (or to the dialog a box came from)
@@ -270,15 +275,24 @@ void TMainFrm::CreateTray() {
     KeepSkipTaskbar(this, [this] { return TrayUsable(); });
     mainPopup_ = new QMenu(this);
     // The entry's name replaces "Nebrin" once the theme's settings are read.
-    for (const TrayMenuEntry& e : TrayMenu("Nebrin", false)) {
+    AddMenuEntries(mainPopup_, TrayMenu("Nebrin", false));
+    trayIcon_->setContextMenu(mainPopup_);
+    connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        // Many Linux notification areas report a plain click only.
+        if (r == QSystemTrayIcon::DoubleClick || r == QSystemTrayIcon::Trigger) TrayIconDblClick();
+    });
+}
+
+void TMainFrm::AddMenuEntries(QMenu* menu, const std::vector<TrayMenuEntry>& entries) {
+    for (const TrayMenuEntry& e : entries) {
         if (e.item == TrayItem::Separator) {
-            mainPopup_->addSeparator();
+            menu->addSeparator();
             continue;
         }
-        QAction* a = mainPopup_->addAction(QString::fromStdString(e.caption));
+        QAction* a = menu->addAction(QString::fromStdString(e.caption));
         switch (e.item) {
             case TrayItem::Power:
-                powerMenu_ = a;
+                if (menu == mainPopup_) powerMenu_ = a;
                 connect(a, &QAction::triggered, this, &TMainFrm::PolaczExecute);
                 break;
             case TrayItem::ShowMain:
@@ -286,17 +300,21 @@ void TMainFrm::CreateTray() {
                 connect(a, &QAction::triggered, this, [this] { Apply(logic_->ShowMainOnly()); });
                 break;
             case TrayItem::Configure: connect(a, &QAction::triggered, this, &TMainFrm::ConfigBtnClick); break;
+            case TrayItem::ShowLog: connect(a, &QAction::triggered, this, &TMainFrm::ShowLogExecute); break;
             case TrayItem::CheckUpdate: connect(a, &QAction::triggered, this, &TMainFrm::CheckUpdateClick); break;
             case TrayItem::About: connect(a, &QAction::triggered, this, &TMainFrm::InfoBtnClick); break;
             case TrayItem::Quit: connect(a, &QAction::triggered, this, &TMainFrm::close); break;
             case TrayItem::Separator: break;
         }
     }
-    trayIcon_->setContextMenu(mainPopup_);
-    connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-        // Many Linux notification areas report a plain click only.
-        if (r == QSystemTrayIcon::DoubleClick || r == QSystemTrayIcon::Trigger) TrayIconDblClick();
-    });
+}
+
+void TMainFrm::contextMenuEvent(QContextMenuEvent* event) {
+    // The window's own menu, with or without a notification area: made anew
+    // each time, so its first entry follows the line.
+    QMenu menu(this);
+    AddMenuEntries(&menu, WindowMenu(logic_->Online()));
+    menu.exec(event->globalPos());
 }
 
 void TMainFrm::ApplyTheme(QtThemeImages& images, const std::vector<RegionRect>& maskRuns) {
@@ -420,12 +438,13 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
     update_ = update;
     if (stats_) {
         stats_->SetMainWindow(this);
+        stats_->SetDocking([](const QRect& main, const QSize& own) { return StatsPlace(main, own); });
         stats_->SetSkipTaskbar([this] { return TrayUsable(); });
     }
     // Made after the first activation, they get its settings now.
     if (!logic_->FirstActivationPending()) {
         if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
-        if (stats_) stats_->DockAbove();
+        if (stats_) stats_->Dock();
     }
     status_->SetStatsWindow(stats_);
     if (conf && !connection_) {
@@ -547,7 +566,7 @@ void TMainFrm::changeEvent(QEvent* event) {
         minimisedWithoutTray_ = false;
         if (logic_->StatsWasShowing() && stats_ && !stats_->isVisible()) {
             stats_->show();
-            stats_->DockAbove();
+            stats_->Dock();
         }
     }
 }
@@ -559,7 +578,7 @@ void TMainFrm::FormActivate() {
         case MainLogic::Activation::Ready: break;
     }
     if (informacja_) informacja_->SetVersion(QString::fromUtf8(kVersion.data(), kVersion.size()));
-    if (stats_) stats_->DockAbove();
+    if (stats_) stats_->Dock();
     // The web pane comes up after the window has been painted: the web
     // engine's start must not hold the window back.
     QTimer::singleShot(kWebPaneDelayMs, this, [this] {
@@ -644,7 +663,7 @@ void TMainFrm::Apply(const WindowActions& a) {
     }
     if (a.showStats && stats_) {
         stats_->show();
-        stats_->DockAbove();
+        stats_->Dock();
     }
     if (a.statusTick) status_->Tick();
     if (a.connect && connection_) connection_->Workflow().RedialDue();
@@ -732,7 +751,7 @@ void TMainFrm::moveEvent(QMoveEvent* event) {
     if (systemMoving_ && pos() != systemMoveFrom_) userPlaced_ = true;
     // Whoever moved the window (a drag, the window manager, a panel that
     // took the space): the statistics window stays directly above it.
-    KeepStatsAbove();
+    DockStats();
 }
 
 bool TMainFrm::event(QEvent* event) {
@@ -800,7 +819,7 @@ void TMainFrm::PlaceOnScreens() {
         if (QPoint(x, y) != pos()) move(x, y);
     }
     RefreshFonts();
-    KeepStatsAbove();
+    DockStats();
 }
 
 void TMainFrm::mouseMoveEvent(QMouseEvent* e) { DragMotion(e); }
@@ -815,11 +834,23 @@ void TMainFrm::DragTo(const QPoint& cursor) {
     if (!to) return;
     userPlaced_ = true;
     move(to->x, to->y);
-    KeepStatsAbove();
+    DockStats();
 }
 
-void TMainFrm::KeepStatsAbove() {
-    if (stats_) stats_->DockAbove();
+QPoint TMainFrm::StatsPlace(const QRect& main, const QSize& own) {
+    // In the work area of the screen the main window is on.
+    auto toRect = [](const QRect& r) { return nebrin::Rect{r.left(), r.top(), r.width(), r.height()}; };
+    std::vector<nebrin::Rect> areas;
+    for (QScreen* s : QGuiApplication::screens()) areas.push_back(toRect(s->availableGeometry()));
+    const nebrin::Rect frame = toRect(main);
+    const int i = NearestArea(areas, frame);
+    if (i < 0) return {main.left(), main.top() - own.height()};
+    const auto [x, y] = StatsWindowPlace(areas[static_cast<std::size_t>(i)], frame, own.width(), own.height());
+    return {x, y};
+}
+
+void TMainFrm::DockStats() {
+    if (stats_) stats_->Dock();
 }
 
 bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {

@@ -135,6 +135,7 @@ public Q_SLOTS:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -149,6 +150,7 @@ private:
     void FormClose(QCloseEvent* event);
     void CreateControls();
     void CreateTray();
+    void AddMenuEntries(QMenu* menu, const std::vector<TrayMenuEntry>& entries);
     void ApplyTheme(QtThemeImages& images, const std::vector<nebrin::RegionRect>& maskRuns);
     void FormActivate();
     void ShowWebPane();
@@ -165,7 +167,10 @@ private:
     void DragMotion(QMouseEvent* e);
     void HideToTray();
     bool TrayUsable() const;
-    void KeepStatsAbove();
+    // The statistics window beside this one: above it where it fits in the
+    // work area, else beside it (app/Desktop.h).
+    void DockStats();
+    static QPoint StatsPlace(const QRect& main, const QSize& own);
     void QueueFirstPainted();
     // Asks the window manager to move the window with the mouse; false
     // where it cannot.

@@ -189,7 +189,7 @@ bool TStatsFrm::ApplyTheme(const nebrin::TMivenINI& ini, const QImage& backgroun
         return false;
     }
     resize(std::max(l.windowWidth, 0), std::max(l.windowHeight, 0));
-    DockAbove();
+    Dock();
     background_ = background;
 
     dlChart_->SetColours(FromSystemColour(l.dlChartColor), FromSystemColour(l.dlChartBkg));
@@ -294,10 +294,12 @@ bool TStatsFrm::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-void TStatsFrm::DockAbove() {
+void TStatsFrm::SetDocking(Docking docking) { docking_ = std::move(docking); }
+
+void TStatsFrm::Dock() {
     if (!mainWindow_) return;
     const QRect frame = mainWindow_->geometry();
-    move(frame.left(), frame.top() - height());
+    move(docking_ ? docking_(frame, size()) : QPoint(frame.left(), frame.top() - height()));
 }
 
 void TStatsFrm::closeEvent(QCloseEvent* event) {

@@ -52,8 +52,13 @@ public:
 
     // The window it stays above on the screen and behind in the stacking order.
     void SetMainWindow(QWidget* mainWindow);
-    // top := main window top - own height; left := main window left.
-    void DockAbove();
+    // Where it goes beside the main window: the top left for the main
+    // window's frame and its own size. Without one: directly above it
+    // (top := main window top - own height; left := main window left).
+    using Docking = std::function<QPoint(const QRect& main, const QSize& own)>;
+    void SetDocking(Docking docking);
+    // Moved where the docking says, beside the main window.
+    void Dock();
     // Kept out of the taskbar and the pager (X11) while `skip` says so;
     // asked at every showing.
     void SetSkipTaskbar(std::function<bool()> skip);
@@ -86,6 +91,7 @@ private:
     void KeepTransient();
 
     QPointer<QWidget> mainWindow_;
+    Docking docking_;
     QImage background_;
     StatsScopeView* dlChart_ = nullptr;
     StatsScopeView* ulChart_ = nullptr;

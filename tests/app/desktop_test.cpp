@@ -93,6 +93,39 @@ TEST(ScreenChangeTest, NearestAreaAndClamp) {
     EXPECT_EQ(ClampIntoArea({50, 50, 300, 180}, {0, 0, 200, 100}), (std::pair{0, 0}));
 }
 
+// The statistics window (300 × 200 in the default theme) next to the main
+// window (300 × 180).
+TEST(StatsWindowPlaceTest, AboveWhereItFitsElseBesideWithoutCoveringTheMainWindow) {
+    const struct {
+        const char* what;
+        Rect area;
+        Rect main;
+        std::pair<int, int> want;
+    } cases[] = {
+        {"1024x768, docked: above as always", {0, 0, 1024, 740}, {724, 560, 300, 180}, {724, 360}},
+        {"exactly room above", {0, 0, 1024, 380}, {724, 200, 300, 180}, {724, 0}},
+        {"1280x800 at 2x, panel at the bottom: to the left", {0, 0, 640, 372}, {340, 192, 300, 180}, {40, 172}},
+        {"1280x800 at 2x, panel at the top", {0, 28, 640, 372}, {340, 220, 300, 180}, {40, 200}},
+        {"main window dragged to the top: below it", {0, 0, 1024, 740}, {100, 0, 300, 180}, {100, 180}},
+        {"dragged to the top left of a short screen: to its right", {0, 0, 640, 370}, {0, 100, 300, 180}, {300, 80}},
+        {"beside, its top kept in the area", {0, 0, 640, 370}, {340, 10, 300, 180}, {40, 0}},
+        {"beside, its bottom kept in the area", {0, 0, 640, 370}, {340, 195, 300, 180}, {40, 170}},
+        {"second screen to the right", {1024, 0, 640, 370}, {1364, 190, 300, 180}, {1064, 170}},
+        {"no room anywhere: above, as before", {0, 0, 400, 300}, {50, 100, 300, 180}, {50, -100}},
+    };
+    for (const auto& c : cases) {
+        const auto got = StatsWindowPlace(c.area, c.main, 300, 200);
+        EXPECT_EQ(got, c.want) << c.what;
+        const Rect stats{got.first, got.second, 300, 200};
+        if (got.second != c.main.top - 200) {
+            const bool apart = stats.Right() <= c.main.left || c.main.Right() <= stats.left ||
+                               stats.Bottom() <= c.main.top || c.main.Bottom() <= stats.top;
+            EXPECT_TRUE(apart) << c.what << ": covers the main window";
+            EXPECT_EQ(ClampIntoArea(stats, c.area), got) << c.what << ": leaves the work area";
+        }
+    }
+}
+
 TEST(SmallLabelFontTest, BitmapFaceOnlyAtOneDevicePixelPerPixel) {
     EXPECT_EQ(SmallLabelFamilies(1.0).front(), "Small Fonts");
     for (double ratio : {1.25, 1.5, 2.0}) {

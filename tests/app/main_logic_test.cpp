@@ -330,6 +330,15 @@ TEST(TrayMenuTest, OrderAndCaptions) {
     EXPECT_EQ(offline[2].item, TrayItem::ShowMain);
     EXPECT_EQ(offline[7].item, TrayItem::Quit);
     EXPECT_EQ(TrayMenu("X", true)[0].caption, "Rozłącz");
+
+    // The window's own menu: no entry to show the window it is on, the log
+    // reachable without Ctrl+Alt+L.
+    const auto window = WindowMenu(true);
+    const std::vector<std::string> windowWant = {
+        "Rozłącz", "-", "Konfiguracja", "Log połączenia", "Sprawdź aktualizacje", "O programie", "-", "Zakończ"};
+    ASSERT_EQ(window.size(), windowWant.size());
+    for (std::size_t i = 0; i < windowWant.size(); ++i) EXPECT_EQ(window[i].caption, windowWant[i]) << i;
+    EXPECT_EQ(window[3].item, TrayItem::ShowLog);
 }
 
 }  // namespace

@@ -439,6 +439,15 @@ TEST(AutoUpdateTicks, OnlyWhenEnabledAndBusy) {
         EXPECT_EQ(t.Tick(c.busy, c.enabled), c.due);
         EXPECT_EQ(t.Count(), 1);
     }
+    // A shorter count (the soak benchmark's): the 4th tick, then every 3rd.
+    AutoUpdateTicks fast(3);
+    std::string due;
+    for (int i = 0; i < 10; ++i) due += fast.Tick(true, true) ? '1' : '0';
+    EXPECT_EQ(due, "0001001001");
+    // A count that is not positive keeps the hour.
+    AutoUpdateTicks zero(0);
+    for (int i = 0; i < 3600; ++i) ASSERT_FALSE(zero.Tick(true, true));
+    EXPECT_TRUE(zero.Tick(true, true));
 }
 
 // A check destroyed while its download is under way cleans up after itself

@@ -109,7 +109,7 @@ depends=", $(field Depends),"
 for dep in ppp fonts-wine libc6 libstdc++6 libqt6widgets6 libqt6webenginewidgets6 libqt6network6; do
     [[ "$depends" =~ [,\ ]"${dep}"[,\ ] ]] || fail "Depends lacks $dep: $depends"
 done
-[ "$(field Recommends)" = pkexec ] || fail "Recommends: $(field Recommends)"
+[ "$(field Recommends)" = "pkexec, qt6-wayland, qt6-translations-l10n" ] || fail "Recommends: $(field Recommends)"
 synopsis=$(field Description | head -1)
 [ ${#synopsis} -le 80 ] || fail "synopsis longer than 80 characters: $synopsis"
 if [ -n "$name" ]; then

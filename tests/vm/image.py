@@ -149,16 +149,29 @@ def unpack_packages(cache, names):
     return out
 
 
+def unzstd(data):
+    """A zstd stream through Debian's zstd tool (Python has no zstd before 3.14)."""
+    if not shutil.which("zstd"):
+        raise RuntimeError("the kernel is zstd-compressed and zstd is missing (tools/install-deps.sh installs it)")
+    # The stream is followed by the rest of the image: zstd reads the first
+    # frame and complains about what follows, which is no error here.
+    done = subprocess.run(["zstd", "-dcq"], input=data, capture_output=True)
+    return done.stdout
+
+
 def unpack_vmlinux(vmlinuz, out):
+    """The ELF kernel inside a bzImage: xz (Debian 12), zstd (Debian 13) or gzip."""
     data = open(vmlinuz, "rb").read()
-    for magic, fmt in ((b"\xfd7zXZ\x00", lzma.FORMAT_XZ), (b"\x1f\x8b\x08", None)):
+    for magic, fmt in ((b"\xfd7zXZ\x00", "xz"), (b"\x28\xb5\x2f\xfd", "zstd"), (b"\x1f\x8b\x08", "gzip")):
         at = data.find(magic)
         while at >= 0:
             try:
-                if fmt is None:
+                if fmt == "gzip":
                     plain = gzip.GzipFile(fileobj=io.BytesIO(data[at:])).read()
+                elif fmt == "xz":
+                    plain = lzma.LZMADecompressor(format=lzma.FORMAT_XZ).decompress(data[at:])
                 else:
-                    plain = lzma.LZMADecompressor(format=fmt).decompress(data[at:])
+                    plain = unzstd(data[at:])
             except (lzma.LZMAError, OSError, EOFError):
                 plain = b""
             if plain[:4] == b"\x7fELF":
@@ -170,23 +183,48 @@ def unpack_vmlinux(vmlinuz, out):
     raise RuntimeError("no ELF kernel found inside %s" % vmlinuz)
 
 
+# A module file as Debian ships it: plain (Debian 12) or compressed (.ko.xz
+# on Debian 13); busybox's insmod wants the plain one.
+MODULE_SUFFIXES = (".ko", ".ko.xz", ".ko.gz")
+
+
+def module_bytes(path):
+    data = open(path, "rb").read()
+    if path.endswith(".xz"):
+        return lzma.decompress(data, format=lzma.FORMAT_XZ)
+    if path.endswith(".gz"):
+        return gzip.decompress(data)
+    return data
+
+
 def module_order(moddir):
-    """The wanted modules and their dependencies, each after what it needs."""
+    """The wanted modules and their dependencies, each after what it needs:
+    (name, plain module bytes)."""
     paths = {}
     for root, _, files in os.walk(os.path.join(moddir, "kernel")):
         for f in files:
-            if f.endswith(".ko"):
-                paths[f[:-3].replace("-", "_")] = os.path.join(root, f)
-    order, seen = [], set()
+            for suffix in MODULE_SUFFIXES:
+                if f.endswith(suffix):
+                    paths[f[:-len(suffix)].replace("-", "_")] = os.path.join(root, f)
+    # Built into the kernel (Debian 13's has virtio_pci so): nothing to load.
+    builtin = set()
+    try:
+        with open(os.path.join(moddir, "modules.builtin")) as f:
+            builtin = {os.path.basename(line.strip())[:-3].replace("-", "_") for line in f if line.strip()}
+    except OSError:
+        pass
+    order, seen, blobs = [], set(), {}
 
     def add(name):
         name = name.replace("-", "_")
         if name in seen:
             return
         seen.add(name)
+        if name not in paths and name in builtin:
+            return
         if name not in paths:
             raise RuntimeError("module %s is not in the kernel package" % name)
-        blob = open(paths[name], "rb").read()
+        blob = blobs[name] = module_bytes(paths[name])
         m = re.search(rb"(?:^|\x00)depends=([^\x00]*)\x00", blob)
         for dep in (m.group(1).decode().split(",") if m else []):
             if dep:
@@ -195,7 +233,7 @@ def module_order(moddir):
 
     for name in MODULES:
         add(name)
-    return [(n, paths[n]) for n in order]
+    return [(n, blobs[n]) for n in order]
 
 
 class Cpio:
@@ -245,7 +283,9 @@ def build(cache):
     try:
         run(["dpkg-deb", "-x", deb, tmp])
         vmlinuz = glob.glob(os.path.join(tmp, "boot", "vmlinuz-*"))
-        moddirs = glob.glob(os.path.join(tmp, "lib", "modules", "*"))
+        # Debian 12 has them in /lib/modules, Debian 13 (merged /usr) in /usr/lib/modules.
+        moddirs = glob.glob(os.path.join(tmp, "lib", "modules", "*")) + \
+            glob.glob(os.path.join(tmp, "usr", "lib", "modules", "*"))
         if len(vmlinuz) != 1 or len(moddirs) != 1:
             raise RuntimeError("%s does not hold one kernel and its modules" % deb)
         unpack_vmlinux(vmlinuz[0], vmlinux)
@@ -256,8 +296,8 @@ def build(cache):
         cpio.symlink("bin/sh", "busybox")
         cpio.file("init", open(os.path.join(HERE, "init"), "rb").read(), 0o755)
         order = module_order(moddirs[0])
-        for name, path in order:
-            cpio.file("lib/modules/%s.ko" % name, open(path, "rb").read())
+        for name, blob in order:
+            cpio.file("lib/modules/%s.ko" % name, blob)
         cpio.file("lib/modules/order", ("\n".join(n for n, _ in order) + "\n").encode())
         with gzip.open(initrd + ".tmp", "wb", compresslevel=1) as f:
             f.write(cpio.bytes())

@@ -155,13 +155,23 @@ TEST_F(StatsFrmTest, TheMaskShapesTheWindow) {
     EXPECT_EQ(shape.boundingRect(), QRect(20, 10, 50, 40));
 }
 
-TEST_F(StatsFrmTest, DocksAboveTheMainWindow) {
+TEST_F(StatsFrmTest, DocksAboveTheMainWindowOrWhereItsOwnerSays) {
     QWidget main;
     main.setGeometry(300, 400, 300, 180);
     TStatsFrm frm;
     frm.SetMainWindow(&main);
     ASSERT_TRUE(frm.ApplyTheme(Ini(kLayout), QImage(), QImage(), nullptr));
     EXPECT_EQ(frm.pos(), QPoint(300, 400 - 120));
+
+    // Where the owner's docking puts it, from the main window's frame and its
+    // own size, and again when the main window moves.
+    frm.SetDocking(
+        [](const QRect& m, const QSize& own) { return QPoint(m.left() - own.width(), m.bottom() + 1 - own.height()); });
+    frm.Dock();
+    EXPECT_EQ(frm.pos(), QPoint(300 - 200, 400 + 180 - 120));
+    main.move(320, 410);
+    frm.Dock();
+    EXPECT_EQ(frm.pos(), QPoint(320 - 200, 410 + 180 - 120));
 }
 
 }  // namespace
