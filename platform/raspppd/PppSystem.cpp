@@ -955,6 +955,26 @@ std::size_t RemoveStaleTemporaries(const Config& cfg) {
     return removed;
 }
 
+namespace {
+// Reads the peer file at `path` for a rewrite. Success (0): its text and what
+// it says, written by the dialer. Failure: the code, and in `why` the reason
+// (unreadable, or not the dialer's own file).
+std::uint32_t ReadDialersPeerFile(const std::string& path, std::string* text, PeerInfo* info, std::string* why) {
+    auto old = ReadText(path, kPeerFileLimit);
+    if (!old) {
+        if (why) *why = "cannot read " + path;
+        return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
+    }
+    *info = ReadPeerFile(*old);
+    if (!info->ours) {
+        if (why) *why = path + " was not written by the dialer";
+        return RAS_ERROR_ALREADY_EXISTS;
+    }
+    *text = std::move(*old);
+    return 0;
+}
+}  // namespace
+
 std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const PeerSettings& settings,
                               std::uint32_t callerUid, std::string* why) {
     std::string refusal;
@@ -990,16 +1010,9 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
         struct stat st {};
         const std::string path = cfg.peersDir + "/" + entry;
         if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            auto old = ReadText(path, kPeerFileLimit);
-            if (!old) {
-                if (why) *why = "cannot read " + path;
-                return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-            }
-            const PeerInfo info = ReadPeerFile(*old);
-            if (!info.ours) {
-                if (why) *why = path + " was not written by the dialer";
-                return RAS_ERROR_ALREADY_EXISTS;
-            }
+            std::string old;
+            PeerInfo info;
+            if (std::uint32_t rc = ReadDialersPeerFile(path, &old, &info, why)) return rc;
             if (info.ownerUid == callerUid) file = entry;
         }
     }
@@ -1017,23 +1030,16 @@ std::uint32_t WritePeerDirect(const Config& cfg, const std::string& entry, const
             if (why) *why = path + " is not a regular file";
             return RAS_ERROR_ALREADY_EXISTS;
         }
-        auto old = ReadText(path, kPeerFileLimit);
-        if (!old) {
-            if (why) *why = "cannot read " + path;
-            return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
-        }
-        const PeerInfo info = ReadPeerFile(*old);
-        if (!info.ours) {
-            if (why) *why = path + " was not written by the dialer";
-            return RAS_ERROR_ALREADY_EXISTS;
-        }
+        std::string old;
+        PeerInfo info;
+        if (std::uint32_t rc = ReadDialersPeerFile(path, &old, &info, why)) return rc;
         if (info.ownerUid != callerUid) {
             if (why)
                 *why = path + (info.ownerUid ? " belongs to the user of uid " + std::to_string(*info.ownerUid)
                                              : " carries the earlier marker without a uid");
             return RAS_ERROR_ALREADY_EXISTS;
         }
-        if (*old == content) return 0;
+        if (old == content) return 0;
         mode = st.st_mode & 0644;
     } else if (PeersOf(cfg, callerUid) >= kMaxPeersPerUser) {
         if (why)
