@@ -7,18 +7,7 @@
 . "$(dirname "$0")/lib.sh"
 need openbox
 start_x
-export HOME="$WORK"
-start_a11y
-start_wm openbox --sm-disable
-
-home=$(make_home)
-use_sim_line "$home"
-printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
-rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
-start_nebrin "$home"
-pid=$LAST_PID
-win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
-wait_ready 60 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
+start_a11y_dialer openbox --sm-disable
 
 tree="$E2E_OUT/a11y_tree.txt"
 probe dump >"$tree" || die "no accessible tree"

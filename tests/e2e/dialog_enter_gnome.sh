@@ -4,18 +4,8 @@
 . "$(dirname "$0")/lib.sh"
 need openbox
 start_x
-export HOME="$WORK"
-start_a11y
-start_wm openbox --sm-disable
 export XDG_CURRENT_DESKTOP=GNOME
-
-home=$(make_home)
-use_sim_line "$home"
-printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
-rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
-start_nebrin "$home"
-win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
-wait_ready 60 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
+start_a11y_dialer openbox --sm-disable
 probe press "Konfiguracja połączenia" || die "settings button"
 conf=$(wait_window "Konfiguracja połączenia" 15) || die "no settings dialog"
 xdotool windowactivate --sync "$conf" 2>/dev/null || true

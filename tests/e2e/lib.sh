@@ -215,6 +215,23 @@ start_a11y() {
 }
 probe() { timeout 60 "$PY" "$(dirname "${BASH_SOURCE[0]}")/a11y_probe.py" "$@"; }
 
+# The dialer under window manager command "$@" with the accessibility bus
+# (start_a11y), on a simulated line whose entry is made (not dialled), up to
+# its offline page. Sets home, pid and win. After start_x.
+start_a11y_dialer() {
+  export HOME="$WORK"
+  start_a11y
+  start_wm "$@"
+  home=$(make_home)
+  use_sim_line "$home"
+  printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
+  rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
+  start_nebrin "$home"
+  pid=$LAST_PID
+  win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
+  wait_ready 60 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
+}
+
 # Starts window manager command "$@" and waits up to 20 s for it to take the
 # screen over (it names itself on the root window).
 start_wm() {
