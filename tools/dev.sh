@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# One entry point for a fresh Debian 12 machine:
+# One entry point for a fresh Debian 12 or 13 machine:
 #   tools/dev.sh run    install what is missing, build, start the dialer on the
 #                       bundled default theme and the simulated line
 #   tools/dev.sh test   install what is missing, build, run the whole test suite
