@@ -11,33 +11,19 @@
 #include <string>
 
 #include "connection/hbRas.h"
+#include "line_library_fixture.h"
 
 namespace nebrin {
 namespace {
 
-class LineLibraryArgs : public ::testing::TestWithParam<const char*> {
+class LineLibraryArgs : public LineLibraryTest {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/nebrin-args-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        home_ = tmpl;
-        // Nothing of the machine's: the simulated line's folder, pppd's peers.
-        ::setenv("NEBRIN_HOME", home_.c_str(), 1);
-        ::setenv("NEBRIN_PPP_PEERS", home_.c_str(), 1);
-        ::setenv("NEBRIN_RAS", (std::string(NEBRIN_BUNDLE_DIR) + "/" + GetParam()).c_str(), 1);
-        ResetRasApiForTesting();
-        SetRasPlatformLevel(4);
-        ASSERT_TRUE(LoadRasApi()) << "build " << GetParam() << " first";
+        LineLibraryTest::SetUp();
         api_ = &RasFunctions();
-    }
-    void TearDown() override {
-        ResetRasApiForTesting();
-        for (const char* name : {"NEBRIN_RAS", "NEBRIN_HOME", "NEBRIN_PPP_PEERS"}) ::unsetenv(name);
-        std::filesystem::remove_all(home_);
     }
 
     const RasApi* api_ = nullptr;
-    std::string home_;
 };
 
 RASDIALPARAMSA DialParams(RAS_DWORD size) {

@@ -14,6 +14,7 @@
 
 #include "connection/RasCon.h"
 #include "connection/hbRas.h"
+#include "line_library_fixture.h"
 #include "platform/RasErrorText.h"
 
 namespace nebrin {
@@ -81,33 +82,14 @@ TEST(RasErrorTextTest, TableHasOneRowPerEnglishText) {
     }
 }
 
-class LineErrorTexts : public ::testing::TestWithParam<const char*> {
+class LineErrorTexts : public LineLibraryTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/nebrin-errtext-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        home_ = tmpl;
-        ::setenv("NEBRIN_HOME", home_.c_str(), 1);
-        ::setenv("NEBRIN_PPP_PEERS", home_.c_str(), 1);
-        ::setenv("NEBRIN_RAS", (std::string(NEBRIN_BUNDLE_DIR) + "/" + GetParam()).c_str(), 1);
-        ResetRasApiForTesting();
-        SetRasPlatformLevel(4);
-        ASSERT_TRUE(LoadRasApi()) << "build " << GetParam() << " first";
-    }
-    void TearDown() override {
-        ResetRasApiForTesting();
-        for (const char* name : {"NEBRIN_RAS", "NEBRIN_HOME", "NEBRIN_PPP_PEERS"}) ::unsetenv(name);
-        std::filesystem::remove_all(home_);
-    }
-
     // The library's text of `code`; empty when it has none.
     static std::string Text(std::uint32_t code, RAS_DWORD size = 256) {
         char buf[257] = {};
         if (RasFunctions().RasGetErrorStringA(code, buf, size) != 0) return {};
         return buf;
     }
-
-    std::string home_;
 };
 
 TEST_P(LineErrorTexts, PolishForAPolishLocaleEnglishOtherwise) {
