@@ -4,9 +4,13 @@
 # folder and receives the offline page.
 . "$(dirname "$0")/lib.sh"
 [ -d "${NEBRIN_BUILD_DIR:-}" ] || die "build folder not given"
-prefix="$WORK/prefix"
-cmake --install "$NEBRIN_BUILD_DIR" --prefix "$prefix" >"$WORK/install.log" 2>&1 ||
+# Staged (DESTDIR): pppd's hooks go to /etc/ppp whatever the prefix, and the
+# test leaves the machine's /etc alone.
+stage="$WORK/stage"
+prefix="$stage/prefix"
+DESTDIR="$stage" cmake --install "$NEBRIN_BUILD_DIR" --prefix /prefix >"$WORK/install.log" 2>&1 ||
   die "install failed: $(cat "$WORK/install.log")"
+[ -x "$stage/etc/ppp/ip-up.d/0010nebrin" ] || die "no pppd hook in the stage's etc/ppp"
 [ -x "$prefix/bin/nebrin" ] || die "no bin/nebrin"
 [ -f "$prefix/share/nebrin/skin/default.nbt" ] || die "no share/nebrin/skin/default.nbt"
 [ -f "$prefix/share/applications/nebrin.desktop" ] || die "no desktop entry"
