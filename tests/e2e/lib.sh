@@ -215,13 +215,9 @@ start_a11y() {
 }
 probe() { timeout 60 "$PY" "$(dirname "${BASH_SOURCE[0]}")/a11y_probe.py" "$@"; }
 
-# The dialer under window manager command "$@" with the accessibility bus
-# (start_a11y), on a simulated line whose entry is made (not dialled), up to
-# its offline page. Sets home, pid and win. After start_x.
-start_a11y_dialer() {
-  export HOME="$WORK"
-  start_a11y
-  start_wm "$@"
+# The dialer on a simulated line that connects, its entry made (not
+# dialled), up to its main window. Sets home, pid and win. After start_x.
+start_sim_dialer() {
   home=$(make_home)
   use_sim_line "$home"
   printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
@@ -229,6 +225,15 @@ start_a11y_dialer() {
   start_nebrin "$home"
   pid=$LAST_PID
   win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
+}
+
+# start_sim_dialer under window manager command "$@" with the accessibility
+# bus (start_a11y), up to its offline page.
+start_a11y_dialer() {
+  export HOME="$WORK"
+  start_a11y
+  start_wm "$@"
+  start_sim_dialer
   wait_ready 60 || die "no offline page; log: $(cat "$WORK/nebrin.log")"
 }
 

@@ -6,13 +6,7 @@
 [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }
 unset NEBRIN_TEST_WEB_AS_ROOT
 start_x
-home=$(make_home)
-use_sim_line "$home"
-printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
-rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
-start_nebrin "$home"
-pid=$LAST_PID
-win=$(wait_window Nebrin 30) || die "no main window; log: $(cat "$WORK/nebrin.log")"
+start_sim_dialer
 read -r x y <<<"$(window_xy "$win")"
 for ((i = 0; i < 50; i++)); do
   grep -q "Strony dostawcy nie są wyświetlane: program działa jako root." "$WORK/nebrin.log" && break

@@ -309,23 +309,10 @@ def build(cache):
     return vmlinux, initrd
 
 
-def main():
-    if len(sys.argv) >= 4 and sys.argv[1] == "--unpack":
-        try:
-            for p in unpack_packages(sys.argv[2], sys.argv[3:]):
-                print(p)
-        except NoPackage as e:
-            print("image.py: %s" % e, file=sys.stderr)
-            return NO_PACKAGE
-        except Exception as e:  # noqa: BLE001 - one clear line for the test log
-            print("image.py: %s" % e, file=sys.stderr)
-            return 1
-        return 0
-    if len(sys.argv) != 2:
-        print("usage: image.py CACHE_DIR", file=sys.stderr)
-        return 2
+def report(paths):
+    """Prints what `paths()` gives, a line each; the exit status."""
     try:
-        for p in build(sys.argv[1]):
+        for p in paths():
             print(p)
     except NoPackage as e:
         print("image.py: %s" % e, file=sys.stderr)
@@ -335,6 +322,14 @@ def main():
         return 1
     return 0
 
+
+def main():
+    if len(sys.argv) >= 4 and sys.argv[1] == "--unpack":
+        return report(lambda: unpack_packages(sys.argv[2], sys.argv[3:]))
+    if len(sys.argv) != 2:
+        print("usage: image.py CACHE_DIR", file=sys.stderr)
+        return 2
+    return report(lambda: build(sys.argv[1]))
 
 if __name__ == "__main__":
     sys.exit(main())
