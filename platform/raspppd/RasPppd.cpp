@@ -330,19 +330,26 @@ struct Listed {
     std::string ethernet;
 };
 
-// The sessions that count as connections: ours still running and not hung
-// up, then those found through pid files.
+// The sessions that count as connections: ours still running (hung up or
+// not), those of other processes this one hung up while their pppd still
+// runs, then those found through pid files.
 std::vector<Listed> ListSessions(const Config& cfg) {
     std::vector<Listed> out;
     std::set<pid_t> skip;
     {
         std::lock_guard<std::mutex> lock(gMutex);
+        // pppd removes its pid files as soon as the link ends, before its
+        // ip-down hooks have put the machine's routes and names back: the
+        // line is free only when pppd itself has exited.
         for (auto it = gHungUpOthers.begin(); it != gHungUpOthers.end();) {
             if (!ProcessRunsEntry(it->first, it->second)) {
                 it = gHungUpOthers.erase(it);
-            } else {
-                ++it;
+                continue;
             }
+            skip.insert(it->first);
+            if (auto shown = EntryOfPeerFile(cfg, it->second, ThisUser()))
+                out.push_back({it->first, *shown, it->second, PeerOf(cfg, it->second).interface});
+            ++it;
         }
         // Hung up but still running counts: its pppd still holds the line.
         for (const auto& [pid, s] : gSessions) {

@@ -160,7 +160,7 @@ protected:
         for (const char* v :
              {"NEBRIN_PPPOE_INTERFACE", "NEBRIN_PPP_USE_HELPER", "NEBRIN_PPP_HELPER", "NEBRIN_PPP_ELEVATE",
               "NEBRIN_PPP_LOCK", "NEBRIN_PPP_LOCK_WAIT_MS", "NEBRIN_PPP_HELPER_DEADLINE_MS", "FAKE_PPPD_SCRIPT",
-              "FAKE_PPPD_LOGIN", "FAKE_PPPD_TERM_SECONDS"})
+              "FAKE_PPPD_LOGIN", "FAKE_PPPD_TERM_SECONDS", "FAKE_PPPD_DOWN_SECONDS"})
             ::unsetenv(v);
         // A wired port that is down, the wired port that is up, a wireless and
         // a virtual one.
@@ -378,7 +378,8 @@ TEST_F(PppdLine, EarlierVersionsPeerFilesKeepDiallingForTheirOwnUserOnly) {
         WaitForDialEnd();
     }
     EXPECT_EQ(ReadFile(root_ + "/args"),
-              "logfd 1 call dsl." + uid + " logfd 1 user jan passwordfd 3 nodetach\nlogfd 1 call own logfd 1 user jan passwordfd 3 nodetach\n");
+              "logfd 1 call dsl." + uid +
+                  " logfd 1 user jan passwordfd 3 nodetach\nlogfd 1 call own logfd 1 user jan passwordfd 3 nodetach\n");
 }
 
 // Only virtual interfaces: the entry cannot be created, and the code says why.
@@ -860,6 +861,7 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     env.push_back("NEBRIN_PPP_RUNDIR=" + run2_);
     env.push_back("FAKE_PPPD_SCRIPT=up ppp4 21 10 20;hold");
     env.push_back("FAKE_PPPD_TERM_SECONDS=1");
+    env.push_back("FAKE_PPPD_DOWN_SECONDS=1");
     std::vector<char*> envp;
     for (std::string& s : env) envp.push_back(s.data());
     envp.push_back(nullptr);
@@ -912,9 +914,13 @@ TEST_F(PppdLine, SessionOfAnEarlierRunIsFoundThroughPidFiles) {
     WriteFile(mark, std::to_string(pid) + " " + std::to_string(static_cast<long long>(now) - 20) + "\n");
     EXPECT_EQ(RasHangUpA(conns[0].hrasconn), 0u);
     EXPECT_FALSE(fs::exists(mark));
-    // Listed, disconnected, until that pppd has ended.
+    // Listed, disconnected, until that pppd has ended: also while its ip-down
+    // hooks put the machine back, after its pid files are gone.
     EXPECT_EQ(StatusOf(conns[0].hrasconn).state, static_cast<RASCONNSTATE>(RASCS_Disconnected));
     EXPECT_EQ(Connections().size(), 1u);
+    ASSERT_TRUE(Eventually([&] { return !fs::exists(run2_ + "/ppp4.pid"); }));
+    EXPECT_EQ(Connections().size(), 1u);
+    EXPECT_EQ(StatusOf(conns[0].hrasconn).state, static_cast<RASCONNSTATE>(RASCS_Disconnected));
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
@@ -1490,9 +1496,11 @@ TEST_F(PppdUsers, AnEntryOfTheSameNameNeverDialsAnotherUsersPeerFile) {
 
     const ToolRun dial = RasDial(kAlice, {"Neo"}, kNoAnswer);
     EXPECT_NE(dial.err.find("error 678"), std::string::npos) << dial.out << dial.err;
-    EXPECT_EQ(PppdCalls(kAlice), "logfd 1 call " + File("Neo", kAlice) + " logfd 1 user alice-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(PppdCalls(kAlice),
+              "logfd 1 call " + File("Neo", kAlice) + " logfd 1 user alice-login passwordfd 3 nodetach\n");
     EXPECT_EQ(RasDial(kMallory, {"Neo"}, kNoAnswer).status, 1);
-    EXPECT_EQ(PppdCalls(kMallory), "logfd 1 call " + File("Neo", kMallory) + " logfd 1 user mallory-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(PppdCalls(kMallory),
+              "logfd 1 call " + File("Neo", kMallory) + " logfd 1 user mallory-login passwordfd 3 nodetach\n");
 
     // Bob has no entry "Neo"; and a file an earlier version wrote for Mallory
     // under the entry's own name is hers alone.
@@ -1509,7 +1517,8 @@ TEST_F(PppdUsers, AnEntryOfTheSameNameNeverDialsAnotherUsersPeerFile) {
     // Creating it gives him his own.
     ASSERT_EQ(RasDial(kBob, {"Trap", "/create", "", "bob-login", "b-pw"}).status, 0);
     RasDial(kBob, {"Trap"}, kNoAnswer);
-    EXPECT_EQ(PppdCalls(kBob), "logfd 1 call " + File("Trap", kBob) + " logfd 1 user bob-login passwordfd 3 nodetach\n");
+    EXPECT_EQ(PppdCalls(kBob),
+              "logfd 1 call " + File("Trap", kBob) + " logfd 1 user bob-login passwordfd 3 nodetach\n");
 }
 
 // Two users connected with the same entry name at once, each seeing only his

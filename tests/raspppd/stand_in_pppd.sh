@@ -22,6 +22,8 @@
 # (pppd's status 19) before its first step.
 # FAKE_PPPD_TERM_SECONDS: how long pppd takes to end after a signal (a
 # silent access concentrator), default 0.
+# FAKE_PPPD_DOWN_SECONDS: how long its ip-down hooks then run, after its pid
+# files are gone, default 0.
 set -u
 trap '' PIPE  # a log reader that went away does not end pppd
 log() { printf '%s\n' "$*" 2>/dev/null; }
@@ -75,6 +77,11 @@ terminate() {
   log "Terminating on signal $1."
   [ -n "${FAKE_PPPD_TERM_SECONDS:-}" ] && sleep "$FAKE_PPPD_TERM_SECONDS"
   log "Connection terminated."
+  # As pppd: the pid files go when the link has ended, then its ip-down
+  # hooks run and it waits for them before it exits.
+  [ -n "$linkname" ] && rm -f "$rundir/ppp-$linkname.pid"
+  [ -n "$iface" ] && rm -f "$rundir/$iface.pid"
+  [ -n "${FAKE_PPPD_DOWN_SECONDS:-}" ] && sleep "$FAKE_PPPD_DOWN_SECONDS"
   cleanup
   exit 5
 }

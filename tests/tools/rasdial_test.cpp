@@ -255,7 +255,7 @@ protected:
               " XDG_RUNTIME_DIR=" + Quote(home + "/run") + " NEBRIN_PROC_ROUTE=" + Quote(home + "/route") +
               " NEBRIN_PPP_HOOK=" + Quote(home + "/hook") +
               " NEBRIN_PPPD=" + Quote(std::string(NEBRIN_SOURCE_DIR) + "/tests/raspppd/stand_in_pppd.sh") +
-              " FAKE_PPPD_LOGIN=jan:tajne FAKE_PPPD_TERM_SECONDS=1"
+              " FAKE_PPPD_LOGIN=jan:tajne FAKE_PPPD_TERM_SECONDS=1 FAKE_PPPD_DOWN_SECONDS=1"
               " FAKE_PPPD_SCRIPT='say Connect: ppp0 <--> eth0;up ppp0 9 10 20;"
               "say local  IP address 10.0.0.2;say remote IP address 10.0.0.1;hold' ";
     }
@@ -295,9 +295,11 @@ TEST_F(RasDialPppd, CreateNamesTheCauseAndDisconnectWaitsForPppd) {
     r = Pppd({"dsl", "/disconnect"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "8193 Disconnected/Offline\n");
-    // pppd took a second to end the session: the tool waited until it had
-    // (its pid file goes in its last step, before it exits).
-    EXPECT_FALSE(fs::exists(home + "/run/ppp-" + own + ".pid"));
+    // pppd took a second to end the session and another for its ip-down
+    // hooks, after its pid files had gone: the tool waited until it exited.
+    const std::string proc = "/proc/" + pid.substr(0, pid.find('\n'));
+    const std::string stat = ReadFile(proc + "/stat");
+    EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
     EXPECT_EQ(Pppd({}).out, "");
 }
 

@@ -380,6 +380,14 @@ logfile_in_options() {
 # static one): while connected traffic goes through ppp0; after /disconnect,
 # a drop, and pppd killed plus the next dial, the routes are as before.
 default_route() {
+    default_route_steps
+    local rc=$?
+    # The second card goes with its routes, also after a failed step, so
+    # that the scenarios after this one meet the machine as it was.
+    ip link del veth2 2>/dev/null
+    return $rc
+}
+default_route_steps() {
     ip link add veth2 type veth peer name veth3 || fail "no second card" || return
     ip link set veth2 up
     ip link set veth3 up
@@ -425,7 +433,6 @@ default_route() {
         # shellcheck disable=SC2086
         ip route del default via 192.168.77.1 dev veth2 $kind
     done
-    ip link del veth2
 }
 
 # Names through the provider's servers with a plain /etc/resolv.conf; the file
