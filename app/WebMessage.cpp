@@ -30,7 +30,8 @@ int NumberCount(std::uint8_t kind) {
         case Kind::HidePopup:
         case Kind::Quit: return 0;
         case Kind::PlacePopup: return 3;
-        case Kind::FollowLink: return 3;
+        case Kind::FollowLink:
+        case Kind::MarkLink: return 3;
     }
     return -1;
 }

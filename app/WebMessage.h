@@ -33,6 +33,7 @@ enum class Kind : std::uint8_t {
     Quit = 14,
     PlacePopup = 15,  // numbers: parent window id, width, height (the page stays)
     FollowLink = 16,  // numbers: view, generation, the link's place in that PageContent's list
+    MarkLink = 17,    // numbers: as FollowLink; the link has the keyboard focus (-1: none has)
 };
 
 // The page a PageContent or FollowLink is about.

@@ -146,6 +146,17 @@ void PageLink::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
     const auto at = std::find(reader_->links_.begin(), reader_->links_.end(), this);
     if (at != reader_->links_.end()) reader_->current_ = static_cast<std::size_t>(at - reader_->links_.begin());
+    Q_EMIT reader_->LinkFocused(reader_->generation_, static_cast<std::int64_t>(piece_));
+}
+
+void PageLink::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    // The mark stays while the window is away; it goes when the focus
+    // leaves the links (another link's focus moves it on its own).
+    const QWidget* next = QApplication::focusWidget();
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason &&
+        !qobject_cast<const PageLink*>(next))
+        Q_EMIT reader_->LinkFocused(reader_->generation_, -1);
 }
 
 void ReadPageReaders() {

@@ -49,6 +49,9 @@ public:
 Q_SIGNALS:
     // Follow the link at `index` of the pieces of page `generation`.
     void FollowLink(std::int64_t generation, std::size_t index);
+    // The keyboard focus is on that link now (-1: on none of them): the
+    // page shows it.
+    void LinkFocused(std::int64_t generation, std::int64_t index);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -73,6 +76,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     PageReader* reader_;

@@ -123,6 +123,11 @@ void WebPaneHost::FollowLink(web::PageView view, std::int64_t generation, std::s
     }
 }
 
+void WebPaneHost::MarkLink(web::PageView view, std::int64_t generation, std::int64_t index) {
+    if (pid_ && generation == pageGeneration_[static_cast<int>(view)])
+        Send({Kind::MarkLink, {static_cast<std::int64_t>(view), generation, index}, {}});
+}
+
 void WebPaneHost::ShowPopup(QWidget* area, const QString& url) {
     if (popupArea_ != area) {
         if (popupArea_) popupArea_->removeEventFilter(this);

@@ -61,6 +61,8 @@ public:
     // Asks nebrin-web to follow the link at `index` of the page `view` as
     // it was read (PageContent's `generation`), as a click on it would.
     void FollowLink(web::PageView view, std::int64_t generation, std::size_t index);
+    // The keyboard's mark on that link (-1: on none), drawn in the page.
+    void MarkLink(web::PageView view, std::int64_t generation, std::int64_t index);
 
     // The running nebrin-web's process id; 0 when none runs.
     pid_t Pid() const { return pid_; }

@@ -623,6 +623,10 @@ void TMainFrm::ShowWebPane() {
                     [host = webHost_.get()](std::int64_t generation, std::size_t index) {
                         host->FollowLink(web::PageView::Pane, generation, index);
                     });
+            connect(paneReader_, &PageReader::LinkFocused, webHost_.get(),
+                    [host = webHost_.get()](std::int64_t generation, std::int64_t index) {
+                        host->MarkLink(web::PageView::Pane, generation, index);
+                    });
             WebViews::SetHost(webHost_.get());
             connect(webHost_.get(), &WebPaneHost::Unavailable, this, [this] {
                 qWarning("nebrin: nebrin-web cannot be used; the web pane runs in the program");

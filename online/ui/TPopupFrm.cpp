@@ -102,6 +102,9 @@ void TPopupFrm::ShowPage(const QString& url) {
             connect(reader_, &PageReader::FollowLink, host, [host](std::int64_t generation, std::size_t index) {
                 host->FollowLink(web::PageView::Popup, generation, index);
             });
+            connect(reader_, &PageReader::LinkFocused, host, [host](std::int64_t generation, std::int64_t index) {
+                host->MarkLink(web::PageView::Popup, generation, index);
+            });
         }
         // The page read is the one asked for now, once it has loaded.
         reader_->Clear();

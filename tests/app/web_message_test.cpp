@@ -26,6 +26,7 @@ const std::vector<Message> kSamples = {
     {Kind::PlacePopup, {77, 400, 300}, ""},
     {Kind::PageContent, {1, 7}, std::string("\0\x0c\0Rozłączony", 15)},
     {Kind::FollowLink, {0, 7, 3}, ""},
+    {Kind::MarkLink, {1, 7, -1}, ""},
 };
 
 }  // namespace

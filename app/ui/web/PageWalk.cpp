@@ -70,6 +70,24 @@ const char kClickLink[] = R"JS((function (i) {
   return true;
 }))JS";
 
+// The mark is the page's own outline style on the link, put back when the
+// mark moves on.
+const char kMarkLink[] = R"JS((function (i) {
+  var old = window.nebrinMarked;
+  if (old) {
+    old.el.style.outline = old.outline;
+    old.el.style.outlineOffset = old.offset;
+    window.nebrinMarked = null;
+  }
+  var a = window.nebrinReadLinks && window.nebrinReadLinks[i];
+  if (!a || !a.isConnected) return false;
+  window.nebrinMarked = {el: a, outline: a.style.outline, offset: a.style.outlineOffset};
+  a.style.outline = '2px dotted currentColor';
+  a.style.outlineOffset = '1px';
+  a.scrollIntoView({block: 'nearest', inline: 'nearest'});
+  return true;
+}))JS";
+
 }  // namespace
 
 void ReadPage(QWebEnginePage* page, std::function<void(std::vector<PageWalkPiece>)> done) {
@@ -91,6 +109,12 @@ void ReadPage(QWebEnginePage* page, std::function<void(std::vector<PageWalkPiece
 void ClickLink(QWebEnginePage* page, int index) {
     if (!page || index < 0) return;
     page->runJavaScript(QString::fromLatin1(kClickLink) + QStringLiteral("(%1)").arg(index),
+                        QWebEngineScript::ApplicationWorld);
+}
+
+void MarkLink(QWebEnginePage* page, int index) {
+    if (!page) return;
+    page->runJavaScript(QString::fromLatin1(kMarkLink) + QStringLiteral("(%1)").arg(index),
                         QWebEngineScript::ApplicationWorld);
 }
 

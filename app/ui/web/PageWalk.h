@@ -31,4 +31,8 @@ void ReadPage(QWebEnginePage* page, std::function<void(std::vector<PageWalkPiece
 // Nothing when the document changed since or the link left it.
 void ClickLink(QWebEnginePage* page, int index);
 
+// Draws a dotted outline round that link (and scrolls it into view), as the
+// keyboard's mark; the link marked before loses it. -1: none is marked.
+void MarkLink(QWebEnginePage* page, int index);
+
 }  // namespace nebrin

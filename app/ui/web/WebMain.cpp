@@ -104,7 +104,8 @@ private:
             case Kind::ShowPopup: ShowPopup(m.numbers, QString::fromStdString(m.text)); break;
             case Kind::HidePopup: delete popup_; break;
             case Kind::PlacePopup: PlacePopup(m.numbers); break;
-            case Kind::FollowLink: FollowLink(m.numbers); break;
+            case Kind::FollowLink: FollowLink(m.numbers, false); break;
+            case Kind::MarkLink: FollowLink(m.numbers, true); break;
             case Kind::Quit: End(); break;
             default: break;  // the dialer's messages only
         }
@@ -196,17 +197,23 @@ private:
         });
     }
 
-    // A link the dialer's reader pressed: clicked in the page it was read
-    // from, as the mouse would.
-    void FollowLink(const std::vector<std::int64_t>& n) {
+    // A link the dialer's reader pressed (clicked in the page it was read
+    // from, as the mouse would) or moved the keyboard to (`mark`; -1 for
+    // none).
+    void FollowLink(const std::vector<std::int64_t>& n, bool mark) {
         if (n[0] != static_cast<std::int64_t>(PageView::Pane) && n[0] != static_cast<std::int64_t>(PageView::Popup))
             return;
         const auto view = static_cast<PageView>(n[0]);
         const PageRead& read = read_[static_cast<int>(view)];
         QWebEngineView* v = ViewOf(view);
-        if (!v || n[1] != read.generation || n[2] < 0 || n[2] >= static_cast<std::int64_t>(read.links.size())) return;
-        const int link = read.links[static_cast<std::size_t>(n[2])];
-        if (link >= 0) nebrin::ClickLink(v->page(), link);
+        if (!v || n[1] != read.generation) return;
+        int link = -1;
+        if (n[2] >= 0 && n[2] < static_cast<std::int64_t>(read.links.size()))
+            link = read.links[static_cast<std::size_t>(n[2])];
+        if (mark)
+            nebrin::MarkLink(v->page(), link);
+        else if (link >= 0)
+            nebrin::ClickLink(v->page(), link);
     }
 
     void ShowPopup(const std::vector<std::int64_t>& n, const QString& url) {
