@@ -114,6 +114,8 @@ void TPopupFrm::ShowPage(const QString& url) {
         host->ShowPopup(wb_, address.toString());
         return;
     }
+    // The view in this process is read directly.
+    if (reader_) reader_->hide();
     if (!MakeView()) {
         NavigateComplete(false);  // no web engine: nothing can be shown
         return;

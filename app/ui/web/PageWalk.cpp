@@ -44,7 +44,7 @@ const char kReadPage[] = R"JS((function (max) {
     var tag = node.localName;
     if (/^(script|style|noscript|template|head|iframe|object|embed)$/.test(tag) || !shown(node)) return;
     if (tag === 'img') { if (node.alt) run.push(node.alt); return; }
-    if ((tag === 'a' || tag === 'area') && node.href) {
+    if (tag === 'a' && typeof node.href === 'string' && node.href) {
       flush();
       if (pieces.length < max) {
         links.push(node);
