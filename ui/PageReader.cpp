@@ -48,13 +48,20 @@ PageReader::PageReader(const QString& name, QWidget* parent) : QWidget(parent) {
 
 void PageReader::SetPage(std::int64_t generation, const std::vector<web::PagePiece>& pieces) {
     generation_ = generation;
-    if (pieces == pieces_) return;
+    if (pieces == pieces_) {
+        // Read anew from a new document: the mark of the link with the
+        // focus goes to it.
+        if (auto* link = qobject_cast<PageLink*>(QApplication::focusWidget()); link && isAncestorOf(link))
+            Q_EMIT LinkFocused(generation_, static_cast<std::int64_t>(link->piece_));
+        return;
+    }
     // The focus stays on the page while its pieces change.
     const QWidget* focus = QApplication::focusWidget();
     const bool hadFocus = focus && (focus == this || isAncestorOf(focus));
     links_.clear();
     if (hadFocus && !hasFocus()) setFocus(Qt::OtherFocusReason);
-    for (QObject* child : children())
+    const QObjectList old = children();  // a copy: each delete changes the list
+    for (QObject* child : old)
         if (child->isWidgetType()) delete child;
     current_ = 0;
     pieces_ = pieces;

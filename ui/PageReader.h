@@ -79,6 +79,8 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    friend class PageReader;
+
     PageReader* reader_;
     std::size_t piece_;
 };
