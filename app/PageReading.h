@@ -33,7 +33,7 @@ inline constexpr std::size_t kMaxPagePieces = 400;
 inline constexpr std::size_t kMaxPieceText = 1000;  // bytes
 inline constexpr std::size_t kMaxLinkTarget = 2000;
 // The whole list, encoded: it fits a message frame with room to spare.
-inline constexpr std::size_t kMaxPageBytes = 60 * 1024;
+inline constexpr std::size_t kMaxPageBytes = std::size_t{60} * 1024;
 
 // nebrin-web's side: the pieces made to keep the rules (control characters
 // become spaces, runs of spaces one, a text too long is cut between
