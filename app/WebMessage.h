@@ -33,11 +33,15 @@ enum class Kind : std::uint8_t {
     Quit = 14,
     PlacePopup = 15,  // numbers: parent window id, width, height (the page stays)
     FollowLink = 16,  // numbers: view, generation, the link's place in that PageContent's list
-    MarkLink = 17,    // numbers: as FollowLink; the link has the keyboard focus (-1: none has)
+    MarkLink = 17,    // numbers: as FollowLink; the keyboard focus is on that link (kMarkNone, kMarkPage)
 };
 
 // The page a PageContent or FollowLink is about.
 enum class PageView : int { Pane = 0, Popup = 1 };
+
+// MarkLink's place for no link, and for the page as a whole.
+inline constexpr std::int64_t kMarkNone = -1;
+inline constexpr std::int64_t kMarkPage = -2;
 
 struct Message {
     Kind kind = Kind::Heartbeat;

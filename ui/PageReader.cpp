@@ -53,6 +53,8 @@ void PageReader::SetPage(std::int64_t generation, const std::vector<web::PagePie
         // focus goes to it.
         if (auto* link = qobject_cast<PageLink*>(QApplication::focusWidget()); link && isAncestorOf(link))
             Q_EMIT LinkFocused(generation_, static_cast<std::int64_t>(link->piece_));
+        else if (hasFocus() && keyboardCue_)
+            Q_EMIT LinkFocused(generation_, web::kMarkPage);
         return;
     }
     // The focus stays on the page while its pieces change.
@@ -84,6 +86,7 @@ void PageReader::SetPage(std::int64_t generation, const std::vector<web::PagePie
         w->setGeometry(rect());
         w->show();
     }
+    if (hasFocus() && keyboardCue_) Q_EMIT LinkFocused(generation_, web::kMarkPage);
 }
 
 void PageReader::MoveAmongLinks(PageLink* from, int step, bool toEnd) {
@@ -102,6 +105,31 @@ void PageReader::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     for (QObject* child : children())
         if (child->isWidgetType()) static_cast<QWidget*>(child)->setGeometry(rect());
+}
+
+namespace {
+
+// Whether the focus moved inside the page (to it or one of its links), and
+// whether it only went to another window for a while: then the mark stays.
+bool MarkStays(const PageReader* reader, const QFocusEvent* event) {
+    const QWidget* next = QApplication::focusWidget();
+    return (next && (next == reader || reader->isAncestorOf(next))) || event->reason() == Qt::ActiveWindowFocusReason ||
+           event->reason() == Qt::PopupFocusReason;
+}
+
+}  // namespace
+
+void PageReader::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    // Marked for the keyboard's user, not when the window just came up.
+    const Qt::FocusReason r = event->reason();
+    if (r == Qt::TabFocusReason || r == Qt::BacktabFocusReason || r == Qt::ShortcutFocusReason) keyboardCue_ = true;
+    if (keyboardCue_) Q_EMIT LinkFocused(generation_, web::kMarkPage);
+}
+
+void PageReader::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    if (!MarkStays(this, event)) Q_EMIT LinkFocused(generation_, web::kMarkNone);
 }
 
 void PageReader::keyPressEvent(QKeyEvent* event) {
@@ -158,12 +186,9 @@ void PageLink::focusInEvent(QFocusEvent* event) {
 
 void PageLink::focusOutEvent(QFocusEvent* event) {
     QWidget::focusOutEvent(event);
-    // The mark stays while the window is away; it goes when the focus
-    // leaves the links (another link's focus moves it on its own).
-    const QWidget* next = QApplication::focusWidget();
-    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason &&
-        !qobject_cast<const PageLink*>(next))
-        Q_EMIT reader_->LinkFocused(reader_->generation_, -1);
+    // The mark stays while the window is away, and moves on its own within
+    // the page.
+    if (!MarkStays(reader_, event)) Q_EMIT reader_->LinkFocused(reader_->generation_, web::kMarkNone);
 }
 
 void ReadPageReaders() {

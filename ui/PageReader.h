@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/PageReading.h"
+#include "app/WebMessage.h"
 
 namespace nebrin {
 
@@ -49,12 +50,15 @@ public:
 Q_SIGNALS:
     // Follow the link at `index` of the pieces of page `generation`.
     void FollowLink(std::int64_t generation, std::size_t index);
-    // The keyboard focus is on that link now (-1: on none of them): the
-    // page shows it.
+    // The keyboard focus is on the link at `index` now, or on the page as
+    // a whole (web::kMarkPage), or left it (web::kMarkNone): the page shows
+    // it.
     void LinkFocused(std::int64_t generation, std::int64_t index);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -63,7 +67,8 @@ private:
     std::int64_t generation_ = 0;
     std::vector<web::PagePiece> pieces_;
     std::vector<PageLink*> links_;
-    std::size_t current_ = 0;  // the link the arrow keys come back to
+    std::size_t current_ = 0;   // the link the arrow keys come back to
+    bool keyboardCue_ = false;  // the keyboard brought the focus here
 };
 
 // A link of the page (see PageReader).

@@ -100,11 +100,20 @@ for ((i = 0; i < 8; i++)); do
   sleep 0.3
 done
 [ "$(probe focused)" = "Strona dostawcy" ] || die "Tab never reached the page"
+# nebrin-web marks the page with the focus: a dotted line just inside the
+# pane's edges (the default theme's pane starts at 8,34), gone once the focus
+# is on a link.
+read -r wx wy _ _ <<<"$(geometry "$win")"
+edge_darkest() { convert "$1" -crop 40x2+$((wx + 50))+$((wy + 34)) -colorspace gray -format "%[fx:minima]" info:; }
+sleep 0.5
+import -window root "$E2E_OUT/a11y_page_focus.png" || die "no screenshot"
+[ "$(edge_darkest "$E2E_OUT/a11y_page_focus.png")" = 0 ] || die "no focus mark round the page"
 xdotool key Down
 sleep 0.3
 [ "$(probe focused)" = "Wróć" ] || die "Down in the page did not reach its link: $(probe focused)"
 sleep 0.5
 import -window root "$E2E_OUT/a11y_link_focus.png" || die "no screenshot"
+[ "$(edge_darkest "$E2E_OUT/a11y_link_focus.png")" = 1 ] || die "the page's mark stayed with the focus on a link"
 xdotool key Return
 probe page Nebrin "Witaj w sieci" 30 >/dev/null || die "Enter on the page's link did not follow it"
 

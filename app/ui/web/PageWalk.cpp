@@ -79,12 +79,13 @@ const char kMarkLink[] = R"JS((function (i) {
     old.el.style.outlineOffset = old.offset;
     window.nebrinMarked = null;
   }
-  var a = window.nebrinReadLinks && window.nebrinReadLinks[i];
+  var whole = i === -2;
+  var a = whole ? document.documentElement : window.nebrinReadLinks && window.nebrinReadLinks[i];
   if (!a || !a.isConnected) return false;
   window.nebrinMarked = {el: a, outline: a.style.outline, offset: a.style.outlineOffset};
   a.style.outline = '2px dotted currentColor';
-  a.style.outlineOffset = '1px';
-  a.scrollIntoView({block: 'nearest', inline: 'nearest'});
+  a.style.outlineOffset = whole ? '-2px' : '1px';
+  if (!whole) a.scrollIntoView({block: 'nearest', inline: 'nearest'});
   return true;
 }))JS";
 

@@ -32,7 +32,8 @@ void ReadPage(QWebEnginePage* page, std::function<void(std::vector<PageWalkPiece
 void ClickLink(QWebEnginePage* page, int index);
 
 // Draws a dotted outline round that link (and scrolls it into view), as the
-// keyboard's mark; the link marked before loses it. -1: none is marked.
+// keyboard's mark; what was marked before loses it. -1: nothing is marked;
+// -2: the page as a whole (an outline just inside its edges).
 void MarkLink(QWebEnginePage* page, int index);
 
 }  // namespace nebrin

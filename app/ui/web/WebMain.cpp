@@ -198,8 +198,8 @@ private:
     }
 
     // A link the dialer's reader pressed (clicked in the page it was read
-    // from, as the mouse would) or moved the keyboard to (`mark`; -1 for
-    // none).
+    // from, as the mouse would) or moved the keyboard to (`mark`; or to the
+    // page as a whole, or away).
     void FollowLink(const std::vector<std::int64_t>& n, bool mark) {
         if (n[0] != static_cast<std::int64_t>(PageView::Pane) && n[0] != static_cast<std::int64_t>(PageView::Popup))
             return;
@@ -210,6 +210,8 @@ private:
         int link = -1;
         if (n[2] >= 0 && n[2] < static_cast<std::int64_t>(read.links.size()))
             link = read.links[static_cast<std::size_t>(n[2])];
+        else if (mark && n[2] == web::kMarkPage)
+            link = static_cast<int>(web::kMarkPage);
         if (mark)
             nebrin::MarkLink(v->page(), link);
         else if (link >= 0)
