@@ -23,13 +23,15 @@ int NumberCount(std::uint8_t kind) {
         case Kind::Heartbeat: return 0;
         case Kind::PaneLoaded:
         case Kind::PopupLoaded: return 1;
-        case Kind::PaneText: return 0;
+        case Kind::PageContent: return 2;
         case Kind::EmbedPane: return 5;
         case Kind::Navigate: return 0;
         case Kind::ShowPopup: return 3;
         case Kind::HidePopup:
         case Kind::Quit: return 0;
         case Kind::PlacePopup: return 3;
+        case Kind::FollowLink:
+        case Kind::MarkLink: return 3;
     }
     return -1;
 }

@@ -23,7 +23,7 @@ enum class Kind : std::uint8_t {
     Heartbeat = 2,    // every second from the user-interface thread
     PaneLoaded = 3,   // numbers: 1 loaded, 0 failed
     PopupLoaded = 4,  // numbers: 1 loaded, 0 failed
-    PaneText = 5,     // text: the pane's page as plain text (for screen readers), cut to fit a frame
+    PageContent = 5,  // numbers: view (PageView), generation; text: the page for screen readers (PageReading.h)
 
     // The dialer to nebrin-web.
     EmbedPane = 10,  // numbers: parent window id, x, y, width, height
@@ -32,7 +32,16 @@ enum class Kind : std::uint8_t {
     HidePopup = 13,
     Quit = 14,
     PlacePopup = 15,  // numbers: parent window id, width, height (the page stays)
+    FollowLink = 16,  // numbers: view, generation, the link's place in that PageContent's list
+    MarkLink = 17,    // numbers: as FollowLink; the keyboard focus is on that link (kMarkNone, kMarkPage)
 };
+
+// The page a PageContent or FollowLink is about.
+enum class PageView : int { Pane = 0, Popup = 1 };
+
+// MarkLink's place for no link, and for the page as a whole.
+inline constexpr std::int64_t kMarkNone = -1;
+inline constexpr std::int64_t kMarkPage = -2;
 
 struct Message {
     Kind kind = Kind::Heartbeat;
@@ -44,9 +53,6 @@ struct Message {
 
 // The largest payload either side sends or accepts.
 inline constexpr std::size_t kMaxPayload = std::size_t{64} * 1024;
-
-// The longest text of a PaneText message.
-inline constexpr std::size_t kMaxPaneText = kMaxPayload - 2;
 
 // The count of numbers a kind carries; -1 for a kind that does not exist.
 [[nodiscard]] int NumberCount(std::uint8_t kind);

@@ -117,6 +117,17 @@ void WebPaneHost::Navigate(const QString& address) {
     if (pid_ && paneSent_) Send({Kind::Navigate, {}, address.toStdString()});
 }
 
+void WebPaneHost::FollowLink(web::PageView view, std::int64_t generation, std::size_t index) {
+    if (pid_ && generation == pageGeneration_[static_cast<int>(view)]) {
+        Send({Kind::FollowLink, {static_cast<std::int64_t>(view), generation, static_cast<std::int64_t>(index)}, {}});
+    }
+}
+
+void WebPaneHost::MarkLink(web::PageView view, std::int64_t generation, std::int64_t index) {
+    if (pid_ && generation == pageGeneration_[static_cast<int>(view)])
+        Send({Kind::MarkLink, {static_cast<std::int64_t>(view), generation, index}, {}});
+}
+
 void WebPaneHost::ShowPopup(QWidget* area, const QString& url) {
     if (popupArea_ != area) {
         if (popupArea_) popupArea_->removeEventFilter(this);
@@ -241,6 +252,7 @@ bool WebPaneHost::Start() {
     notifier_ = std::make_unique<QSocketNotifier>(channel_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &WebPaneHost::Read);
     paneSent_ = false;
+    pageGeneration_[0] = pageGeneration_[1] = -1;
     killed_ = false;
     heard_ = false;
     endAsked_ = -1;
@@ -310,7 +322,24 @@ bool WebPaneHost::Handle(const Message& m) {
             if (m.numbers[0]) TraceStartupMark("offline-page");
             Q_EMIT PaneLoaded(m.numbers[0] != 0);
             break;
-        case Kind::PaneText: Q_EMIT PaneText(QString::fromStdString(m.text)); break;
+        case Kind::PageContent: {
+            const std::int64_t view = m.numbers[0];
+            if (view != static_cast<std::int64_t>(web::PageView::Pane) &&
+                view != static_cast<std::int64_t>(web::PageView::Popup)) {
+                qWarning("nebrin: nebrin-web sent a page of an unknown view %lld", static_cast<long long>(view));
+                break;
+            }
+            std::string why;
+            // What nebrin-web read is checked here: a page that breaks a
+            // rule is dropped whole, and the last good one stays.
+            if (const auto pieces = web::DecodePage(m.text, &why)) {
+                pageGeneration_[view] = m.numbers[1];
+                Q_EMIT PageContent(static_cast<web::PageView>(view), m.numbers[1], *pieces);
+            } else {
+                qWarning("nebrin: nebrin-web sent a page that breaks a rule: %s", why.c_str());
+            }
+            break;
+        }
         case Kind::PopupLoaded:
             if (!m.numbers[0]) HidePopup();
             Q_EMIT PopupLoaded(m.numbers[0] != 0);

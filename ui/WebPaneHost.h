@@ -27,6 +27,7 @@
 
 #include <memory>
 
+#include "app/PageReading.h"
 #include "app/WebMessage.h"
 #include "app/WebProcessRules.h"
 
@@ -57,13 +58,21 @@ public:
     void ShowPopup(QWidget* area, const QString& url);
     void HidePopup();
 
+    // Asks nebrin-web to follow the link at `index` of the page `view` as
+    // it was read (PageContent's `generation`), as a click on it would.
+    void FollowLink(web::PageView view, std::int64_t generation, std::size_t index);
+    // The keyboard's mark on that link (-1: on none), drawn in the page.
+    void MarkLink(web::PageView view, std::int64_t generation, std::int64_t index);
+
     // The running nebrin-web's process id; 0 when none runs.
     pid_t Pid() const { return pid_; }
 
 Q_SIGNALS:
     void PaneLoaded(bool ok);
-    // The pane's page as plain text, after each load.
-    void PaneText(const QString& text);
+    // A page of the pane or the popup read for screen readers, after each
+    // load; only a page that keeps every rule of app/PageReading.h.
+    void PageContent(nebrin::web::PageView view, std::int64_t generation,
+                     const std::vector<nebrin::web::PagePiece>& pieces);
     void PopupLoaded(bool ok);
     // nebrin-web cannot be started after all (it could not be run, or it
     // ended before its first word): the host does nothing more, the caller
@@ -115,6 +124,10 @@ private:
     int channel_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     web::Decoder decoder_;
+    // The generation of the last page of each view the running nebrin-web
+    // sent; a link of any other (an older page, or a page of a process
+    // that ended) is not followed.
+    std::int64_t pageGeneration_[2] = {-1, -1};
     bool paneSent_ = false;
     bool killed_ = false;
     bool heard_ = false;          // a message came from the running process

@@ -265,6 +265,9 @@ void RefuseKeysOf(xcb_connection_t* c, xcb_window_t w, int depth) {
     std::free(tree);
 }
 
+// The widget a window hands the keyboard back to (ReturnFocusTo).
+const char kReturnFocus[] = "nebrinReturnFocus";
+
 // Hands the keyboard back when a window that has it closes.
 class FocusReturn : public QObject {
 public:
@@ -278,16 +281,24 @@ protected:
         const Qt::WindowType type = w->windowType();
         if (type != Qt::Dialog && type != Qt::Window && type != Qt::Sheet) return false;
         QPointer<QWidget> to = w->parentWidget() ? w->parentWidget()->window() : nullptr;
+        QPointer<QWidget> focus;
+        if (const QVariant back = w->property(kReturnFocus); back.isValid()) {
+            focus = qobject_cast<QWidget*>(back.value<QObject*>());
+            if (!focus) return false;  // it came from another program
+            to = focus->window();
+        }
         if (!to || !to->isVisible()) to = main_;
         if (!to || to == w) return false;
+        if (focus && focus->window() != to) focus = nullptr;
         // Once the window is gone, and only if nothing else took the
         // keyboard meanwhile.
-        QTimer::singleShot(0, to, [to] {
+        QTimer::singleShot(0, to, [to, focus] {
             if (!to || !to->isVisible() || to->isMinimized()) return;
             // Another box opened meanwhile: it has the keyboard.
             const QWidget* modal = QApplication::activeModalWidget();
             if (modal && modal != to) return;
             to->activateWindow();
+            if (focus && focus->isVisible()) focus->setFocus(Qt::OtherFocusReason);
         });
         return false;
     }
@@ -365,7 +376,8 @@ void ReadSkinWindowsAsFrames() {
     installed = true;
     QAccessible::installFactory([](const QString&, QObject* object) -> QAccessibleInterface* {
         auto* w = qobject_cast<QWidget*>(object);
-        if (!w || !w->isWindow() || w->windowType() != Qt::Window || w->inherits("QDialog")) return nullptr;
+        if (!w || !w->isWindow() || w->inherits("QDialog")) return nullptr;
+        if (w->windowType() != Qt::Window && w->windowType() != Qt::Dialog) return nullptr;
         // Only the program's own classes: the toolkit's know their roles.
         if (!QByteArray(w->metaObject()->className()).startsWith("nebrin::")) return nullptr;
         return new QAccessibleWidget(w, QAccessible::Window);
@@ -378,6 +390,10 @@ void ReturnFocusOnClose(QWidget* mainWindow) {
     filter = new FocusReturn(mainWindow);
     filter->setParent(qApp);
     qApp->installEventFilter(filter);
+}
+
+void ReturnFocusTo(QWidget* window, QWidget* widget) {
+    if (window) window->setProperty(kReturnFocus, QVariant::fromValue<QObject*>(widget));
 }
 
 QScreen* ScreenOf(const QWidget* anchor) {

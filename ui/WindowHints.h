@@ -61,9 +61,15 @@ void MakeDialog(QWidget* dialog);
 // main window. Installed once, for the whole program.
 void ReturnFocusOnClose(QWidget* mainWindow);
 
-// The program's own top-level windows that are neither dialogs nor the
-// toolkit's (the skinned main and statistics windows) read as windows
-// ("frame") to assistive technologies, not as anonymous panels. Installed
+// For a window that takes the keyboard on its own (the popup): at its close
+// the keyboard goes back to `widget` (its window activated, the widget
+// focused) instead; to none of the program's windows when `widget` is null
+// (it came from another program's).
+void ReturnFocusTo(QWidget* window, QWidget* widget);
+
+// The program's own top-level windows that are not the toolkit's (the skinned
+// main and statistics windows, the popup) read as windows ("frame") to
+// assistive technologies, not as anonymous panels. Installed
 // once, before the first such window is asked about.
 void ReadSkinWindowsAsFrames();
 

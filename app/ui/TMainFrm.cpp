@@ -26,6 +26,7 @@
 #include "ui/FirstPaintTrace.h"
 #include "app/ui/MainStatus.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PageReader.h"
 #include "ui/RightClickFilter.h"
 #include "ui/SkinFonts.h"
 #include "app/ui/ImageButton.h"
@@ -404,6 +405,8 @@ void TMainFrm::OrderTabs() {
         return order[a]->x() < order[b]->x();
     });
     for (std::size_t i = 1; i < index.size(); ++i) setTabOrder(order[index[i - 1]], order[index[i]]);
+    // The provider's page (nebrin-web's) after the skin's controls.
+    if (paneReader_) setTabOrder(order[index.back()], paneReader_);
 }
 
 void TMainFrm::UpdateAccessibleState() {
@@ -605,24 +608,32 @@ void TMainFrm::ShowWebPane() {
         QString why;
         webHost_ = WebPaneHost::Create(this, bounds, &why);
         if (webHost_) {
-            if (!paneText_) {
-                paneText_ = new QWidget(this);
-                paneText_->setAttribute(Qt::WA_TransparentForMouseEvents);
-                paneText_->setAccessibleName(QStringLiteral("Strona dostawcy"));
-                paneText_->setGeometry(bounds);
-                paneText_->lower();
-                paneText_->show();
+            if (!paneReader_) {
+                paneReader_ = new PageReader(QStringLiteral("Strona dostawcy"), this);
+                paneReader_->setGeometry(bounds);
+                paneReader_->lower();
+                paneReader_->show();
+                OrderTabs();
             }
-            connect(webHost_.get(), &WebPaneHost::PaneText, paneText_, [this](const QString& text) {
-                if (paneText_->accessibleDescription() != text) paneText_->setAccessibleDescription(text);
-            });
+            connect(webHost_.get(), &WebPaneHost::PageContent, paneReader_,
+                    [this](web::PageView view, std::int64_t generation, const std::vector<web::PagePiece>& pieces) {
+                        if (view == web::PageView::Pane) paneReader_->SetPage(generation, pieces);
+                    });
+            connect(paneReader_, &PageReader::FollowLink, webHost_.get(),
+                    [host = webHost_.get()](std::int64_t generation, std::size_t index) {
+                        host->FollowLink(web::PageView::Pane, generation, index);
+                    });
+            connect(paneReader_, &PageReader::LinkFocused, webHost_.get(),
+                    [host = webHost_.get()](std::int64_t generation, std::int64_t index) {
+                        host->MarkLink(web::PageView::Pane, generation, index);
+                    });
             WebViews::SetHost(webHost_.get());
             connect(webHost_.get(), &WebPaneHost::Unavailable, this, [this] {
                 qWarning("nebrin: nebrin-web cannot be used; the web pane runs in the program");
                 WebViews::SetHost(nullptr);
                 webHost_.release()->deleteLater();
                 // The view in this process is read directly.
-                if (paneText_) paneText_->hide();
+                if (paneReader_) paneReader_->hide();
                 webInProcess_ = true;
                 if (!closing_) ShowWebPane();
             });

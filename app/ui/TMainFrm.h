@@ -33,6 +33,7 @@ class QSystemTrayIcon;
 namespace nebrin {
 
 class ImageButton;
+class PageReader;
 class QtThemeImages;
 class ThemePreload;
 class TConnConfFrm;
@@ -210,9 +211,9 @@ private:
     ForwardLabel* smul_ = nullptr;
     ForwardLabel* uploadLabel_ = nullptr;
     QWidget* wb_ = nullptr;  // the web pane, from the web module (ui/WebViews)
-    // What assistive technologies read of nebrin-web's pane: its page's text
-    // as the description of an unpainted stand-in at the pane's place.
-    QWidget* paneText_ = nullptr;
+    // What assistive technologies and the keyboard reach of nebrin-web's
+    // pane: its page's text and links, at the pane's place.
+    PageReader* paneReader_ = nullptr;
     // The web pane in nebrin-web, where it can be used (then wb_ stays null).
     std::unique_ptr<nebrin::WebPaneHost> webHost_;
     bool webInProcess_ = false;

@@ -1,14 +1,20 @@
 #include "online/ui/TPopupFrm.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "ui/PageReader.h"
 #include "ui/WebPaneHost.h"
 #include "ui/WebViews.h"
+#include "ui/WindowHints.h"
 
 namespace nebrin {
 
@@ -19,6 +25,8 @@ TPopupFrm::TPopupFrm(QWidget* parent)
       wb_(new QWidget(this)) {
     setObjectName(QStringLiteral("PopupFrm"));
     setWindowTitle(QStringLiteral("Informacja"));
+    // The About window has the same title.
+    setAccessibleName(QStringLiteral("Informacja od dostawcy"));
     bottomPanel_->setObjectName(QStringLiteral("BottomPanel"));
     closeBtn_->setObjectName(QStringLiteral("CloseBtn"));
     wb_->setObjectName(QStringLiteral("WB"));
@@ -80,13 +88,34 @@ void TPopupFrm::ShowPage(const QString& url) {
         if (!hostConnected_) {
             hostConnected_ = true;
             connect(host, &nebrin::WebPaneHost::PopupLoaded, this, &TPopupFrm::PageLoadEnded);
+            if (!reader_) {
+                reader_ = new PageReader(QStringLiteral("Strona dostawcy"), this);
+                reader_->lower();
+                setTabOrder(reader_, closeBtn_);
+                PlaceReader();
+                reader_->show();
+            }
+            connect(host, &nebrin::WebPaneHost::PageContent, reader_,
+                    [this](web::PageView view, std::int64_t generation, const std::vector<web::PagePiece>& pieces) {
+                        if (view == web::PageView::Popup) reader_->SetPage(generation, pieces);
+                    });
+            connect(reader_, &PageReader::FollowLink, host, [host](std::int64_t generation, std::size_t index) {
+                host->FollowLink(web::PageView::Popup, generation, index);
+            });
+            connect(reader_, &PageReader::LinkFocused, host, [host](std::int64_t generation, std::int64_t index) {
+                host->MarkLink(web::PageView::Popup, generation, index);
+            });
         }
+        // The page read is the one asked for now, once it has loaded.
+        reader_->Clear();
         wb_->setAttribute(Qt::WA_NativeWindow);
         // Sized now: a hidden window's layout waits for its show.
         wb_->resize(width(), height() - bottomPanel_->height());
         host->ShowPopup(wb_, address.toString());
         return;
     }
+    // The view in this process is read directly.
+    if (reader_) reader_->hide();
     if (!MakeView()) {
         NavigateComplete(false);  // no web engine: nothing can be shown
         return;
@@ -103,6 +132,18 @@ void TPopupFrm::NavigateComplete(bool ok) {
         close();
     }
     Q_EMIT PageLoaded(ok);
+}
+
+void TPopupFrm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TPopupFrm::PlaceReader() {
+    if (reader_) reader_->setGeometry(0, 0, width(), std::max(0, height() - bottomPanel_->height()));
 }
 
 void TPopupFrm::hideEvent(QHideEvent* event) {
@@ -123,9 +164,16 @@ void TPopupFrm::changeEvent(QEvent* event) {
 void TPopupFrm::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     CentreCloseButton();
+    PlaceReader();
 }
 
 void TPopupFrm::showEvent(QShowEvent* event) {
+    // The window takes the keyboard when it shows: it goes back, at its
+    // close, to where it was.
+    if (!event->spontaneous()) {
+        QWidget* focus = QApplication::focusWidget();
+        ReturnFocusTo(this, focus && focus->window() != this ? focus : nullptr);
+    }
     if (centreOnShow_) {
         centreOnShow_ = false;
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -1,7 +1,13 @@
 // TPopupFrm: the popup information window. A dialog with a web view and a
 // close button; ShowPage loads a page, and the window shows itself only when
 // the page has loaded (a page that fails, an HTTP error status included,
-// leaves it hidden). Closing hides it; the window lives for the whole run.
+// leaves it hidden). Closing hides it (its button, Alt+Z or Escape), and the
+// keyboard goes back to the program's window that had it before; the window
+// lives for the whole run.
+//
+// Assistive technologies read it as a window ("Informacja"); when nebrin-web
+// shows the page, its text and links are read through a PageReader at the
+// page's place (the first Tab stop, then the button).
 #pragma once
 
 #include <QString>
@@ -12,6 +18,8 @@
 class QPushButton;
 
 namespace nebrin {
+
+class PageReader;
 
 class TPopupFrm : public QWidget, public nebrin::IPopupWindow {
     Q_OBJECT
@@ -34,6 +42,8 @@ public:
     QWidget* WB() const { return wb_; }
     QWidget* BottomPanel() const { return bottomPanel_; }
     QPushButton* CloseBtn() const { return closeBtn_; }
+    // The page for screen readers; null until nebrin-web first shows one.
+    PageReader* Reader() const { return reader_; }
 
 Q_SIGNALS:
     // A page load ended: shown (true) or hidden (false).
@@ -44,6 +54,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private Q_SLOTS:
     void PageLoadEnded(bool ok);
@@ -51,11 +62,13 @@ private Q_SLOTS:
 private:
     void NavigateComplete(bool ok);
     void CentreCloseButton();
+    void PlaceReader();
     bool MakeView();
 
     QWidget* bottomPanel_;
     QPushButton* closeBtn_;
     QWidget* wb_;
+    PageReader* reader_ = nullptr;
     QString pageUrl_;
     bool centreOnShow_ = true;
     bool viewMade_ = false;

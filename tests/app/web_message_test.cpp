@@ -24,7 +24,9 @@ const std::vector<Message> kSamples = {
     {Kind::ShowPopup, {77, 330, 222}, std::string("http://x/?a=\0b\xff", 16)},
     {Kind::PaneLoaded, {0}, ""},
     {Kind::PlacePopup, {77, 400, 300}, ""},
-    {Kind::PaneText, {}, "Rozłączony\nNaciśnij przycisk zasilania"},
+    {Kind::PageContent, {1, 7}, std::string("\0\x0c\0Rozłączony", 15)},
+    {Kind::FollowLink, {0, 7, 3}, ""},
+    {Kind::MarkLink, {1, 7, -1}, ""},
 };
 
 }  // namespace

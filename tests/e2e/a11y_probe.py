@@ -11,6 +11,9 @@ Commands (the application is the one named "nebrin" on the accessibility bus):
   names TITLE                   every control of window TITLE has a name
   focused                       print the name of the control with the focus
   window TITLE SECS             wait for a window TITLE to appear
+  page TITLE TEXT SECS          wait for the provider's page ("Strona dostawcy")
+                                in window TITLE to read TEXT; prints its pieces
+  follow NAME                   invoke the press action of the link NAME
 Exits 0 on success, 1 with the reason on stderr.
 """
 import sys
@@ -177,6 +180,40 @@ def focused(app):
     print("")
 
 
+PAGE = "Strona dostawcy"
+
+
+def page(app, title, text, secs):
+    end = time.monotonic() + secs
+    found = None
+    while time.monotonic() < end:
+        w = window(app, title)
+        found = None
+        if w is not None:
+            for node, _ in walk(w):
+                if node.name == PAGE:
+                    found = node
+                    break
+        if found is not None and text in found.description:
+            for node, _ in walk(found):
+                print(describe(node))
+            return
+        time.sleep(0.2)
+    fail("the page in %r does not read %r (it reads %r)" % (title, text, found.description if found else None))
+
+
+def follow(app, name):
+    link = find(app, name, pyatspi.ROLE_LINK)
+    if link is None:
+        fail("no link %r" % name)
+    action = link.queryAction()
+    for i in range(action.nActions):
+        if action.getName(i) in ("Press", "press", "click"):
+            action.doAction(i)
+            return
+    fail("link %r has no press action" % name)
+
+
 def main(argv):
     app = application()
     cmd = argv[1] if len(argv) > 1 else "dump"
@@ -192,6 +229,10 @@ def main(argv):
         focused(app)
     elif cmd == "names":
         names(app, argv[2])
+    elif cmd == "page":
+        page(app, argv[2], argv[3], float(argv[4]))
+    elif cmd == "follow":
+        follow(app, argv[2])
     elif cmd == "window":
         wait_window(app, argv[2], float(argv[3]))
     else:

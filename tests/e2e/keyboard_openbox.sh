@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The dialer by keyboard alone under openbox: Tab walks the skin's controls
-# in the order they are seen (the focus read through AT-SPI), Enter on the
-# power button connects, Ctrl+Alt+L opens the log while the pointer rests
-# over the web pane (never clicked), closing it gives the keyboard back to
-# the main window, Shift+F1 hangs up with the pointer still over the pane,
-# and the settings dialog is filled in by typing and accepted with Enter.
-# The walk is written to $E2E_OUT/keyboard_walk.txt.
+# in the order they are seen, then the provider's page (the focus read
+# through AT-SPI), Enter on the power button connects, Ctrl+Alt+L opens the
+# log while the pointer rests over the web pane (never clicked), closing it
+# gives the keyboard back to the main window, Shift+F1 hangs up with the
+# pointer still over the pane, and the settings dialog is filled in by typing
+# and accepted with Enter. The walk is written to $E2E_OUT/keyboard_walk.txt.
 . "$(dirname "$0")/lib.sh"
 need openbox xprop
 start_x
@@ -48,15 +48,16 @@ wait_line() {
 wait_active "$win" 20 || die "the main window is not active after its start: $(active)"
 note "start: active window 'Nebrin'"
 
-# Tab round the skin: every control once, in the order they are seen.
+# Tab round the skin: every control once, in the order they are seen, then
+# the provider's page.
 order=()
-for ((i = 0; i < 6; i++)); do
+for ((i = 0; i < 7; i++)); do
   xdotool key Tab
   sleep 0.3
   order+=("$(probe focused)")
 done
 note "Tab order: $(IFS='|'; echo "${order[*]}")"
-want="Minimalizuj|Zamknij|Połącz|Prędkości (statystyki)|Informacja|Konfiguracja połączenia"
+want="Minimalizuj|Zamknij|Połącz|Prędkości (statystyki)|Informacja|Konfiguracja połączenia|Strona dostawcy"
 got=$(IFS='|'; echo "${order[*]}")
 # The round may start anywhere in the cycle: compare as a cycle.
 [[ "$want|$want" == *"$got"* ]] || die "Tab order $got, expected the cycle $want"
@@ -64,7 +65,7 @@ shot="$E2E_OUT/keyboard_focus.png"
 import -window root "$shot" || die "no screenshot"
 
 # Shift+Tab back to the power button, Enter connects.
-for ((i = 0; i < 7; i++)); do
+for ((i = 0; i < 8; i++)); do
   [ "$(probe focused)" = "Połącz" ] && break
   xdotool key shift+Tab
   sleep 0.3
@@ -92,7 +93,7 @@ wait_line no 30 || die "Shift+F1 with the pointer over the pane did not hang up"
 note "Shift+F1, pointer over the pane: disconnected"
 
 # The settings dialog by its button, filled in by typing, Enter accepts.
-for ((i = 0; i < 7; i++)); do
+for ((i = 0; i < 8; i++)); do
   [ "$(probe focused)" = "Konfiguracja połączenia" ] && break
   xdotool key Tab
   sleep 0.3

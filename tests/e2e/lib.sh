@@ -216,10 +216,13 @@ start_a11y() {
 probe() { timeout 60 "$PY" "$(dirname "${BASH_SOURCE[0]}")/a11y_probe.py" "$@"; }
 
 # The dialer on a simulated line that connects, its entry made (not
-# dialled), up to its main window. Sets home, pid and win. After start_x.
+# dialled), up to its main window; its theme's settings edited first by the
+# sed expressions of SIM_THEME_EDITS when set (pack_theme). Sets home, pid
+# and win. After start_x.
 start_sim_dialer() {
   home=$(make_home)
   use_sim_line "$home"
+  [ -n "${SIM_THEME_EDITS+set}" ] && pack_theme "${SIM_THEME_EDITS[@]}"
   printf '[Line]\nOutcome=connected\nStepDelay=50\n' >"$home/simline.ini"
   rasdial Nebrin /create usluga jan tajne1 >/dev/null || die "cannot create the entry"
   start_nebrin "$home"

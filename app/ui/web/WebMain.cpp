@@ -24,11 +24,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/PageReading.h"
 #include "app/WebMessage.h"
 #include "app/WebProcessRules.h"
 #include "ui/RightClickFilter.h"
 #include "ui/WindowHints.h"
+#include "app/ui/web/PageWalk.h"
 #include "app/ui/web/PopupView.h"
 #include "app/ui/web/WebPane.h"
 
@@ -36,6 +40,7 @@ namespace nebrin {
 
 using web::Kind;
 using web::Message;
+using web::PageView;
 
 namespace {
 
@@ -99,6 +104,8 @@ private:
             case Kind::ShowPopup: ShowPopup(m.numbers, QString::fromStdString(m.text)); break;
             case Kind::HidePopup: delete popup_; break;
             case Kind::PlacePopup: PlacePopup(m.numbers); break;
+            case Kind::FollowLink: FollowLink(m.numbers, false); break;
+            case Kind::MarkLink: FollowLink(m.numbers, true); break;
             case Kind::Quit: End(); break;
             default: break;  // the dialer's messages only
         }
@@ -147,7 +154,7 @@ private:
             pane_->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
             connect(pane_, &QWebEngineView::loadFinished, this, [this](bool ok) {
                 Send({Kind::PaneLoaded, {ok ? 1 : 0}, {}});
-                SendPaneText();
+                SendPage(PageView::Pane);
             });
         }
         Embed(pane_, paneParent_, n[0],
@@ -155,21 +162,60 @@ private:
         if (first && !address_.isNull()) pane_->Navigate(address_);
     }
 
-    // The page's text goes to the dialer, which gives it to screen readers
-    // in its own window (the engine's accessibility lives in this process,
-    // out of the dialer's reach).
-    void SendPaneText() {
-        if (!pane_) return;
-        pane_->page()->toPlainText([this, page = QPointer<QWebEnginePage>(pane_->page())](const QString& text) {
-            if (!page) return;
-            std::string bytes = text.simplified().toStdString();
-            if (bytes.size() > nebrin::web::kMaxPaneText) {
-                std::size_t n = nebrin::web::kMaxPaneText;
-                while (n > 0 && (static_cast<unsigned char>(bytes[n]) & 0xC0) == 0x80) --n;
-                bytes.resize(n);
+    // The page's text and links go to the dialer, which gives them to screen
+    // readers in its own window (the engine's accessibility lives in this
+    // process, out of the dialer's reach).
+    struct PageRead {
+        std::int64_t generation = 0;
+        std::vector<int> links;  // per piece sent: its link's place among the page's links, or -1
+    };
+
+    QWebEngineView* ViewOf(PageView view) const {
+        if (view == PageView::Pane) return pane_;
+        return popup_;
+    }
+
+    void SendPage(PageView view) {
+        QWebEngineView* v = ViewOf(view);
+        if (!v) return;
+        nebrin::ReadPage(v->page(), [this, view](std::vector<PageWalkPiece> walked) {
+            std::vector<web::PagePiece> pieces;
+            std::vector<int> linkOf;
+            pieces.reserve(walked.size());
+            int links = 0;
+            for (const PageWalkPiece& w : walked) {
+                pieces.push_back({w.first.toStdString(), w.second.toStdString()});
+                linkOf.push_back(w.second.isEmpty() ? -1 : links++);
             }
-            Send({Kind::PaneText, {}, std::move(bytes)});
+            std::vector<std::size_t> kept;
+            std::string bytes = web::EncodePage(pieces, &kept);
+            PageRead& read = read_[static_cast<int>(view)];
+            ++read.generation;
+            read.links.clear();
+            for (std::size_t i : kept) read.links.push_back(linkOf[i]);
+            Send({Kind::PageContent, {static_cast<std::int64_t>(view), read.generation}, std::move(bytes)});
         });
+    }
+
+    // A link the dialer's reader pressed (clicked in the page it was read
+    // from, as the mouse would) or moved the keyboard to (`mark`; or to the
+    // page as a whole, or away).
+    void FollowLink(const std::vector<std::int64_t>& n, bool mark) {
+        if (n[0] != static_cast<std::int64_t>(PageView::Pane) && n[0] != static_cast<std::int64_t>(PageView::Popup))
+            return;
+        const auto view = static_cast<PageView>(n[0]);
+        const PageRead& read = read_[static_cast<int>(view)];
+        QWebEngineView* v = ViewOf(view);
+        if (!v || n[1] != read.generation) return;
+        int link = -1;
+        if (n[2] >= 0 && n[2] < static_cast<std::int64_t>(read.links.size()))
+            link = read.links[static_cast<std::size_t>(n[2])];
+        else if (mark && n[2] == web::kMarkPage)
+            link = static_cast<int>(web::kMarkPage);
+        if (mark)
+            nebrin::MarkLink(v->page(), link);
+        else if (link >= 0)
+            nebrin::ClickLink(v->page(), link);
     }
 
     void ShowPopup(const std::vector<std::int64_t>& n, const QString& url) {
@@ -179,6 +225,7 @@ private:
             popup_->setContextMenuPolicy(Qt::NoContextMenu);
             connect(popup_, &PopupView::LoadEnded, this, [this](bool ok) {
                 Send({Kind::PopupLoaded, {ok ? 1 : 0}, {}});
+                if (ok) SendPage(PageView::Popup);
             });
         }
         Embed(popup_, popupParent_, n[0], QRect(0, 0, static_cast<int>(n[1]), static_cast<int>(n[2])));
@@ -205,6 +252,7 @@ private:
     QPointer<PopupView> popup_;
     QPointer<QWindow> paneParent_;
     QPointer<QWindow> popupParent_;
+    PageRead read_[2];  // by PageView
 };
 
 }  // namespace
