@@ -552,6 +552,7 @@ dns_with() {
     resolvconf -u 2>/dev/null
     local before
     before="$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf)"
+    log "NetworkManager connected veth0 in $(secs "$t0" "$(now)") s"
     log "resolv.conf before: $(tr '\n' ';' </etc/resolv.conf)"
     ras "$ENTRY"
     local ok=0 got
@@ -578,8 +579,110 @@ dns_with() {
 dns_resolvconf() { dns_with resolvconf; }
 dns_openresolv() { dns_with openresolv; }
 
+# NetworkManager manages the subscriber's card and writes /etc/resolv.conf
+# (its default): Debian's package and the libraries the host lacks, unpacked
+# by run.sh and laid into the VM's overlay for the scenario, with a system bus
+# of its own. It runs where /sys is read-only, as in a container: without
+# udev it would otherwise wait for udev to announce every card and manage
+# none. The card has a fixed address and the machine's own name server.
+# While connected the portal's name must resolve, also after NetworkManager
+# rewrote resolv.conf (as it does on a lease renewal); after hang-up
+# resolv.conf is as before, also when NetworkManager writes it again.
+NM_PACKAGES="network-manager libnm0 libndp0 libteamdctl0 libmm-glib0 libbluetooth3"
+NM_PID=
+nm_stop() {
+    [ -n "$NM_PID" ] && kill "$NM_PID" 2>/dev/null && wait "$NM_PID" 2>/dev/null
+    [ -f /run/dbus/pid ] && kill "$(cat /run/dbus/pid)" 2>/dev/null
+    rm -f /run/dbus/pid
+    NM_PID=
+}
+resolv_state() { echo "$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf 2>&1)"; }
 dns_networkmanager() {
-    SKIP_REASON="NetworkManager is not set up in the VM (its package and libraries are not unpacked there yet)"
+    local c=${NEBRIN_VM_CACHE:-}/unpacked p
+    for p in $NM_PACKAGES; do
+        [ -d "$c/$p" ] || { SKIP_REASON="$p could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"; return 0; }
+    done
+    command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
+    command -v dbus-daemon >/dev/null || { SKIP_REASON="dbus-daemon is missing (package dbus)"; return 0; }
+    local files saved t0
+    t0=$(now)
+    files=$(for p in $NM_PACKAGES; do (cd "$c/$p" && find . \( -type f -o -type l \) ! -path './usr/share/doc/*' ! -path './usr/share/man/*' ! -path './usr/share/locale/*'); done | sed 's/^\.//')
+    saved=$(mktemp)
+    cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
+    for p in $NM_PACKAGES; do
+        (cd "$c/$p" && tar -c --exclude=./usr/share/doc --exclude=./usr/share/man --exclude=./usr/share/locale .) |
+            tar -x --keep-directory-symlink -C /
+    done
+    ldconfig
+    log "NetworkManager laid into the overlay in $(secs "$t0" "$(now)") s"
+    local missing
+    missing=$(ldd /usr/sbin/NetworkManager /usr/bin/nmcli 2>&1 | awk '/not found/ {print $1}' | sort -u | xargs)
+    if [ -n "$missing" ]; then
+        SKIP_REASON="NetworkManager lacks the libraries $missing (tools/install-deps.sh installs them)"
+    else
+        dns_networkmanager_steps
+    fi
+    local rc=$?
+    nm_stop
+    while IFS= read -r p; do rm -f "$p"; done <<<"$files"
+    ldconfig
+    rm -rf /etc/NetworkManager /run/NetworkManager /var/lib/NetworkManager /etc/resolv.conf
+    ip -4 addr flush dev veth0
+    cp -a "$saved" /etc/resolv.conf
+    return $rc
+}
+dns_networkmanager_steps() {
+    mkdir -p /run/dbus /etc/NetworkManager/system-connections
+    dbus-daemon --system --fork || fail "the system bus did not start" || return
+    cat >/etc/NetworkManager/system-connections/wired.nmconnection <<'KEY'
+[connection]
+id=wired
+type=ethernet
+interface-name=veth0
+
+[ipv4]
+method=manual
+address1=192.0.2.10/24
+dns=192.0.2.53;
+dns-search=example.org;
+
+[ipv6]
+method=ignore
+KEY
+    chmod 600 /etc/NetworkManager/system-connections/wired.nmconnection
+    rm -f /etc/resolv.conf
+    unshare -m sh -c 'mount --bind /sys /sys && mount -o remount,bind,ro /sys && exec NetworkManager --no-daemon' \
+        >"$OUT/nm.log" 2>&1 &
+    NM_PID=$!
+    local t0
+    t0=$(now)
+    wait_for "nmcli -t -f DEVICE,STATE device 2>/dev/null | grep -qx veth0:connected && grep -qs 192.0.2.53 /etc/resolv.conf" 40 ||
+        fail "NetworkManager did not connect veth0: $(nmcli device 2>&1 | tr '\n' ';') $(tail -3 "$OUT/nm.log")" || return
+    local before
+    before=$(resolv_state)
+    log "NetworkManager connected veth0 in $(secs "$t0" "$(now)") s"
+    log "resolv.conf before: $(tr '\n' ';' </etc/resolv.conf)"
+    if getent hosts "$PORTAL" >/dev/null; then fail "$PORTAL resolves before the dial"; return; fi
+    ras "$ENTRY"
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    log "hook: $(tr '\n' ';' </run/nebrin-ppp/ppp0.status); resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
+    local step got
+    for step in "after the dial" "after NetworkManager rewrote resolv.conf"; do
+        [ "$step" = "after the dial" ] || nmcli general reload dns-rc
+        wait_for "getent hosts $PORTAL >/dev/null" 5
+        got=$(getent hosts "$PORTAL" | awk '{print $1}')
+        log "$step: $PORTAL -> ${got:-nothing}"
+        [ "$got" = "$BEHIND" ] || fail "$PORTAL did not resolve through the provider $step: $(tr '\n' ';' </etc/resolv.conf)" ||
+            return
+    done
+    ras "$ENTRY" /disconnect
+    wait_for ppp0_gone 15
+    for step in "after hang-up" "after NetworkManager wrote resolv.conf again"; do
+        [ "$step" = "after hang-up" ] || nmcli general reload dns-rc
+        wait_for "[ \"\$(resolv_state)\" = \"$before\" ]" 5 ||
+            fail "resolv.conf differs $step: $(tr '\n' ';' </etc/resolv.conf)" || return
+    done
+    log "resolv.conf as before, also after NetworkManager wrote it again"
 }
 
 # Two dials of the entry at the same moment from two processes: one 602.
