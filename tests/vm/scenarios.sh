@@ -581,8 +581,7 @@ dns_openresolv() { dns_with openresolv; }
 
 # NetworkManager manages the subscriber's card and writes /etc/resolv.conf
 # (its default): Debian's package and the libraries the host lacks, unpacked
-# by run.sh and laid into the VM's overlay for the scenario, with a system bus
-# of its own. It runs where /sys is read-only, as in a container: without
+# by run.sh and run from there, with a system bus of its own. It runs where /sys is read-only, as in a container: without
 # udev it would otherwise wait for udev to announce every card and manage
 # none. The card has a fixed address and the machine's own name server.
 # While connected the portal's name must resolve, also after NetworkManager
@@ -604,29 +603,31 @@ dns_networkmanager() {
     done
     command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
     command -v dbus-daemon >/dev/null || { SKIP_REASON="dbus-daemon is missing (package dbus)"; return 0; }
-    local files saved t0
-    t0=$(now)
-    files=$(for p in $NM_PACKAGES; do (cd "$c/$p" && find . \( -type f -o -type l \) ! -path './usr/share/doc/*' ! -path './usr/share/man/*' ! -path './usr/share/locale/*'); done | sed 's/^\.//')
+    local nm=$c/network-manager libs missing
+    libs=$(for p in $NM_PACKAGES; do printf '%s:' "$c/$p/usr/lib/x86_64-linux-gnu"; done)
+    missing=$(LD_LIBRARY_PATH=$libs ldd "$nm/usr/sbin/NetworkManager" "$nm/usr/bin/nmcli" 2>&1 |
+        awk '/not found/ {print $1}' | sort -u | xargs)
+    [ -z "$missing" ] || {
+        SKIP_REASON="NetworkManager lacks the libraries $missing (tools/install-deps.sh installs them)"
+        return 0
+    }
+    # Run from the unpacked package; in place only what it looks for at fixed
+    # paths: its plugins, its bus policy, Debian's configuration, and nmcli
+    # where the pppd hook's PATH finds it first.
+    local saved
     saved=$(mktemp)
     cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
-    for p in $NM_PACKAGES; do
-        (cd "$c/$p" && tar -c --exclude=./usr/share/doc --exclude=./usr/share/man --exclude=./usr/share/locale .) |
-            tar -x --keep-directory-symlink -C /
-    done
-    ldconfig
-    log "NetworkManager laid into the overlay in $(secs "$t0" "$(now)") s"
-    local missing
-    missing=$(ldd /usr/sbin/NetworkManager /usr/bin/nmcli 2>&1 | awk '/not found/ {print $1}' | sort -u | xargs)
-    if [ -n "$missing" ]; then
-        SKIP_REASON="NetworkManager lacks the libraries $missing (tools/install-deps.sh installs them)"
-    else
-        dns_networkmanager_steps
-    fi
+    mkdir -p /usr/lib/x86_64-linux-gnu/NetworkManager /etc/NetworkManager/system-connections
+    cp -r "$nm/usr/lib/x86_64-linux-gnu/NetworkManager/." /usr/lib/x86_64-linux-gnu/NetworkManager/
+    cp "$nm/usr/share/dbus-1/system.d/org.freedesktop.NetworkManager.conf" /usr/share/dbus-1/system.d/
+    cp "$nm/etc/NetworkManager/NetworkManager.conf" /etc/NetworkManager/
+    printf '#!/bin/sh\nLD_LIBRARY_PATH=%s exec %s "$@"\n' "$libs" "$nm/usr/bin/nmcli" >/usr/local/bin/nmcli
+    chmod 755 /usr/local/bin/nmcli
+    NM_LIBS=$libs NM_BIN=$nm/usr/sbin/NetworkManager dns_networkmanager_steps
     local rc=$?
     nm_stop
-    while IFS= read -r p; do rm -f "$p"; done <<<"$files"
-    ldconfig
-    rm -rf /etc/NetworkManager /run/NetworkManager /var/lib/NetworkManager /etc/resolv.conf
+    rm -rf /usr/lib/x86_64-linux-gnu/NetworkManager /usr/share/dbus-1/system.d/org.freedesktop.NetworkManager.conf \
+        /usr/local/bin/nmcli /etc/NetworkManager /run/NetworkManager /var/lib/NetworkManager /etc/resolv.conf
     ip -4 addr flush dev veth0
     cp -a "$saved" /etc/resolv.conf
     return $rc
@@ -645,14 +646,15 @@ method=manual
 address1=192.0.2.10/24
 dns=192.0.2.53;
 dns-search=example.org;
+dns-options=timeout:1;attempts:1;
 
 [ipv6]
 method=ignore
 KEY
     chmod 600 /etc/NetworkManager/system-connections/wired.nmconnection
     rm -f /etc/resolv.conf
-    unshare -m sh -c 'mount --bind /sys /sys && mount -o remount,bind,ro /sys && exec NetworkManager --no-daemon' \
-        >"$OUT/nm.log" 2>&1 &
+    LD_LIBRARY_PATH=$NM_LIBS unshare -m sh -c \
+        "mount --bind /sys /sys && mount -o remount,bind,ro /sys && exec $NM_BIN --no-daemon" >"$OUT/nm.log" 2>&1 &
     NM_PID=$!
     local t0
     t0=$(now)
