@@ -734,6 +734,14 @@ ipv6() {
         fail "no global IPv6 address on ppp0: $(ip -6 addr show dev ppp0)" || return
     log "$(ip -6 -o addr show dev ppp0 scope global | awk '{print $2, $4}')"
     ping -6 -c 2 -W 3 "$BEHIND6" >/dev/null || fail "no answer to ping -6 $BEHIND6" || return
+    # The line tells the program the address (the connection log shows it).
+    local want told
+    want=$(ip -6 -o addr show dev ppp0 scope global | awk '{print $4}' | cut -d/ -f1 | head -1)
+    told=$(rasdial "$ENTRY" /addresses 2>&1)
+    log "the line tells: $(tr '\n' ' ' <<<"$told")"
+    grep -qx "$want" <<<"$told" || fail "the line does not tell the global address $want" || return
+    grep -qx "$(ip -4 -o addr show dev ppp0 | awk '{print $4}' | cut -d/ -f1)" <<<"$told" ||
+        fail "the line does not tell the IPv4 address" || return
     ras "$ENTRY" /disconnect
     wait_for no_client_pppd 15
 }
