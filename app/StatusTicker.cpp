@@ -66,6 +66,7 @@ std::string OnlineUrl(const TMivenINI& ini) { return ini.ReadString("OnlineInfo"
 HRASCONN WorkflowTickerState::ActiveHandle() const { return main_.ActiveHandle(); }
 void WorkflowTickerState::ConnectionUp(HRASCONN handle) { workflow_.OnConnectionUp(handle); }
 void WorkflowTickerState::ConnectionGone() { workflow_.OnConnectionGone(); }
+void WorkflowTickerState::AddressSeen(std::string_view address) { workflow_.OnAddress(address); }
 
 // ---- StatusTicker
 
@@ -86,7 +87,10 @@ void StatusTicker::Tick() {
         if (ras_.ConnectionsChanged()) ComingUp(ras_.Connections().ConnectionHandle(0));
         // Reports the state to the workflow, which logs it when it changed.
         ras_.UpdateStatus(state_.ActiveHandle(), 0);
-        if (ras_.StateCode() == kStateConnected) Measure();
+        if (ras_.StateCode() == kStateConnected) {
+            Measure();
+            NoteAddresses();
+        }
     } else if (state_.ActiveHandle() != 0) {
         Gone();
     }
@@ -107,6 +111,32 @@ void StatusTicker::ComingUp(HRASCONN handle) {
     // (no time passed) as a raw byte count. The first measurement of the
     // connection sets the baselines instead and shows 0.
     rebase_ = true;
+    addresses_[0] = '\0';
+}
+
+void StatusTicker::NoteAddresses() {
+    if (!ras_.Addresses(state_.ActiveHandle(), addressesNow_.data(), addressesNow_.size())) return;
+    if (std::strcmp(addressesNow_.data(), addresses_.data()) == 0) return;
+    // Each address that was not there at the last look.
+    const std::string_view before(addresses_.data());
+    const std::string_view now(addressesNow_.data());
+    auto had = [&](std::string_view a) {
+        for (std::size_t at = 0; at < before.size();) {
+            std::size_t end = before.find(' ', at);
+            if (end == std::string_view::npos) end = before.size();
+            if (before.substr(at, end - at) == a) return true;
+            at = end + 1;
+        }
+        return false;
+    };
+    for (std::size_t at = 0; at < now.size();) {
+        std::size_t end = now.find(' ', at);
+        if (end == std::string_view::npos) end = now.size();
+        const std::string_view a = now.substr(at, end - at);
+        if (!a.empty() && !had(a)) state_.AddressSeen(a);
+        at = end + 1;
+    }
+    addresses_ = addressesNow_;
 }
 
 void StatusTicker::Measure() {

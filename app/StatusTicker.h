@@ -92,6 +92,8 @@ public:
     // The watched connection is gone: forget it, offline look, log
     // "Rozłączony", clear busy, then the redial rule.
     virtual void ConnectionGone() = 0;
+    // The watched connection got an address it did not have (logged once).
+    virtual void AddressSeen(std::string_view address) { (void)address; }
 };
 
 // One connected tick's figures for the statistics window.
@@ -124,6 +126,7 @@ public:
     HRASCONN ActiveHandle() const override;
     void ConnectionUp(HRASCONN handle) override;
     void ConnectionGone() override;
+    void AddressSeen(std::string_view address) override;
 
 private:
     ConnectWorkflow& workflow_;
@@ -155,6 +158,7 @@ private:
     void ComingUp(HRASCONN handle);
     void Measure();
     void Gone();
+    void NoteAddresses();
 
     TRasCon& ras_;
     TRasPer& counter_;
@@ -166,6 +170,10 @@ private:
     std::uint32_t lastReceived_ = 0;
     std::uint32_t lastTick_ = 0;
     bool rebase_ = false;  // the next measurement sets the baselines
+    // The watched connection's addresses at the last look (fixed buffers: a
+    // tick takes nothing from the heap unless something changed).
+    std::array<char, 512> addresses_{};
+    std::array<char, 512> addressesNow_{};
 };
 
 }  // namespace nebrin

@@ -252,6 +252,8 @@ void ConnectWorkflow::OnConnectionGone() {
     ApplyRedialRule();
 }
 
+void ConnectWorkflow::OnAddress(std::string_view address) { Log(std::string(kAddressPrefix) + std::string(address)); }
+
 void ConnectWorkflow::ApplyRedialRule() { main_.SetAutoConnectTicker(main_.Reconnect() && !main_.AuthFailure()); }
 
 }  // namespace nebrin

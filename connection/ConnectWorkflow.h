@@ -54,6 +54,9 @@ inline constexpr std::string_view kDialPrefix = "Łączenie: ";
 inline constexpr std::string_view kStatusPrefix = "Status: ";
 inline constexpr std::string_view kHangUpPrefix = "Rozłączanie: ";
 inline constexpr std::string_view kDisconnectedLine = "Rozłączony";
+// An address the connection got (IPv4 at once, IPv6 by the provider's
+// router advertisement some seconds later).
+inline constexpr std::string_view kAddressPrefix = "Adres: ";
 inline constexpr std::string_view kConnectTitle = "Połącz";
 inline constexpr std::string_view kConnectionStatusTitle = "Status połączenia";
 
@@ -210,6 +213,8 @@ public:
     // The watched connection is gone: forget it, offline look, log
     // "Rozłączony", not busy, then the redial rule.
     void OnConnectionGone();
+    // The watched connection got an address: logged.
+    void OnAddress(std::string_view address);
     // AutoConnectTicker on when the reconnect flag is set and no auth failure
     // was reported, off otherwise.
     void ApplyRedialRule();

@@ -575,6 +575,16 @@ std::int32_t TRasCon::GetConnectStatus(HRASCONN handle, std::int32_t subEntry) {
     return lastError_;
 }
 
+bool TRasCon::Addresses(HRASCONN handle, char* text, std::size_t size) const {
+    if (size == 0) return false;
+    text[0] = '\0';
+    if (!LoadRasApi() || !RasFunctions().NebrinRasAddresses) return false;
+    const RAS_DWORD cap = static_cast<RAS_DWORD>(std::min<std::size_t>(size, 0xFFFF));
+    if (RasFunctions().NebrinRasAddresses(handle, text, cap) == 0) return true;
+    text[0] = '\0';
+    return false;
+}
+
 const std::string& TRasCon::UpdateStatus(HRASCONN handle, std::int32_t subEntry) {
     GetConnectStatus(handle, subEntry);
     if (lastError_ == 0) {

@@ -137,6 +137,9 @@ public:
     // handle is gone, or timeoutMs passed. Returns the hang-up's code.
     std::int32_t HangUp(HRASCONN handle, std::int32_t subEntry, std::uint32_t timeoutMs, bool notify);
     std::int32_t HangUpHandle(HRASCONN handle);
+    // The connection's addresses as the line lists them (space-separated,
+    // cut to size); false (text empty) when the line cannot tell.
+    [[nodiscard]] bool Addresses(HRASCONN handle, char* text, std::size_t size) const;
     // Lists the active connections into Connections(); sets ConnectionsChanged.
     std::int32_t EnumConnections();
     // Text of StateCode, and of a result code.

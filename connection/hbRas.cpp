@@ -85,6 +85,7 @@ RasApi ResolveAll(void* module) {
     a.RasGetLinkStatistics = Resolve<PFN_RasGetLinkStatistics>(module, "RasGetLinkStatistics");
     a.NebrinRasVersionString = Resolve<PFN_NebrinRasVersionString>(module, "NebrinRasVersionString");
     a.NebrinRasPhoneBooks = Resolve<PFN_NebrinRasPhoneBooks>(module, "NebrinRasPhoneBooks");
+    a.NebrinRasAddresses = Resolve<PFN_NebrinRasAddresses>(module, "NebrinRasAddresses");
     return a;
 }
 

@@ -53,6 +53,7 @@ struct RasApi {
     PFN_RasGetLinkStatistics RasGetLinkStatistics = nullptr;
     PFN_NebrinRasVersionString NebrinRasVersionString = nullptr;
     PFN_NebrinRasPhoneBooks NebrinRasPhoneBooks = nullptr;
+    PFN_NebrinRasAddresses NebrinRasAddresses = nullptr;
 };
 
 // Platform generation 0..4 choosing record sizes and code paths; 4 on Linux.

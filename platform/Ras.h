@@ -372,6 +372,13 @@ typedef const char* (*PFN_NebrinRasVersionString)(const char* key);
  * when the line has no such phonebook). Texts are cut to their buffer sizes.
  * 0, or RAS_ERROR_INVALID_PARAMETER for a NULL buffer or size 0. */
 typedef RAS_DWORD (*PFN_NebrinRasPhoneBooks)(char* user, RAS_DWORD userSize, char* allUsers, RAS_DWORD allSize);
+/* The addresses the connection has now, space-separated: IPv4 first, then
+ * global IPv6 (which may come some seconds after "connected", by router
+ * advertisement); empty while it has none. 0, RAS_ERROR_INVALID_HANDLE for a
+ * connection that does not exist (any more), RAS_ERROR_BUFFER_TOO_SMALL when
+ * the text does not fit whole (text empty), RAS_ERROR_INVALID_PARAMETER for a
+ * NULL buffer or size 0. */
+typedef RAS_DWORD (*PFN_NebrinRasAddresses)(HRASCONN h, char* text, RAS_DWORD size);
 
 #ifndef NEBRIN_RAS_NO_PROTOTYPES
 /* Prototypes, for the libraries that implement them. */
@@ -402,6 +409,7 @@ NEBRIN_RAS_EXPORT RAS_DWORD RasClearConnectionStatistics(HRASCONN h);
 NEBRIN_RAS_EXPORT RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry, RAS_STATS* stats);
 NEBRIN_RAS_EXPORT const char* NebrinRasVersionString(const char* key);
 NEBRIN_RAS_EXPORT RAS_DWORD NebrinRasPhoneBooks(char* user, RAS_DWORD userSize, char* allUsers, RAS_DWORD allSize);
+NEBRIN_RAS_EXPORT RAS_DWORD NebrinRasAddresses(HRASCONN h, char* text, RAS_DWORD size);
 #endif
 
 #ifdef __cplusplus

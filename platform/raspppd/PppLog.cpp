@@ -1,7 +1,10 @@
 #include "platform/raspppd/PppLog.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <array>
+#include <sstream>
 
 namespace nebrin::pppd {
 namespace {
@@ -236,6 +239,45 @@ std::uint32_t SetupResult(const HookStatus& status) {
     if (!status.routeOk) return kErrRouteNotTaken;
     if (status.dns == HookStatus::Dns::kFailed) return kErrNamesNotTaken;
     return 0;
+}
+
+std::vector<std::string> GlobalIpv6Addresses(std::string_view text, std::string_view iface) {
+    // ADDRESS(32 hex) INDEX PREFIX-LENGTH SCOPE FLAGS NAME, in hex.
+    constexpr unsigned kScopeGlobal = 0x00;
+    constexpr unsigned kFlagDadFailed = 0x08;
+    constexpr unsigned kFlagTentative = 0x40;
+    std::vector<std::string> out;
+    std::istringstream lines{std::string(text)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream in(line);
+        std::string hex, index, plen, scope, flags, name;
+        if (!(in >> hex >> index >> plen >> scope >> flags >> name) || name != iface || hex.size() != 32) continue;
+        unsigned scopeValue = 0;
+        unsigned flagValue = 0;
+        try {
+            scopeValue = static_cast<unsigned>(std::stoul(scope, nullptr, 16));
+            flagValue = static_cast<unsigned>(std::stoul(flags, nullptr, 16));
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (scopeValue != kScopeGlobal || (flagValue & (kFlagDadFailed | kFlagTentative)) != 0) continue;
+        in6_addr addr{};
+        bool ok = true;
+        for (std::size_t i = 0; i < 16 && ok; ++i) {
+            const auto digit = [&](char c) -> int {
+                if (c >= '0' && c <= '9') return c - '0';
+                if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+                if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+                ok = false;
+                return 0;
+            };
+            addr.s6_addr[i] = static_cast<std::uint8_t>(digit(hex[2 * i]) * 16 + digit(hex[2 * i + 1]));
+        }
+        char shown[INET6_ADDRSTRLEN] = {};
+        if (ok && inet_ntop(AF_INET6, &addr, shown, sizeof shown)) out.emplace_back(shown);
+    }
+    return out;
 }
 
 bool DefaultRouteThrough(std::string_view table, std::string_view iface) {

@@ -166,6 +166,11 @@ struct HookStatus {
 // True when the text holds no default route at all (nothing else owns it).
 [[nodiscard]] bool DefaultRouteThrough(std::string_view procNetRoute, std::string_view iface);
 
+// The global IPv6 addresses of iface in the text of /proc/net/if_inet6, in
+// the kernel's order and written the short way; addresses still being
+// checked for duplicates, or found duplicate, are left out.
+[[nodiscard]] std::vector<std::string> GlobalIpv6Addresses(std::string_view procIfInet6, std::string_view iface);
+
 // The English text of a result code of this line; nullptr when it has none.
 const char* ErrorText(std::uint32_t code);
 

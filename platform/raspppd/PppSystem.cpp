@@ -1,6 +1,9 @@
 #include "platform/raspppd/PppSystem.h"
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
@@ -346,6 +349,7 @@ Config ConfigFromEnvironment() {
     if (auto v = EnvValue("NEBRIN_PPP_HOOK"); v && !v->empty()) cfg.hook = *v;
     if (auto v = EnvValue("NEBRIN_PPP_HOOK_STATUS"); v && !v->empty()) cfg.hookStatusDir = *v;
     if (auto v = EnvValue("NEBRIN_PROC_ROUTE"); v && !v->empty()) cfg.procRoute = *v;
+    if (auto v = EnvValue("NEBRIN_PROC_IF_INET6"); v && !v->empty()) cfg.procIfInet6 = *v;
     // The user's own folders.
     std::string config = EnvValue("XDG_CONFIG_HOME").value_or("");
     if (config.empty() || config.front() != '/') {
@@ -793,6 +797,24 @@ std::optional<std::string> ReadHookStatusFile(const Config& cfg, const std::stri
 }
 
 std::string ReadRouteTable(const Config& cfg) { return ReadText(cfg.procRoute, std::size_t{1} << 20).value_or(""); }
+
+std::vector<std::string> InterfaceAddresses(const Config& cfg, const std::string& iface) {
+    std::vector<std::string> out;
+    if (iface.empty()) return out;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (const ifaddrs* a = list; a; a = a->ifa_next) {
+            if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !a->ifa_name || iface != a->ifa_name) continue;
+            char shown[INET_ADDRSTRLEN] = {};
+            if (inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr, shown, sizeof shown))
+                out.emplace_back(shown);
+        }
+        freeifaddrs(list);
+    }
+    for (std::string& a : GlobalIpv6Addresses(ReadText(cfg.procIfInet6, std::size_t{1} << 20).value_or(""), iface))
+        out.push_back(std::move(a));
+    return out;
+}
 
 // ---- The credentials store ---------------------------------------------------------------------------
 

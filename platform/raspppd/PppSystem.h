@@ -27,6 +27,7 @@
 //   NEBRIN_PPP_HOOK_STATUS  where the hooks leave their status
 //                        default /run/nebrin-ppp
 //   NEBRIN_PROC_ROUTE    the kernel's IPv4 routes      default /proc/net/route
+//   NEBRIN_PROC_IF_INET6 the kernel's IPv6 addresses   default /proc/net/if_inet6
 // pppd itself always reads "call ENTRY" from /etc/ppp/peers; the redirected
 // peers folder only reaches a stand-in pppd, which inherits the environment.
 //
@@ -65,6 +66,7 @@ struct Config {
     std::string hook = "/etc/ppp/ip-up.d/0010nebrin";
     std::string hookStatusDir = "/run/nebrin-ppp";
     std::string procRoute = "/proc/net/route";
+    std::string procIfInet6 = "/proc/net/if_inet6";
 };
 
 // The system's folders, ignoring the environment (the helper under pkexec).
@@ -222,6 +224,9 @@ std::int64_t AbnormalEndAt(const Config& cfg, const std::string& entry);
 [[nodiscard]] std::optional<std::string> ReadHookStatusFile(const Config& cfg, const std::string& iface);
 // The kernel's IPv4 routing table text (cfg.procRoute); empty when unreadable.
 std::string ReadRouteTable(const Config& cfg);
+// The addresses of interface iface: its IPv4 ones, then its global IPv6 ones
+// (cfg.procIfInet6). Empty when it has none or does not exist.
+std::vector<std::string> InterfaceAddresses(const Config& cfg, const std::string& iface);
 
 // ---- The user's credentials store -----------------------------------------------------
 

@@ -873,4 +873,18 @@ RAS_DWORD NebrinRasPhoneBooks(char* user, RAS_DWORD userSize, char* allUsers, RA
     return 0;
 }
 
+RAS_DWORD NebrinRasAddresses(HRASCONN h, char* text, RAS_DWORD size) {
+    if (!text || size == 0) return RAS_ERROR_INVALID_PARAMETER;
+    text[0] = '\0';
+    const Config cfg = ConfigFromEnvironment();
+    std::string iface;
+    std::uint32_t upMs = 0;
+    if (!ResolveConnection(cfg, h, &iface, &upMs)) return RAS_ERROR_INVALID_HANDLE;
+    std::string all;
+    for (const std::string& a : InterfaceAddresses(cfg, iface)) all += (all.empty() ? "" : " ") + a;
+    if (all.size() >= size) return RAS_ERROR_BUFFER_TOO_SMALL;
+    std::memcpy(text, all.c_str(), all.size() + 1);
+    return 0;
+}
+
 }  // extern "C"

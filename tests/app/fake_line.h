@@ -23,6 +23,7 @@ public:
         // Counts since the connection came up, and at the last clearing.
         std::uint32_t sent = 0, received = 0;
         std::uint32_t sentCleared = 0, receivedCleared = 0;
+        char addresses[128] = {};  // as the line lists them
     };
 
     static FakeLine& I() {
@@ -120,6 +121,13 @@ public:
         };
         a.RasGetConnectionStatistics = &Statistics;
         a.RasGetLinkStatistics = [](HRASCONN h, RAS_DWORD, RAS_STATS* st) { return Statistics(h, st); };
+        a.NebrinRasAddresses = [](HRASCONN h, char* text, RAS_DWORD size) -> RAS_DWORD {
+            const Connection* c = I().Find(h);
+            if (!c) return RAS_ERROR_INVALID_HANDLE;
+            if (std::strlen(c->addresses) >= size) return RAS_ERROR_BUFFER_TOO_SMALL;
+            std::strcpy(text, c->addresses);
+            return 0;
+        };
         a.RasClearConnectionStatistics = [](HRASCONN h) -> RAS_DWORD {
             FakeLine& l = I();
             ++l.clearCalls;

@@ -197,6 +197,33 @@ TEST_F(StatusTickerTest, AnyConnectionIsWatchedAndMeasured) {
     EXPECT_EQ(view_.events.size(), 2u);  // no further coming-up steps
 }
 
+// The log names each address the connection gets, once, as it comes: IPv4
+// with the connection, IPv6 when the provider's router advertisement gave
+// it. A connection seen anew starts afresh.
+TEST_F(StatusTickerTest, AddressesAreLoggedOnceAsTheyCome) {
+    FakeLine::Connection& c = line_.Add(0x10, "Nebrin");
+    std::strcpy(c.addresses, "10.64.0.2");
+    Second();
+    Second();
+    std::strcpy(c.addresses, "10.64.0.2 2001:db8:64::2");
+    Second();
+    Second();
+    auto addressLines = [&] {
+        std::vector<std::string> out;
+        for (const std::string& l : log_.Lines())
+            if (l.rfind("Adres: ", 0) == 0) out.push_back(l);
+        return out;
+    };
+    EXPECT_EQ(addressLines(), (std::vector<std::string>{"Adres: 10.64.0.2", "Adres: 2001:db8:64::2"}));
+
+    line_.Remove(0x10);
+    Second();
+    std::strcpy(line_.Add(0x11, "Nebrin").addresses, "10.64.0.2");
+    Second();
+    EXPECT_EQ(addressLines().size(), 3u);
+    EXPECT_EQ(addressLines().back(), "Adres: 10.64.0.2");
+}
+
 // On a line that counts while the ticker looks, the tick that sees the
 // connection come up shows neither what was counted before nor a raw byte
 // count for no time passed: its measurement sets the baselines.

@@ -157,6 +157,7 @@ protected:
         ::setenv("NEBRIN_PPP_HOOK", (root_ + "/hook").c_str(), 1);
         ::setenv("NEBRIN_PPP_HOOK_STATUS", (root_ + "/hook-run").c_str(), 1);
         ::setenv("NEBRIN_PROC_ROUTE", (root_ + "/route").c_str(), 1);
+        ::setenv("NEBRIN_PROC_IF_INET6", (root_ + "/if_inet6").c_str(), 1);
         for (const char* v :
              {"NEBRIN_PPPOE_INTERFACE", "NEBRIN_PPP_USE_HELPER", "NEBRIN_PPP_HELPER", "NEBRIN_PPP_ELEVATE",
               "NEBRIN_PPP_LOCK", "NEBRIN_PPP_LOCK_WAIT_MS", "NEBRIN_PPP_HELPER_DEADLINE_MS", "FAKE_PPPD_SCRIPT",
@@ -595,6 +596,20 @@ TEST_F(PppdLine, DialConnectsThenHangsUpWithStatistics) {
     SetCounters("ppp0", (std::uint64_t{1} << 32) + 1600, 1000);  // 64-bit kernel counters
     EXPECT_EQ(Bytes(h).first, 100u);  // 2^32 + 100 since the baseline, in the record's 32 bits
 
+    // Addresses: none yet (the stand-in's ppp0 is no real interface), then
+    // the global IPv6 one a router advertisement gave.
+    char text[64] = "x";
+    EXPECT_EQ(NebrinRasAddresses(h, text, sizeof text), 0u);
+    EXPECT_STREQ(text, "");
+    WriteFile(root_ + "/if_inet6",
+              "fe80000000000000000000000000000a 05 40 20 80 ppp0\n"
+              "20010db8006400000000000000000002 05 40 00 00 ppp0\n");
+    EXPECT_EQ(NebrinRasAddresses(h, text, sizeof text), 0u);
+    EXPECT_STREQ(text, "2001:db8:64::2");
+    EXPECT_EQ(NebrinRasAddresses(h, text, 10), static_cast<RAS_DWORD>(RAS_ERROR_BUFFER_TOO_SMALL));
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(NebrinRasAddresses(h, nullptr, 10), static_cast<RAS_DWORD>(RAS_ERROR_INVALID_PARAMETER));
+
     const std::size_t reportsBefore = Reports().size();
     EXPECT_EQ(RasHangUpA(h), 0u);
     // Until its pppd has ended, the connection stays, disconnected: a second
@@ -618,6 +633,7 @@ TEST_F(PppdLine, DialConnectsThenHangsUpWithStatistics) {
     RAS_DWORD statsRc = 0;
     Bytes(h, &statsRc);
     EXPECT_EQ(statsRc, static_cast<RAS_DWORD>(RAS_ERROR_INVALID_HANDLE));
+    EXPECT_EQ(NebrinRasAddresses(h, text, sizeof text), static_cast<RAS_DWORD>(RAS_ERROR_INVALID_HANDLE));
     EXPECT_EQ(RasHangUpA(h), static_cast<RAS_DWORD>(RAS_ERROR_INVALID_HANDLE));
 }
 

@@ -206,6 +206,33 @@ TEST(PppdSetup, DefaultRouteOfTheLowestMetricDecides) {
     for (const Case& c : cases) EXPECT_EQ(DefaultRouteThrough(c.table, "ppp0"), c.through) << c.what;
 }
 
+TEST(PppdSetup, GlobalIpv6AddressesOfTheInterface) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> want;
+    } cases[] = {
+        {"global, short form", "20010db8006400000000000000000002 05 40 00 00 ppp0\n", {"2001:db8:64::2"}},
+        {"link-local and host scope are left out",
+         "fe80000000000000021122fffe334455 05 40 20 80 ppp0\n00000000000000000000000000000001 01 80 10 80 ppp0\n",
+         {}},
+        {"another interface's are not ours",
+         "20010db8000000000000000000000009 02 40 00 00 eth0\n20010db8000000000000000000000009 06 40 00 00 ppp01\n",
+         {}},
+        {"still being checked, or a duplicate",
+         "20010db8006400000000000000000003 05 40 00 40 ppp0\n20010db8006400000000000000000004 05 40 00 08 ppp0\n",
+         {}},
+        {"deprecated still counts, in the kernel's order",
+         "20010db800640000aabbccddeeff0011 05 40 00 20 ppp0\n20010db8006400000000000000000002 05 40 00 00 ppp0\n",
+         {"2001:db8:64:0:aabb:ccdd:eeff:11", "2001:db8:64::2"}},
+        {"garbage lines are skipped",
+         "x\n2001 05 40 00 00 ppp0\nzz010db8006400000000000000000002 05 40 00 00 ppp0\n"
+         "20010db8006400000000000000000002 05 40 q 00 ppp0\n",
+         {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(GlobalIpv6Addresses(c.text, "ppp0"), c.want) << c.what;
+}
+
 TEST(PppdSetup, HookStatusNeedsEveryLine) {
     auto st = ParseHookStatus("pid 42\nroute ok\ndns ok 10.0.0.53 10.0.0.54 (systemd-resolved)\n");
     ASSERT_TRUE(st);

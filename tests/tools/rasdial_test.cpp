@@ -79,6 +79,7 @@ TEST_F(RasDialTool, UsageErrors) {
                                                          {"Neo", "/bogus"},
                                                          {"Neo", "/create", "svc"},
                                                          {"Neo", "/disconnect", "now"},
+                                                         {"Neo", "/addresses", "all"},
                                                          {"/disconnect"},
                                                          {"Neo", "a", "b", "c"},
                                                          {std::string(300, 'x')},

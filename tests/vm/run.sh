@@ -41,7 +41,8 @@ fi
 # The resolvers of the name scenarios: unpacked, run from the VM's overlay.
 # Without them those scenarios skip with the reason.
 extra_note=
-if ! python3 "$here/image.py" --unpack "$cache" systemd-resolved libsystemd-shared resolvconf openresolv >/dev/null 2>"$cache/unpack.log"; then
+if ! python3 "$here/image.py" --unpack "$cache" systemd-resolved libsystemd-shared resolvconf openresolv \
+  network-manager libnm0 libndp0 libteamdctl0 libmm-glib0 libbluetooth3 >/dev/null 2>"$cache/unpack.log"; then
   extra_note=$(tr '\n' ' ' <"$cache/unpack.log")
 fi
 vmlinux=$(sed -n 1p <<<"$images")

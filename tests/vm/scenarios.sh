@@ -552,6 +552,7 @@ dns_with() {
     resolvconf -u 2>/dev/null
     local before
     before="$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf)"
+    log "NetworkManager connected veth0 in $(secs "$t0" "$(now)") s"
     log "resolv.conf before: $(tr '\n' ';' </etc/resolv.conf)"
     ras "$ENTRY"
     local ok=0 got
@@ -578,8 +579,112 @@ dns_with() {
 dns_resolvconf() { dns_with resolvconf; }
 dns_openresolv() { dns_with openresolv; }
 
+# NetworkManager manages the subscriber's card and writes /etc/resolv.conf
+# (its default): Debian's package and the libraries the host lacks, unpacked
+# by run.sh and run from there, with a system bus of its own. It runs where /sys is read-only, as in a container: without
+# udev it would otherwise wait for udev to announce every card and manage
+# none. The card has a fixed address and the machine's own name server.
+# While connected the portal's name must resolve, also after NetworkManager
+# rewrote resolv.conf (as it does on a lease renewal); after hang-up
+# resolv.conf is as before, also when NetworkManager writes it again.
+NM_PACKAGES="network-manager libnm0 libndp0 libteamdctl0 libmm-glib0 libbluetooth3"
+NM_PID=
+nm_stop() {
+    [ -n "$NM_PID" ] && kill "$NM_PID" 2>/dev/null && wait "$NM_PID" 2>/dev/null
+    [ -f /run/dbus/pid ] && kill "$(cat /run/dbus/pid)" 2>/dev/null
+    rm -f /run/dbus/pid
+    NM_PID=
+}
+resolv_state() { echo "$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf 2>&1)"; }
 dns_networkmanager() {
-    SKIP_REASON="NetworkManager is not set up in the VM (its package and libraries are not unpacked there yet)"
+    local c=${NEBRIN_VM_CACHE:-}/unpacked p
+    for p in $NM_PACKAGES; do
+        [ -d "$c/$p" ] || { SKIP_REASON="$p could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"; return 0; }
+    done
+    command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
+    command -v dbus-daemon >/dev/null || { SKIP_REASON="dbus-daemon is missing (package dbus)"; return 0; }
+    local nm=$c/network-manager libs missing
+    libs=$(for p in $NM_PACKAGES; do printf '%s:' "$c/$p/usr/lib/x86_64-linux-gnu"; done)
+    missing=$(LD_LIBRARY_PATH=$libs ldd "$nm/usr/sbin/NetworkManager" "$nm/usr/bin/nmcli" 2>&1 |
+        awk '/not found/ {print $1}' | sort -u | xargs)
+    [ -z "$missing" ] || {
+        SKIP_REASON="NetworkManager lacks the libraries $missing (tools/install-deps.sh installs them)"
+        return 0
+    }
+    # Run from the unpacked package; in place only what it looks for at fixed
+    # paths: its plugins, its bus policy, Debian's configuration, and nmcli
+    # where the pppd hook's PATH finds it first.
+    local saved
+    saved=$(mktemp)
+    cp -a --remove-destination "$(readlink -f /etc/resolv.conf)" "$saved" 2>/dev/null || : >"$saved"
+    mkdir -p /usr/lib/x86_64-linux-gnu/NetworkManager /etc/NetworkManager/system-connections
+    cp -r "$nm/usr/lib/x86_64-linux-gnu/NetworkManager/." /usr/lib/x86_64-linux-gnu/NetworkManager/
+    cp "$nm/usr/share/dbus-1/system.d/org.freedesktop.NetworkManager.conf" /usr/share/dbus-1/system.d/
+    cp "$nm/etc/NetworkManager/NetworkManager.conf" /etc/NetworkManager/
+    printf '#!/bin/sh\nLD_LIBRARY_PATH=%s exec %s "$@"\n' "$libs" "$nm/usr/bin/nmcli" >/usr/local/bin/nmcli
+    chmod 755 /usr/local/bin/nmcli
+    NM_LIBS=$libs NM_BIN=$nm/usr/sbin/NetworkManager dns_networkmanager_steps
+    local rc=$?
+    nm_stop
+    rm -rf /usr/lib/x86_64-linux-gnu/NetworkManager /usr/share/dbus-1/system.d/org.freedesktop.NetworkManager.conf \
+        /usr/local/bin/nmcli /etc/NetworkManager /run/NetworkManager /var/lib/NetworkManager /etc/resolv.conf
+    ip -4 addr flush dev veth0
+    cp -a "$saved" /etc/resolv.conf
+    return $rc
+}
+dns_networkmanager_steps() {
+    mkdir -p /run/dbus /etc/NetworkManager/system-connections
+    dbus-daemon --system --fork || fail "the system bus did not start" || return
+    cat >/etc/NetworkManager/system-connections/wired.nmconnection <<'KEY'
+[connection]
+id=wired
+type=ethernet
+interface-name=veth0
+
+[ipv4]
+method=manual
+address1=192.0.2.10/24
+dns=192.0.2.53;
+dns-search=example.org;
+dns-options=timeout:1;attempts:1;
+
+[ipv6]
+method=ignore
+KEY
+    chmod 600 /etc/NetworkManager/system-connections/wired.nmconnection
+    rm -f /etc/resolv.conf
+    LD_LIBRARY_PATH=$NM_LIBS unshare -m sh -c \
+        "mount --bind /sys /sys && mount -o remount,bind,ro /sys && exec $NM_BIN --no-daemon" >"$OUT/nm.log" 2>&1 &
+    NM_PID=$!
+    local t0
+    t0=$(now)
+    wait_for "nmcli -t -f DEVICE,STATE device 2>/dev/null | grep -qx veth0:connected && grep -qs 192.0.2.53 /etc/resolv.conf" 40 ||
+        fail "NetworkManager did not connect veth0: $(nmcli device 2>&1 | tr '\n' ';') $(tail -3 "$OUT/nm.log")" || return
+    local before
+    before=$(resolv_state)
+    log "NetworkManager connected veth0 in $(secs "$t0" "$(now)") s"
+    log "resolv.conf before: $(tr '\n' ';' </etc/resolv.conf)"
+    if getent hosts "$PORTAL" >/dev/null; then fail "$PORTAL resolves before the dial"; return; fi
+    ras "$ENTRY"
+    [ $RAS_RC -eq 0 ] || fail "dial failed: $RAS_OUT" || return
+    log "hook: $(tr '\n' ';' </run/nebrin-ppp/ppp0.status); resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
+    local step got
+    for step in "after the dial" "after NetworkManager rewrote resolv.conf"; do
+        [ "$step" = "after the dial" ] || nmcli general reload dns-rc
+        wait_for "getent hosts $PORTAL >/dev/null" 5
+        got=$(getent hosts "$PORTAL" | awk '{print $1}')
+        log "$step: $PORTAL -> ${got:-nothing}"
+        [ "$got" = "$BEHIND" ] || fail "$PORTAL did not resolve through the provider $step: $(tr '\n' ';' </etc/resolv.conf)" ||
+            return
+    done
+    ras "$ENTRY" /disconnect
+    wait_for ppp0_gone 15
+    for step in "after hang-up" "after NetworkManager wrote resolv.conf again"; do
+        [ "$step" = "after hang-up" ] || nmcli general reload dns-rc
+        wait_for "[ \"\$(resolv_state)\" = \"$before\" ]" 5 ||
+            fail "resolv.conf differs $step: $(tr '\n' ';' </etc/resolv.conf)" || return
+    done
+    log "resolv.conf as before, also after NetworkManager wrote it again"
 }
 
 # Two dials of the entry at the same moment from two processes: one 602.
@@ -629,6 +734,14 @@ ipv6() {
         fail "no global IPv6 address on ppp0: $(ip -6 addr show dev ppp0)" || return
     log "$(ip -6 -o addr show dev ppp0 scope global | awk '{print $2, $4}')"
     ping -6 -c 2 -W 3 "$BEHIND6" >/dev/null || fail "no answer to ping -6 $BEHIND6" || return
+    # The line tells the program the address (the connection log shows it).
+    local want told
+    want=$(ip -6 -o addr show dev ppp0 scope global | awk '{print $4}' | cut -d/ -f1 | head -1)
+    told=$(rasdial "$ENTRY" /addresses 2>&1)
+    log "the line tells: $(tr '\n' ' ' <<<"$told")"
+    grep -qx "$want" <<<"$told" || fail "the line does not tell the global address $want" || return
+    grep -qx "$(ip -4 -o addr show dev ppp0 | awk '{print $4}' | cut -d/ -f1)" <<<"$told" ||
+        fail "the line does not tell the IPv4 address" || return
     ras "$ENTRY" /disconnect
     wait_for no_client_pppd 15
 }

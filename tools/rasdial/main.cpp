@@ -4,6 +4,7 @@
 //   nebrin-rasdial                                   active connections
 //   nebrin-rasdial ENTRY [USER PASSWORD]             dial (storing USER/PASSWORD first)
 //   nebrin-rasdial ENTRY /disconnect                 hang up and wait until the line has dropped
+//   nebrin-rasdial ENTRY /addresses                  the connection's addresses, one a line
 //   nebrin-rasdial ENTRY /create SERVICE USER PASSWORD   create or overwrite the PPPoE entry
 //
 // PASSWORD `*` asks for it: without echo on the terminal, or one line of
@@ -52,6 +53,7 @@ int Usage(const std::string& problem) {
     std::cerr << "usage: nebrin-rasdial\n"
                  "       nebrin-rasdial ENTRY [USER PASSWORD|*]\n"
                  "       nebrin-rasdial ENTRY /disconnect\n"
+                 "       nebrin-rasdial ENTRY /addresses\n"
                  "       nebrin-rasdial ENTRY /create SERVICE USER PASSWORD|*\n"
                  "PASSWORD * asks for it (without echo), or reads it from standard input.\n";
     return kUsage;
@@ -233,18 +235,40 @@ int Dial(const std::string& entry, const std::string* user, const std::string* p
     return Fail(outcome, text);
 }
 
+// The entry's connection among the listed ones; 0 (said on stderr) when none.
+HRASCONN ConnectionOf(TRasCon& con, const std::string& entry) {
+    HRASCONN handle = 0;
+    for (std::size_t i = 0; i < con.Connections().Count() && !handle; ++i)
+        if (con.Connections().EntryName(i) == entry) handle = con.Connections().ConnectionHandle(i);
+    if (!handle) std::cerr << "nebrin-rasdial: no active connection to \"" << entry << "\"\n";
+    return handle;
+}
+
+int Addresses(const std::string& entry) {
+    if (!LoadRasApi()) return NoLibrary();
+    TRasCon con;
+    std::int32_t rc = con.EnumConnections();
+    if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
+    const HRASCONN handle = ConnectionOf(con, entry);
+    if (!handle) return kFailed;
+    char text[1024];
+    if (!con.Addresses(handle, text, sizeof text)) {
+        std::cerr << "nebrin-rasdial: the line does not tell the connection's addresses\n";
+        return kFailed;
+    }
+    for (char* c = text; *c; ++c)
+        if (*c == ' ') *c = '\n';
+    if (text[0]) std::cout << text << "\n";
+    return kOk;
+}
+
 int Disconnect(const std::string& entry) {
     if (!LoadRasApi()) return NoLibrary();
     TRasCon con;
     std::int32_t rc = con.EnumConnections();
     if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
-    HRASCONN handle = 0;
-    for (std::size_t i = 0; i < con.Connections().Count() && !handle; ++i)
-        if (con.Connections().EntryName(i) == entry) handle = con.Connections().ConnectionHandle(i);
-    if (!handle) {
-        std::cerr << "nebrin-rasdial: no active connection to \"" << entry << "\"\n";
-        return kFailed;
-    }
+    const HRASCONN handle = ConnectionOf(con, entry);
+    if (!handle) return kFailed;
     con.OnStateChanged = [&] { std::cout << con.StateCode() << " " << con.StatusText() << std::endl; };
     rc = con.HangUp(handle, 0, kHangUpTimeoutMs, true);
     if (rc != 0) return Fail(rc, con.ErrorText(rc));
@@ -300,6 +324,10 @@ int main(int argc, char** argv) {
         if (IsOption(args[1], "disconnect") || IsOption(args[1], "d")) {
             if (args.size() != 2) return Usage("/disconnect takes no further arguments");
             return Disconnect(entry);
+        }
+        if (IsOption(args[1], "addresses")) {
+            if (args.size() != 2) return Usage("/addresses takes no further arguments");
+            return Addresses(entry);
         }
         if (IsOption(args[1], "create")) {
             if (args.size() != 5) return Usage("/create needs SERVICE USER PASSWORD");
