@@ -22,7 +22,7 @@ packages=(
   # network namespaces of its scenarios (ip)
   qemu-system-x86 busybox-static pppoe dnsmasq-base radvd iproute2
   # libraries of the NetworkManager the VM runs unpacked (never installed here)
-  libcurl3-gnutls libjansson4 libpsl5 libreadline8 libaudit1 libselinux1
+  "libcurl3t64-gnutls|libcurl3-gnutls" libjansson4 "libpsl5t64|libpsl5" "libreadline8t64|libreadline8" libaudit1 libselinux1
   # Debian 13's kernel image is zstd-compressed (tests/vm/image.py unpacks it)
   zstd
   openbox tint2 xterm x11-xserver-utils qt6-translations-l10n
