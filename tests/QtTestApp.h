@@ -3,6 +3,8 @@
 // loop run until something holds.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 
@@ -43,7 +45,16 @@ inline QApplication& App(const AppSetup& setup) {
     static int argc = 1;
     static std::string name = setup.programName;
     static char* argv[] = {name.data(), nullptr};
-    return *new QApplication(argc, argv);
+    auto* app = new QApplication(argc, argv);
+    // The application ends when the tests have run, before the program's
+    // static objects go: a web engine still running while the toolkit's
+    // statics are destroyed corrupts the heap at exit. (An environment added
+    // while the tests run is still torn down with the others.)
+    struct EndApp : ::testing::Environment {
+        void TearDown() override { delete QCoreApplication::instance(); }
+    };
+    ::testing::AddGlobalTestEnvironment(new EndApp);
+    return *app;
 }
 
 // Runs the message loop, `sliceMs` at a time, until `done` holds or
