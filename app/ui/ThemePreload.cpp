@@ -95,6 +95,7 @@ void ThemePreload::Run() {
     // The font configuration first: the main window needs it as soon as the
     // application object exists, the theme a little later.
     SkinFonts::ReadConfiguration();
+    fontsRead_.set_value();
     try {
         loaded_ = LoadTheme(sources_, theme_, &images_);
         if (loaded_) {
@@ -116,6 +117,8 @@ void ThemePreload::Run() {
 ThemePreload::~ThemePreload() {
     if (thread_.joinable()) thread_.join();
 }
+
+void ThemePreload::WaitFonts() { fontsReadDone_.wait(); }
 
 bool ThemePreload::Wait() {
     if (thread_.joinable()) thread_.join();
