@@ -68,8 +68,10 @@ def end_run(proc, pid, timeout):
 
 
 def one_run(path, marks, timeout, env):
+    # A session of its own: the run's every process is then known by its
+    # group, and the next run starts only once all of them are gone.
     proc = subprocess.Popen(under_xvfb([path]), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, env=env)
+                            stderr=subprocess.PIPE, env=env, start_new_session=True)
     found, pid, buf = {}, None, b""
     deadline = time.monotonic() + timeout
     fd = proc.stderr.fileno()
@@ -96,7 +98,40 @@ def one_run(path, marks, timeout, env):
     finally:
         end_run(proc, pid, 15)
         proc.stderr.close()
+        wait_group_gone(proc.pid, 10)
     return found
+
+
+def group_at_work(pgid):
+    """Whether a process of group `pgid` is still there and not a zombie
+    (those only wait to be reaped)."""
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % name) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        fields = stat[stat.rfind(")") + 2:].split()  # state, ppid, pgrp, ...
+        if len(fields) > 2 and fields[2] == str(pgid) and fields[0] not in "ZX":
+            return True
+    return False
+
+
+def wait_group_gone(pgid, timeout):
+    """Waits until no process of group `pgid` is at work any more (the
+    dialer's web processes end a little after it), killing what outlasts
+    `timeout` seconds: none of them may take the CPU during the next run."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if not group_at_work(pgid):
+            return
+        time.sleep(0.02)
+    try:
+        os.killpg(pgid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
 
 
 def measure(programs, args, env):
