@@ -14,8 +14,8 @@ under the same load; a run ends once its marks are printed (or after
 --timeout seconds), by SIGTERM to the program alone. Prints the median of
 each mark and writes them with every run's figures to --json; with
 --ratio A:MARK:B:MARK2 also the per-pair ratios of A's MARK to B's MARK2
-(median, quartiles, min and max), which a load that changes during the run disturbs far less
-than a ratio of two medians.
+(median, quartiles, min and max), which a load that changes during the
+run disturbs far less than a ratio of two medians.
 """
 import argparse
 import json
@@ -192,7 +192,8 @@ def main():
     ap.add_argument("--json")
     ap.add_argument("--program", action="append", required=True,
                     help="NAME=MARK[,MARK...]:PATH")
-    ap.add_argument("--ratio", action="append", default=[], help="A:MARK:B:MARK2, per-pair ratios of A's MARK to B's MARK2")
+    ap.add_argument("--ratio", action="append", default=[],
+                    help="A:MARK:B:MARK2, per-pair ratios of A's MARK to B's MARK2")
     args = ap.parse_args()
 
     programs = []
