@@ -9,9 +9,13 @@ it (NEBRIN_TRACE_EXEC_NS, CLOCK_MONOTONIC), after the X server is up.
         --program yardstick=first-paint:/path/firstpaint_yardstick
 
 Each program's runs take turns with the other programs' (one warm-up run
-each first, not counted); a run ends once its marks are printed (or after
+each first, not counted), so run i of every program forms a pair taken
+under the same load; a run ends once its marks are printed (or after
 --timeout seconds), by SIGTERM to the program alone. Prints the median of
-each mark and writes them with every run's figures to --json.
+each mark and writes them with every run's figures to --json; with
+--ratio A:MARK:B:MARK2 also the per-pair ratios of A's MARK to B's MARK2
+(median, quartiles, min and max), which a load that changes during the
+run disturbs far less than a ratio of two medians.
 """
 import argparse
 import json
@@ -64,8 +68,10 @@ def end_run(proc, pid, timeout):
 
 
 def one_run(path, marks, timeout, env):
+    # A session of its own: the run's every process is then known by its
+    # group, and the next run starts only once all of them are gone.
     proc = subprocess.Popen(under_xvfb([path]), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, env=env)
+                            stderr=subprocess.PIPE, env=env, start_new_session=True)
     found, pid, buf = {}, None, b""
     deadline = time.monotonic() + timeout
     fd = proc.stderr.fileno()
@@ -92,7 +98,88 @@ def one_run(path, marks, timeout, env):
     finally:
         end_run(proc, pid, 15)
         proc.stderr.close()
+        wait_group_gone(proc.pid, 10)
     return found
+
+
+def group_at_work(pgid):
+    """Whether a process of group `pgid` is still there and not a zombie
+    (those only wait to be reaped)."""
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % name) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        fields = stat[stat.rfind(")") + 2:].split()  # state, ppid, pgrp, ...
+        if len(fields) > 2 and fields[2] == str(pgid) and fields[0] not in "ZX":
+            return True
+    return False
+
+
+def wait_group_gone(pgid, timeout):
+    """Waits until no process of group `pgid` is at work any more (the
+    dialer's web processes end a little after it), killing what outlasts
+    `timeout` seconds: none of them may take the CPU during the next run."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if not group_at_work(pgid):
+            return
+        time.sleep(0.02)
+    try:
+        os.killpg(pgid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+def measure(programs, args, env):
+    """Every program's marks, run by run: {name: {mark: [ms or None]}}."""
+    results = {name: {m: [] for m in marks} for name, marks, _ in programs}
+    for run in range(args.runs + 1):
+        for name, marks, path in programs:
+            found = one_run(path, marks, args.timeout, env)
+            if run == 0:
+                continue  # warm-up: caches, fonts, first writes
+            for m in marks:
+                results[name][m].append(found.get(m))
+    return results
+
+
+def session_bus():
+    """A session bus of the run's own, as every desktop session has one:
+    (address, pid), or None without dbus-daemon. Without any bus each
+    program would first have the D-Bus library start one for its X server
+    (dbus-launch --autolaunch), which costs more than the rest of a small
+    program's start and varies with the machine's load."""
+    try:
+        out = subprocess.run(["dbus-daemon", "--session", "--fork", "--nopidfile", "--print-address=1",
+                              "--print-pid=1"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True, timeout=30, check=True).stdout.split()
+        return out[0], int(out[1])
+    except (OSError, subprocess.SubprocessError, IndexError, ValueError):
+        return None
+
+
+def quartiles(values):
+    """Lower quartile, median, upper quartile (the medians of each half)."""
+    v = sorted(values)
+    half = len(v) // 2
+    lower, upper = v[:half], v[len(v) - half:]
+    med = statistics.median(v)
+    return (statistics.median(lower) if lower else med, med, statistics.median(upper) if upper else med)
+
+
+def pair_ratios(ours, yardstick):
+    """Per-run ratios ours[i] / yardstick[i], skipping runs where either
+    mark is missing. Summary: median, quartiles, min, max, pairs."""
+    ratios = [a / b for a, b in zip(ours, yardstick) if a is not None and b is not None and b > 0]
+    if not ratios:
+        return None
+    q1, med, q3 = quartiles(ratios)
+    return {"median": med, "q1": q1, "q3": q3, "min": min(ratios), "max": max(ratios),
+            "pairs": len(ratios), "ratios": ratios}
 
 
 def main():
@@ -105,6 +192,8 @@ def main():
     ap.add_argument("--json")
     ap.add_argument("--program", action="append", required=True,
                     help="NAME=MARK[,MARK...]:PATH")
+    ap.add_argument("--ratio", action="append", default=[],
+                    help="A:MARK:B:MARK2, per-pair ratios of A's MARK to B's MARK2")
     args = ap.parse_args()
 
     programs = []
@@ -116,14 +205,20 @@ def main():
     env = dict(os.environ, NEBRIN_TRACE_FIRST_PAINT="1", QT_LOGGING_RULES="qt.webenginecontext=false")
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
-    results = {name: {m: [] for m in marks} for name, marks, _ in programs}
-    for run in range(args.runs + 1):
-        for name, marks, path in programs:
-            found = one_run(path, marks, args.timeout, env)
-            if run == 0:
-                continue  # warm-up: caches, fonts, first writes
-            for m in marks:
-                results[name][m].append(found.get(m))
+    bus = session_bus()
+    if bus:
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus[0]
+    else:
+        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        sys.stderr.write("startup.py: no dbus-daemon, the programs run without a session bus\n")
+    try:
+        results = measure(programs, args, env)
+    finally:
+        if bus:
+            try:
+                os.kill(bus[1], signal.SIGTERM)
+            except ProcessLookupError:
+                pass
 
     summary = {}
     for name, marks, _ in programs:
@@ -137,6 +232,17 @@ def main():
             print("%-12s %-14s median %s over %d runs%s" % (
                 name, m, shown, len(values),
                 "" if len(values) == args.runs else " (%d without the mark)" % (args.runs - len(values))))
+    ratios = {}
+    for entry in args.ratio:
+        a, mark_a, b, mark_b = entry.split(":")
+        key = "%s %s / %s %s" % (a, mark_a, b, mark_b)
+        r = pair_ratios(results[a][mark_a], results[b][mark_b])
+        ratios[key] = r
+        if r is not None:
+            print("%s: per-pair ratio median %.2f, quartiles %.2f-%.2f, min %.2f, max %.2f over %d pairs" % (
+                key, r["median"], r["q1"], r["q3"], r["min"], r["max"], r["pairs"]))
+    if ratios:
+        summary["ratios"] = ratios
     if args.json:
         with open(args.json, "w") as f:
             json.dump(summary, f, indent=1)

@@ -130,8 +130,7 @@ std::string CannotOpen(const std::string& fileName, const std::string& why) {
 // Reads the package part of a file (header, directory, members; not what
 // follows) into `data` and checks it. The file's size is checked against
 // every declared length before anything of that length is allocated.
-PackageStatus ReadPackageFile(const std::string& fileName, std::vector<std::uint8_t>& data, Layout& layout,
-                              std::string& reason) {
+PackageStatus ReadPackageFile(const std::string& fileName, PackageBytes& data, Layout& layout, std::string& reason) {
     auto unreadable = [&](std::string why) {
         reason = std::move(why);
         return PackageStatus::Unreadable;
@@ -153,7 +152,8 @@ PackageStatus ReadPackageFile(const std::string& fileName, std::vector<std::uint
     // The header and the longest directory there can be, or the whole file
     // when it is shorter.
     constexpr std::size_t kLongestHead = kPackageHeaderSize + kPackageEntrySize * kMaxPackageMembers;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kLongestHead)));
+    // Not zeroed: only what the reads filled is ever looked at.
+    PackageBytes bytes(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kLongestHead)));
     long n = ReadUpTo(fd, bytes.data(), bytes.size());
     if (n < 0) return readFail();
     bytes.resize(static_cast<std::size_t>(n));
@@ -192,8 +192,7 @@ bool OpenedOrThrow(PackageStatus status, const std::string& reason) {
 
 }  // namespace
 
-void ThbTar::Adopt(std::vector<std::uint8_t> data, const std::vector<std::size_t>& offsets,
-                   const std::vector<std::size_t>& sizes) {
+void ThbTar::Adopt(PackageBytes data, const std::vector<std::size_t>& offsets, const std::vector<std::size_t>& sizes) {
     std::vector<Member> members(sizes.size());
     for (std::size_t i = 0; i < members.size(); ++i) members[i] = {offsets[i], sizes[i]};
     data_ = std::move(data);
@@ -206,13 +205,13 @@ PackageStatus ThbTar::ReadBytes(std::span<const std::uint8_t> bytes, std::string
     Layout layout;
     const PackageStatus status = CheckLayout(bytes, bytes.size(), layout, reason);
     if (status != PackageStatus::Ok) return status;
-    Adopt(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.end)),
-          layout.offsets, layout.sizes);
+    Adopt(PackageBytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(layout.end)), layout.offsets,
+          layout.sizes);
     return PackageStatus::Ok;
 }
 
 PackageStatus ThbTar::ReadFile(const std::string& fileName, std::string& reason) {
-    std::vector<std::uint8_t> data;
+    PackageBytes data;
     Layout layout;
     const PackageStatus status = ReadPackageFile(fileName, data, layout, reason);
     if (status != PackageStatus::Ok) return status;

@@ -16,9 +16,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nebrin {
@@ -27,6 +30,30 @@ class EArchiveError : public std::runtime_error {
 public:
     using runtime_error::runtime_error;
 };
+
+// An allocator whose elements made without a value are left as they are:
+// a buffer that a read fills is then not zeroed first.
+template <class T>
+struct UnzeroedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UnzeroedAllocator<U>;
+    };
+    UnzeroedAllocator() = default;
+    template <class U>
+    UnzeroedAllocator(const UnzeroedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// A package's bytes as held.
+using PackageBytes = std::vector<std::uint8_t, UnzeroedAllocator<std::uint8_t>>;
 
 inline constexpr int kMaxPackageMembers = 255;
 inline constexpr std::size_t kPackageHeaderSize = 7;
@@ -72,14 +99,13 @@ private:
     [[nodiscard]] PackageStatus ReadBytes(std::span<const std::uint8_t> bytes, std::string& reason);
     PackageStatus ReadFile(const std::string& fileName, std::string& reason);
     // Takes `data`, whose layout was checked, as the package.
-    void Adopt(std::vector<std::uint8_t> data, const std::vector<std::size_t>& offsets,
-               const std::vector<std::size_t>& sizes);
+    void Adopt(PackageBytes data, const std::vector<std::size_t>& offsets, const std::vector<std::size_t>& sizes);
 
     struct Member {
         std::size_t offset;
         std::size_t size;
     };
-    std::vector<std::uint8_t> data_;
+    PackageBytes data_;
     std::vector<Member> members_;
 };
 

@@ -10,6 +10,7 @@
 #include <QPixmap>
 
 #include <map>
+#include <future>
 #include <optional>
 #include <span>
 #include <thread>
@@ -48,6 +49,10 @@ public:
     ThemePreload(const ThemePreload&) = delete;
     ThemePreload& operator=(const ThemePreload&) = delete;
 
+    // Waits until the font configuration is read (its first step), so that
+    // SkinFonts::Load finds Wine's fonts in it and adds nothing itself.
+    void WaitFonts();
+
     // Waits for the load to end. True when every step succeeded; otherwise
     // Theme().reason says why.
     bool Wait();
@@ -69,6 +74,8 @@ private:
     QtThemeImages images_;
     std::vector<nebrin::RegionRect> maskRuns_;
     bool loaded_ = false;
+    std::promise<void> fontsRead_;
+    std::future<void> fontsReadDone_ = fontsRead_.get_future();
     std::thread thread_;
 };
 

@@ -139,6 +139,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("nebrin"));
     QApplication::setApplicationVersion(QString::fromUtf8(nebrin::kVersion.data(), nebrin::kVersion.size()));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Wine's fonts join the font configuration on the loading thread; added
+    // through the toolkit as well, they would be read twice, here.
+    theme.WaitFonts();
     nebrin::SkinFonts::Load();
     QApplication::setFont(nebrin::SkinFonts::Tahoma(11));
 
