@@ -60,14 +60,6 @@ probe follow "Szczegóły oferty" || die "the popup's link"
 probe page "Informacja od dostawcy" "Oferta: światłowód 1 Gb/s." 30 >/dev/null || die "the popup's link was not followed"
 import -window root "$E2E_OUT/a11y_popup.png" || die "no screenshot"
 # Escape closes it, and the keyboard is back in the main window.
-wait_active() {
-  local i
-  for ((i = 0; i < $2 * 5; i++)); do
-    [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
 wait_active "$popup" 10 || die "the popup is not active"
 xdotool key Escape
 for ((i = 0; i < 50; i++)); do [ -z "$(windows_named Informacja)" ] && break; sleep 0.2; done

@@ -15,16 +15,6 @@ walk="$E2E_OUT/keyboard_walk.txt"
 : >"$walk"
 note() { echo "$*" >>"$walk"; }
 
-active() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')" 2>/dev/null; }
-# Waits up to $2 seconds for window $1 to be the active one.
-wait_active() {
-  local i
-  for ((i = 0; i < $2 * 5; i++)); do
-    [ "$(active)" = "$1" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
 # Waits up to $2 seconds for the focused control to be named $1.
 wait_focused() {
   local i

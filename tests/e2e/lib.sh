@@ -93,6 +93,17 @@ wait_geometry() {
 }
 
 # Visible windows named $1 (exact).
+# The window the window manager calls active (decimal id, as xdotool's).
+active() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')" 2>/dev/null; }
+# Waits up to $2 seconds for window $1 to be the active one.
+wait_active() {
+  local i
+  for ((i = 0; i < $2 * 5; i++)); do
+    [ "$(active)" = "$1" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
 
 # Waits up to $2 seconds for a visible window named $1; prints its id.
