@@ -98,16 +98,20 @@ def find(app, name, role):
     return None
 
 
-def press(app, name):
-    button = find(app, name, pyatspi.ROLE_PUSH_BUTTON)
-    if button is None:
-        fail("no push button %r" % name)
-    action = button.queryAction()
+def activate(app, name, role, what):
+    node = find(app, name, role)
+    if node is None:
+        fail("no %s %r" % (what, name))
+    action = node.queryAction()
     for i in range(action.nActions):
         if action.getName(i) in ("Press", "press", "click"):
             action.doAction(i)
             return
-    fail("push button %r has no press action" % name)
+    fail("%s %r has no press action" % (what, name))
+
+
+def press(app, name):
+    activate(app, name, pyatspi.ROLE_PUSH_BUTTON, "push button")
 
 
 def main_window(app):
@@ -203,15 +207,7 @@ def page(app, title, text, secs):
 
 
 def follow(app, name):
-    link = find(app, name, pyatspi.ROLE_LINK)
-    if link is None:
-        fail("no link %r" % name)
-    action = link.queryAction()
-    for i in range(action.nActions):
-        if action.getName(i) in ("Press", "press", "click"):
-            action.doAction(i)
-            return
-    fail("link %r has no press action" % name)
+    activate(app, name, pyatspi.ROLE_LINK, "link")
 
 
 def main(argv):
