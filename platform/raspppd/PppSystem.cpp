@@ -1204,7 +1204,7 @@ std::uint32_t RestoreDeadSessionsDirect(const Config& cfg, std::string* why) {
     }
     // The file checked is the one that runs: through its open descriptor.
     SpawnRequest request;
-    request.argv = {"/bin/sh", "/dev/fd/3", "restore-dead"};
+    request.argv = {"/bin/sh", "/proc/self/fd/3", "restore-dead"};
     request.stdIn = SpawnRequest::kDevNull;
     request.stdOut = out[1];
     request.stdErr = out[1];
