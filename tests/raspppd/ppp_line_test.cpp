@@ -1756,6 +1756,31 @@ TEST_F(PppdLine, RestoreRunsTheHookOnlyForAKilledSessionsRecords) {
     ::unsetenv("CALLERS_OWN_SETTING");
 }
 
+// The restore request through the helper program: it takes no values, runs
+// the hook only when the hook is the helper's own user's (root's, under
+// pkexec) and answers with the hook's outcome.
+TEST_F(PppdHelper, RestoreRequestRunsOnlyAHookOfTheHelpersOwnUser) {
+    const std::string hookDir = root_ + "/hooks";
+    const std::string hook = hookDir + "/0010nebrin";
+    const std::string out = root_ + "/out";
+    for (const std::string& d : {hookDir, out}) fs::create_directories(d);
+    fs::permissions(out, fs::perms::all);
+    WriteFile(hook, "id -u > '" + out + "/ran'\n");
+    fs::permissions(hook, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    ::setenv("NEBRIN_PPP_RESTORE_HOOK", hook.c_str(), 1);
+    const std::string request = "nebrin-ppp-helper 2\nrestore-routes\n";
+    if (::geteuid() == 0) {
+        const HelperRun refused = Run(kUserA, request);
+        EXPECT_EQ(refused.Code(), std::to_string(nebrin::pppd::kErrRouteNotTaken)) << refused.answer;
+        EXPECT_NE(refused.answer.find("may be changed by another user"), std::string::npos) << refused.answer;
+        EXPECT_FALSE(fs::exists(out + "/ran"));
+        ASSERT_EQ(::chown(hook.c_str(), kUserA, kUserA), 0);
+    }
+    const HelperRun done = Run(kUserA, request);
+    EXPECT_EQ(done.answer, "0\n");
+    EXPECT_EQ(ReadFile(out + "/ran"), std::to_string(Uid(kUserA)) + "\n");
+}
+
 // The helper's side runs only a hook no one else can change, never beyond
 // its time limit, and says why it did not.
 TEST_F(PppdLine, RestoreRefusesAHookOthersCanChangeAndStopsOneThatHangs) {
