@@ -31,6 +31,12 @@ pid_t SpawnProcess(const SpawnRequest& request, int* err) {
             return -1;
         }
     }
+    for (const std::string& e : request.env.value_or(std::vector<std::string>{})) {
+        if (e.find('\0') != std::string::npos || e.find('=') == std::string::npos) {
+            *err = EINVAL;
+            return -1;
+        }
+    }
     posix_spawnattr_t attr;
     if (int rc = posix_spawnattr_init(&attr)) {
         *err = rc;
@@ -65,7 +71,14 @@ pid_t SpawnProcess(const SpawnRequest& request, int* err) {
         args.reserve(request.argv.size() + 1);
         for (const std::string& a : request.argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
-        rc = posix_spawn(&pid, request.argv[0].c_str(), &actions, &attr, args.data(), environ);
+        std::vector<char*> env;
+        if (request.env) {
+            env.reserve(request.env->size() + 1);
+            for (const std::string& e : *request.env) env.push_back(const_cast<char*>(e.c_str()));
+            env.push_back(nullptr);
+        }
+        rc = posix_spawn(&pid, request.argv[0].c_str(), &actions, &attr, args.data(),
+                         request.env ? env.data() : environ);
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);

@@ -3,6 +3,7 @@
 // none of this process's open files beyond its standard streams (and fd3).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -23,6 +24,9 @@ struct SpawnRequest {
     // A descriptor of ours that becomes the child's descriptor 3 (how pppd's
     // passwordfd plugin gets the password), or -1 for none.
     int fd3 = -1;
+    // The child's whole environment ("NAME=VALUE" each) when set; else it
+    // inherits ours.
+    std::optional<std::vector<std::string>> env;
 };
 
 // The child's process id, or -1 with *err set to the error number.

@@ -1,6 +1,7 @@
 #include "connection/ConnectWorkflow.h"
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -195,6 +196,23 @@ void ConnectWorkflow::WriteEntry(std::function<void(bool written)> then) {
         // A write that finished while its step still runs ends with it.
         if (!stepRunning_) EndStep();
     });
+}
+
+void ConnectWorkflow::RestoreRoutes(ILineWorker& worker) {
+    auto result = std::make_shared<LineRouteRestore>();
+    worker.Run(
+        [result] {
+            *result = RestoreLineRoutes();
+            return result->code;
+        },
+        [this, result](std::int32_t code) {
+            if (code != 0) {
+                const std::string why = result->why.empty() ? Cp1250ToUtf8(ras_.ErrorText(code)) : result->why;
+                Log(std::string(kRoutesNotRestoredLine) + why + " (" + std::to_string(code) + ")");
+            } else if (result->restored) {
+                Log(kRoutesRestoredLine);
+            }
+        });
 }
 
 void ConnectWorkflow::HangUpStep() {

@@ -57,6 +57,10 @@ inline constexpr std::string_view kDisconnectedLine = "Rozłączony";
 // An address the connection got (IPv4 at once, IPv6 by the provider's
 // router advertisement some seconds later).
 inline constexpr std::string_view kAddressPrefix = "Adres: ";
+// What a session killed without its clean-up had changed (routes, name
+// servers), put back when the program starts.
+inline constexpr std::string_view kRoutesRestoredLine = "Przywrócono trasy i serwery nazw przerwanej sesji.";
+inline constexpr std::string_view kRoutesNotRestoredLine = "Nie przywrócono tras przerwanej sesji: ";
 inline constexpr std::string_view kConnectTitle = "Połącz";
 inline constexpr std::string_view kConnectionStatusTitle = "Status połączenia";
 
@@ -206,6 +210,10 @@ public:
     void HangUpStep();
     // The controller's OnStateChanged.
     void RasConStateChanged();
+    // At start: puts back, on `worker`, what sessions killed without their
+    // clean-up left changed (RestoreLineRoutes); logs one line only when
+    // something was put back or that failed.
+    void RestoreRoutes(ILineWorker& worker);
 
     // ---- for the status ticker
     // A new connection was seen: watch it, busy, no auth failure.

@@ -86,6 +86,7 @@ RasApi ResolveAll(void* module) {
     a.NebrinRasVersionString = Resolve<PFN_NebrinRasVersionString>(module, "NebrinRasVersionString");
     a.NebrinRasPhoneBooks = Resolve<PFN_NebrinRasPhoneBooks>(module, "NebrinRasPhoneBooks");
     a.NebrinRasAddresses = Resolve<PFN_NebrinRasAddresses>(module, "NebrinRasAddresses");
+    a.NebrinRasRestoreRoutes = Resolve<PFN_NebrinRasRestoreRoutes>(module, "NebrinRasRestoreRoutes");
     return a;
 }
 
@@ -306,6 +307,17 @@ std::atomic<std::int32_t> gLastPropertiesResult{0};
 }
 
 std::int32_t LastEntryPropertiesResult() { return gLastPropertiesResult.load(); }
+
+LineRouteRestore RestoreLineRoutes() {
+    LineRouteRestore r;
+    if (!LoadRasApi() || !RasFunctions().NebrinRasRestoreRoutes) return r;
+    RAS_BOOL restored = 0;
+    char why[512] = {};
+    r.code = static_cast<std::int32_t>(RasFunctions().NebrinRasRestoreRoutes(&restored, why, sizeof why));
+    r.restored = r.code == 0 && restored != 0;
+    if (r.code != 0) r.why = why;
+    return r;
+}
 
 std::int32_t CreatePPPoEEntry(const std::string& entryName, const std::string& serviceName, const std::string& userName,
                               const std::string& password) {

@@ -21,7 +21,7 @@
 // All functions are safe to call from any thread; the program calls them from
 // the user-interface thread, except CreatePPPoEEntry after the settings
 // dialog, which runs on a LineWorker's thread (the line may wait for its
-// privileged helper there).
+// privileged helper there), and RestoreLineRoutes at start.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +54,7 @@ struct RasApi {
     PFN_NebrinRasVersionString NebrinRasVersionString = nullptr;
     PFN_NebrinRasPhoneBooks NebrinRasPhoneBooks = nullptr;
     PFN_NebrinRasAddresses NebrinRasAddresses = nullptr;
+    PFN_NebrinRasRestoreRoutes NebrinRasRestoreRoutes = nullptr;
 };
 
 // Platform generation 0..4 choosing record sizes and code paths; 4 on Linux.
@@ -102,6 +103,18 @@ std::vector<TEntryRec> PhoneBookEntries();
 // credentials' result; when the entry itself could not be written, this is
 // the real cause (a later "no such entry" follows from it).
 [[nodiscard]] std::int32_t LastEntryPropertiesResult();
+
+// Puts back the routes and name servers that sessions killed without their
+// clean-up left changed (the line's NebrinRasRestoreRoutes). A line without
+// it is a no-op: nothing restored, code 0. The line asks for no privilege
+// when nothing is left; it may wait for its helper, so not on the window's
+// thread.
+struct LineRouteRestore {
+    bool restored = false;
+    std::int32_t code = 0;  // 0, or the failure's code with why
+    std::string why;
+};
+LineRouteRestore RestoreLineRoutes();
 
 // Version text `key` of a line library ("RASAPI32.DLL", an empty name or the
 // loader's name mean the configured line library); empty when unavailable.

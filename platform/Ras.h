@@ -379,6 +379,13 @@ typedef RAS_DWORD (*PFN_NebrinRasPhoneBooks)(char* user, RAS_DWORD userSize, cha
  * the text does not fit whole (text empty), RAS_ERROR_INVALID_PARAMETER for a
  * NULL buffer or size 0. */
 typedef RAS_DWORD (*PFN_NebrinRasAddresses)(HRASCONN h, char* text, RAS_DWORD size);
+/* Puts back what sessions that ended without their own clean-up (their
+ * program killed) left changed on the machine: the default routes and the
+ * name servers. Nothing is done, and nothing asked of the user, when there is
+ * nothing of the kind: *restored tells. 0, or the code of the failure with
+ * its text in why (cut to whySize); RAS_ERROR_INVALID_PARAMETER for a NULL
+ * pointer or whySize 0. */
+typedef RAS_DWORD (*PFN_NebrinRasRestoreRoutes)(RAS_BOOL* restored, char* why, RAS_DWORD whySize);
 
 #ifndef NEBRIN_RAS_NO_PROTOTYPES
 /* Prototypes, for the libraries that implement them. */
@@ -410,6 +417,7 @@ NEBRIN_RAS_EXPORT RAS_DWORD RasGetLinkStatistics(HRASCONN h, RAS_DWORD subEntry,
 NEBRIN_RAS_EXPORT const char* NebrinRasVersionString(const char* key);
 NEBRIN_RAS_EXPORT RAS_DWORD NebrinRasPhoneBooks(char* user, RAS_DWORD userSize, char* allUsers, RAS_DWORD allSize);
 NEBRIN_RAS_EXPORT RAS_DWORD NebrinRasAddresses(HRASCONN h, char* text, RAS_DWORD size);
+NEBRIN_RAS_EXPORT RAS_DWORD NebrinRasRestoreRoutes(RAS_BOOL* restored, char* why, RAS_DWORD whySize);
 #endif
 
 #ifdef __cplusplus

@@ -47,9 +47,19 @@ ConnectionWiring::ConnectionWiring(const Window& window, nebrin::ISettingsDialog
     ras_->OnStateChanged = [this] { workflow_->RasConStateChanged(); };
 }
 
+void ConnectionWiring::RestoreRoutes() {
+    if (restoreWorker_) return;
+    QCoreApplication* app = QCoreApplication::instance();
+    restoreWorker_ = std::make_unique<nebrin::ThreadLineWorker>([app](nebrin::ThreadLineWorker::Task task) {
+        QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
+    });
+    workflow_->RestoreRoutes(*restoreWorker_);
+}
+
 ConnectionWiring::~ConnectionWiring() {
     // Reports still queued find the controller gone and are dropped.
     ras_->OnStateChanged = nullptr;
+    restoreWorker_.reset();
     workflow_.reset();
     worker_.reset();
     notice_->Working(false);

@@ -53,6 +53,9 @@ public:
 
     nebrin::TRasCon& RasCon() { return *ras_; }
     nebrin::ConnectWorkflow& Workflow() { return *workflow_; }
+    // Once, at start: the workflow's RestoreRoutes on a worker of its own
+    // (it may wait for the line's helper while an entry is written).
+    void RestoreRoutes();
 
 private:
     std::unique_ptr<nebrin::TRasCon> ras_;
@@ -63,6 +66,8 @@ private:
     // waited for, its result dropped.
     std::unique_ptr<nebrin::ThreadLineWorker> worker_;
     std::unique_ptr<nebrin::ConnectWorkflow> workflow_;
+    // Gone before the workflow: its result is then dropped.
+    std::unique_ptr<nebrin::ThreadLineWorker> restoreWorker_;
 };
 
 }  // namespace nebrin

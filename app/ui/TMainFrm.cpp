@@ -459,6 +459,9 @@ void TMainFrm::SetWindows(TConnConfFrm* conf, TInformacjaFrm* info, ThbLogFrm* l
         w.close = [this] { close(); };
         connection_ = std::make_unique<ConnectionWiring>(w, *conf, logic_->Settings().entryName);
         status_->Attach(connection_->RasCon(), connection_->Workflow(), *logic_);
+        // After the first paint (the later windows come then): what a killed
+        // session left changed goes back, off this thread.
+        connection_->RestoreRoutes();
         // An auto-connect that fell due before this dials at the next poll;
         // a press that came before this runs now.
         logic_->ConnectionAttached();

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
@@ -209,7 +210,7 @@ void AbandonChild(pid_t pid) {
     }).detach();
 }
 
-std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::string* why) {
+std::uint32_t RunHelper(const Config& cfg, const std::string& req, std::string* why) {
     const std::string path = HelperPath(cfg);
     if (path.empty()) {
         if (why) *why = "the helper nebrin-ppp-helper was not found";
@@ -233,7 +234,6 @@ std::uint32_t RunHelper(const Config& cfg, const HelperRequest& request, std::st
         if (why) *why = "cannot start " + ErrnoText(argv[0], err);
         return RAS_ERROR_CANNOT_WRITE_PHONEBOOK;
     }
-    const std::string req = EncodeHelperRequest(request);
     WriteAllNoSigpipe(child->inFd, req.data(), req.size());
     ::close(child->inFd);
     // The answer within the deadline: a helper that hangs (or an elevating
@@ -350,6 +350,8 @@ Config ConfigFromEnvironment() {
     if (auto v = EnvValue("NEBRIN_PPP_HOOK_STATUS"); v && !v->empty()) cfg.hookStatusDir = *v;
     if (auto v = EnvValue("NEBRIN_PROC_ROUTE"); v && !v->empty()) cfg.procRoute = *v;
     if (auto v = EnvValue("NEBRIN_PROC_IF_INET6"); v && !v->empty()) cfg.procIfInet6 = *v;
+    if (auto v = EnvValue("NEBRIN_PROC"); v && !v->empty()) cfg.procDir = *v;
+    if (auto v = EnvValue("NEBRIN_PPP_RESTORE_HOOK"); v && !v->empty()) cfg.restoreHook = *v;
     // The user's own folders.
     std::string config = EnvValue("XDG_CONFIG_HOME").value_or("");
     if (config.empty() || config.front() != '/') {
@@ -1101,13 +1103,180 @@ std::uint32_t WritePeer(const Config& cfg, const std::string& entry, const PeerS
     HelperRequest req;
     req.entry = entry;
     req.peer = settings;
-    return RunHelper(cfg, req, why);
+    return RunHelper(cfg, EncodeHelperRequest(req), why);
 }
 
 // ---- Helper requests ------------------------------------------------------------------------------
 
 namespace {
 constexpr std::string_view kHelperMagic = "nebrin-ppp-helper 2";
+constexpr std::string_view kRestoreRequest = "nebrin-ppp-helper 2\nrestore-routes\n";
+}  // namespace
+
+// ---- Records of killed sessions ---------------------------------------------------------------------
+
+namespace {
+constexpr std::size_t kRecordLimit = std::size_t{64} * 1024;
+constexpr std::size_t kHookOutputLimit = std::size_t{4} * 1024;
+
+bool EndsWith(const std::string& s, std::string_view tail) {
+    return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A record the hook would restore: its first line names no running pppd.
+// One that went meanwhile (ip-down) or cannot be read is none.
+bool RecordOfDeadPppd(const Config& cfg, const std::string& path) {
+    auto text = ReadText(path, kRecordLimit);
+    if (!text) return false;
+    std::string_view first(*text);
+    first = first.substr(0, first.find('\n'));
+    std::uint64_t pid = 0;
+    if (first.substr(0, 4) != "pid " || first.size() == 4 || first[4] < '0' || first[4] > '9' ||
+        !ParseUnsigned(first.substr(4), &pid) || pid == 0 || pid > INT32_MAX)
+        return true;
+    const auto comm = ReadFirstLine(cfg.procDir + "/" + std::to_string(pid) + "/comm");
+    return !comm || *comm != "pppd";
+}
+
+// Why the hook may not run as this user: empty when it is a regular file
+// (fd) owned by us and neither it nor its folder can be written by others.
+std::string HookRefusal(const std::string& path, int fd) {
+    const uid_t self = ::geteuid();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return path + " is not a regular file";
+    if (st.st_uid != self || (st.st_mode & 022) != 0)
+        return path + " may be changed by another user (owner " + std::to_string(st.st_uid) + ", mode " +
+               std::to_string(st.st_mode & 07777) + ")";
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    struct stat dir {};
+    if (::stat(folder.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode) || (dir.st_uid != self && dir.st_uid != 0) ||
+        (dir.st_mode & 022) != 0)
+        return "the folder " + folder + " may be changed by another user";
+    return {};
+}
+}  // namespace
+
+bool HasDeadSessionRecords(const Config& cfg) {
+    DIR* dir = ::opendir(cfg.hookStatusDir.c_str());
+    if (!dir) return false;
+    bool dead = false;
+    while (!dead) {
+        const dirent* e = ::readdir(dir);
+        if (!e) break;
+        const std::string name = e->d_name;
+        if (name.front() == '.' || !(EndsWith(name, ".routes") || EndsWith(name, ".nm"))) continue;
+        const std::string path = cfg.hookStatusDir + "/" + name;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        dead = RecordOfDeadPppd(cfg, path);
+    }
+    ::closedir(dir);
+    return dead;
+}
+
+std::uint32_t RestoreDeadSessionsDirect(const Config& cfg, std::string* why) {
+    std::string text;
+    auto fail = [&](std::uint32_t rc, std::string reason) {
+        if (why) *why = std::move(reason);
+        return rc;
+    };
+    WritersLock lock(cfg, &text);
+    if (lock.Result() != WritersLock::State::kHeld)
+        return fail(lock.Result() == WritersLock::State::kBusy ? kErrPeersBusy : kErrRouteNotTaken, text);
+    if (cfg.restoreHook.empty() || cfg.restoreHook.front() != '/')
+        return fail(kErrRouteNotTaken, "no hook to put the routes back");
+    const int opened = ::open(cfg.restoreHook.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (opened < 0) return fail(kErrRouteNotTaken, ErrnoText("cannot open " + cfg.restoreHook, errno));
+    // Above the child's descriptor 3 (our own 3 would keep its close-on-exec).
+    const int fd = ::fcntl(opened, F_DUPFD_CLOEXEC, 4);
+    ::close(opened);
+    if (fd < 0) return fail(kErrRouteNotTaken, ErrnoText("cannot open " + cfg.restoreHook, errno));
+    if (std::string refusal = HookRefusal(cfg.restoreHook, fd); !refusal.empty()) {
+        ::close(fd);
+        return fail(kErrRouteNotTaken, "refused: " + refusal);
+    }
+    int out[2] = {-1, -1};
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fail(kErrRouteNotTaken, ErrnoText("cannot make a pipe", err));
+    }
+    // The file checked is the one that runs: through its open descriptor.
+    SpawnRequest request;
+    request.argv = {"/bin/sh", "/proc/self/fd/3", "restore-dead"};
+    request.stdIn = SpawnRequest::kDevNull;
+    request.stdOut = out[1];
+    request.stdErr = out[1];
+    request.newSession = true;
+    request.fd3 = fd;
+    request.env =
+        std::vector<std::string>{"PATH=/usr/local/sbin:/usr/sbin:/sbin:/usr/local/bin:/usr/bin:/bin", "LC_ALL=C"};
+    int err = 0;
+    const pid_t pid = SpawnProcess(request, &err);
+    ::close(out[1]);
+    ::close(fd);
+    if (pid < 0) {
+        ::close(out[0]);
+        return fail(kErrRouteNotTaken, ErrnoText("cannot start the hook", err));
+    }
+    // Its output (for the error text) until it ends, within the limit.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg.restoreLimitMs);
+    auto leftMs = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
+    };
+    std::string output;
+    char buf[512];
+    bool open = true;
+    int status = 0;
+    bool ended = false;
+    while (leftMs() > 0) {
+        if (open) {
+            pollfd p{out[0], POLLIN, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(leftMs(), 50)));
+            if (r < 0 && errno != EINTR) open = false;
+            if (r > 0) {
+                const ssize_t n = ::read(out[0], buf, sizeof buf);
+                if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) open = false;
+                if (n > 0 && output.size() < kHookOutputLimit) output.append(buf, static_cast<std::size_t>(n));
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const pid_t w = ::waitpid(pid, &status, WNOHANG);
+        if (w == pid || (w < 0 && errno != EINTR)) {
+            ended = w == pid;
+            break;
+        }
+    }
+    ::close(out[0]);
+    if (!ended) {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+        return fail(kErrHelperTimeout, cfg.restoreHook + " did not end within " + std::to_string(cfg.restoreLimitMs) +
+                                           " ms and was stopped");
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+        std::replace(output.begin(), output.end(), '\n', ' ');
+        return fail(kErrRouteNotTaken,
+                    cfg.restoreHook + " failed" +
+                        (WIFEXITED(status) ? " (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
+                                           : std::string(" (killed)")) +
+                        (output.empty() ? "" : ": " + output));
+    }
+    return 0;
+}
+
+std::uint32_t RestoreDeadSessions(const Config& cfg, bool* restored, std::string* why) {
+    if (restored) *restored = false;
+    if (!HasDeadSessionRecords(cfg)) return 0;
+    const std::uint32_t rc = ::geteuid() == 0 && !cfg.forceHelper ? RestoreDeadSessionsDirect(cfg, why)
+                                                                  : RunHelper(cfg, std::string(kRestoreRequest), why);
+    if (rc == 0 && restored) *restored = true;
+    return rc;
 }
 
 std::string EncodeHelperRequest(const HelperRequest& r) {
@@ -1138,7 +1307,9 @@ std::string RunHelperRequest(const Config& cfg, std::string_view bytes, std::uin
     auto req = ParseHelperRequest(bytes);
     std::string why;
     std::uint32_t rc;
-    if (!req) {
+    if (bytes == kRestoreRequest) {
+        rc = RestoreDeadSessionsDirect(cfg, &why);
+    } else if (!req) {
         rc = RAS_ERROR_INVALID_PARAMETER;
         why = "malformed request";
     } else {

@@ -28,6 +28,10 @@
 //                        default /run/nebrin-ppp
 //   NEBRIN_PROC_ROUTE    the kernel's IPv4 routes      default /proc/net/route
 //   NEBRIN_PROC_IF_INET6 the kernel's IPv6 addresses   default /proc/net/if_inet6
+//   NEBRIN_PROC          the processes (for the pids the hooks record)
+//                        default /proc
+//   NEBRIN_PPP_RESTORE_HOOK  the hook the helper runs to put back what
+//                        killed sessions left   default /etc/ppp/ip-pre-up.d/0010nebrin
 // pppd itself always reads "call ENTRY" from /etc/ppp/peers; the redirected
 // peers folder only reaches a stand-in pppd, which inherits the environment.
 //
@@ -67,6 +71,11 @@ struct Config {
     std::string hookStatusDir = "/run/nebrin-ppp";
     std::string procRoute = "/proc/net/route";
     std::string procIfInet6 = "/proc/net/if_inet6";
+    std::string procDir = "/proc";
+    // The package's hook, run as "HOOK restore-dead" by the helper; it must be
+    // owned by the user the helper runs as (root) and writable by no one else.
+    std::string restoreHook = "/etc/ppp/ip-pre-up.d/0010nebrin";
+    int restoreLimitMs = 20'000;  // then the hook is stopped: kErrHelperTimeout
 };
 
 // The system's folders, ignoring the environment (the helper under pkexec).
@@ -269,6 +278,28 @@ inline constexpr std::size_t kMaxPeersPerUser = 16;
 // many went.
 std::size_t RemoveStaleTemporaries(const Config& cfg);
 
+// ---- Records of killed sessions ------------------------------------------------------
+//
+// The hooks record the machine's default routes (IFACE.routes) and the card
+// whose name servers they changed (IFACE.nm) in cfg.hookStatusDir, first line
+// "pid PPPD_PID", and undo them at ip-down. A pppd killed outright leaves
+// them behind.
+
+// Whether a record belongs to no running pppd: its pid names no process of
+// cfg.procDir whose comm is "pppd", or it names none at all. Reads only.
+[[nodiscard]] bool HasDeadSessionRecords(const Config& cfg);
+
+// The helper's side: under the writers' lock, runs cfg.restoreHook as
+// "HOOK restore-dead" with nothing of the caller's environment, for at most
+// cfg.restoreLimitMs. Refuses a hook that is not a regular file owned by the
+// user this runs as, or that it or its folder lets others write. 0 or a RAS
+// code with *why.
+[[nodiscard]] std::uint32_t RestoreDeadSessionsDirect(const Config& cfg, std::string* why);
+
+// The caller's side: nothing when HasDeadSessionRecords says so (*restored
+// false, no helper started); else the helper's "restore-routes" request.
+[[nodiscard]] std::uint32_t RestoreDeadSessions(const Config& cfg, bool* restored, std::string* why);
+
 // ---- The helper ------------------------------------------------------------------------
 //
 // One request on the helper's standard input, every field on a line of its
@@ -276,6 +307,9 @@ std::size_t RemoveStaleTemporaries(const Config& cfg);
 //   nebrin-ppp-helper 2
 //   peer
 //   entry, interface, service
+// or, with no values at all:
+//   nebrin-ppp-helper 2
+//   restore-routes
 // The helper answers on standard output with the result code on the first
 // line and, on failure, a text on the second.
 

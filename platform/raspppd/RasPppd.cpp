@@ -887,4 +887,20 @@ RAS_DWORD NebrinRasAddresses(HRASCONN h, char* text, RAS_DWORD size) {
     return 0;
 }
 
+RAS_DWORD NebrinRasRestoreRoutes(RAS_BOOL* restored, char* why, RAS_DWORD whySize) {
+    if (!restored || !why || whySize == 0) return RAS_ERROR_INVALID_PARAMETER;
+    *restored = 0;
+    why[0] = '\0';
+    bool done = false;
+    std::string text;
+    const std::uint32_t rc = RestoreDeadSessions(ConfigFromEnvironment(), &done, &text);
+    *restored = done ? 1 : 0;
+    if (rc != 0) {
+        const std::size_t n = std::min<std::size_t>(text.size(), whySize - 1);
+        std::memcpy(why, text.data(), n);
+        why[n] = '\0';
+    }
+    return rc;
+}
+
 }  // extern "C"

@@ -214,6 +214,14 @@ RAS_DWORD PhoneBooks(char* user, RAS_DWORD us, char* all, RAS_DWORD as) {
     return 0;
 }
 
+RAS_DWORD RestoreRoutes(RAS_BOOL* restored, char* why, RAS_DWORD size) {
+    RasDouble& d = RasDouble::I();
+    ++d.restoreCalls;
+    *restored = d.restoreRestored ? 1 : 0;
+    Put(why, size, d.restoreWhy);
+    return d.restoreResult;
+}
+
 }  // namespace
 
 RasDouble& RasDouble::I() {
@@ -249,6 +257,7 @@ RasApi RasDouble::Table() {
     a.RasGetLinkStatistics = LinkStats;
     a.NebrinRasVersionString = Version;
     a.NebrinRasPhoneBooks = PhoneBooks;
+    a.NebrinRasRestoreRoutes = RestoreRoutes;
     return a;
 }
 

@@ -64,10 +64,15 @@ public:
     bool storedPasswordSaved = false;
     std::uint32_t credResult = 0;
     std::uint32_t setPropsResult = 0;  // what writing the entry's properties answers
+    // What putting back a killed session's routes answers.
+    std::uint32_t restoreResult = 0;
+    bool restoreRestored = false;
+    std::string restoreWhy;
 
     // ---- Records ----
     int dialCalls = 0, hangUpCalls = 0, statusCalls = 0, enumCalls = 0, enumEntriesCalls = 0;
     int setCredCalls = 0, getCredCalls = 0, setDialParamsCalls = 0, getDialParamsCalls = 0, setPropsCalls = 0;
+    int restoreCalls = 0;
     std::vector<HRASCONN> hangUps;
     RASDIALPARAMSA lastDialParams{};
     std::string lastDialPhoneBook;  // "(null)" when none

@@ -546,6 +546,46 @@ TEST_F(ConnectWorkflowTest, SettingsWriteRunsOnTheWorkerAndReportsWhenItComes) {
     EXPECT_EQ(worker.runs, 1);
 }
 
+// What a killed session left changed is put back at start on the worker; the
+// log says so only when something was put back or that failed.
+TEST_F(ConnectWorkflowTest, RestoringAKilledSessionsRoutesIsLoggedOnlyWhenItDidSomething) {
+    struct Case {
+        const char* what;
+        std::uint32_t result;
+        bool restored;
+        std::string why;
+        Lines log;
+    };
+    const std::vector<Case> cases = {
+        {"nothing left", 0, false, "", {}},
+        {"put back", 0, true, "", {"Przywrócono trasy i serwery nazw przerwanej sesji."}},
+        {"refused with a reason",
+         716,
+         false,
+         "/etc/ppp/ip-pre-up.d/0010nebrin failed (exit status 1)",
+         {"Nie przywrócono tras przerwanej sesji: /etc/ppp/ip-pre-up.d/0010nebrin failed (exit status 1) (716)"}},
+        {"refused without one",
+         633,
+         false,
+         "",
+         {"Nie przywrócono tras przerwanej sesji: The port is already in use. (633)"}},
+    };
+    for (const Case& c : cases) {
+        auto& d = RasDouble::I();
+        d.restoreCalls = 0;
+        d.restoreResult = c.result;
+        d.restoreRestored = c.restored;
+        d.restoreWhy = c.why;
+        log.Clear();
+        HeldWorker worker;
+        wf->RestoreRoutes(worker);
+        EXPECT_EQ(d.restoreCalls, 0) << c.what << ": ran on the window's thread";
+        worker.Finish();
+        EXPECT_EQ(d.restoreCalls, 1) << c.what;
+        EXPECT_EQ(log.Lines(), c.log) << c.what;
+    }
+}
+
 // The first connect writes the new entry and dials it once written; a
 // refused write is shown and nothing is dialled.
 TEST_F(ConnectWorkflowTest, FirstConnectDialsOnlyOnceTheEntryIsWritten) {

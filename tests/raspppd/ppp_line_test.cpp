@@ -161,7 +161,8 @@ protected:
         for (const char* v :
              {"NEBRIN_PPPOE_INTERFACE", "NEBRIN_PPP_USE_HELPER", "NEBRIN_PPP_HELPER", "NEBRIN_PPP_ELEVATE",
               "NEBRIN_PPP_LOCK", "NEBRIN_PPP_LOCK_WAIT_MS", "NEBRIN_PPP_HELPER_DEADLINE_MS", "FAKE_PPPD_SCRIPT",
-              "FAKE_PPPD_LOGIN", "FAKE_PPPD_TERM_SECONDS", "FAKE_PPPD_DOWN_SECONDS"})
+              "FAKE_PPPD_LOGIN", "FAKE_PPPD_TERM_SECONDS", "FAKE_PPPD_DOWN_SECONDS", "NEBRIN_PROC",
+              "NEBRIN_PPP_RESTORE_HOOK"})
             ::unsetenv(v);
         // A wired port that is down, the wired port that is up, a wireless and
         // a virtual one.
@@ -1654,6 +1655,191 @@ TEST(HelperContext, PrivilegeAndCallingUser) {
         EXPECT_EQ(got.privileged, c.privileged) << c.uid << " " << c.euid << " " << (c.pkexec ? c.pkexec : "-");
         EXPECT_EQ(got.callerUid, c.caller) << c.uid << " " << c.euid << " " << (c.pkexec ? c.pkexec : "-");
     }
+}
+
+// ---- Records of killed sessions ----------------------------------------------------------
+
+// A record counts as a killed session's when its pid line names no running
+// pppd; only *.routes and *.nm files are records.
+TEST_F(PppdLine, RecordsOfKilledSessionsAreThoseOfNoRunningPppd) {
+    const std::string proc = root_ + "/proc";
+    const std::string records = root_ + "/hook-run";
+    ::setenv("NEBRIN_PROC", proc.c_str(), 1);
+    WriteFile(proc + "/100/comm", "pppd\n");
+    WriteFile(proc + "/200/comm", "bash\n");
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;
+        bool dead;
+    };
+    const std::vector<Case> cases = {
+        {"no records", {}, false},
+        {"routes of a running pppd", {{"ppp0.routes", "pid 100\ndefault via 10.0.0.1 dev eth0\n"}}, false},
+        {"name servers of a running pppd", {{"ppp0.nm", "pid 100\neth0\n"}}, false},
+        {"routes of a pid that is gone", {{"ppp0.routes", "pid 300\ndefault via 10.0.0.1 dev eth0\n"}}, true},
+        {"name servers of a pid that is not pppd", {{"ppp1.nm", "pid 200\neth0\n"}}, true},
+        {"one live, one dead", {{"ppp0.routes", "pid 100\n"}, {"ppp1.routes", "pid 300\n"}}, true},
+        {"no pid line", {{"ppp0.routes", "default via 10.0.0.1 dev eth0\n"}}, true},
+        {"empty", {{"ppp0.routes", ""}}, true},
+        {"pid with trailing garbage", {{"ppp0.routes", "pid 100x\n"}}, true},
+        {"negative pid", {{"ppp0.nm", "pid -100\n"}}, true},
+        {"pid zero", {{"ppp0.nm", "pid 0\n"}}, true},
+        {"huge pid", {{"ppp0.nm", "pid 99999999999999999999\n"}}, true},
+        {"binary", {{"ppp0.routes", std::string("pid \0\xff\n", 7)}}, true},
+        {"a temporary file is no record", {{"ppp0.routes.tmp", "pid 300\n"}}, false},
+        {"a status file is no record", {{"ppp0.status", "pid 300\n"}}, false},
+        {"a bare suffix is no record", {{".routes", "pid 300\n"}}, false},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(records);
+        fs::create_directories(records);
+        for (const auto& [name, text] : c.files) WriteFile(records + "/" + name, text);
+        EXPECT_EQ(nebrin::pppd::HasDeadSessionRecords(nebrin::pppd::ConfigFromEnvironment()), c.dead) << c.what;
+    }
+    fs::remove_all(records);
+    fs::create_directories(records + "/ppp0.routes");  // a folder
+    EXPECT_FALSE(nebrin::pppd::HasDeadSessionRecords(nebrin::pppd::ConfigFromEnvironment()));
+    fs::remove_all(records);
+    EXPECT_FALSE(nebrin::pppd::HasDeadSessionRecords(nebrin::pppd::ConfigFromEnvironment())) << "no folder";
+}
+
+// The line's export: no record of a killed session starts nothing at all
+// (no helper, so no prompt); one such record runs the hook, through the
+// helper for a user (directly for root), with one argument and none of the
+// caller's environment.
+TEST_F(PppdLine, RestoreRunsTheHookOnlyForAKilledSessionsRecords) {
+    ::setenv("NEBRIN_PPP_LOCK", (root_ + "/writers.lock").c_str(), 1);
+    const std::string records = root_ + "/hook-run";
+    const std::string hookDir = root_ + "/hooks";
+    const std::string hook = hookDir + "/0010nebrin";
+    const std::string ran = root_ + "/hook-ran";
+    fs::create_directories(records);
+    fs::create_directories(hookDir);
+    fs::permissions(hookDir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    WriteFile(hook, "{ echo \"$#:$1\"; env; } >> '" + ran + "'\nrm -f '" + records + "/ppp0.routes'\n");
+    fs::permissions(hook, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    ::setenv("NEBRIN_PROC", (root_ + "/proc").c_str(), 1);
+    ::setenv("NEBRIN_PPP_RESTORE_HOOK", hook.c_str(), 1);
+    ::setenv("NEBRIN_PPP_HELPER", NEBRIN_PPP_HELPER_BIN, 1);
+    ::setenv("NEBRIN_PPP_ELEVATE", "", 1);
+    ::setenv("CALLERS_OWN_SETTING", "leaks", 1);
+    RAS_BOOL restored = 7;
+    char why[256] = "x";
+    EXPECT_EQ(NebrinRasRestoreRoutes(nullptr, why, sizeof why), static_cast<RAS_DWORD>(RAS_ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(NebrinRasRestoreRoutes(&restored, why, 0), static_cast<RAS_DWORD>(RAS_ERROR_INVALID_PARAMETER));
+
+    // Nothing recorded: no helper, no hook.
+    ::setenv("NEBRIN_PPP_HELPER", (root_ + "/no-such-helper").c_str(), 1);
+    ASSERT_EQ(NebrinRasRestoreRoutes(&restored, why, sizeof why), 0u) << why;
+    EXPECT_EQ(restored, 0);
+    EXPECT_FALSE(fs::exists(ran));
+
+    // The record of a killed pppd.
+    ::setenv("NEBRIN_PPP_HELPER", NEBRIN_PPP_HELPER_BIN, 1);
+    WriteFile(records + "/ppp0.routes", "pid 300\ndefault via 10.0.0.1 dev eth0\n");
+    ASSERT_EQ(NebrinRasRestoreRoutes(&restored, why, sizeof why), 0u) << why;
+    EXPECT_EQ(restored, 1);
+    const std::string out = ReadFile(ran);
+    EXPECT_EQ(out.substr(0, out.find('\n')), "1:restore-dead");
+    EXPECT_NE(out.find("\nPATH=/usr/local/sbin:/usr/sbin:/sbin:/usr/local/bin:/usr/bin:/bin\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("CALLERS_OWN_SETTING"), std::string::npos) << out;
+    EXPECT_EQ(out.find("NEBRIN_"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(records + "/ppp0.routes"));
+
+    // Put back: the next start asks nothing.
+    fs::remove(ran);
+    ASSERT_EQ(NebrinRasRestoreRoutes(&restored, why, sizeof why), 0u) << why;
+    EXPECT_EQ(restored, 0);
+    EXPECT_FALSE(fs::exists(ran));
+    ::unsetenv("CALLERS_OWN_SETTING");
+}
+
+// The restore request through the helper program: it takes no values, runs
+// the hook only when the hook is the helper's own user's (root's, under
+// pkexec) and answers with the hook's outcome.
+TEST_F(PppdHelper, RestoreRequestRunsOnlyAHookOfTheHelpersOwnUser) {
+    const std::string hookDir = root_ + "/hooks";
+    const std::string hook = hookDir + "/0010nebrin";
+    const std::string out = root_ + "/out";
+    for (const std::string& d : {hookDir, out}) fs::create_directories(d);
+    fs::permissions(out, fs::perms::all);
+    WriteFile(hook, "id -u > '" + out + "/ran'\n");
+    fs::permissions(hook, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    ::setenv("NEBRIN_PPP_RESTORE_HOOK", hook.c_str(), 1);
+    const std::string request = "nebrin-ppp-helper 2\nrestore-routes\n";
+    if (::geteuid() == 0) {
+        const HelperRun refused = Run(kUserA, request);
+        EXPECT_EQ(refused.Code(), std::to_string(nebrin::pppd::kErrRouteNotTaken)) << refused.answer;
+        EXPECT_NE(refused.answer.find("may be changed by another user"), std::string::npos) << refused.answer;
+        EXPECT_FALSE(fs::exists(out + "/ran"));
+        ASSERT_EQ(::chown(hook.c_str(), kUserA, kUserA), 0);
+    }
+    const HelperRun done = Run(kUserA, request);
+    EXPECT_EQ(done.answer, "0\n");
+    EXPECT_EQ(ReadFile(out + "/ran"), std::to_string(Uid(kUserA)) + "\n");
+}
+
+// The helper's side runs only a hook no one else can change, never beyond
+// its time limit, and says why it did not.
+TEST_F(PppdLine, RestoreRefusesAHookOthersCanChangeAndStopsOneThatHangs) {
+    const std::string hookDir = root_ + "/hooks";
+    const std::string ran = root_ + "/hook-ran";
+    const auto safeDir = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                         fs::perms::others_exec;
+    const auto safeFile = fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read;
+    nebrin::pppd::Config cfg = nebrin::pppd::ConfigFromEnvironment();
+    cfg.lockFile = root_ + "/writers.lock";
+    cfg.restoreHook = hookDir + "/0010nebrin";
+    cfg.restoreLimitMs = 500;
+    struct Case {
+        const char* what;
+        std::string script;
+        fs::perms file;
+        fs::perms dir;
+        bool symlink;
+        std::uint32_t code;
+        const char* why;  // part of the reason
+        bool runs;
+    };
+    const std::string mark = "echo ran >> '" + ran + "'\n";
+    const std::vector<Case> cases = {
+        {"a sound hook", mark, safeFile, safeDir, false, 0, "", true},
+        {"group may write it", mark, safeFile | fs::perms::group_write, safeDir, false, nebrin::pppd::kErrRouteNotTaken,
+         "may be changed by another user", false},
+        {"others may write it", mark, safeFile | fs::perms::others_write, safeDir, false,
+         nebrin::pppd::kErrRouteNotTaken, "may be changed by another user", false},
+        {"others may write its folder", mark, safeFile, safeDir | fs::perms::others_write, false,
+         nebrin::pppd::kErrRouteNotTaken, "folder", false},
+        {"a link to it", mark, safeFile, safeDir, true, nebrin::pppd::kErrRouteNotTaken, "cannot open", false},
+        {"a failing hook", mark + "echo no route >&2\nexit 3\n", safeFile, safeDir, false,
+         nebrin::pppd::kErrRouteNotTaken, "(exit status 3): no route", true},
+        {"a hook that hangs", mark + "sleep 30\n", safeFile, safeDir, false, nebrin::pppd::kErrHelperTimeout,
+         "did not end within 500 ms", true},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(hookDir);
+        fs::remove(ran);
+        fs::create_directories(hookDir);
+        const std::string target = c.symlink ? root_ + "/real-hook" : cfg.restoreHook;
+        WriteFile(target, c.script);
+        fs::permissions(target, c.file);
+        if (c.symlink) fs::create_symlink(target, cfg.restoreHook);
+        fs::permissions(hookDir, c.dir);
+        std::string why;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(nebrin::pppd::RestoreDeadSessionsDirect(cfg, &why), c.code) << c.what << ": " << why;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.what;
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.what << ": " << why;
+        EXPECT_EQ(fs::exists(ran), c.runs) << c.what;
+        fs::permissions(hookDir, safeDir);
+    }
+    // The request takes no values.
+    std::uint32_t code = 0;
+    const std::string answer =
+        nebrin::pppd::RunHelperRequest(cfg, "nebrin-ppp-helper 2\nrestore-routes\nppp0\n", 0, &code);
+    EXPECT_EQ(code, static_cast<std::uint32_t>(RAS_ERROR_INVALID_PARAMETER)) << answer;
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ TEST_F(RasDialTool, UsageErrors) {
                                                          {"Neo", "/disconnect", "now"},
                                                          {"Neo", "/addresses", "all"},
                                                          {"/disconnect"},
+                                                         {"/restore", "now"},
                                                          {"Neo", "a", "b", "c"},
                                                          {std::string(300, 'x')},
                                                          {"Neo", "/create", std::string(200, 's'), "u", "p"}};
@@ -90,6 +91,13 @@ TEST_F(RasDialTool, UsageErrors) {
         EXPECT_NE(r.err.find("usage:"), std::string::npos);
         EXPECT_EQ(r.out, "");
     }
+}
+
+// The simulated line keeps no routes of killed sessions: nothing to do.
+TEST_F(RasDialTool, RestoreWithALineThatKeepsNoRecordsDoesNothing) {
+    Result r = Run({"/restore"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "nothing to restore\n");
 }
 
 TEST_F(RasDialTool, ConnectsAndTheConnectionOutlivesTheDialler) {

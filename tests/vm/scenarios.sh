@@ -420,6 +420,15 @@ default_route_steps() {
         kill -9 $(client_pppd)
         wait_for ppp0_gone 10
         log "pppd killed: $(routes | tr '\n' ';')"
+        # Put back at the dialer's next start, before any dial.
+        ras /restore
+        [ $RAS_RC -eq 0 ] && [ "$RAS_OUT" = "restored what killed sessions left changed" ] ||
+            fail "/restore after the kill failed ($kind): $RAS_OUT" || return
+        [ "$(routes)" = "$before" ] || fail "routes after kill -9 and /restore differ ($kind): $(routes | tr '\n' ';')" ||
+            return
+        log "after kill -9 and /restore: as before"
+        ras /restore
+        [ "$RAS_OUT" = "nothing to restore" ] || fail "a second /restore did something ($kind): $RAS_OUT" || return
         # The concentrator still holds the killed session for a while.
         kill $(ac_pppd) 2>/dev/null
         sleep 1

@@ -6,6 +6,8 @@
 //   nebrin-rasdial ENTRY /disconnect                 hang up and wait until the line has dropped
 //   nebrin-rasdial ENTRY /addresses                  the connection's addresses, one a line
 //   nebrin-rasdial ENTRY /create SERVICE USER PASSWORD   create or overwrite the PPPoE entry
+//   nebrin-rasdial /restore                          put back the routes and name servers
+//                                                    that killed sessions left changed
 //
 // PASSWORD `*` asks for it: without echo on the terminal, or one line of
 // standard input when that is not a terminal. A password given on the
@@ -55,6 +57,7 @@ int Usage(const std::string& problem) {
                  "       nebrin-rasdial ENTRY /disconnect\n"
                  "       nebrin-rasdial ENTRY /addresses\n"
                  "       nebrin-rasdial ENTRY /create SERVICE USER PASSWORD|*\n"
+                 "       nebrin-rasdial /restore\n"
                  "PASSWORD * asks for it (without echo), or reads it from standard input.\n";
     return kUsage;
 }
@@ -262,6 +265,18 @@ int Addresses(const std::string& entry) {
     return kOk;
 }
 
+int Restore() {
+    if (!LoadRasApi()) return NoLibrary();
+    // A line that keeps no such records has nothing to put back.
+    const LineRouteRestore r = RestoreLineRoutes();
+    if (r.code != 0) {
+        TRasCon con;
+        return Fail(r.code, r.why.empty() ? con.ErrorText(r.code) : r.why);
+    }
+    std::cout << (r.restored ? "restored what killed sessions left changed\n" : "nothing to restore\n");
+    return kOk;
+}
+
 int Disconnect(const std::string& entry) {
     if (!LoadRasApi()) return NoLibrary();
     TRasCon con;
@@ -315,6 +330,10 @@ int main(int argc, char** argv) {
         if (entry == "-h" || entry == "--help" || entry == "/?") {
             Usage("");
             return kOk;
+        }
+        if (IsOption(entry, "restore")) {
+            if (args.size() != 1) return Usage("/restore takes no further arguments");
+            return Restore();
         }
         if (entry.empty() || entry[0] == '/' || entry[0] == '-') return Usage("the first argument names the entry");
         std::string problem;
