@@ -238,22 +238,24 @@ int Dial(const std::string& entry, const std::string* user, const std::string* p
     return Fail(outcome, text);
 }
 
-// The entry's connection among the listed ones; 0 (said on stderr) when none.
-HRASCONN ConnectionOf(TRasCon& con, const std::string& entry) {
-    HRASCONN handle = 0;
-    for (std::size_t i = 0; i < con.Connections().Count() && !handle; ++i)
-        if (con.Connections().EntryName(i) == entry) handle = con.Connections().ConnectionHandle(i);
-    if (!handle) std::cerr << "nebrin-rasdial: no active connection to \"" << entry << "\"\n";
-    return handle;
+// Loads the line and finds the entry's connection among the listed ones:
+// kOk with *handle set, else the exit status (the reason said on stderr).
+int FindConnection(TRasCon& con, const std::string& entry, HRASCONN* handle) {
+    if (!LoadRasApi()) return NoLibrary();
+    const std::int32_t rc = con.EnumConnections();
+    if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
+    *handle = 0;
+    for (std::size_t i = 0; i < con.Connections().Count() && !*handle; ++i)
+        if (con.Connections().EntryName(i) == entry) *handle = con.Connections().ConnectionHandle(i);
+    if (*handle) return kOk;
+    std::cerr << "nebrin-rasdial: no active connection to \"" << entry << "\"\n";
+    return kFailed;
 }
 
 int Addresses(const std::string& entry) {
-    if (!LoadRasApi()) return NoLibrary();
     TRasCon con;
-    std::int32_t rc = con.EnumConnections();
-    if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
-    const HRASCONN handle = ConnectionOf(con, entry);
-    if (!handle) return kFailed;
+    HRASCONN handle = 0;
+    if (const int status = FindConnection(con, entry, &handle); status != kOk) return status;
     char text[1024];
     if (!con.Addresses(handle, text, sizeof text)) {
         std::cerr << "nebrin-rasdial: the line does not tell the connection's addresses\n";
@@ -278,14 +280,11 @@ int Restore() {
 }
 
 int Disconnect(const std::string& entry) {
-    if (!LoadRasApi()) return NoLibrary();
     TRasCon con;
-    std::int32_t rc = con.EnumConnections();
-    if (rc != 0 && rc != RAS_ERROR_BUFFER_TOO_SMALL) return Fail(rc, con.ErrorText(rc));
-    const HRASCONN handle = ConnectionOf(con, entry);
-    if (!handle) return kFailed;
+    HRASCONN handle = 0;
+    if (const int status = FindConnection(con, entry, &handle); status != kOk) return status;
     con.OnStateChanged = [&] { std::cout << con.StateCode() << " " << con.StatusText() << std::endl; };
-    rc = con.HangUp(handle, 0, kHangUpTimeoutMs, true);
+    std::int32_t rc = con.HangUp(handle, 0, kHangUpTimeoutMs, true);
     if (rc != 0) return Fail(rc, con.ErrorText(rc));
     con.OnStateChanged = nullptr;
     // "Disconnected" is not the end yet: the line is free when the
