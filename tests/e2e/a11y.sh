@@ -46,7 +46,12 @@ cp "$WORK/tree.txt" "$tree"
 
 # The power button, by name and role, on the simulated line.
 probe press-and-wait "Połącz" "Połączony" 30 || die "connecting through the power button's action"
-probe dump >"$E2E_OUT/a11y_tree_online.txt" || die "no accessible tree when online"
+# The button's look (and name) follows the state a moment later.
+for ((i = 0; i < 20; i++)); do
+  probe dump >"$E2E_OUT/a11y_tree_online.txt" || die "no accessible tree when online"
+  grep -q "push button 'Rozłącz'" "$E2E_OUT/a11y_tree_online.txt" && break
+  sleep 0.5
+done
 grep -q "push button 'Rozłącz'" "$E2E_OUT/a11y_tree_online.txt" || die "the power button is not 'Rozłącz' when online"
 
 # The popup comes up about a second after the connection: a window of its
