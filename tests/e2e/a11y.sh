@@ -91,12 +91,7 @@ probe page Nebrin "Cennik: 50 zł miesięcznie." 30 >/dev/null || die "the onlin
 
 # By keyboard: Tab reaches the page after the skin's controls, an arrow key
 # its link, Enter follows it.
-for ((i = 0; i < 8; i++)); do
-  [ "$(probe focused)" = "Strona dostawcy" ] && break
-  xdotool key Tab
-  sleep 0.3
-done
-[ "$(probe focused)" = "Strona dostawcy" ] || die "Tab never reached the page"
+tab_to "Strona dostawcy" || die "Tab never reached the page"
 # nebrin-web marks the page with the focus: a dotted line just inside the
 # pane's edges (the default theme's pane starts at 8,34), gone once the focus
 # is on a link.

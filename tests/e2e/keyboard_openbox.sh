@@ -83,12 +83,7 @@ wait_line no 30 || die "Shift+F1 with the pointer over the pane did not hang up"
 note "Shift+F1, pointer over the pane: disconnected"
 
 # The settings dialog by its button, filled in by typing, Enter accepts.
-for ((i = 0; i < 8; i++)); do
-  [ "$(probe focused)" = "Konfiguracja połączenia" ] && break
-  xdotool key Tab
-  sleep 0.3
-done
-[ "$(probe focused)" = "Konfiguracja połączenia" ] || die "Tab never reached the settings button"
+tab_to "Konfiguracja połączenia" || die "Tab never reached the settings button"
 xdotool key space
 conf=$(wait_window "Konfiguracja połączenia" 15) || die "Space on the settings button opened no dialog"
 wait_active "$conf" 10 || die "the settings dialog is not active"

@@ -92,7 +92,6 @@ wait_geometry() {
   return 1
 }
 
-# Visible windows named $1 (exact).
 # The window the window manager calls active (decimal id, as xdotool's).
 active() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')" 2>/dev/null; }
 # Waits up to $2 seconds for window $1 to be the active one.
@@ -104,6 +103,18 @@ wait_active() {
   done
   return 1
 }
+# Presses Tab (at most 8 times) until the focused control, as the
+# accessibility probe reads it, is named $1.
+tab_to() {
+  local i
+  for ((i = 0; i < 8; i++)); do
+    [ "$(probe focused)" = "$1" ] && return 0
+    xdotool key Tab
+    sleep 0.3
+  done
+  [ "$(probe focused)" = "$1" ]
+}
+# Visible windows named $1 (exact).
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
 
 # Waits up to $2 seconds for a visible window named $1; prints its id.
