@@ -46,13 +46,10 @@ cp "$WORK/tree.txt" "$tree"
 
 # The power button, by name and role, on the simulated line.
 probe press-and-wait "Połącz" "Połączony" 30 || die "connecting through the power button's action"
-# The button's look (and name) follows the state a moment later.
-for ((i = 0; i < 20; i++)); do
-  probe dump >"$E2E_OUT/a11y_tree_online.txt" || die "no accessible tree when online"
-  grep -q "push button 'Rozłącz'" "$E2E_OUT/a11y_tree_online.txt" && break
-  sleep 0.5
-done
-grep -q "push button 'Rozłącz'" "$E2E_OUT/a11y_tree_online.txt" || die "the power button is not 'Rozłącz' when online"
+probe dump >"$E2E_OUT/a11y_tree_online.txt" || die "no accessible tree when online"
+# The role is "push button" in Debian 12's AT-SPI and "button" in Debian 13's.
+grep -Eq "(push )?button 'Rozłącz'" "$E2E_OUT/a11y_tree_online.txt" ||
+  die "the power button is not 'Rozłącz' when online"
 
 # The popup comes up about a second after the connection: a window of its
 # own, its page read with its link, which is followed through its action.

@@ -182,7 +182,13 @@ protected:
         std::vector<std::string> secretsAfter;
         for (const char* f : {"/etc/ppp/chap-secrets", "/etc/ppp/pap-secrets"}) secretsAfter.push_back(ReadFile(f));
         EXPECT_EQ(secretsAfter, secretsBefore_);
-        fs::remove_all(root_);
+        // A session's own thread may still be removing its marks as the
+        // folder goes: try again until nothing is left.
+        EXPECT_TRUE(Eventually([&] {
+            std::error_code ec;
+            fs::remove_all(root_, ec);
+            return !ec;
+        }));
     }
 
     void AddInterface(const std::string& name, int index, const std::string& oper, bool device, bool wireless) {
