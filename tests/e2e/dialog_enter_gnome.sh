@@ -10,11 +10,7 @@ probe press "Konfiguracja połączenia" || die "settings button"
 conf=$(wait_window "Konfiguracja połączenia" 15) || die "no settings dialog"
 xdotool windowactivate --sync "$conf" 2>/dev/null || true
 for ((i = 0; i < 20; i++)); do [ "$(probe focused)" = "Nazwa użytkownika:" ] && break; sleep 0.5; done
-xdotool key ctrl+a && xdotool type --delay 20 "ania"
-xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
-xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
-xdotool key Tab ctrl+a && xdotool type --delay 20 "swiatlowod"
-xdotool key Return
+fill_settings ania Sekret12 swiatlowod
 for ((i = 0; i < 50; i++)); do [ -z "$(windows_named "Konfiguracja połączenia")" ] && break; sleep 0.2; done
 [ -z "$(windows_named "Konfiguracja połączenia")" ] || { import -window root "$E2E_OUT/dialog_enter_gnome.png"; die "Enter did not accept the settings dialog under the GNOME theme (screenshot dialog_enter_gnome.png)"; }
 for ((i = 0; i < 25; i++)); do grep -q "swiatlowod" "$home/simline-user.pbk" && break; sleep 0.2; done

@@ -101,11 +101,7 @@ xwininfo -id "$win" | grep -q IsViewable || die "the main window stayed minimise
 wait_active "$conf" 10 || die "the settings dialog is not active after coming back"
 wait_focused "Nazwa użytkownika:" 10 || die "the user name field lost the focus: $(probe focused)"
 note "the settings dialog minimised by openbox: back at once, main window too"
-xdotool key ctrl+a && xdotool type --delay 20 "ania"
-xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
-xdotool key Tab ctrl+a && xdotool type --delay 20 "Sekret12"
-xdotool key Tab ctrl+a && xdotool type --delay 20 "swiatlowod"
-xdotool key Return
+fill_settings ania Sekret12 swiatlowod
 for ((i = 0; i < 50; i++)); do [ -z "$(windows_named "Konfiguracja połączenia")" ] && break; sleep 0.2; done
 [ -z "$(windows_named "Konfiguracja połączenia")" ] || die "Enter did not accept the settings dialog"
 # The entry was written with what was typed (the simulated line's phonebook

@@ -114,6 +114,15 @@ tab_to() {
   done
   [ "$(probe focused)" = "$1" ]
 }
+# Types user $1, password $2 (twice) and service $3 into the settings
+# dialog, starting in its user name field, then presses Enter.
+fill_settings() {
+  xdotool key ctrl+a && xdotool type --delay 20 "$1"
+  xdotool key Tab ctrl+a && xdotool type --delay 20 "$2"
+  xdotool key Tab ctrl+a && xdotool type --delay 20 "$2"
+  xdotool key Tab ctrl+a && xdotool type --delay 20 "$3"
+  xdotool key Return
+}
 # Visible windows named $1 (exact).
 windows_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
 
