@@ -1,6 +1,8 @@
 #include "app/ThemeLoader.h"
 
+#include <algorithm>
 #include <exception>
+#include <new>
 #include <stdexcept>
 #include <string_view>
 
@@ -50,6 +52,7 @@ private:
         } catch (const std::exception& e) {
             Fail(std::string("cannot read the package: ") + e.what());
         }
+        ReservePictureBuffer();
 
         Step(2);
         Extract(mem::kSettings);
@@ -153,20 +156,43 @@ private:
         return "member " + std::to_string(index) + " (" + std::string(ThemeMemberAt(index).role) + ")";
     }
 
-    // Unseals member `index` with its own pass phrase.
-    void Extract(int index) {
-        MemberBytes plain;
+    // Unseals member `index` with its own pass phrase into `plain` (emptied
+    // first).
+    void Unseal(int index, MemberBytes& plain) {
+        plain.clear();
         try {
             DecryptStream(CipherKey(MemberPassPhrase(index)), tar_.GetMember(index), plain);
         } catch (const std::exception& e) {
             Fail(Member(index) + ": " + e.what());
         }
-        out_.members[static_cast<std::size_t>(index)] = std::move(plain);
     }
 
+    // Unseals member `index` into the theme data.
+    void Extract(int index) { Unseal(index, out_.members[static_cast<std::size_t>(index)]); }
+
+    // The picture buffer at the size of the largest picture at once (a
+    // sealed member is longer than its plain bytes). Without the memory, each
+    // picture asks for its own when unsealed, and the step that cannot have
+    // it fails naming its member.
+    void ReservePictureBuffer() {
+        std::size_t largest = 0;
+        for (int i = 0; i < std::min(tar_.Count(), kThemeMembers); ++i) {
+            const MemberKind kind = ThemeMemberAt(i).kind;
+            if (kind == MemberKind::Bitmap || kind == MemberKind::Icon) {
+                largest = std::max(largest, tar_.GetMember(i).size());
+            }
+        }
+        try {
+            picture_.reserve(largest);
+        } catch (const std::bad_alloc&) {}
+    }
+
+    // A picture is decoded where it was unsealed, one buffer for them all:
+    // the plain bytes are not needed once decoded, and memory the process
+    // already has costs far less than fresh pages at start.
     ImageSize Picture(int index) {
-        Extract(index);
-        const MemberBytes& data = out_.members[static_cast<std::size_t>(index)];
+        Unseal(index, picture_);
+        const MemberBytes& data = picture_;
         const MemberKind kind = ThemeMemberAt(index).kind;
         std::optional<ImageSize> size;
         if (decoder_) {
@@ -229,6 +255,7 @@ private:
     ThemeData& out_;
     ImageDecoder* decoder_;
     ThbTar tar_;
+    MemberBytes picture_;
     int step_ = 0;
 };
 

@@ -44,8 +44,12 @@ public:
 [[nodiscard]] std::optional<ImageSize> IconHeaderSize(std::span<const std::uint8_t> data);
 
 struct ThemeData {
-    TMivenINI ini;                                   // member 0
-    std::array<MemberBytes, kThemeMembers> members;  // plain bytes, as far as loaded
+    TMivenINI ini;  // member 0
+    // Plain bytes, as far as loaded, of the members used as bytes (settings,
+    // offline page and picture, licence). Pictures and icons go to the
+    // decoder as they are unsealed and are not kept: their entries stay
+    // empty.
+    std::array<MemberBytes, kThemeMembers> members;
     std::array<ImageSize, kThemeMembers> imageSizes{};
 
     std::string offlineHtmlPath;  // written from member 5
