@@ -113,8 +113,14 @@ UP
     ip -n ac addr add "$BEHIND/32" dev lo
     ip -n ac addr add "$BEHIND6/128" dev lo
     ip netns exec ac sysctl -qw net.ipv6.conf.all.forwarding=1
+    # The name server's address (every session's local end) is on lo too,
+    # and dnsmasq bound to it once: bound as the session links come and go
+    # (--bind-dynamic), it now and then lost the address for good when one
+    # link went and the next came with the same address (seen on Debian 13:
+    # "Connection refused" with ppp0 up).
+    ip -n ac addr add "$AC_ADDR/32" dev lo
     if command -v dnsmasq >/dev/null; then
-        ip netns exec ac dnsmasq -u root --no-resolv --no-hosts --bind-dynamic --listen-address="$AC_ADDR" \
+        ip netns exec ac dnsmasq -u root --no-resolv --no-hosts --bind-interfaces --listen-address="$AC_ADDR" \
             --address="/$PORTAL/$BEHIND" --pid-file="$AC/dnsmasq.pid" --log-facility="$AC/dnsmasq.log" ||
             log "dnsmasq did not start"
     fi
