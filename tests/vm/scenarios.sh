@@ -118,10 +118,15 @@ UP
     # (--bind-dynamic), it now and then lost the address for good when one
     # link went and the next came with the same address (seen on Debian 13:
     # "Connection refused" with ppp0 up).
+    # It answers every name itself, as a provider's server does: no such
+    # name, or no such record (the portal's AAAA), never "refused", which
+    # sent the subscriber's resolver on to the next server of resolv.conf
+    # (the machine's own, unreachable here: 20 s a lookup).
     ip -n ac addr add "$AC_ADDR/32" dev lo
     if command -v dnsmasq >/dev/null; then
         ip netns exec ac dnsmasq -u root --no-resolv --no-hosts --bind-interfaces --listen-address="$AC_ADDR" \
-            --address="/$PORTAL/$BEHIND" --pid-file="$AC/dnsmasq.pid" --log-facility="$AC/dnsmasq.log" ||
+            --address="/$PORTAL/$BEHIND" --local="/$PORTAL/" --local=/#/ \
+            --pid-file="$AC/dnsmasq.pid" --log-facility="$AC/dnsmasq.log" ||
             log "dnsmasq did not start"
     fi
     if command -v radvd >/dev/null; then
