@@ -9,7 +9,9 @@
 # Environment (from run.sh): NEBRIN_VM_BIN, NEBRIN_VM_OUT, NEBRIN_VM_ONLY,
 # NEBRIN_VM_TRACE, NEBRIN_VM_BOOTED_AT.
 set -u
-[ -n "${NEBRIN_VM_TRACE:-}" ] && { PS4='+ $(cut -d" " -f1 /proc/uptime) '; set -x; }
+# The trace goes to the first stderr only: never into output a scenario
+# captures and compares.
+[ -n "${NEBRIN_VM_TRACE:-}" ] && { PS4='+ $(cut -d" " -f1 /proc/uptime) '; exec 9>&2; BASH_XTRACEFD=9; set -x; }
 BIN=$NEBRIN_VM_BIN
 OUT=$NEBRIN_VM_OUT
 AC=/srv/nebrin-ac
