@@ -2,6 +2,7 @@
 # The README's test command (bash tools/dev.sh test) in a fresh Debian 13
 # (trixie) file system:
 #   tools/debian13-test.sh [--keep-build]
+#   tools/debian13-test.sh --vm "create_and_dial SCENARIO..."
 #
 # A minimal trixie (tools/debian-root.sh) is unpacked into a temporary folder,
 # entered with chroot (/proc, /dev, /sys mounted), this tree (the files git
@@ -14,6 +15,12 @@
 # the last one's), so a later run starts at the build. --keep-build keeps the build folder in the cache as well
 # (trixie-build), for a quick run again after a change.
 #
+# --vm runs only the VM test's named scenarios there (NEBRIN_VM_ONLY of
+# tests/vm/run.sh): the VM is then made from Debian 13's kernel and packages.
+# It builds what running needs in the kept build folder (configured first
+# when there is none); the log is build-debian13/vm.log, the VM's results
+# stay in the kept build folder's tests/vm/out.
+#
 # Needs root, debootstrap and the network to Debian's mirror; without them it
 # says why and exits 0 (skipped). Exit status: the test command's. The log is
 # build-debian13/test.log. Environment as tools/debian-root.sh says.
@@ -22,7 +29,14 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 keep_build=""
-[ "${1:-}" = --keep-build ] && keep_build=1
+vm_only=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --keep-build) keep_build=1; shift ;;
+        --vm) vm_only=${2:?--vm needs the scenarios, create_and_dial first}; keep_build=1; shift 2 ;;
+        *) echo "usage: tools/debian13-test.sh [--keep-build] [--vm \"create_and_dial SCENARIO...\"]" >&2; exit 2 ;;
+    esac
+done
 
 suite=trixie
 debian_root_what="Debian 13 test"
@@ -76,6 +90,21 @@ fi
 if [ -n "$keep_build" ]; then
     mkdir -p "$debian_root_cache/$suite-build" "$root/root/nebrin/build"
     mount --bind "$debian_root_cache/$suite-build" "$root/root/nebrin/build"
+fi
+
+if [ -n "$vm_only" ]; then
+    phase "the VM test's scenarios $vm_only"
+    set +e
+    chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 HOME=/root USER=root \
+        NEBRIN_VM_ONLY="$vm_only" bash -c 'cd /root/nebrin &&
+            { [ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DNEBRIN_WERROR=ON; } &&
+            cmake --build build -j "$(nproc)" --target nebrin_bundle &&
+            NEBRIN_BUILD_DIR=$PWD/build bash tests/vm/run.sh' >"$out/vm.log" 2>&1
+    status=$?
+    set -e
+    sed -n '/^== results/,$p' "$out/vm.log"
+    [ "$status" -eq 0 ] || { tail -5 "$out/vm.log"; echo "Debian 13 VM run FAILED (exit $status, log $out/vm.log)"; }
+    exit "$status"
 fi
 
 phase "bash tools/dev.sh test"

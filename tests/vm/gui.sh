@@ -126,7 +126,8 @@ program_under_x() {
     local portal
     portal=$(getent hosts "$PORTAL" | awk '{print $1; exit}')
     log "$PORTAL -> ${portal:-nothing}; resolv.conf: $(tr '\n' ';' </etc/resolv.conf)"
-    [ -n "$portal" ] || log "asked directly: $(timeout 5 busybox nslookup "$PORTAL" "$AC_ADDR" 2>&1 | tr '\n' ';')"
+    [ -n "$portal" ] || log "asked directly: $(timeout 5 busybox nslookup "$PORTAL" "$AC_ADDR" 2>&1 | tr '\n' ';')" \
+        "concentrator's name server: $(ac_dns_state | tr '\n' ';')"
     wait_for "timeout 5 busybox wget -q -O - --header 'Host: $PORTAL' http://$portal/ 2>/dev/null | grep -q nebrin-portal" 30 ||
         { gui_failed program_no_page "no page of $PORTAL through the connection: $(ip -4 route get "$BEHIND" 2>&1)"; return; }
     log "the page of $PORTAL came through ppp0"

@@ -132,11 +132,16 @@ def fetch_package(cache, name):
 
 
 def unpack_packages(cache, names):
-    """Each package unpacked into CACHE/unpacked/NAME (again when its .deb changed)."""
+    """Each package unpacked into CACHE/unpacked/NAME (again when its .deb changed).
+    One that cannot be had leaves the others unpacked; NoPackage names it at the end."""
     os.makedirs(cache, exist_ok=True)
-    out = []
+    out, missing = [], []
     for name in names:
-        deb = fetch_package(cache, name)
+        try:
+            deb = fetch_package(cache, name)
+        except NoPackage as e:
+            missing.append(str(e))
+            continue
         dest = os.path.join(cache, "unpacked", name)
         stamp = dest + ".stamp"
         if not (os.path.isdir(dest) and os.path.exists(stamp) and open(stamp).read() == deb):
@@ -146,6 +151,8 @@ def unpack_packages(cache, names):
             with open(stamp, "w") as f:
                 f.write(deb)
         out.append(dest)
+    if missing:
+        raise NoPackage("; ".join(missing))
     return out
 
 

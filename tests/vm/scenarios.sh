@@ -9,7 +9,9 @@
 # Environment (from run.sh): NEBRIN_VM_BIN, NEBRIN_VM_OUT, NEBRIN_VM_ONLY,
 # NEBRIN_VM_TRACE, NEBRIN_VM_BOOTED_AT.
 set -u
-[ -n "${NEBRIN_VM_TRACE:-}" ] && { PS4='+ $(cut -d" " -f1 /proc/uptime) '; set -x; }
+# The trace goes to the first stderr only: never into output a scenario
+# captures and compares.
+[ -n "${NEBRIN_VM_TRACE:-}" ] && { PS4='+ $(cut -d" " -f1 /proc/uptime) '; exec 9>&2; BASH_XTRACEFD=9; set -x; }
 BIN=$NEBRIN_VM_BIN
 OUT=$NEBRIN_VM_OUT
 AC=/srv/nebrin-ac
@@ -113,9 +115,20 @@ UP
     ip -n ac addr add "$BEHIND/32" dev lo
     ip -n ac addr add "$BEHIND6/128" dev lo
     ip netns exec ac sysctl -qw net.ipv6.conf.all.forwarding=1
+    # The name server's address (every session's local end) is on lo too,
+    # and dnsmasq bound to it once: bound as the session links come and go
+    # (--bind-dynamic), it now and then lost the address for good when one
+    # link went and the next came with the same address (seen on Debian 13:
+    # "Connection refused" with ppp0 up).
+    # It answers every name itself, as a provider's server does: no such
+    # name, or no such record (the portal's AAAA), never "refused", which
+    # sent the subscriber's resolver on to the next server of resolv.conf
+    # (the machine's own, unreachable here: 20 s a lookup).
+    ip -n ac addr add "$AC_ADDR/32" dev lo
     if command -v dnsmasq >/dev/null; then
-        ip netns exec ac dnsmasq -u root --no-resolv --no-hosts --bind-dynamic --listen-address="$AC_ADDR" \
-            --address="/$PORTAL/$BEHIND" --pid-file="$AC/dnsmasq.pid" --log-facility="$AC/dnsmasq.log" ||
+        ip netns exec ac dnsmasq -u root --no-resolv --no-hosts --bind-interfaces --listen-address="$AC_ADDR" \
+            --address="/$PORTAL/$BEHIND" --local="/$PORTAL/" --local=/#/ \
+            --pid-file="$AC/dnsmasq.pid" --log-facility="$AC/dnsmasq.log" ||
             log "dnsmasq did not start"
     fi
     if command -v radvd >/dev/null; then
@@ -148,6 +161,19 @@ start_ac() {
     AC_PID=$!
     sleep 0.5
     kill -0 "$AC_PID" 2>/dev/null || { log "pppoe-server did not start: $(cat "$AC/server.log")"; return 1; }
+}
+
+# The concentrator's name server: running or not, where it listens, its log.
+ac_dns_state() {
+    local p
+    p=$(cat "$AC/dnsmasq.pid" 2>/dev/null)
+    if [ -n "$p" ] && kill -0 "$p" 2>/dev/null; then
+        echo "dnsmasq $p runs, listening on: $(ip netns exec ac ss -Hlnu 'sport = :53' | awk '{print $4}' | xargs)"
+    else
+        echo "dnsmasq is not running"
+    fi
+    echo "addresses: $(ip -n ac -o -4 addr show | awk '{print $2, $4}' | xargs)"
+    tail -5 "$AC/dnsmasq.log" 2>/dev/null
 }
 
 stop_ac() {
@@ -184,6 +210,8 @@ scenario() {
         FAILED=$((FAILED + 1))
         echo "  --- concentrator's pppd log (tail):"
         tail -8 "$AC/pppd.log" 2>/dev/null | sed 's/^/  | /'
+        echo "  --- concentrator's name server:"
+        ac_dns_state | sed 's/^/  | /'
     fi
     clean_line
     [ -n "$AC_PID" ] && kill -0 "$AC_PID" 2>/dev/null || start_ac
@@ -469,6 +497,27 @@ dns_plain() {
     cp -a "$saved" /etc/resolv.conf
 }
 
+# The packages run.sh fetched and unpacked for the resolver scenarios are
+# there; else SKIP_REASON says why not and it fails.
+unpacked() {
+    local p
+    for p in "$@"; do
+        [ -d "${NEBRIN_VM_CACHE:-}/unpacked/$p" ] || {
+            SKIP_REASON="$p could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-not in ${NEBRIN_VM_CACHE:-}/unpacked}"
+            return 1
+        }
+    done
+}
+# A file of an unpacked package ($1) at its path without /usr ($2), under
+# /usr (merged /usr, Debian 13) or not (Debian 12): its full path.
+in_package() {
+    local f
+    for f in "$1/usr/$2" "$1/$2"; do
+        [ -e "$f" ] && { echo "$f"; return 0; }
+    done
+    return 1
+}
+
 # systemd-resolved owns /etc/resolv.conf (its stub): Debian's package unpacked
 # by run.sh, run from the overlay with a system bus of its own. As on a
 # machine booted with systemd, Debian's usepeerdns hook sees it active and
@@ -481,10 +530,20 @@ resolved_stop() {
     RESOLVED_PID=
 }
 dns_resolved() {
-    local r=${NEBRIN_VM_CACHE:-}/unpacked/systemd-resolved
-    local lib=${NEBRIN_VM_CACHE:-}/unpacked/libsystemd-shared/usr/lib/x86_64-linux-gnu/systemd
-    [ -x "$r/lib/systemd/systemd-resolved" ] && [ -f "$lib/libsystemd-shared-252.so" ] || {
-        SKIP_REASON="systemd-resolved could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"
+    local c=${NEBRIN_VM_CACHE:-}/unpacked
+    unpacked systemd-resolved libsystemd-shared || return 0
+    local r=$c/systemd-resolved resolved lib missing
+    resolved=$(in_package "$r" lib/systemd/systemd-resolved) || {
+        SKIP_REASON="the unpacked systemd-resolved has no systemd-resolved program"
+        return 0
+    }
+    lib=$(in_package "$c/libsystemd-shared" lib/x86_64-linux-gnu/systemd) || {
+        SKIP_REASON="the unpacked libsystemd-shared has no lib/x86_64-linux-gnu/systemd"
+        return 0
+    }
+    missing=$(LD_LIBRARY_PATH=$lib ldd "$resolved" "$r/usr/bin/resolvectl" 2>&1 | awk '/not found/ {print $1}' | sort -u | xargs)
+    [ -z "$missing" ] || {
+        SKIP_REASON="systemd-resolved lacks the libraries $missing (tools/install-deps.sh installs them)"
         return 0
     }
     command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
@@ -499,7 +558,7 @@ dns_resolved() {
         >/usr/local/bin/systemctl
     chmod 755 /usr/local/bin/resolvectl /usr/local/bin/systemctl
     mkdir -p /run/systemd/system
-    LD_LIBRARY_PATH=$lib "$r/lib/systemd/systemd-resolved" >"$OUT/resolved.log" 2>&1 &
+    LD_LIBRARY_PATH=$lib "$resolved" >"$OUT/resolved.log" 2>&1 &
     RESOLVED_PID=$!
     wait_for "[ -S /run/systemd/resolve/io.systemd.Resolve ] && [ -f /run/systemd/resolve/stub-resolv.conf ]" 30 ||
         { resolved_stop; fail "systemd-resolved did not start: $(tail -3 "$OUT/resolved.log")"; return; }
@@ -537,10 +596,8 @@ dns_resolved() {
 # servers over; ours checks the result. Afterwards resolv.conf is as before.
 dns_with() {
     local pkg=$1 u=${NEBRIN_VM_CACHE:-}/unpacked/$1
-    [ -x "$u/sbin/resolvconf" ] || {
-        SKIP_REASON="$pkg could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"
-        return 0
-    }
+    unpacked "$pkg" || return 0
+    in_package "$u" sbin/resolvconf >/dev/null || { SKIP_REASON="the unpacked $pkg has no resolvconf program"; return 0; }
     command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
     local files saved
     files=$(cd "$u" && find . \( -type f -o -type l \) ! -path './usr/share/*' | sed 's/^\.//')
@@ -561,7 +618,6 @@ dns_with() {
     resolvconf -u 2>/dev/null
     local before
     before="$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf)"
-    log "NetworkManager connected veth0 in $(secs "$t0" "$(now)") s"
     log "resolv.conf before: $(tr '\n' ';' </etc/resolv.conf)"
     ras "$ENTRY"
     local ok=0 got
@@ -607,9 +663,8 @@ nm_stop() {
 resolv_state() { echo "$(readlink /etc/resolv.conf) $(sha256sum </etc/resolv.conf 2>&1)"; }
 dns_networkmanager() {
     local c=${NEBRIN_VM_CACHE:-}/unpacked p
-    for p in $NM_PACKAGES; do
-        [ -d "$c/$p" ] || { SKIP_REASON="$p could not be fetched and unpacked: ${NEBRIN_VM_UNPACK_NOTE:-no package}"; return 0; }
-    done
+    # shellcheck disable=SC2086
+    unpacked $NM_PACKAGES || return 0
     command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
     command -v dbus-daemon >/dev/null || { SKIP_REASON="dbus-daemon is missing (package dbus)"; return 0; }
     local nm=$c/network-manager libs missing
@@ -781,6 +836,8 @@ scenario carrier_down carrier_down
 scenario ipv6 ipv6
 scenario program program_under_x
 stop_ac
+# The concentrator's logs beside the results.
+for f in "$AC"/*.log; do [ -f "$f" ] && cp "$f" "$OUT/ac-$(basename "$f")"; done
 echo "== results (scenarios $(secs "$t_all" "$(now)") s, VM up $(now) s)"
 printf '  %s\n' "${RESULTS[@]}"
 echo "${#RESULTS[@]} scenarios, $FAILED failed"
