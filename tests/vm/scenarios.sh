@@ -518,6 +518,17 @@ in_package() {
     return 1
 }
 
+# The programs $3... of package $1 find every library they link, with $2 as
+# LD_LIBRARY_PATH; else SKIP_REASON names those missing and it fails.
+libraries_there() {
+    local what=$1 path=$2 missing
+    shift 2
+    missing=$(LD_LIBRARY_PATH=$path ldd "$@" 2>&1 | awk '/not found/ {print $1}' | sort -u | xargs)
+    [ -z "$missing" ] && return 0
+    SKIP_REASON="$what lacks the libraries $missing (tools/install-deps.sh installs them)"
+    return 1
+}
+
 # systemd-resolved owns /etc/resolv.conf (its stub): Debian's package unpacked
 # by run.sh, run from the overlay with a system bus of its own. As on a
 # machine booted with systemd, Debian's usepeerdns hook sees it active and
@@ -532,7 +543,7 @@ resolved_stop() {
 dns_resolved() {
     local c=${NEBRIN_VM_CACHE:-}/unpacked
     unpacked systemd-resolved libsystemd-shared || return 0
-    local r=$c/systemd-resolved resolved lib missing
+    local r=$c/systemd-resolved resolved lib
     resolved=$(in_package "$r" lib/systemd/systemd-resolved) || {
         SKIP_REASON="the unpacked systemd-resolved has no systemd-resolved program"
         return 0
@@ -541,11 +552,7 @@ dns_resolved() {
         SKIP_REASON="the unpacked libsystemd-shared has no lib/x86_64-linux-gnu/systemd"
         return 0
     }
-    missing=$(LD_LIBRARY_PATH=$lib ldd "$resolved" "$r/usr/bin/resolvectl" 2>&1 | awk '/not found/ {print $1}' | sort -u | xargs)
-    [ -z "$missing" ] || {
-        SKIP_REASON="systemd-resolved lacks the libraries $missing (tools/install-deps.sh installs them)"
-        return 0
-    }
+    libraries_there systemd-resolved "$lib" "$resolved" "$r/usr/bin/resolvectl" || return 0
     command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
     command -v dbus-daemon >/dev/null || { SKIP_REASON="dbus-daemon is missing (package dbus)"; return 0; }
     id systemd-resolve >/dev/null 2>&1 || useradd --system --no-create-home systemd-resolve ||
@@ -667,14 +674,9 @@ dns_networkmanager() {
     unpacked $NM_PACKAGES || return 0
     command -v dnsmasq >/dev/null || { SKIP_REASON="dnsmasq is missing (package dnsmasq-base)"; return 0; }
     command -v dbus-daemon >/dev/null || { SKIP_REASON="dbus-daemon is missing (package dbus)"; return 0; }
-    local nm=$c/network-manager libs missing
+    local nm=$c/network-manager libs
     libs=$(for p in $NM_PACKAGES; do printf '%s:' "$c/$p/usr/lib/x86_64-linux-gnu"; done)
-    missing=$(LD_LIBRARY_PATH=$libs ldd "$nm/usr/sbin/NetworkManager" "$nm/usr/bin/nmcli" 2>&1 |
-        awk '/not found/ {print $1}' | sort -u | xargs)
-    [ -z "$missing" ] || {
-        SKIP_REASON="NetworkManager lacks the libraries $missing (tools/install-deps.sh installs them)"
-        return 0
-    }
+    libraries_there NetworkManager "$libs" "$nm/usr/sbin/NetworkManager" "$nm/usr/bin/nmcli" || return 0
     # Run from the unpacked package; in place only what it looks for at fixed
     # paths: its plugins, its bus policy, Debian's configuration, and nmcli
     # where the pppd hook's PATH finds it first.
