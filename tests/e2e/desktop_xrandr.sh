@@ -5,7 +5,7 @@
 # screen no longer holds it.
 . "$(dirname "$0")/lib.sh"
 need xrandr
-start_x -noreset
+start_x
 home=$(make_home)
 start_nebrin "$home"
 wait_window Nebrin 30 >/dev/null || die "no main window; log: $(cat "$WORK/nebrin.log")"

@@ -18,7 +18,7 @@ fi
 mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix || { echo "SKIP: no private /tmp/.X11-unix may be mounted here"; exit 77; }
 
 . "$(dirname "$0")/lib.sh"
-start_x -noreset
+start_x
 host=$DISPLAY
 # A plain green desktop: what the window's shape cuts away shows green.
 printf '[shell]\nbackground-image=%s\nbackground-color=0xff00c000\n' "$WORK/none.png" >"$WORK/weston.ini"

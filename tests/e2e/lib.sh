@@ -33,12 +33,14 @@ trap cleanup EXIT
 
 # Starts Xvfb on a display number it picks itself (free whatever DISPLAY is),
 # white root window so that cut-away parts of a shaped window show white.
-# Arguments go to Xvfb (-noreset keeps screen modes and resources when the
-# last client leaves).
+# Arguments go to Xvfb. The server never resets, as a desktop session's
+# does not: a bare Xvfb resets when its last client leaves and refuses the
+# connections that come meanwhile, so a program started right after the
+# others ended would fail to find the display.
 start_x() {
   local fifo="$WORK/displayfd"
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp "$@" 3>"$fifo" >"$WORK/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp -noreset "$@" 3>"$fifo" >"$WORK/xvfb.log" 2>&1 &
   XVFB_PID=$!
   local n
   read -r -t 20 n <"$fifo" || die "Xvfb did not start: $(cat "$WORK/xvfb.log")"
